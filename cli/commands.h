@@ -1,0 +1,22 @@
+// The commands of the command-line tool. Each command registers its options on a CLI11
+// subcommand and returns the process exit code when run.
+#ifndef TARVOLO_CLI_COMMANDS_H
+#define TARVOLO_CLI_COMMANDS_H
+
+#include <functional>
+
+namespace CLI {
+class App;
+}
+
+// Exit codes shared by all commands (download also exits with the DownloadResult).
+constexpr int kExitCannotOpen = 1;
+constexpr int kExitTooShort = 2;
+constexpr int kExitUsage = 64;
+
+// A command adds its subcommand to the app and sets `run` to what runs when it is chosen.
+using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);
+
+void setupInfoCommand(CLI::App& app, std::function<int()>& run);
+
+#endif

@@ -1,0 +1,12 @@
+# Sanitizer flags for the whole native build. ASan+UBSan and TSan are exclusive.
+if(TARVOLO_SANITIZE AND TARVOLO_TSAN)
+  message(FATAL_ERROR "TARVOLO_SANITIZE and TARVOLO_TSAN cannot be combined")
+endif()
+if(TARVOLO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(TARVOLO_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

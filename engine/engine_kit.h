@@ -1,0 +1,57 @@
+// The engine kit: what every protocol state shares.
+//
+// Principles of operation. A download is a sequence of protocol states; each state is a few
+// handler functions stored in the handler slots (handler_slots.h). A state is entered by a
+// function that prints its message, stores its handlers, arms its receive, marks the clock
+// and sends its frame. The reader thread calls onTxEmpty when the frame has left the line and
+// onRxComplete when the armed receive is full; the front end calls onTick every 500 ms for
+// the time-outs. A download ends with postResult.
+//
+// Interface summary:
+//   recogniseResponse      the response recogniser ('>' + one of eleven letters)
+//   select*Line, printStatus, set*Progress, enableContinue, postResult   outputs
+//   initEngine             the start of every download
+//   drainReceive           onRxComplete handler of the draining receive
+//   runTick, pressContinue entry points for the front end's thread
+#ifndef TARVOLO_ENGINE_ENGINE_KIT_H
+#define TARVOLO_ENGINE_ENGINE_KIT_H
+
+#include <cstdint>
+
+#include "engine/clock.h"
+#include "engine/engine_state.h"
+#include "engine/front_end.h"
+#include "engine/handler_slots.h"
+#include "engine/wire.h"
+
+// Returns a response letter, or '|' when none is recognised yet (then a one-byte receive
+// into responseCell has been armed again). Call after a one-byte receive into responseCell.
+uint8_t recogniseResponse();
+
+// Status text. A line shows only the last text written to it.
+void selectPhaseLine();
+void selectAdviceLine();
+void printStatus(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+void setFineProgress(int32_t position);
+void setOverallProgress(int32_t position);
+void enableContinue(int32_t enable);
+
+// Ends the download: idles all three slots (so that nothing acts after the outcome), hands
+// the result to the front end, releases the block buffers and closes the release file.
+void postResult(int32_t result);
+
+// The start of every download. Keeps checksumKind, the blank byte and previousByte.
+void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t gangMode);
+
+// onRxComplete of the draining receive: arms the same receive again.
+void drainReceive();
+
+// Front end thread: runs the handler in onTick once, under the engine lock.
+void runTick();
+
+#endif

@@ -1,0 +1,71 @@
+// The download engine's variables: one process-wide set, grouped so that tests can put
+// them back to their program-start values between cases (resetEngineState).
+//
+// Every field is read and written under the engine lock (handler_slots.h).
+#ifndef TARVOLO_ENGINE_ENGINE_STATE_H
+#define TARVOLO_ENGINE_ENGINE_STATE_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "engine/wire.h"
+
+struct ClockMark {
+    int32_t seconds;
+    uint16_t millis;
+};
+
+struct EngineState {
+    int32_t downloadMode;    // DownloadMode
+    int32_t initialSpeed;    // line speed before the switch; always 19200
+    int32_t chosenSpeed;     // speed switched to after the parameter request
+    int32_t gangMode;        // 0 or 1
+    uint32_t crcAccumulator; // running CRC-16/X-25 register, below 0x10000
+    uint16_t byteSum;        // running byte sum, modulo 65536
+    int32_t checksumKind;    // ChecksumKind; kept across downloads
+    uint8_t blankByte;       // escape byte of the run-length encoding; kept across downloads
+    int32_t blockSize;       // from the parameter record
+    int32_t totalBlocks;     // block count shown to the operator
+    uint16_t blockNumber;    // current block, from 0
+    int32_t retryCount;      // retries of the current frame
+    int32_t eraseNakCount;   // erase refusals since the last warning
+    int32_t abortResult;     // DownloadResult to post when an abort goes unanswered
+    uint8_t* frameBuffer;    // 2 * blockSize + 4 bytes, per download
+    uint8_t* readBuffer;     // blockSize bytes, per download
+    uint8_t responseCell;    // receive target for response bytes
+    uint8_t replyWord[2];    // block number after '>w', checksum after '>c'
+    uint8_t parameterRecord[wire::kParameterRecordLength];
+    uint8_t drainBuffer[100];  // receive target while a frame is on its way; never read
+    int32_t previousByte;    // the recogniser's memory; kept across downloads
+    ClockMark clockMark;     // the one time mark of the engine
+    int32_t currentLine;     // status control printStatus writes to: 1023 or 1024
+    FILE* releaseFile;       // the open release file, or nullptr
+    uint8_t fileProductId[4];  // first four bytes of the release file
+};
+
+extern EngineState engine;
+
+// Status line controls of the download dialog.
+constexpr int32_t kPhaseLine = 1023;
+constexpr int32_t kAdviceLine = 1024;
+
+// Time limits of the protocol states, in milliseconds.
+constexpr int32_t kExchangeTimeoutMs = 1000;
+constexpr int32_t kGangSilenceMs = 1000;
+constexpr int32_t kEraseTimeoutMs = 81000;
+constexpr int32_t kEraseBarMs = 80000;
+constexpr int32_t kBlockTimeoutMs = 10000;
+constexpr int32_t kChecksumTimeoutMs = 25000;
+constexpr int32_t kAbortTimeoutMs = 10000;
+constexpr int32_t kInquiryPauseMs = 10;
+constexpr int32_t kSpeedSwitchPauseMs = 10;
+constexpr int32_t kInitialSpeed = 19200;
+
+// Puts every variable back to its program-start value and releases the block buffers.
+// Closes no file: call closeReleaseFile first when one may be open.
+void resetEngineState();
+
+// Releases frameBuffer and readBuffer (no-op when none are held).
+void releaseBlockBuffers();
+
+#endif

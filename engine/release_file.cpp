@@ -1,0 +1,103 @@
+// Release file and parameter record (see release_file.h).
+#include "engine/release_file.h"
+
+#include <cstring>
+
+#include "engine/engine_kit.h"
+#include "engine/engine_state.h"
+
+namespace {
+
+constexpr char kDownloadCode[] = "DOWNLD";
+constexpr size_t kCodeOffset = 16;
+constexpr size_t kProtocolOffset = 22;
+constexpr size_t kBlockSizeOffset = 32;
+constexpr size_t kBlankByteOffset = 41;
+
+int32_t recordBlockSize(const uint8_t* record)
+{
+    const uint32_t value = static_cast<uint32_t>(record[kBlockSizeOffset]) |
+                           static_cast<uint32_t>(record[kBlockSizeOffset + 1]) << 8 |
+                           static_cast<uint32_t>(record[kBlockSizeOffset + 2]) << 16 |
+                           static_cast<uint32_t>(record[kBlockSizeOffset + 3]) << 24;
+    return static_cast<int32_t>(value);
+}
+
+// Length of the open release file in bytes, or -1.
+long releaseFileLength()
+{
+    FILE* file = engine.releaseFile;
+    const long position = std::ftell(file);
+    if (position < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return -1;
+    const long length = std::ftell(file);
+    std::fseek(file, position, SEEK_SET);
+    return length;
+}
+
+}  // namespace
+
+FILE* openReleaseFile(const char* path)
+{
+    closeReleaseFile();
+    engine.releaseFile = std::fopen(path, "rb");
+    if (!engine.releaseFile)
+        postResult(kResultFileNotOpened);
+    return engine.releaseFile;
+}
+
+void closeReleaseFile()
+{
+    if (engine.releaseFile) {
+        std::fclose(engine.releaseFile);
+        engine.releaseFile = nullptr;
+    }
+}
+
+uint32_t readImage(uint8_t* buffer, uint32_t n)
+{
+    if (!engine.releaseFile)
+        return 0;
+    return static_cast<uint32_t>(std::fread(buffer, 1, n, engine.releaseFile));
+}
+
+int32_t countBlocks()
+{
+    if (!engine.releaseFile || engine.blockSize < 1)
+        return 0;
+    const long length = releaseFileLength();
+    if (length < 0)
+        return 0;
+    const long long blocks = static_cast<long long>(length) / engine.blockSize;
+    return blocks > INT32_MAX ? INT32_MAX : static_cast<int32_t>(blocks);
+}
+
+int32_t checkParameterRecord()
+{
+    const uint8_t* record = engine.parameterRecord;
+    if (std::memcmp(record + kCodeOffset, kDownloadCode, 6) != 0)
+        return kRecordIncompatibleCode;
+
+    switch (record[kProtocolOffset]) {
+    case '0':
+        if (engine.downloadMode != kModeEraseAndDownload)
+            return kRecordNeedsErase;
+        engine.checksumKind = kChecksumCrc;
+        break;
+    case '1':
+        engine.checksumKind = kChecksumByteSum;
+        break;
+    default:
+        return kRecordIncompatibleCode;
+    }
+
+    engine.blockSize = recordBlockSize(record);
+    if (engine.blockSize < 1)
+        return kRecordIncompatibleCode;
+    engine.blankByte = record[kBlankByteOffset];
+
+    if (readImage(engine.fileProductId, 4) < 4)
+        return kRecordProductMismatch;
+    return std::memcmp(record, engine.fileProductId, 4) == 0 ? kRecordValid
+                                                             : kRecordProductMismatch;
+}

@@ -1,0 +1,28 @@
+// The release file (four-byte product identifier, then the flash image) and the handset's
+// 64-byte parameter record, with the compatibility check between them.
+#ifndef TARVOLO_ENGINE_RELEASE_FILE_H
+#define TARVOLO_ENGINE_RELEASE_FILE_H
+
+#include <cstdint>
+#include <cstdio>
+
+// Results of checkParameterRecord.
+enum RecordCheck : int32_t {
+    kRecordValid = 0,
+    kRecordIncompatibleCode = 1,  // no "DOWNLD", protocol character not '0'/'1', block size < 1
+    kRecordProductMismatch = 2,   // identifiers differ, or the file holds fewer than 4 bytes
+    kRecordNeedsErase = 3,        // protocol '0' outside erase-and-download mode
+};
+
+// Opens the release file for reading; on failure posts result 1 and returns nullptr.
+FILE* openReleaseFile(const char* path);
+// Closes the release file if one is open.
+void closeReleaseFile();
+// Reads up to n bytes of the release file; returns how many were read.
+uint32_t readImage(uint8_t* buffer, uint32_t n);
+// Whole file length (identifier included) divided by blockSize.
+int32_t countBlocks();
+// Checks engine.parameterRecord against the engine and the release file.
+int32_t checkParameterRecord();
+
+#endif

@@ -1,0 +1,158 @@
+// The scripted line (see scripted_line.h).
+#include "tests/support/scripted_line.h"
+
+#include "engine/engine_kit.h"
+#include "engine/release_file.h"
+#include "transport/frame_io.h"
+
+ScriptedLine* ScriptedLine::current = nullptr;
+
+namespace {
+
+// --- the port ---------------------------------------------------------------------------
+// The platform ports define SerialPort; the scripted one only needs a distinct address.
+int scriptedPortToken;
+SerialPort* const scriptedPort = reinterpret_cast<SerialPort*>(&scriptedPortToken);
+
+bool portWrite(SerialPort*, const uint8_t* bytes, uint32_t length)
+{
+    ScriptedLine::current->onWrite(bytes, length);
+    return true;
+}
+void portSetEventMask(SerialPort*, uint32_t) {}
+bool portWaitEvent(SerialPort*, uint32_t* events) { *events = 0; return true; }
+int32_t portBytesWaiting(SerialPort*) { return 0; }
+int32_t portRead(SerialPort*, uint8_t*, uint32_t) { return 0; }
+void portPurge(SerialPort*) { ScriptedLine::current->purges++; }
+void portSetSpeed(SerialPort*, uint32_t baud) { ScriptedLine::current->onSpeed(baud); }
+void portClose(SerialPort*) {}
+
+const SerialPortOps scriptedOps = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
+                                   portRead, portPurge, portSetSpeed, portClose};
+
+// --- the clock --------------------------------------------------------------------------
+ClockMark fakeNow() { return ScriptedLine::current->clockNow(); }
+void fakePause(int32_t ms) { ScriptedLine::current->onPause(ms); }
+const ClockSource fakeClock = {fakeNow, fakePause};
+
+// --- the front end ----------------------------------------------------------------------
+void feText(void*, int32_t control, const char* text)
+{
+    ScriptedLine* s = ScriptedLine::current;
+    (control == kPhaseLine ? s->phaseText_ : s->adviceText_) = text;
+    s->events.push_back({StatusEvent::Text, control, text, 0});
+}
+void feFine(void*, int32_t position)
+{
+    ScriptedLine::current->fine = position;
+    ScriptedLine::current->events.push_back({StatusEvent::Fine, 0, {}, position});
+}
+void feOverall(void*, int32_t position)
+{
+    ScriptedLine::current->overall = position;
+    ScriptedLine::current->events.push_back({StatusEvent::Overall, 0, {}, position});
+}
+void feContinue(void*, int32_t enable)
+{
+    ScriptedLine::current->continueEnabled = enable;
+    ScriptedLine::current->events.push_back({StatusEvent::Continue, 0, {}, enable});
+}
+void feResult(void*, int32_t result)
+{
+    ScriptedLine::current->results.push_back(result);
+    ScriptedLine::current->events.push_back({StatusEvent::Result, 0, {}, result});
+}
+const FrontEnd recordingFrontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult};
+
+}  // namespace
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+
+ScriptedLine::ScriptedLine()
+{
+    current = this;
+    closeReleaseFile();
+    resetEngineState();
+    resetFrameIo();
+    clearHandlerSlots();
+    setClockSource(&fakeClock);
+    setFrontEnd(&recordingFrontEnd);
+    attachLine(&scriptedOps, scriptedPort);
+    setLineRunning(true);
+}
+
+ScriptedLine::~ScriptedLine()
+{
+    setLineRunning(false);
+    attachLine(nullptr, nullptr);
+    closeReleaseFile();
+    resetEngineState();
+    resetFrameIo();
+    clearHandlerSlots();
+    setClockSource(nullptr);
+    setFrontEnd(nullptr);
+    current = nullptr;
+}
+
+void ScriptedLine::receive(const std::vector<uint8_t>& bytes)
+{
+    deliverBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+void ScriptedLine::receive(const std::string& bytes) { receive(bytesOf(bytes)); }
+
+void ScriptedLine::txEmpty() { dispatchTxEmpty(); }
+
+void ScriptedLine::txEmptyAndReceive(const std::vector<uint8_t>& bytes)
+{
+    dispatchTxEmpty();
+    receive(bytes);
+}
+
+void ScriptedLine::advance(int64_t ms) { nowMs_ += ms; }
+
+void ScriptedLine::tick() { runTick(); }
+
+void ScriptedLine::runTicks(int64_t ms)
+{
+    for (int64_t passed = 0; passed < ms; passed += 500) {
+        advance(500);
+        tick();
+    }
+}
+
+void ScriptedLine::stop() { setLineRunning(false); }
+
+std::string ScriptedLine::line(int32_t control) const
+{
+    return control == kPhaseLine ? phaseText_ : adviceText_;
+}
+
+std::vector<SentFrame> ScriptedLine::takeFrames()
+{
+    std::vector<SentFrame> fresh(frames.begin() + static_cast<long>(taken_), frames.end());
+    taken_ = frames.size();
+    return fresh;
+}
+
+void ScriptedLine::onWrite(const uint8_t* bytes, uint32_t length)
+{
+    frames.push_back({std::vector<uint8_t>(bytes, bytes + length), speed_, nowMs_});
+}
+
+void ScriptedLine::onSpeed(uint32_t baud)
+{
+    speed_ = baud;
+    speedChanges.push_back(baud);
+}
+
+void ScriptedLine::onPause(int32_t ms)
+{
+    waits.push_back(ms);
+    nowMs_ += ms;
+}
+
+ClockMark ScriptedLine::clockNow() const
+{
+    return ClockMark{static_cast<int32_t>(nowMs_ / 1000), static_cast<uint16_t>(nowMs_ % 1000)};
+}
