@@ -18,5 +18,7 @@ constexpr int kExitUsage = 64;
 using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);
 
 void setupInfoCommand(CLI::App& app, std::function<int()>& run);
+void setupDownloadCommand(CLI::App& app, std::function<int()>& run);
+void setupPortsCommand(CLI::App& app, std::function<int()>& run);
 
 #endif
