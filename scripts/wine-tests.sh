@@ -29,7 +29,9 @@ if [ -f "$build/bin/transport_wine_check.exe" ]; then
   map_com1 "$link"
   python3 "$top/tests/transport/wine/pty_peer.py" "$link" & peer=$!
   for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
-  wine "$build/bin/transport_wine_check.exe" COM1 || status=1
+  # The wineserver started here inherits stderr and dumps its objects when it shuts down.
+  log="$WINEPREFIX/transport_wine_check.log"
+  wine "$build/bin/transport_wine_check.exe" COM1 2>"$log" || { status=1; tail -n 20 "$log"; }
   wait "$peer" || status=1
 fi
 exit $status
