@@ -79,22 +79,26 @@ bool deliverWaiting(ReaderRun& run, int32_t waiting)
     return true;
 }
 
-// One pass of the loop: wait, then transmit-empty first, then the bytes. False on failure.
-bool handleOneEvent(ReaderRun& run)
+enum class Outcome { Failed, Idle, Handled };
+
+// One pass of the loop: wait, then transmit-empty first, then the bytes.
+Outcome handleOneEvent(ReaderRun& run)
 {
     uint32_t events = 0;
     if (!run.ops->waitEvent(run.port, &events))
-        return false;
+        return Outcome::Failed;
     // Counted before onTxEmpty runs: bytes that arrive while it runs belong to the next event.
     const int32_t waiting = run.ops->bytesWaiting(run.port);
     if (waiting < 0)
-        return false;
+        return Outcome::Failed;
     if (events & kEventTxEmpty)
         dispatchTxEmpty();
     // Bytes already waiting are delivered even when this event did not report them: a
     // mask change may have released the wait just as they arrived, and bytes already queued
     // raise no new event on every platform.
-    return deliverWaiting(run, waiting);
+    if (!deliverWaiting(run, waiting))
+        return Outcome::Failed;
+    return (events != 0 || waiting > 0) ? Outcome::Handled : Outcome::Idle;
 }
 
 // Unbinds the frame I/O from the port (unless a newer reader has bound its own), then
@@ -121,13 +125,15 @@ void readerLoop(std::shared_ptr<ReaderRun> run)
         return;
     }
     run->ops->setEventMask(run->port, kTransportMask);
+    // Only a real event proves the port works again: the empty returns that follow a mask
+    // change (recovery makes one) must not reset the count, or a dead port would never pause.
     int failuresInRow = 0;
     while (!run->stopped.load()) {
-        if (handleOneEvent(*run)) {
-            failuresInRow = 0;
-            continue;
+        switch (handleOneEvent(*run)) {
+        case Outcome::Handled: failuresInRow = 0; break;
+        case Outcome::Idle: break;
+        case Outcome::Failed: recover(*run, ++failuresInRow); break;
         }
-        recover(*run, ++failuresInRow);
     }
     run->ops->purge(run->port);
     releasePort(*run);

@@ -20,13 +20,18 @@ struct Seen {
     std::vector<uint32_t> completionSizes;
     int txEmpty = 0;
     bool pairTaken = false;
+    int waitsAtLastByte = 0;
 } seen;
 uint8_t cell;
 uint8_t pair[2];
 uint8_t buffer[400];
 
 // A one-byte receive whose handler arms nothing: runs once per byte.
-void takeCell() { seen.bytes.push_back(cell); }
+void takeCell()
+{
+    seen.bytes.push_back(cell);
+    seen.waitsAtLastByte = calls.waits.load();
+}
 
 // Two bytes first, then one byte at a time.
 void takePairThenCells()
@@ -90,6 +95,7 @@ TEST_F(ReaderOnPty, DeliversMoreThanOneBufferWaitingAtOneEventInOrder)
     EngineLock lock;
     EXPECT_EQ(seen.bytes, sent);
     EXPECT_GE(calls.mostWaiting.load(), 333);
+    EXPECT_EQ(seen.waitsAtLastByte, 1);   // all of them before the reader waited again
 }
 
 TEST_F(ReaderOnPty, OneReadCompletesSeveralReceivesInByteOrder)
