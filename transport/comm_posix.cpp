@@ -229,21 +229,22 @@ std::string openFailure(const std::string& name, int error)
 int openExclusive(const std::string& name, std::string* error)
 {
     const std::string path = devicePath(name);
+    const std::string label = path == name ? name : name + " (" + path + ")";
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = openFailure(name, errno);
+        *error = openFailure(label, errno);
         return -1;
     }
     termios probe;
     if (!isatty(fd) || tcgetattr(fd, &probe) != 0) {
         const int why = errno;
         ::close(fd);
-        *error = why == EIO ? openFailure(name, EIO) : name + ": not a serial port (not a terminal device)";
+        *error = why == EIO ? openFailure(label, EIO) : label + ": not a serial port (not a terminal device)";
         return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        *error = openFailure(name, EBUSY);
+        *error = openFailure(label, EBUSY);
         return -1;
     }
     ioctl(fd, TIOCEXCL);  // keeps out tools that do not lock; refused on some devices
