@@ -18,5 +18,6 @@ constexpr int kExitUsage = 64;
 using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);
 
 void setupInfoCommand(CLI::App& app, std::function<int()>& run);
+void setupConvertCommand(CLI::App&, std::function<int()>&);
 
 #endif
