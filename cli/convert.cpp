@@ -74,6 +74,8 @@ void setupConvertCommand(CLI::App& app, std::function<int()>& run)
 {
     auto args = std::make_shared<ConvertArgs>();
     auto* cmd = app.add_subcommand("convert", "Convert a build file into a release file");
+    // CLI11 reads "/name" as an option on Windows; a path may well start with a slash.
+    cmd->allow_windows_style_options(false);
     cmd->add_option("SOURCE", args->source, "Build file: .bin, .sre, .mot, .abs, .lzh or .rel")
         ->required();
     cmd->add_option("RELEASE", args->release, "Release file to write")->required();
