@@ -57,7 +57,9 @@ int runConvert(const ConvertArgs& args)
         return kExitUsage;
     }
     try {
-        convert::convertFile(args.source, args.release, options);
+        const size_t imageSize = convert::convertFile(args.source, args.release, options);
+        std::printf("%s: product %s, %zu bytes of image\n", args.release.c_str(),
+                    args.productId.c_str(), imageSize);
     } catch (const convert::ConvertError& e) {
         std::fprintf(stderr, "tarvolo convert: %s\n", e.what());
         return kExitConvertFailed;

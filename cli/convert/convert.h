@@ -37,9 +37,9 @@ void checkProductId(const std::string& id);
 void writeRelease(const std::string& path, const std::string& productId,
                   const std::vector<uint8_t>& image);
 
-// The whole conversion. Throws ConvertError whose message names the file at fault; on any
-// failure `release` is left as it was.
-void convertFile(const std::string& source, const std::string& release,
+// The whole conversion; returns the size of the image written. Throws ConvertError whose
+// message names the file at fault; on any failure `release` is left as it was.
+size_t convertFile(const std::string& source, const std::string& release,
                  const ConvertOptions& options);
 
 }  // namespace convert

@@ -83,7 +83,7 @@ void writeRelease(const std::string& path, const std::string& productId,
     }
 }
 
-void convertFile(const std::string& source, const std::string& release,
+size_t convertFile(const std::string& source, const std::string& release,
                  const ConvertOptions& options)
 {
     try {
@@ -99,6 +99,7 @@ void convertFile(const std::string& source, const std::string& release,
         throw ConvertError(source + ": " + e.what());
     }
     writeRelease(release, options.productId, image);
+    return image.size();
 }
 
 }  // namespace convert

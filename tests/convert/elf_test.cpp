@@ -6,12 +6,6 @@ namespace {
 
 using namespace convert_test;
 
-std::string fixtureText(const char* name)
-{
-    const std::vector<uint8_t> bytes = readBytes(fixture(name));
-    return std::string(bytes.begin(), bytes.end());
-}
-
 void putBig32(std::string& file, size_t at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
@@ -23,7 +17,7 @@ TEST(Elf, OtherFilesAreRefusedAsNotElf)
     EXPECT_EQ(refusal("x.abs", ""), "not an ELF file (an absolute file must be ELF)");
     EXPECT_EQ(refusal("x.abs", "S1060000010203F3\n"), "not an ELF file (an absolute file must be ELF)");
     EXPECT_EQ(refusal("x.abs", "\x7F" "ELF"), "the file is cut short");
-    std::string file = fixtureText("sh4-be.abs");
+    std::string file = readText(fixture("sh4-be.abs"));
     file[4] = 3;
     EXPECT_EQ(refusal("x.abs", file), "unknown ELF class 3");
     file[4] = 1;
@@ -33,7 +27,8 @@ TEST(Elf, OtherFilesAreRefusedAsNotElf)
 
 TEST(Elf, HeadersThatPointOutsideTheFileAreRefused)
 {
-    const std::string good = fixtureText("sh4-be.abs");  // ELF32 big-endian, 3 program headers at 52
+    // ELF32 big-endian, three program headers of 32 bytes at offset 52.
+    const std::string good = readText(fixture("sh4-be.abs"));
     const uint64_t base = 0x8C010000;
     ASSERT_EQ(imageOfText("x.abs", good, base).size(), 0x323u);
 

@@ -7,12 +7,6 @@ namespace {
 
 using namespace convert_test;
 
-std::string readText(const std::string& path)
-{
-    const std::vector<uint8_t> bytes = readBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string failureOf(const std::string& source, const std::string& release,
                       const convert::ConvertOptions& options = {})
 {
