@@ -6,9 +6,9 @@
 // left the line, and the handset's 64-byte record decides whether and how the download goes
 // on (erase, block transfer) or ends in the abort handshake.
 //
-// Threads. Handlers run under the engine lock. Each handler makes its whole state change
-// (slots, receive, mark, frame) before it writes any text: outputs release the lock, and a
-// time-out or Continue arriving meanwhile must find the new state, never a half-made one.
+// Threads. Handlers run under the engine lock, and every output releases it. So a handler
+// never writes text between two steps of a state change: a time-out or Continue arriving
+// meanwhile must find either the old state or the new one, never a half-made one.
 #include <cstdint>
 #include <cstdlib>
 
@@ -132,15 +132,11 @@ void acceptRecord()
 }  // namespace
 
 // Runs on the front end's thread (first state of a download, gang watchdog). No time-out:
-// the inquiry is repeated until a handset answers or the operator aborts.
+// the inquiry is repeated until a handset answers or the operator aborts. The texts come
+// first: until the handlers change, the reader thread can only renew the gang mark, and a
+// '>i' taken after the change then prints its own texts over these, never the reverse.
 void startWaiting()
 {
-    handlerSlots.onTxEmpty = repeatInquiry;
-    handlerSlots.onRxComplete = inquiryResponse;
-    handlerSlots.onTick = idleHandler;
-    armReceive(&engine.responseCell, 1);
-    sendFrame(inquiryFrame, wire::kInquiryLength);
-
     selectPhaseLine();
     printStatus("\nWaiting for mobile signal...\r\n");
     selectAdviceLine();
@@ -153,6 +149,12 @@ void startWaiting()
                     "is on and 'FLASH LOADER' is displayed.\r\nPower-cycle it if necessary, or "
                     "%s to quit\r\n",
                     "select 'Abort'");
+
+    handlerSlots.onTxEmpty = repeatInquiry;
+    handlerSlots.onRxComplete = inquiryResponse;
+    handlerSlots.onTick = idleHandler;
+    armReceive(&engine.responseCell, 1);
+    sendFrame(inquiryFrame, wire::kInquiryLength);
 }
 
 // Reader thread, onTxEmpty: keeps the inquiry on the line, pausing 10 ms between sends.
@@ -216,9 +218,15 @@ void gangWatchdog()
 }
 
 // Reader thread (single mode) or front end thread (gang mode, Continue). The one-byte
-// receive of the state before stays armed; nothing is drained.
+// receive of the state before stays armed; nothing is drained. The texts come first: the
+// state before has no time-out that could act meanwhile, and once the request is out the
+// reader thread may move on to the next state and its texts.
 void startExchange()
 {
+    selectAdviceLine();
+    selectPhaseLine();
+    printStatus("\r\nExchanging parameters...\r\n");
+
     writeSpeedCode(engine.chosenSpeed);
     handlerSlots.onTxEmpty = parameterSent;
     handlerSlots.onRxComplete = parameterResponse;
@@ -226,10 +234,6 @@ void startExchange()
     engine.retryCount = 0;
     markClock();
     sendFrame(parameterFrame, wire::kParameterLength);
-
-    selectAdviceLine();
-    selectPhaseLine();
-    printStatus("\r\nExchanging parameters...\r\n");
 }
 
 // Reader thread, onTxEmpty: the port takes the chosen speed 10 ms after the request left.
