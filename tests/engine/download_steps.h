@@ -24,15 +24,11 @@ const std::string kMultipleTimeouts =
     "\nMultiple timeouts have occurred, waiting for a mobile response\r\nCheck that the cable "
     "is still attached.\r\nIf download doesn't continue, select 'Abort'\r\n";
 
-inline std::vector<uint8_t> join(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+inline std::vector<uint8_t> frameOf(const std::string& s, const std::vector<uint8_t>& tail = {})
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline std::vector<uint8_t> frameOf(const std::string& s, std::vector<uint8_t> tail = {})
-{
-    return join(bytesOf(s), tail);
+    std::vector<uint8_t> bytes = bytesOf(s);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
 }
 
 // initEngine as the download dialog does, then the first state.
@@ -171,12 +167,6 @@ inline std::vector<uint8_t> dataBlock(size_t size, uint32_t seed)
 }
 
 inline std::vector<uint8_t> blankBlock(size_t size) { return std::vector<uint8_t>(size, 0xFF); }
-
-// The texts of both lines, for one look.
-inline std::string lines(const ScriptedLine& line)
-{
-    return "phase:" + line.line(kPhaseLine) + "|advice:" + line.line(kAdviceLine);
-}
 
 }  // namespace steps
 

@@ -91,7 +91,17 @@ TEST(Erase, RefusalsResendAtOnceWithNakTextAtEveryFifth)
             selectAdviceLine();  // so that the next warning shows as new
         }
     }
-    EXPECT_EQ(engine.eraseNakCount, 1);
+    // Time-outs in between do not reset the count: 4 more refusals make the next warning.
+    line.txEmpty();
+    line.runTicks(81000);
+    EXPECT_EQ(line.line(kPhaseLine), "\nErasing flash - retry # 1\r\n");
+    for (int nak = 0; nak < 4; ++nak) {
+        line.txEmpty();
+        line.receive(">E");
+    }
+    EXPECT_EQ(line.line(kAdviceLine), "\nMultiple erase NAKs have been received\r\nCheck "
+                                      "the cable, otherwise press Esc to abort\r\n");
+    line.takeFrames();
     // Other letters are passed over; '>e' starts the blocks.
     line.txEmpty();
     line.receive(">S>a");
