@@ -27,6 +27,9 @@ constexpr uint32_t kReaderBufferSize = 100;
 // Pause after the second failed wait or read in a row: a port that has gone away fails at
 // once, every time, and must not keep a core busy.
 constexpr auto kFailurePause = std::chrono::milliseconds(20);
+// Failures in a row after which the port counts as gone (about half a second of failing
+// waits): one failure may be a line error, a port that fails every time is not coming back.
+constexpr int kFailuresUntilLost = 25;
 
 // One download's reader. Shared by the thread and by stopReader, so that a late stopReader
 // never touches a port the reader has closed.
@@ -42,6 +45,7 @@ struct ReaderRun {
 std::mutex controlMutex;  // guards currentRun and readerThread
 std::shared_ptr<ReaderRun> currentRun;
 std::thread readerThread;
+std::atomic<bool> portLost{false};  // set by the current download's reader
 
 // Sleeps up to `pause`, or until the run is stopped.
 void pauseUnlessStopped(ReaderRun& run, std::chrono::milliseconds pause)
@@ -132,7 +136,11 @@ void readerLoop(std::shared_ptr<ReaderRun> run)
         switch (handleOneEvent(*run)) {
         case Outcome::Handled: failuresInRow = 0; break;
         case Outcome::Idle: break;
-        case Outcome::Failed: recover(*run, ++failuresInRow); break;
+        case Outcome::Failed:
+            if (++failuresInRow >= kFailuresUntilLost)
+                portLost.store(true);
+            recover(*run, failuresInRow);
+            break;
         }
     }
     run->ops->purge(run->port);
@@ -144,6 +152,7 @@ void readerLoop(std::shared_ptr<ReaderRun> run)
 bool startReader(const SerialPortOps* ops, SerialPort* port)
 {
     stopReader();  // a reader still running belongs to an earlier download
+    portLost.store(false);
     auto run = std::make_shared<ReaderRun>();
     run->ops = ops;
     run->port = port;
@@ -197,3 +206,5 @@ void joinReader()
     else if (finishing.joinable())
         finishing.detach();
 }
+
+bool readerLostPort() { return portLost.load(); }

@@ -19,6 +19,10 @@ bool startReader(const SerialPortOps* ops, SerialPort* port);
 // signal handler.
 void stopReader();
 
+// True once the port has reported that it is gone (device removed, peer hung up) during the
+// current download. The reader then stops using it and does not spin.
+bool readerLostPort();
+
 // Waits until the reader thread of the last startReader has ended (and the port is closed).
 // Never call it from a handler or a front-end output.
 void joinReader();
