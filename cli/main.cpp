@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     setupInfoCommand(app, run);
     setupDownloadCommand(app, run);
     setupPortsCommand(app, run);
+    setupConvertCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
