@@ -2,6 +2,7 @@
 #include "shell/conversion.h"
 
 #include <cctype>
+#include <initializer_list>
 
 namespace {
 
@@ -23,6 +24,27 @@ bool passable(const std::string& value)
 }
 
 }  // namespace
+
+static bool sameIgnoringCase(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+bool isRecognisedSourceExtension(const char* ext)
+{
+    for (const char* known : {".REL", ".BIN", ".MOT", ".SRE", ".ABS", ".LZH"})
+        if (sameIgnoringCase(ext, known))
+            return true;
+    return false;
+}
+
+bool isReleaseExtension(const char* ext)
+{
+    return sameIgnoringCase(ext, ".REL");
+}
 
 bool buildConversionCall(const PathRecord& source, const PathRecord& release,
                          const char* productId, ConversionCall* call, std::string* reason)

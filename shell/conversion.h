@@ -36,4 +36,10 @@ bool buildConversionCall(const PathRecord& source, const PathRecord& release,
 // off as %~n does. Used by the tests and as documentation of the contract.
 std::vector<std::string> batchArguments(const ConversionCall& call);
 
+// Extensions of the build files that can be downloaded or converted (".rel", ".bin",
+// ".mot", ".sre", ".abs", ".lzh"), in any case.
+bool isRecognisedSourceExtension(const char* ext);
+// True for ".rel" in any case: a release file needs no conversion.
+bool isReleaseExtension(const char* ext);
+
 #endif
