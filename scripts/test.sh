@@ -26,4 +26,7 @@ step "Windows build"
 step "Windows engine tests under Wine"
 "$top/scripts/wine-tests.sh" "$top/build/windows" || status=1
 
+step "Windows application in real windows under Wine"
+"$top/scripts/wine-shell-tests.sh" "$top/build/windows" || status=1
+
 exit $status
