@@ -26,6 +26,9 @@ step "Windows build"
 step "Windows engine tests under Wine"
 "$top/scripts/wine-tests.sh" "$top/build/windows" || status=1
 
+step "fuzz harnesses (libFuzzer), 20 seconds each"
+"$top/scripts/fuzz.sh" 20 || status=1
+
 step "Windows application in real windows under Wine"
 "$top/scripts/wine-shell-tests.sh" "$top/build/windows" || status=1
 
