@@ -3,8 +3,15 @@
 # driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, and
 # (when the virtual handset is built) whole downloads over COM1.
 #   scripts/wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]
+# The virtual handset is the native tarvolo-handset of build/asan or build/release (or
+# $TARVOLO_HANDSET); without one the download scenarios are skipped.
 set -euo pipefail
 build=$(cd "${1:?usage: wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]}" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+handset=${TARVOLO_HANDSET:-}
+for candidate in "$top/build/release/bin/tarvolo-handset" "$top/build/asan/bin/tarvolo-handset"; do
+  [ -z "$handset" ] && [ -x "$candidate" ] && handset=$candidate
+done
 
 shots=${2:-$build/screenshots}  # docs/screenshots holds the checked-in copies
 bin=$build/bin
@@ -30,9 +37,11 @@ cleanup() {
 trap cleanup EXIT
 
 wineboot -i >/dev/null 2>&1 || true
-# COM1 is a pseudo-terminal; COM2 to COM4 point at a directory, which cannot be opened.
+# COM1 is a pseudo-terminal (a plain one, then the handset's); COM2 to COM4 point at a
+# directory, which cannot be opened.
 socat pty,link="$scratch/ttyCOM1",raw,echo=0 pty,raw,echo=0 &
-pids+=($!)
+socat_pid=$!
+pids+=($socat_pid)
 for n in 2 3 4; do
   wine reg add 'HKLM\Software\Wine\Ports' /v COM$n /d "$scratch/closed" /f >/dev/null 2>&1
 done
@@ -53,4 +62,50 @@ scenario startup
 scenario exit
 mkdir -p "$shots"
 scenario menu-shot "$shots/main-window-menu.png"
+
+if [ -z "$handset" ]; then
+  echo "--- downloads skipped: no tarvolo-handset built"
+  exit $status
+fi
+kill "$socat_pid" 2>/dev/null || true
+wait "$socat_pid" 2>/dev/null || true
+
+# A release file: the product identifier, then 40 KiB of image with a blank stretch.
+release=$scratch/work/image.rel
+python3 - "$release" <<'PY'
+import random, sys
+random.seed(7)
+image = bytes(random.randrange(256) for _ in range(24 * 1024)) + b"\xff" * 8192 + bytes(range(256)) * 32
+open(sys.argv[1], "wb").write(b"KM52" + image)
+PY
+
+# Starts the handset on COM1's link with extra options; waits for the link.
+start_handset() {
+  rm -f "$scratch/ttyCOM1"
+  "$handset" --link "$scratch/ttyCOM1" --linger-ms 2000 "$@" >"$scratch/handset.out" 2>&1 &
+  handset_pid=$!
+  pids+=($handset_pid)
+  for _ in $(seq 100); do [ -e "$scratch/ttyCOM1" ] && break; sleep 0.05; done
+}
+stop_handset() {
+  kill "$handset_pid" 2>/dev/null || true
+  wait "$handset_pid" 2>/dev/null || true
+}
+
+start_handset --flash-out "$scratch/flash.bin" --erase-ms 500
+scenario download "$(w "$release")" "$shots/download-dialog.png" "$shots/download-status.png"
+stop_handset
+if tail -c +5 "$release" | cmp -s - <(head -c $(( $(stat -c %s "$release") - 4 )) "$scratch/flash.bin"); then
+  echo "ok   the handset's flash equals the image"
+else
+  echo "FAIL the handset's flash differs from the image"; status=1
+fi
+
+start_handset --product-id KM99
+scenario refused "$(w "$release")"
+stop_handset
+
+start_handset --erase-ms 30000
+scenario abort "$(w "$release")"
+stop_handset
 exit $status

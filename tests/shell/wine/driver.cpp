@@ -4,12 +4,15 @@
 // Prints one line per check; exits 1 when a check failed.
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
+#include "shell/settings.h"
 #include "tests/shell/wine/driver_kit.h"
 
 namespace {
@@ -190,6 +193,155 @@ void menuShotScenario(const Context& c)
     killApp(app);
 }
 
+// Settings that make Go! download `release` over COM1 without any dialog before it.
+void writeDownloadSettings(const Context& c, const std::string& release)
+{
+    Settings s;
+    resetSettings(&s);
+    std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", release.c_str());
+    std::snprintf(s.releasePath, sizeof s.releasePath, "%s", release.c_str());
+    check(saveSettingsFile(c.settingsFile().c_str(), s), "download settings written");
+}
+
+// Starts the program and Go!; returns the download dialog (titled with the release path).
+HWND startGo(const Context& c, App* app, const std::string& release)
+{
+    writeDownloadSettings(c, release);
+    check(startApp(c.exe, c.directory, app), "main window appears");
+    if (!app->window)
+        return nullptr;
+    command(app->window, IDM_GO);
+    HWND dialog = findWindow(*app, "#32770", release, 10000);
+    check(dialog != nullptr, "Go! opens the download dialog titled with the release path");
+    return dialog;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+void closeApp(App& app)
+{
+    PostMessageA(app.window, WM_CLOSE, 0, 0);
+    check(waitForExit(app, 10000), "the program ends when its window is closed");
+    killApp(app);
+}
+
+// A whole download: status texts, both bars moving, the outcome box with the checksum, the
+// dialog closing. args: release path, screenshot of the dialog, screenshot of the box.
+void downloadScenario(const Context& c)
+{
+    App app;
+    const std::string release = c.args.at(0);
+    HWND dialog = startGo(c, &app, release);
+    if (!dialog) {
+        killApp(app);
+        return;
+    }
+    std::string phaseTexts, adviceTexts;
+    int upperMax = 0, lowerMax = 0;
+    bool shot = false;
+    HWND box = nullptr;
+    for (int waited = 0; waited < 90000 && !box; waited += 20) {
+        const std::string phase = itemText(dialog, IDC_PHASE_LINE);
+        const std::string advice = itemText(dialog, IDC_ADVICE_LINE);
+        if (!contains(phaseTexts, phase))
+            phaseTexts += phase + "|";
+        if (!contains(adviceTexts, advice))
+            adviceTexts += advice + "|";
+        const std::vector<int> bars = progressPositions(dialog);
+        if (bars.size() == 2) {
+            upperMax = std::max(upperMax, bars[0]);
+            lowerMax = std::max(lowerMax, bars[1]);
+        }
+        if (!shot && lowerMax >= 30) {
+            screenshot(c.args.at(1));
+            shot = true;
+        }
+        box = findWindow(app, "#32770", "Download status", 0);
+        if (!box)
+            sleepMs(20);
+    }
+    check(contains(phaseTexts + adviceTexts, "Waiting for mobile signal..."), "status shows \"Waiting for mobile signal...\"");
+    check(contains(phaseTexts, "Exchanging parameters..."), "status shows \"Exchanging parameters...\"");
+    check(upperMax > 0, "upper progress bar moved (max " + std::to_string(upperMax) + ")");
+    check(lowerMax > 0, "lower progress bar moved (max " + std::to_string(lowerMax) + ")");
+    check(box != nullptr, "\"Download status\" box appears");
+    if (box) {
+        const std::string text = messageText(box);
+        const std::string head = "Download completed successfully.\nChecksum ";
+        bool hex = text.size() == head.size() + 5 && text.back() == '\n';
+        for (size_t i = head.size(); hex && i < head.size() + 4; ++i)
+            hex = std::isxdigit(static_cast<unsigned char>(text[i])) && !std::islower(static_cast<unsigned char>(text[i]));
+        check(text.rfind(head, 0) == 0 && hex, "box shows the completion text and a 4-digit checksum: \"" + text + "\"");
+        std::printf("checksum %s\n", text.substr(head.size(), 4).c_str());
+        screenshot(c.args.at(2));
+        command(box, IDOK);
+        check(waitGone(dialog, 10000), "the download dialog closes after the box");
+    }
+    closeApp(app);
+}
+
+// The handset refuses the release file's product identifier: the dialog stays open with the
+// engine's texts, and Abort closes it without asking.
+void refusedScenario(const Context& c)
+{
+    App app;
+    HWND dialog = startGo(c, &app, c.args.at(0));
+    if (!dialog) {
+        killApp(app);
+        return;
+    }
+    std::string texts;
+    for (int waited = 0; waited < 20000 && !contains(texts, "Product ID mismatch"); waited += 50) {
+        texts = itemText(dialog, IDC_PHASE_LINE) + itemText(dialog, IDC_ADVICE_LINE);
+        sleepMs(50);
+    }
+    check(contains(texts, "Aborted - Product ID mismatch\r\nMobile's ID: KM99\r\nFile's   ID: KM52"),
+          "status shows the product ID mismatch: \"" + texts + "\"");
+    sleepMs(1500);
+    check(IsWindow(dialog) != 0, "the dialog stays open after the refusal");
+    command(dialog, IDOK);
+    check(waitGone(dialog, 5000), "Abort closes the dialog");
+    check(findWindow(app, "#32770", "Confirm abort download?", 500) == nullptr, "without asking");
+    closeApp(app);
+}
+
+// Abort while the handset erases: it asks first; Cancel keeps the download running, OK ends it.
+void abortScenario(const Context& c)
+{
+    App app;
+    HWND dialog = startGo(c, &app, c.args.at(0));
+    if (!dialog) {
+        killApp(app);
+        return;
+    }
+    std::string texts;
+    for (int waited = 0; waited < 20000 && !contains(texts, "Exchanging parameters"); waited += 50) {
+        texts = itemText(dialog, IDC_PHASE_LINE);
+        sleepMs(50);
+    }
+    sleepMs(1000);
+    command(dialog, IDOK);
+    HWND confirm = findWindow(app, "#32770", "Confirm abort download?", 5000);
+    check(confirm != nullptr, "Abort during a download asks \"Confirm abort download?\"");
+    if (confirm) {
+        check(contains(messageText(confirm), "Select 'Cancel' to continue the download"), "with the abort warning");
+        command(confirm, IDCANCEL);
+        check(waitGone(confirm, 5000), "Cancel closes the question");
+    }
+    sleepMs(1500);
+    check(IsWindow(dialog) != 0, "after Cancel the download goes on");
+    command(dialog, IDCANCEL);  // Escape and the close box act as Abort
+    confirm = findWindow(app, "#32770", "Confirm abort download?", 5000);
+    check(confirm != nullptr, "Escape asks too");
+    if (confirm)
+        command(confirm, IDOK);
+    check(waitGone(dialog, 5000), "OK ends the download and closes the dialog");
+    closeApp(app);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -206,6 +358,12 @@ int main(int argc, char** argv)
         exitScenario(c);
     else if (scenario == "menu-shot")
         menuShotScenario(c);
+    else if (scenario == "download")
+        downloadScenario(c);
+    else if (scenario == "refused")
+        refusedScenario(c);
+    else if (scenario == "abort")
+        abortScenario(c);
     else {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
         return 64;
