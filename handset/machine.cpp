@@ -1,0 +1,463 @@
+// The handset's protocol machine (see machine.h). Handlers follow the order of a download:
+// inquiry, parameter exchange, erase, blocks, checksum, abort.
+#include "handset/machine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+constexpr uint32_t kMaxPrintedViolations = 100;
+
+std::string hex(uint32_t value, int digits)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::string frameName(uint8_t letter)
+{
+    switch (letter) {
+    case 'i': return "inquiry";
+    case 'p': return "parameter";
+    case 'e': return "erase";
+    case 'w': return "write";
+    case 'c': return "checksum";
+    case 'a': return "abort";
+    default: return "unknown";
+    }
+}
+
+std::vector<uint8_t> bytesOf(const char* text)
+{
+    return std::vector<uint8_t>(text, text + std::char_traits<char>::length(text));
+}
+
+int64_t ms(double value) { return static_cast<int64_t>(value * 1000.0); }
+
+}  // namespace
+
+uint32_t speedOfCode(uint8_t code)
+{
+    switch (code) {
+    case '4': return 19200;
+    case '3': return 28800;
+    case '2': return 38400;
+    case '1': return 57600;
+    case '0': return 115200;
+    default: return 0;
+    }
+}
+
+HandsetMachine::HandsetMachine(const HandsetOptions& options)
+    : options_(options),
+      faults_(options.faults),
+      parser_([this](const HostFrame& frame) { onFrame(frame); },
+              [this](const std::string& problem) { violation(problem); })
+{
+    faults_.seed(options_.seed);
+    parser_.configure(options_.blockSize, options_.blank);
+    parser_.setFrameTimeout(ms(options_.frameTimeoutMs));
+    flash_.setBlockSize(options_.blockSize > 0 ? static_cast<uint32_t>(options_.blockSize) : 1);
+}
+
+std::vector<uint8_t> HandsetMachine::parameterRecord() const
+{
+    std::vector<uint8_t> record(64, 0x00);
+    std::copy_n(options_.productId.begin(), std::min<size_t>(4, options_.productId.size()), record.begin());
+    std::string code = options_.downloadCode.empty() ? "DOWNLD" + std::string(1, options_.protocol)
+                                                     : options_.downloadCode;
+    std::copy_n(code.begin(), std::min<size_t>(7, code.size()), record.begin() + 16);
+    const uint32_t size = static_cast<uint32_t>(options_.blockSize);
+    for (int i = 0; i < 4; ++i)
+        record[32 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
+    record[41] = options_.blank;
+    return record;
+}
+
+// ---- Input ----------------------------------------------------------------------------------
+
+void HandsetMachine::receive(const uint8_t* bytes, size_t length, int64_t nowUs, uint32_t hostSpeed)
+{
+    nowUs_ = nowUs;
+    if (hostSpeed && std::find(report_.speeds.begin(), report_.speeds.end(), hostSpeed) == report_.speeds.end())
+        report_.speeds.push_back(hostSpeed);
+    parser_.feed(bytes, length, nowUs, hostSpeed);
+}
+
+void HandsetMachine::onFrame(const HostFrame& frame)
+{
+    countFrame(frame);
+    if (!speedAccepted(frame))
+        return;
+    switch (frame.letter) {
+    case 'i': onInquiry(frame); break;
+    case 'p': onParameter(frame); break;
+    case 'e': onErase(frame); break;
+    case 'w': onWrite(frame); break;
+    case 'c': onChecksum(frame); break;
+    case 'a': onAbort(frame); break;
+    default: break;
+    }
+}
+
+void HandsetMachine::countFrame(const HostFrame& frame)
+{
+    const std::string kind = frameName(frame.letter);
+    ++report_.frames[kind];
+    if (frame.letter == 'i')
+        return;   // inquiries repeat by design; not retries
+    std::string key = kind;
+    if (frame.letter == 'w' || frame.letter == 'c')
+        key += ":" + std::to_string(frame.number);
+    if (frame.letter == 'p')
+        key += ":" + std::to_string(frame.speedCode);
+    if (key == lastCommand_)
+        ++report_.retries[kind];
+    lastCommand_ = key;
+    char text[96];
+    std::snprintf(text, sizeof text, "heard '<%c'%s at %u bit/s", frame.letter,
+                  frame.letter == 'w' || frame.letter == 'c' ? (" " + hex(frame.number, 4)).c_str() : "",
+                  frame.speed);
+    log(text);
+    for (const Pending& p : pending_)
+        if (p.bytes.size() > 1 && p.bytes[1] != 'i') {
+            violation("'<" + std::string(1, static_cast<char>(frame.letter)) +
+                      "' arrived before the answer to the previous frame had been sent");
+            break;
+        }
+}
+
+bool HandsetMachine::speedAccepted(const HostFrame& frame)
+{
+    if (frame.speed == 0 || frame.speed == speed_)
+        return true;
+    if (frame.speed == kInitialSpeed && frame.letter == 'p') {
+        log("parameter request at the initial speed: back to 19200");
+        speed_ = kInitialSpeed;
+        return true;
+    }
+    if (frame.speed == kInitialSpeed && frame.letter == 'i') {
+        if (pendingRecord())
+            return false;   // an inquiry written just before the host switched; the host ignores '>i' now
+        ++report_.restarts;
+        log("inquiry at 19200 while at " + std::to_string(speed_) + " bit/s: starting over");
+        if (downloadActive_)
+            endDownload("abandoned: the host started over", false);
+        speed_ = kInitialSpeed;
+        return true;
+    }
+    violation("'<" + std::string(1, static_cast<char>(frame.letter)) + "' heard at " + std::to_string(frame.speed) +
+              " bit/s while the handset listens at " + std::to_string(speed_) + " bit/s (heard as noise)");
+    return false;
+}
+
+bool HandsetMachine::inDownload(const HostFrame& frame)
+{
+    if (recordSent_)
+        return true;
+    violation("'<" + std::string(1, static_cast<char>(frame.letter)) +
+              "' before the parameter record was sent (ignored)");
+    return false;
+}
+
+// ---- Frames ---------------------------------------------------------------------------------
+
+void HandsetMachine::onInquiry(const HostFrame& frame)
+{
+    if (faults_.fire(Fault::SilentInquiry))
+        return;
+    if (pendingRecord())
+        return;
+    if (downloadActive_)
+        endDownload("abandoned: the host started over", false);
+    for (const Pending& p : pending_)
+        if (p.bytes == bytesOf(">i"))
+            return;   // one answer on its way serves the inquiries repeated meanwhile
+    answer(frame.endUs + ms(options_.turnaroundMs), bytesOf(">i"), "present");
+}
+
+void HandsetMachine::onParameter(const HostFrame& frame)
+{
+    if (faults_.fire(Fault::SilentParameter))
+        return;
+    const uint32_t newSpeed = speedOfCode(frame.speedCode);
+    if (newSpeed == 0) {
+        violation("parameter request with unknown speed code " + hex(frame.speedCode, 2) + " (not answered)");
+        return;
+    }
+    if (frame.trailer != 0xFF)
+        violation("parameter request ends with " + hex(frame.trailer, 2) + " instead of 0xFF");
+    if (!downloadActive_) {
+        report_.downloads.emplace_back();
+        downloadActive_ = true;
+        recordSent_ = false;
+        written_ = 0;
+    }
+    // A request repeated before its record went out replaces the older one.
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [](const Pending& p) { return p.recordSpeed != 0; }),
+                   pending_.end());
+    current().speed = newSpeed;
+    speed_ = newSpeed;
+    switchRequestEndUs_ = frame.endUs;
+    SpeedSwitch change;
+    change.to = newSpeed;
+    report_.switches.push_back(change);
+
+    Pending p;
+    p.dueUs = frame.endUs + ms(std::max(options_.turnaroundMs, options_.switchWaitMs));
+    p.bytes = bytesOf(">p");
+    const std::vector<uint8_t> record = parameterRecord();
+    p.bytes.insert(p.bytes.end(), record.begin(), record.end());
+    p.recordSpeed = newSpeed;
+    p.what = "parameter record at " + std::to_string(newSpeed) + " bit/s";
+    pending_.push_back(std::move(p));
+}
+
+void HandsetMachine::onErase(const HostFrame& frame)
+{
+    if (faults_.fire(Fault::SilentErase) || !inDownload(frame))
+        return;
+    if (faults_.fire(Fault::EraseRefusal)) {
+        answer(frame.endUs + ms(options_.turnaroundMs), bytesOf(">E"), "erase refused (fault)");
+        return;
+    }
+    flash_.erase();
+    current().erased = true;
+    answer(frame.endUs + ms(options_.eraseMs), bytesOf(">e"), "erased");
+}
+
+void HandsetMachine::onWrite(const HostFrame& frame)
+{
+    if (faults_.fire(Fault::SilentBlock) || !inDownload(frame))
+        return;
+    const uint16_t number = frame.number;
+    const std::string name = "block " + std::to_string(number);
+    const int64_t due = frame.endUs + ms(options_.turnaroundMs + options_.writeMs);
+    for (const std::string& problem : frame.payload->problems())
+        violation(name + ": " + problem);
+    if (frame.payload->overran()) {
+        answer(frame.endUs + ms(options_.turnaroundMs), {'>', 'W', static_cast<uint8_t>(number)},
+               name + " refused: its payload overruns the block");
+        return;
+    }
+    if (options_.protocol == '0' && !current().erased)
+        violation(name + " written before the erase (the record asks for erase and download)");
+    if (current().highestBlock > number)
+        violation(name + " sent after block " + std::to_string(current().highestBlock));
+    const std::vector<uint8_t>& block = frame.payload->block();
+    if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0xFF; }))
+        violation(name + " is blank (all 0xFF), yet it was sent");
+    if (faults_.fire(Fault::BlockRefusal)) {
+        answer(frame.endUs + ms(options_.turnaroundMs), {'>', 'W', static_cast<uint8_t>(number)},
+               name + " refused (fault)");
+        return;
+    }
+    flash_.write(number, block);
+    ++current().blocksWritten;
+    current().highestBlock = std::max<int64_t>(current().highestBlock, number);
+    written_ = std::max<uint32_t>(written_, number + 1u);
+    if (faults_.fire(Fault::DroppedAck)) {
+        log(name + " written, acknowledgement dropped (fault)");
+        return;
+    }
+    uint16_t acked = number;
+    if (faults_.fire(Fault::WrongBlockNumber))
+        acked = static_cast<uint16_t>(number + 1);
+    answer(due, {'>', 'w', static_cast<uint8_t>(acked >> 8), static_cast<uint8_t>(acked)},
+           name + " written" + (acked != number ? ", acknowledged as " + std::to_string(acked) + " (fault)" : ""));
+}
+
+void HandsetMachine::onChecksum(const HostFrame& frame)
+{
+    if (faults_.fire(Fault::SilentChecksum) || !inDownload(frame))
+        return;
+    const ChecksumAnswer own = flash_.answer(options_.protocol == '0', written_, options_.imageBlocks, frame.number);
+    DownloadRecord& d = current();
+    d.checksumSeen = true;
+    d.hostChecksum = frame.number;
+    d.ownChecksum = own.value;
+    d.checksumBlocks = own.blocks;
+    d.trailingBlankBlocks = own.trailingBlank;
+    if (own.trailingBlank > 0)
+        log("checksum covers " + std::to_string(own.trailingBlank) + " trailing blank block(s) the host never sent");
+    const int64_t due = frame.endUs + ms(options_.turnaroundMs);
+    if (faults_.fire(Fault::CompletionRefusal)) {
+        d.outcome = "completion refused (fault)";
+        answer(due, bytesOf(">C"), "completion refused (fault)", true);
+        return;
+    }
+    uint16_t value = own.value;
+    if (faults_.fire(Fault::WrongChecksum))
+        value = static_cast<uint16_t>(~value);
+    d.outcome = value == frame.number ? "completed" : "checksum mismatch";
+    answer(due, {'>', 'c', static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)},
+           "checksum " + hex(value, 4) + " (host " + hex(frame.number, 4) + ")", value == frame.number);
+}
+
+void HandsetMachine::onAbort(const HostFrame& frame)
+{
+    if (!inDownload(frame))
+        return;
+    if (faults_.fire(Fault::SilentAbort)) {
+        endDownload("aborted, abort not answered (fault)", true);
+        return;
+    }
+    current().outcome = "aborted";
+    answer(frame.endUs + ms(options_.turnaroundMs), bytesOf(">a"), "abort acknowledged", true);
+}
+
+// ---- Output ---------------------------------------------------------------------------------
+
+void HandsetMachine::answer(int64_t dueUs, std::vector<uint8_t> bytes, const std::string& what, bool endsDownload)
+{
+    Pending p;
+    p.dueUs = dueUs;
+    p.bytes = std::move(bytes);
+    p.what = what;
+    p.endsDownload = endsDownload;
+    pending_.push_back(std::move(p));
+}
+
+bool HandsetMachine::pendingRecord() const
+{
+    return std::any_of(pending_.begin(), pending_.end(), [](const Pending& p) { return p.recordSpeed != 0; });
+}
+
+// Decides whether a due parameter record may go out: only once the host's line shows the
+// new speed. Sets `drop` when the grace time has run out.
+bool HandsetMachine::releaseRecord(Pending& p, int64_t nowUs, uint32_t hostSpeed, bool& drop)
+{
+    drop = false;
+    if (hostSpeed == 0 || hostSpeed == p.recordSpeed)
+        return true;
+    if (nowUs < p.dueUs + ms(options_.switchGraceMs))
+        return false;
+    drop = true;
+    const std::string text = "the host did not switch to " + std::to_string(p.recordSpeed) +
+                             " bit/s: its line is at " + std::to_string(hostSpeed) + " bit/s " +
+                             std::to_string((nowUs - switchRequestEndUs_) / 1000) +
+                             " ms after the request (record not sent)";
+    violation(text);
+    return false;
+}
+
+std::vector<Transmission> HandsetMachine::poll(int64_t nowUs, uint32_t hostSpeed)
+{
+    nowUs_ = nowUs;
+    parser_.checkQuiet(nowUs);
+    if (pendingRecord() && !report_.switches.empty() && report_.switches.back().hostSwitchedAfterMs < 0 &&
+        hostSpeed == report_.switches.back().to)
+        report_.switches.back().hostSwitchedAfterMs = static_cast<double>(nowUs - switchRequestEndUs_) / 1000.0;
+
+    std::vector<Transmission> out;
+    while (!pending_.empty() && pending_.front().dueUs <= nowUs) {
+        Pending& p = pending_.front();
+        if (p.recordSpeed != 0) {
+            bool drop = false;
+            if (!releaseRecord(p, nowUs, hostSpeed, drop)) {
+                if (!drop)
+                    break;
+                pending_.pop_front();
+                continue;
+            }
+            report_.switches.back().answered = true;
+            recordSent_ = true;
+        }
+        Transmission t;
+        t.startUs = std::max(p.dueUs, lineFreeUs_);
+        t.speed = speed_;
+        if (faults_.fire(Fault::Noise)) {
+            const std::string noise = faults_.noise();
+            t.bytes.assign(noise.begin(), noise.end());
+        }
+        t.bytes.insert(t.bytes.end(), p.bytes.begin(), p.bytes.end());
+        lineFreeUs_ = t.startUs + static_cast<int64_t>(t.bytes.size()) * byteTimeUs(t.speed);
+        log("answer: " + p.what);
+        if (p.endsDownload)
+            endDownload(current().outcome, true);
+        out.push_back(std::move(t));
+        pending_.pop_front();
+    }
+    return out;
+}
+
+int64_t HandsetMachine::nextDeadline() const
+{
+    int64_t deadline = parser_.quietDeadline();
+    if (!pending_.empty()) {
+        deadline = std::min(deadline, pending_.front().dueUs);
+        if (pendingRecord())   // watch the host's line speed every millisecond until the record goes
+            deadline = std::min(deadline, nowUs_ + 1000);
+    }
+    return deadline;
+}
+
+void HandsetMachine::endDownload(const std::string& outcome, bool counts)
+{
+    if (!report_.downloads.empty())
+        current().outcome = outcome;
+    downloadActive_ = false;
+    recordSent_ = false;
+    speed_ = kInitialSpeed;
+    lastCommand_.clear();
+    if (counts)
+        ++downloadsEnded_;
+    log("download ended: " + outcome);
+}
+
+uint32_t HandsetMachine::flashOutBlocks() const
+{
+    uint32_t blocks = 0;
+    for (auto d = report_.downloads.rbegin(); d != report_.downloads.rend(); ++d) {
+        if (d->checksumSeen) {
+            blocks = d->checksumBlocks;
+            break;
+        }
+        if (d->highestBlock >= 0) {
+            blocks = static_cast<uint32_t>(d->highestBlock + 1);
+            break;
+        }
+    }
+    return std::max(blocks, options_.imageBlocks);
+}
+
+void HandsetMachine::noteFraming(const std::string& problem)
+{
+    if (problem != framing_ && !problem.empty())
+        violation("the host's line settings are not 8N1 without flow control:" + problem);
+    framing_ = problem;
+}
+
+// ---- Messages -------------------------------------------------------------------------------
+
+void HandsetMachine::violation(const std::string& what)
+{
+    ++report_.violationCount;
+    if (report_.violations.size() < Report::kMaxViolations)
+        report_.violations.push_back({static_cast<double>(nowUs_) / 1000.0, what});
+    if (messagesPrinted_ < kMaxPrintedViolations)
+        messages_.push_back("protocol violation: " + what);
+    else if (messagesPrinted_ == kMaxPrintedViolations)
+        messages_.push_back("further protocol violations only in the report");
+    ++messagesPrinted_;
+}
+
+void HandsetMachine::log(const std::string& what)
+{
+    if (options_.log) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%10.3f ms  ", static_cast<double>(nowUs_) / 1000.0);
+        messages_.push_back(stamp + what);
+    }
+}
+
+std::vector<std::string> HandsetMachine::takeMessages()
+{
+    std::vector<std::string> taken;
+    taken.swap(messages_);
+    return taken;
+}
