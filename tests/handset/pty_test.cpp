@@ -130,3 +130,63 @@ TEST(HandsetPty, AnswersInquiryAndParameterRequestAtTheNewSpeed)
     EXPECT_NE(text.find("\"answered\": true"), std::string::npos) << text;
     EXPECT_NE(text.find("\"violationCount\": 0"), std::string::npos) << text;
 }
+
+TEST(HandsetPty, ExitsAfterTheDownloadOnceTheHostHasClosedAndLeavesTheFlash)
+{
+    const std::string flashOut = ::testing::TempDir() + "handset_pty_flash.bin";
+    std::remove(flashOut.c_str());
+    Child child = start({TARVOLO_HANDSET_EXE, "--exit-after-download", "--block-size", "16", "--flash-out", flashOut,
+                         "--image-blocks", "2"});
+    const std::string path = firstLine(child.out);
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    setSpeed(fd, B19200);
+    ASSERT_EQ(write(fd, "<i", 2), 2);
+    EXPECT_EQ(readBytes(fd, 2).size(), 2u);
+    const uint8_t request[] = {'<', 'p', '4', 0xFF};
+    ASSERT_EQ(write(fd, request, 4), 4);
+    EXPECT_EQ(readBytes(fd, 66).size(), 66u);
+    std::vector<uint8_t> frame = {'<', 'w', 0, 0};
+    for (int i = 0; i < 16; ++i)
+        frame.push_back(static_cast<uint8_t>(i));
+    ASSERT_EQ(write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    EXPECT_EQ(readBytes(fd, 4), std::vector<uint8_t>({'>', 'w', 0, 0}));
+    const uint16_t sum = static_cast<uint16_t>(120 + 16 * 255);   // 0..15, then a blank block
+    const uint8_t checksum[] = {'<', 'c', static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)};
+    ASSERT_EQ(write(fd, checksum, 4), 4);
+    EXPECT_EQ(readBytes(fd, 4), std::vector<uint8_t>({'>', 'c', checksum[2], checksum[3]}));
+    const auto closed = std::chrono::steady_clock::now();
+    close(fd);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(3)) << "no linger once the host is gone";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(child.out);
+    std::ifstream in(flashOut, std::ios::binary);
+    const std::vector<uint8_t> flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(flash.size(), 32u);
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + 16), std::vector<uint8_t>(frame.begin() + 4, frame.end()));
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 16, flash.end()), std::vector<uint8_t>(16, 0xFF));
+}
+
+TEST(HandsetPty, RefusesBadOptionsAndNeverReplacesAFileWithItsLink)
+{
+    auto exitCode = [](const std::vector<std::string>& arguments) {
+        Child child = start(arguments);
+        int status = 0;
+        waitpid(child.pid, &status, 0);
+        close(child.out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(exitCode({TARVOLO_HANDSET_EXE, "--silent", "sometimes"}), 2);
+    EXPECT_EQ(exitCode({TARVOLO_HANDSET_EXE, "--block-refusals", "2@0"}), 2);
+    EXPECT_EQ(exitCode({TARVOLO_HANDSET_EXE, "--blank", "0x100"}), 2);
+    const std::string file = ::testing::TempDir() + "handset_not_a_link";
+    { std::ofstream(file) << "keep"; }
+    EXPECT_EQ(exitCode({TARVOLO_HANDSET_EXE, "--link", file}), 1);
+    std::ifstream in(file);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "keep");
+    std::remove(file.c_str());
+}
