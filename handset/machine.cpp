@@ -351,7 +351,8 @@ std::vector<Transmission> HandsetMachine::poll(int64_t nowUs, uint32_t hostSpeed
     parser_.checkQuiet(nowUs);
     if (pendingRecord() && !report_.switches.empty() && report_.switches.back().hostSwitchedAfterMs < 0 &&
         hostSpeed == report_.switches.back().to)
-        report_.switches.back().hostSwitchedAfterMs = static_cast<double>(nowUs - switchRequestEndUs_) / 1000.0;
+        report_.switches.back().hostSwitchedAfterMs =
+            static_cast<double>(std::max<int64_t>(0, nowUs - switchRequestEndUs_)) / 1000.0;
 
     std::vector<Transmission> out;
     while (!pending_.empty() && pending_.front().dueUs <= nowUs) {
