@@ -144,9 +144,7 @@ bool HandsetMachine::speedAccepted(const HostFrame& frame)
             return false;   // an inquiry written just before the host switched; the host ignores '>i' now
         ++report_.restarts;
         log("inquiry at 19200 while at " + std::to_string(speed_) + " bit/s: starting over");
-        if (downloadActive_)
-            endDownload("abandoned: the host started over", false);
-        speed_ = kInitialSpeed;
+        endDownload("abandoned: the host started over", false);
         return true;
     }
     violation("'<" + std::string(1, static_cast<char>(frame.letter)) + "' heard at " + std::to_string(frame.speed) +
@@ -171,7 +169,7 @@ void HandsetMachine::onInquiry(const HostFrame& frame)
         return;
     if (pendingRecord())
         return;
-    if (downloadActive_)
+    if (downloadActive_ || recordSent_)
         endDownload("abandoned: the host started over", false);
     for (const Pending& p : pending_)
         if (p.bytes == bytesOf(">i"))
@@ -193,6 +191,7 @@ void HandsetMachine::onParameter(const HostFrame& frame)
     if (!downloadActive_) {
         report_.downloads.emplace_back();
         downloadActive_ = true;
+        downloadCounted_ = false;
         recordSent_ = false;
         written_ = 0;
     }
@@ -303,7 +302,8 @@ void HandsetMachine::onAbort(const HostFrame& frame)
     if (!inDownload(frame))
         return;
     if (faults_.fire(Fault::SilentAbort)) {
-        endDownload("aborted, abort not answered (fault)", true);
+        // The host repeats its abort once, at the same speed: stay at it to hear that too.
+        endDownload("aborted, abort not answered (fault)", true, false);
         return;
     }
     current().outcome = "aborted";
@@ -397,17 +397,23 @@ int64_t HandsetMachine::nextDeadline() const
     return deadline;
 }
 
-void HandsetMachine::endDownload(const std::string& outcome, bool counts)
+// Ends the current download; `startOver` takes the handset back to waiting for an inquiry at
+// the initial speed.
+void HandsetMachine::endDownload(const std::string& outcome, bool counts, bool startOver)
 {
-    if (!report_.downloads.empty())
+    if (downloadActive_ && !report_.downloads.empty())
         current().outcome = outcome;
     downloadActive_ = false;
-    recordSent_ = false;
-    speed_ = kInitialSpeed;
-    lastCommand_.clear();
-    if (counts)
+    if (startOver) {
+        recordSent_ = false;
+        speed_ = kInitialSpeed;
+        lastCommand_.clear();
+    }
+    if (counts && !downloadCounted_) {
         ++downloadsEnded_;
-    log("download ended: " + outcome);
+        downloadCounted_ = true;
+        log("download ended: " + outcome);
+    }
 }
 
 uint32_t HandsetMachine::flashOutBlocks() const

@@ -95,7 +95,7 @@ private:
     void answer(int64_t dueUs, std::vector<uint8_t> bytes, const std::string& what, bool endsDownload = false);
     bool pendingRecord() const;
     bool releaseRecord(Pending& p, int64_t nowUs, uint32_t hostSpeed, bool& drop);
-    void endDownload(const std::string& outcome, bool counts);
+    void endDownload(const std::string& outcome, bool counts, bool startOver = true);
     void violation(const std::string& what);
     void log(const std::string& what);
     std::vector<uint8_t> parameterRecord() const;
@@ -115,6 +115,7 @@ private:
     int64_t switchRequestEndUs_ = 0;    // the pending record's request, for the switch time
     bool downloadActive_ = false;
     bool recordSent_ = false;
+    bool downloadCounted_ = false;      // this download's end has been counted
     uint32_t downloadsEnded_ = 0;
     uint32_t written_ = 0;              // blocks up to the highest written in this download
     std::string lastCommand_;           // kind and key of the last frame, to spot repeats

@@ -143,4 +143,9 @@ TEST(HandsetFaults, UnansweredAbortStillEndsTheDownload)
     EXPECT_TRUE(host.exchange(str("<a"), 500000).empty());
     EXPECT_EQ(host.m().downloadsEnded(), 1u);
     EXPECT_EQ(host.m().report().downloads.at(0).outcome, "aborted, abort not answered (fault)");
+    // The host's second abort, 10 s later at the same speed, is heard (and not answered either).
+    EXPECT_TRUE(host.exchange(str("<a"), 500000).empty());
+    EXPECT_EQ(host.m().downloadsEnded(), 1u);
+    EXPECT_EQ(host.m().report().retries.at("abort"), 1u);
+    EXPECT_EQ(host.m().report().violationCount, 0u);
 }
