@@ -47,8 +47,11 @@ void addRecord(CLI::App& app, HandsetOptions& o, FaultArguments& f)
     app.add_option("--image-blocks", o.imageBlocks,
                    "Blocks in the host's image: the checksum covers this many blocks (erased ones count as 0xFF) "
                    "and --flash-out writes them. Without it the checksum covers the blocks up to the highest "
-                   "written plus any trailing blank blocks that make the host's value come out")
+                   "written plus any trailing blank blocks (see --max-trailing-blank) that make the host's value come out")
         ->check(CLI::Range(0u, 65536u));
+    app.add_option("--max-trailing-blank", o.maxTrailingBlank,
+                   "Without --image-blocks: at most this many trailing blank blocks are tried to explain the "
+                   "host's checksum (0: none)")->capture_default_str()->check(CLI::Range(0u, 65536u));
 }
 
 void addRun(CLI::App& app, HandsetOptions& o, FaultArguments& f)

@@ -1,6 +1,7 @@
 // The flash model and its checksum (see flash.h).
 #include "handset/flash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,8 +9,7 @@
 #include "engine/checksum.h"
 
 namespace {
-constexpr uint32_t kMaxBlocks = 65536;                // 16-bit block numbers
-constexpr uint64_t kMaxSearchBytes = 64ull << 20;     // cost bound of the trailing-blank search
+constexpr uint32_t kMaxBlocks = 65536;   // 16-bit block numbers
 }  // namespace
 
 void ImageChecksum::add(const uint8_t* bytes, uint32_t length)
@@ -67,7 +67,8 @@ uint16_t Flash::checksum(bool crc, uint32_t blocks) const
     return sum.value();
 }
 
-ChecksumAnswer Flash::answer(bool crc, uint32_t written, uint32_t imageBlocks, uint16_t hostValue) const
+ChecksumAnswer Flash::answer(bool crc, uint32_t written, uint32_t imageBlocks, uint32_t maxTrailing,
+                             uint16_t hostValue) const
 {
     ChecksumAnswer a;
     a.blocks = imageBlocks > written ? imageBlocks : written;
@@ -78,10 +79,9 @@ ChecksumAnswer Flash::answer(bool crc, uint32_t written, uint32_t imageBlocks, u
     ImageChecksum sum(crc);
     for (uint32_t n = 0; n < written; ++n)   // the same as above, kept running for the search
         sum.add(block(n).data(), blockSize_);
-    uint64_t searched = 0;
-    for (uint32_t blocks = written + 1; blocks <= kMaxBlocks && searched < kMaxSearchBytes; ++blocks) {
+    const uint64_t last = std::min<uint64_t>(kMaxBlocks, static_cast<uint64_t>(written) + maxTrailing);
+    for (uint32_t blocks = written + 1; blocks <= last; ++blocks) {
         sum.addBlank(blockSize_);
-        searched += blockSize_;
         if (sum.value() == hostValue) {
             a.value = hostValue;
             a.blocks = blocks;

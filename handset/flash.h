@@ -8,10 +8,12 @@
 //   - with --image-blocks N it covers blocks 0 to max(N, highest written + 1) - 1: exact, and
 //     what end-to-end tests should use;
 //   - otherwise it covers the blocks up to the highest one written, and when that does not give
-//     the host's value, it tries one more blank block at a time (up to block number 65535, the
-//     last a 16-bit number can name, and at most 64 MiB) and answers the first count that
-//     gives it. The count it settled on is reported and decides the length of --flash-out, so
-//     a comparison of the flash with the image still catches a host whose checksum is wrong.
+//     the host's value, it tries one more blank block at a time (at most --max-trailing-blank,
+//     never past block number 65535, the last a 16-bit number can name) and answers the first
+//     count that gives it. The bound keeps a wrong host checksum from being matched by chance
+//     (each try is a 1 in 65536 chance for the CRC); the count settled on is reported and
+//     decides the length of --flash-out, so comparing the flash with the image still catches
+//     a host whose checksum is wrong.
 #ifndef TARVOLO_HANDSET_FLASH_H
 #define TARVOLO_HANDSET_FLASH_H
 
@@ -50,8 +52,9 @@ public:
     std::vector<uint8_t> block(uint32_t number) const;
 
     // The checksum answer by the rule above. `written` is the count of blocks up to the highest
-    // written in this download; `imageBlocks` is 0 when not given.
-    ChecksumAnswer answer(bool crc, uint32_t written, uint32_t imageBlocks, uint16_t hostValue) const;
+    // written in this download; `imageBlocks` is 0 when not given; `maxTrailing` bounds the search.
+    ChecksumAnswer answer(bool crc, uint32_t written, uint32_t imageBlocks, uint32_t maxTrailing,
+                          uint16_t hostValue) const;
     uint16_t checksum(bool crc, uint32_t blocks) const;
 
     // Writes blocks 0 to blocks - 1 to `path` through a temporary file renamed into place, so a

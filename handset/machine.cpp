@@ -274,7 +274,8 @@ void HandsetMachine::onChecksum(const HostFrame& frame)
 {
     if (faults_.fire(Fault::SilentChecksum) || !inDownload(frame))
         return;
-    const ChecksumAnswer own = flash_.answer(options_.protocol == '0', written_, options_.imageBlocks, frame.number);
+    const ChecksumAnswer own = flash_.answer(options_.protocol == '0', written_, options_.imageBlocks,
+                                             options_.maxTrailingBlank, frame.number);
     DownloadRecord& d = current();
     d.checksumSeen = true;
     d.hostChecksum = frame.number;

@@ -28,6 +28,7 @@ struct HandsetOptions {
     // The image the host counts (0: as far as the blocks written, plus any trailing blank
     // blocks that make the host's checksum come out; see flash.h).
     uint32_t imageBlocks = 0;
+    uint32_t maxTrailingBlank = 256;  // how far that search goes (0: no search)
 
     // Run control.
     uint32_t downloads = 0;           // end after this many downloads (0: run until killed)

@@ -35,13 +35,16 @@ TEST(HandsetChecksum, TrailingBlankBlocksAreFoundOnlyWhenTheyExplainTheHostsValu
     for (bool crc : {false, true}) {
         const uint16_t two = flash.checksum(crc, 2);
         const uint16_t four = flash.checksum(crc, 4);
-        ChecksumAnswer a = flash.answer(crc, 1, 0, four);
+        ChecksumAnswer a = flash.answer(crc, 1, 0, 256, four);
         EXPECT_EQ(a.value, four);
         EXPECT_EQ(a.blocks, 4u);
         EXPECT_EQ(a.trailingBlank, 3u);
-        a = flash.answer(crc, 1, 2, four);   // --image-blocks 2: no search
+        a = flash.answer(crc, 1, 2, 256, four);   // --image-blocks 2: no search
         EXPECT_EQ(a.value, two);
         EXPECT_EQ(a.blocks, 2u);
+        a = flash.answer(crc, 1, 0, 2, four);     // three trailing blank blocks are past the bound
+        EXPECT_EQ(a.value, flash.checksum(crc, 1));
+        EXPECT_EQ(a.trailingBlank, 0u);
     }
 }
 

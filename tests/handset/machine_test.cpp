@@ -202,14 +202,14 @@ TEST(HandsetViolations, ReportsWhatTheProtocolDoesNotAllow)
     host.send({'<', 'w', 0});
     host.run(1100000);
     EXPECT_TRUE(host.violated("incomplete '<w' frame abandoned after 3 bytes"));
-    host.send({'<', 'c', 0});
-    host.send({'<', 'a'});   // taken as the checksum's last byte, then stray
-    host.run(30000);
-    EXPECT_TRUE(host.violated("1 byte(s) outside any command frame: 61"));
     host.send(str("<e"));
     host.run(1000);
     host.exchange(str("<e"), 400000);
     EXPECT_TRUE(host.violated("'<e' arrived before the answer to the previous frame had been sent"));
+    host.send({'<', 'c', 0});
+    host.send({'<', 'a'});   // taken as the checksum's last byte, then stray
+    host.run(30000);
+    EXPECT_TRUE(host.violated("1 byte(s) outside any command frame: 61"));
 }
 
 TEST(HandsetViolations, RepeatedFramesAreCountedAsRetries)
