@@ -33,7 +33,8 @@ void FrameParser::feed(const uint8_t* bytes, size_t length, int64_t nowUs, uint3
 
 void FrameParser::take(uint8_t byte, int64_t nowUs, uint32_t hostSpeed)
 {
-    lineEndUs_ = (lineEndUs_ > nowUs ? lineEndUs_ : nowUs) + byteTimeUs(hostSpeed);
+    const int64_t nowNs = nowUs * 1000;
+    lineEndNs_ = (lineEndNs_ > nowNs ? lineEndNs_ : nowNs) + (hostSpeed ? 10000000000 / hostSpeed : 0);
     ++frameBytes_;
     switch (state_) {
     case State::Idle:
@@ -120,7 +121,7 @@ void FrameParser::startCommand(uint8_t letter)
 
 void FrameParser::finish()
 {
-    frame_.endUs = lineEndUs_;
+    frame_.endUs = (lineEndNs_ + 999) / 1000;
     state_ = State::Idle;
     onFrame_(frame_);
 }

@@ -62,13 +62,18 @@ private:
     HostFrame frame_;
     PayloadDecoder payload_;
     uint32_t frameBytes_ = 0;
-    int64_t lineEndUs_ = 0;
+    int64_t lineEndNs_ = 0;   // nanoseconds, so that byte times do not round up one by one
     int64_t lastReadUs_ = 0;
     std::string stray_;
     uint32_t strayCount_ = 0;
 };
 
-// The line time of one byte (start bit, 8 data bits, stop bit) at `speed`, in microseconds.
-inline int64_t byteTimeUs(uint32_t speed) { return speed ? (10000000 + speed - 1) / speed : 0; }
+// The line time of `count` bytes (start bit, 8 data bits, stop bit each) at `speed`, in
+// microseconds, rounded up.
+inline int64_t lineTimeUs(int64_t count, uint32_t speed)
+{
+    return speed ? (count * 10000000 + speed - 1) / speed : 0;
+}
+inline int64_t byteTimeUs(uint32_t speed) { return lineTimeUs(1, speed); }
 
 #endif

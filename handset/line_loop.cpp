@@ -35,18 +35,19 @@ public:
         if (queue_.empty())
             return INT64_MAX;
         const Transmission& t = queue_.front();
-        return t.startUs + static_cast<int64_t>(sent_ + 1) * byteTimeUs(t.speed);
+        return t.startUs + lineTimeUs(static_cast<int64_t>(sent_ + 1), t.speed);
     }
     // Writes every byte due by nowUs. Returns false on a write error other than a full buffer.
     bool write(int fd, int64_t nowUs)
     {
         while (!queue_.empty()) {
             const Transmission& t = queue_.front();
-            const int64_t bt = byteTimeUs(t.speed);
+            // Bytes whose line time has passed: floor((now - start) x speed / 10 bits per byte).
             size_t due = t.bytes.size();
-            if (bt > 0)
-                due = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(t.bytes.size()),
-                                                            std::max<int64_t>(0, (nowUs - t.startUs) / bt)));
+            if (t.speed > 0)
+                due = static_cast<size_t>(std::min<int64_t>(
+                    static_cast<int64_t>(t.bytes.size()),
+                    std::max<int64_t>(0, (nowUs - t.startUs) * t.speed / 10000000)));
             if (due <= sent_)
                 return true;
             const ssize_t n = ::write(fd, t.bytes.data() + sent_, due - sent_);

@@ -202,7 +202,7 @@ std::vector<Transmission> HandsetMachine::poll(int64_t nowUs, uint32_t hostSpeed
             t.bytes.assign(noise.begin(), noise.end());
         }
         t.bytes.insert(t.bytes.end(), p.bytes.begin(), p.bytes.end());
-        lineFreeUs_ = t.startUs + static_cast<int64_t>(t.bytes.size()) * byteTimeUs(t.speed);
+        lineFreeUs_ = t.startUs + lineTimeUs(static_cast<int64_t>(t.bytes.size()), t.speed);
         log("answer: " + p.what);
         if (p.endsDownload)
             endDownload(current().outcome, true);
