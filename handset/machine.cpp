@@ -145,6 +145,7 @@ void HandsetMachine::answer(int64_t dueUs, std::vector<uint8_t> bytes, const std
     p.bytes = std::move(bytes);
     p.what = what;
     p.endsDownload = endsDownload;
+    p.speed = speed_;
     pending_.push_back(std::move(p));
 }
 
@@ -196,7 +197,7 @@ std::vector<Transmission> HandsetMachine::poll(int64_t nowUs, uint32_t hostSpeed
         }
         Transmission t;
         t.startUs = std::max(p.dueUs, lineFreeUs_);
-        t.speed = speed_;
+        t.speed = p.speed;
         if (faults_.fire(Fault::Noise)) {
             const std::string noise = faults_.noise();
             t.bytes.assign(noise.begin(), noise.end());

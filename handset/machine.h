@@ -77,6 +77,7 @@ private:
     struct Pending {
         int64_t dueUs = 0;
         std::vector<uint8_t> bytes;
+        uint32_t speed = 0;           // the handset's speed when the answer was decided
         uint32_t recordSpeed = 0;     // a parameter record: the speed the host must have
         bool endsDownload = false;
         std::string what;

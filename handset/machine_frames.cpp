@@ -72,6 +72,7 @@ void HandsetMachine::onParameter(const HostFrame& frame)
     const std::vector<uint8_t> record = parameterRecord();
     p.bytes.insert(p.bytes.end(), record.begin(), record.end());
     p.recordSpeed = newSpeed;
+    p.speed = newSpeed;
     p.what = "parameter record at " + std::to_string(newSpeed) + " bit/s";
     pending_.push_back(std::move(p));
 }

@@ -44,6 +44,21 @@ TEST(HandsetTiming, EachRepeatedInquiryGetsOneAnswer)
     EXPECT_EQ(host.m().report().frames.at("inquiry"), 5u);
 }
 
+TEST(HandsetRecord, AnInquiryAnswerStillDueGoesOutAtTheOldSpeed)
+{
+    HostSide host;
+    host.send(str("<i"));
+    host.run(500);
+    host.send({'<', 'p', '0', 0xFF});
+    host.run(10000);
+    host.speed = 115200;
+    host.run(30000);
+    ASSERT_EQ(host.sent.size(), 2u);
+    EXPECT_EQ(host.sent[0].speed, 19200u);
+    EXPECT_EQ(host.sent[1].speed, 115200u);
+    EXPECT_EQ(host.sent[1].bytes.size(), 66u);
+}
+
 TEST(HandsetRecord, CarriesTheConfiguredFieldsAtTheNewSpeed)
 {
     HostSide host;
