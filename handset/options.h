@@ -22,7 +22,7 @@ struct HandsetOptions {
     double eraseMs = 300;             // "<e" to ">e"
     double writeMs = 0;               // extra programming time per written block
     double switchWaitMs = 20;         // after the parameter request's line time, before the record
-    double switchGraceMs = 50;        // how long a late host speed switch is still waited for
+    double switchGraceMs = 200;       // how long a late host speed switch is still waited for
     double frameTimeoutMs = 1000;     // silence inside a frame that abandons it
 
     // The image the host counts (0: as far as the blocks written, plus any trailing blank
