@@ -93,7 +93,7 @@ TEST(HandsetRecord, WithheldFromAHostThatDidNotSwitchUntilItRetriesAtTheInitialS
     HostSide host;
     host.exchange(str("<i"));
     host.send({'<', 'p', '0', 0xFF});
-    host.run(200000);
+    host.run(20000 + 200000 + 5000);   // the wait, the grace for a late switch, and a little more
     EXPECT_TRUE(host.take().empty());
     EXPECT_TRUE(host.violated("did not switch to 115200"));
     EXPECT_FALSE(host.m().report().switches.at(0).answered);
