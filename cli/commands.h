@@ -13,10 +13,12 @@ class App;
 constexpr int kExitCannotOpen = 1;
 constexpr int kExitTooShort = 2;
 constexpr int kExitUsage = 64;
+constexpr int kExitNoMemory = 71;
 
 // A command adds its subcommand to the app and sets `run` to what runs when it is chosen.
 using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);
 
 void setupInfoCommand(CLI::App& app, std::function<int()>& run);
+void setupConvertCommand(CLI::App&, std::function<int()>&);
 
 #endif

@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     setupInfoCommand(app, run);
+    setupConvertCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

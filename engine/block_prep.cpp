@@ -6,6 +6,7 @@
 //   E X n    n copies of X != E, 4 <= n <= 255
 #include "engine/block_prep.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/checksum.h"
@@ -18,6 +19,14 @@ namespace {
 
 constexpr uint32_t kLongestRun = 255;
 constexpr uint32_t kShortestRun = 4;
+
+uint32_t lastPreparedLength = 0;
+
+void recordFrameLength(uint32_t length)
+{
+    lastPreparedLength = length;
+    setLastFrameLength(length);
+}
 
 struct Encoder {
     uint8_t* out;
@@ -85,12 +94,48 @@ void encodeBlock()
     for (uint32_t i = 0; i < size; ++i)
         encoder.add(engine.readBuffer[i]);
     encoder.flushRun();
-    setLastFrameLength(encoder.length + wire::kWriteHeaderLength);
+    recordFrameLength(encoder.length + wire::kWriteHeaderLength);
+}
+
+uint32_t preparedFrameLength() { return lastPreparedLength; }
+
+bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes)
+{
+    if (blockSize < 1)
+        return false;
+    const uint64_t block = static_cast<uint64_t>(blockSize);
+    const uint64_t frame = 2 * block + wire::kWriteHeaderLength;
+    if (frame > UINT32_MAX)  // also keeps it within size_t on every target
+        return false;
+    *sizes = {static_cast<size_t>(block), static_cast<size_t>(frame)};
+    return true;
+}
+
+bool allocateBlockBuffers()
+{
+    releaseBlockBuffers();
+    BlockBufferSizes sizes;
+    if (!blockBufferSizes(engine.blockSize, &sizes))
+        return false;
+    engine.readBuffer = static_cast<uint8_t*>(std::malloc(sizes.readBytes));
+    engine.frameBuffer = static_cast<uint8_t*>(std::malloc(sizes.frameBytes));
+    if (!engine.readBuffer || !engine.frameBuffer) {
+        releaseBlockBuffers();
+        return false;
+    }
+    engine.frameBuffer[0] = wire::kCommandMark;
+    engine.frameBuffer[1] = wire::kWrite;
+    return true;
 }
 
 int32_t prepareBlock()
 {
     showBlockProgress();
+    // Without buffers for this block size there is no block to read: end the image rather
+    // than read or write out of bounds.
+    BlockBufferSizes sizes;
+    if (!engine.readBuffer || !engine.frameBuffer || !blockBufferSizes(engine.blockSize, &sizes))
+        return kBlockEndOfImage;
     const uint32_t size = static_cast<uint32_t>(engine.blockSize);
     if (readImage(engine.readBuffer, size) != size)
         return kBlockEndOfImage;
@@ -105,7 +150,7 @@ int32_t prepareBlock()
 
     if (engine.blankByte == 0xFF) {
         std::memcpy(engine.frameBuffer + wire::kWriteHeaderLength, engine.readBuffer, size);
-        setLastFrameLength(size + wire::kWriteHeaderLength);
+        recordFrameLength(size + wire::kWriteHeaderLength);
     } else {
         encodeBlock();
     }

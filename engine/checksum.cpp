@@ -3,26 +3,9 @@
 
 #include "engine/engine_state.h"
 
-namespace {
-
-constexpr std::array<uint16_t, 256> buildCrcTable()
-{
-    std::array<uint16_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t value = i;
-        for (int bit = 0; bit < 8; ++bit)
-            value = (value & 1u) ? (value >> 1) ^ 0x8408u : value >> 1;
-        table[i] = static_cast<uint16_t>(value);
-    }
-    return table;
-}
-
-}  // namespace
-
-constexpr std::array<uint16_t, 256> kCrcTable = buildCrcTable();
-static_assert(kCrcTable[1] == 0x1189 && kCrcTable[128] == 0x8408 && kCrcTable[255] == 0x0F78,
+static_assert(crcTable[0] == 0x0000 && crcTable[1] == 0x1189 && crcTable[128] == 0x8408 &&
+                  crcTable[255] == 0x0F78,
               "CRC-16/X-25 table");
-const std::array<uint16_t, 256> crcTable = kCrcTable;
 
 void crcInit(uint32_t* accumulator) { *accumulator = 0xFFFF; }
 
@@ -30,7 +13,7 @@ void crcUpdate(uint32_t* accumulator, const uint8_t* bytes, uint32_t length)
 {
     uint32_t crc = *accumulator;
     for (uint32_t i = 0; i < length; ++i)
-        crc = kCrcTable[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
+        crc = crcTable[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
     *accumulator = crc;
 }
 

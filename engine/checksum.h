@@ -7,8 +7,23 @@
 #include <cstddef>
 #include <cstdint>
 
-// The table of the table-driven CRC-16/X-25, built at compile time.
-extern const std::array<uint16_t, 256> crcTable;
+namespace checksum_detail {
+// Entry i is i after eight reflected steps with polynomial 0x8408.
+constexpr std::array<uint16_t, 256> buildCrcTable()
+{
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t value = i;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 1u) ? (value >> 1) ^ 0x8408u : value >> 1;
+        table[i] = static_cast<uint16_t>(value);
+    }
+    return table;
+}
+}  // namespace checksum_detail
+
+// The table of the table-driven CRC-16/X-25: a compile-time constant, never built at run time.
+inline constexpr std::array<uint16_t, 256> crcTable = checksum_detail::buildCrcTable();
 
 void crcInit(uint32_t* accumulator);
 void crcUpdate(uint32_t* accumulator, const uint8_t* bytes, uint32_t length);

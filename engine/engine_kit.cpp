@@ -12,6 +12,11 @@ namespace {
 
 const FrontEnd* frontEnd = nullptr;
 
+// The line a thread selected. Selecting writes to the front end, which releases the engine
+// lock, so the other thread may select its own line before this one prints: each thread's
+// printStatus must still go to the line that thread selected.
+thread_local int32_t selectedLine = kPhaseLine;
+
 // Every output goes to the front end with the engine lock released: the front end may wait
 // for its own thread, and that thread may be waiting for the lock.
 template <typename Call>
@@ -35,6 +40,7 @@ void setLine(int32_t control, const char* text)
 void selectLine(int32_t control)
 {
     engine.currentLine = control;
+    selectedLine = control;
     setLine(control, "\r\n");
 }
 
@@ -66,7 +72,7 @@ void printStatus(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    const int32_t line = engine.currentLine;
+    const int32_t line = selectedLine;
     setLine(line, "\r\n");
     setLine(line, message);
 }

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   socat python3 python3-serial
   liblhasa-dev srecord binutils-sh4-linux-gnu jlha-utils
+  binutils-powerpc64-linux-gnu
   imagemagick
 )
 

@@ -26,4 +26,7 @@ step "Windows build"
 step "Windows engine tests under Wine"
 "$top/scripts/wine-tests.sh" "$top/build/windows" || status=1
 
+step "fuzz harnesses (libFuzzer), 20 seconds each"
+"$top/scripts/fuzz.sh" 20 || status=1
+
 exit $status

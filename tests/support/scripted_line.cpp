@@ -1,6 +1,8 @@
 // The scripted line (see scripted_line.h).
 #include "tests/support/scripted_line.h"
 
+#include <cstdio>
+
 #include "engine/engine_kit.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
@@ -67,6 +69,37 @@ const FrontEnd recordingFrontEnd = {nullptr, feText, feFine, feOverall, feContin
 }  // namespace
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+
+void loadReleaseFile(const std::string& productId, const std::vector<uint8_t>& image)
+{
+    EngineLock lock;
+    closeReleaseFile();
+    FILE* file = std::tmpfile();
+    if (!file)
+        return;
+    std::fwrite(productId.data(), 1, productId.size(), file);
+    if (!image.empty())
+        std::fwrite(image.data(), 1, image.size(), file);
+    std::rewind(file);
+    engine.releaseFile = file;
+}
+
+std::vector<uint8_t> parameterRecord(const std::string& productId, char protocol,
+                                     int32_t blockSize, uint8_t blankByte,
+                                     const std::string& code)
+{
+    std::vector<uint8_t> record(wire::kParameterRecordLength, 0);
+    for (size_t i = 0; i < productId.size() && i < 4; ++i)
+        record[i] = static_cast<uint8_t>(productId[i]);
+    for (size_t i = 0; i < code.size() && i < 6; ++i)
+        record[16 + i] = static_cast<uint8_t>(code[i]);
+    record[22] = static_cast<uint8_t>(protocol);
+    const uint32_t size = static_cast<uint32_t>(blockSize);
+    for (int i = 0; i < 4; ++i)
+        record[32 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
+    record[41] = blankByte;
+    return record;
+}
 
 ScriptedLine::ScriptedLine()
 {

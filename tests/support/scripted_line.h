@@ -85,4 +85,13 @@ private:
 
 std::vector<uint8_t> bytesOf(const std::string& s);
 
+// Makes a temporary release file (productId, then image) the engine's open release file,
+// positioned at its start; it is deleted when closed. Closes any file open before.
+void loadReleaseFile(const std::string& productId, const std::vector<uint8_t>& image);
+
+// A 64-byte parameter record as a handset sends it after '>p'.
+std::vector<uint8_t> parameterRecord(const std::string& productId, char protocol,
+                                     int32_t blockSize, uint8_t blankByte,
+                                     const std::string& code = "DOWNLD");
+
 #endif
