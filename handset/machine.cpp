@@ -109,12 +109,12 @@ bool HandsetMachine::speedAccepted(const HostFrame& frame)
 {
     if (frame.speed == 0 || frame.speed == speed_)
         return true;
-    if (frame.speed == kInitialSpeed && frame.letter == 'p') {
+    if (frame.speed == kStartSpeed && frame.letter == 'p') {
         log("parameter request at the initial speed: back to 19200");
-        speed_ = kInitialSpeed;
+        speed_ = kStartSpeed;
         return true;
     }
-    if (frame.speed == kInitialSpeed && frame.letter == 'i') {
+    if (frame.speed == kStartSpeed && frame.letter == 'i') {
         if (pendingRecord())
             return false;   // an inquiry written just before the host switched; the host ignores '>i' now
         ++report_.restarts;
@@ -233,7 +233,7 @@ void HandsetMachine::endDownload(const std::string& outcome, bool counts, bool s
     downloadActive_ = false;
     if (startOver) {
         recordSent_ = false;
-        speed_ = kInitialSpeed;
+        speed_ = kStartSpeed;
         lastCommand_.clear();
     }
     if (counts && !downloadCounted_) {

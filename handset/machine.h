@@ -37,7 +37,7 @@ struct Transmission {
     std::vector<uint8_t> bytes;
 };
 
-constexpr uint32_t kInitialSpeed = 19200;
+constexpr uint32_t kStartSpeed = 19200;
 
 // The line speed of a parameter request's speed code; 0 for an unknown code.
 uint32_t speedOfCode(uint8_t code);
@@ -110,7 +110,7 @@ private:
     std::deque<Pending> pending_;
     std::vector<std::string> messages_;
 
-    uint32_t speed_ = kInitialSpeed;
+    uint32_t speed_ = kStartSpeed;
     int64_t nowUs_ = 0;
     int64_t lineFreeUs_ = 0;
     int64_t switchRequestEndUs_ = 0;    // the pending record's request, for the switch time
