@@ -42,6 +42,8 @@ std::string reportJson(const Report& report, const HandsetOptions& options, cons
     nlohmann::json j;
     j["record"] = {{"productId", options.productId},
                    {"protocol", std::string(1, options.protocol)},
+                   {"downloadCode", options.downloadCode.empty() ? "DOWNLD" + std::string(1, options.protocol)
+                                                                 : options.downloadCode},
                    {"blockSize", options.blockSize},
                    {"blank", options.blank}};
     j["frames"] = report.frames;
