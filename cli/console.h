@@ -4,8 +4,10 @@
 #define TARVOLO_CLI_CONSOLE_H
 
 // Catches Ctrl-C (and SIGTERM, or the console's close on Windows) from now on: instead of
-// killing the process, interrupted() becomes true.
-void catchInterrupts();
+// killing the process, interrupted() becomes true. `onInterrupt`, when given, runs at once
+// inside the signal handler (POSIX) or the console's control thread (Windows): it may only
+// store to lock-free atomics.
+void catchInterrupts(void (*onInterrupt)() = nullptr);
 bool interrupted();
 
 bool stdoutIsTerminal();

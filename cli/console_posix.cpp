@@ -10,13 +10,20 @@
 namespace {
 
 std::atomic<bool> gotInterrupt{false};
+std::atomic<void (*)()> interruptHook{nullptr};
 
-void onSignal(int) { gotInterrupt.store(true); }
+void onSignal(int)
+{
+    gotInterrupt.store(true);
+    if (void (*hook)() = interruptHook.load())
+        hook();
+}
 
 }  // namespace
 
-void catchInterrupts()
+void catchInterrupts(void (*onInterrupt)())
 {
+    interruptHook.store(onInterrupt);
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

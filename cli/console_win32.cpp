@@ -10,16 +10,23 @@
 namespace {
 
 std::atomic<bool> gotInterrupt{false};
+std::atomic<void (*)()> interruptHook{nullptr};
 
 BOOL WINAPI onConsoleEvent(DWORD)
 {
     gotInterrupt.store(true);
+    if (void (*hook)() = interruptHook.load())
+        hook();
     return TRUE;
 }
 
 }  // namespace
 
-void catchInterrupts() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+void catchInterrupts(void (*onInterrupt)())
+{
+    interruptHook.store(onInterrupt);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
 
 bool interrupted() { return gotInterrupt.load(); }
 

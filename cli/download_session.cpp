@@ -170,12 +170,14 @@ void Session::handle(const EngineEvent& event, Outcome* outcome)
 void Session::watch(Outcome* outcome)
 {
     if (interrupted()) {
+        noteOnLine("interrupted");
         outcome->done = true;
         outcome->exitCode = kExitInterrupted;
         outcome->summary = "Interrupted: download abandoned, nothing more was sent to the handset";
         return;
     }
     if (readerLostPort()) {
+        noteOnLine("port lost");
         outcome->done = true;
         outcome->exitCode = kExitPortLost;
         outcome->summary = "The port " + plan_.port + " went away (adapter unplugged?): download abandoned";
@@ -239,7 +241,9 @@ int Session::run()
 
 int runDownload(const DownloadPlan& plan)
 {
-    catchInterrupts();
+    // Runs in the signal handler: from the signal on, the engine's handlers can neither send
+    // nor arm, and its waits end; the session loop then stops the reader and closes the rest.
+    catchInterrupts([] { setLineRunning(false); });
     Session session(plan);
     return session.run();
 }

@@ -42,6 +42,12 @@ void traceNote(const char* text)
     std::fprintf(traceFile, "%10.6f -- %s\n", seconds, text);
 }
 
+}  // namespace
+
+void noteOnLine(const char* text) { traceNote(text); }
+
+namespace {
+
 bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
     trace("TX", bytes, length);

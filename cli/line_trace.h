@@ -13,6 +13,8 @@
 bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std::string* error);
 // The wrapping table; valid after startLineWatch.
 const SerialPortOps* watchedOps();
+// Writes a note with its time into the trace file, when there is one.
+void noteOnLine(const char* text);
 // Flushes and closes the trace file.
 void stopLineWatch();
 
