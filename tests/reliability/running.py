@@ -95,6 +95,7 @@ class Download:
         self.proc.returncode = self.code if self.code is not None else -9
         self.cpu = usage.ru_utime + usage.ru_stime
         self._reader.join(5)
+        self.proc.stdout.close()
         self.stderr = self.proc.stderr.read()
         self.proc.stderr.close()
         return self.code, time.monotonic() - start
