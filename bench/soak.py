@@ -263,6 +263,7 @@ class Tally:
         self.too_fast = 0
         self.wrong_result = 0
         self.violations = 0
+        self.violation_kinds = collections.Counter()
         self.rss = []
         self.fds = []
         self.cpu = 0.0
@@ -313,6 +314,8 @@ def check(plan, tally, handset, workdir, image, measured, limit):
     report = handset.report() if os.path.exists(handset.report_path) else {}
     tally.faults.update(report.get("faults", {}))
     tally.violations += report.get("violationCount", 0)
+    for v in report.get("violations", []):
+        tally.violation_kinds[v["what"].split(" while")[0].split(":")[0]] += 1
     if code is None:
         tally.hangs += 1
         tally.fail(plan, "no result after %.1f s: killed" % seconds, workdir)
@@ -371,6 +374,7 @@ def summary(tally, args, elapsed, own_fds):
         "overTimeLimit": tally.too_slow,
         "underTimeOuts": tally.too_fast,
         "handsetViolations": tally.violations,
+        "handsetViolationKinds": dict(tally.violation_kinds),
         "peakRssKiB": max(tally.rss or [0]),
         "minPeakRssKiB": min(tally.rss or [0]),
         "toolFdsSeen": sorted(set(tally.fds)),
