@@ -185,9 +185,9 @@ class Plan:
     def _slow_fault(self, rng, max_penalty):
         """A fault that costs one of the long time-outs."""
         choices = [("drop-acks", BLOCK_TIMEOUT, 3), ("silent-block", BLOCK_TIMEOUT, 3),
-                   ("silent-checksum", CHECKSUM_TIMEOUT, 1)]
+                   ("silent-checksum", CHECKSUM_TIMEOUT, 1.5)]
         if self.mode == "erase":
-            choices.append(("silent-erase", ERASE_TIMEOUT, 0.4))
+            choices.append(("silent-erase", ERASE_TIMEOUT, 1))
         choices = [c for c in choices if c[1] + 1 <= max_penalty and
                    (self.written or c[0] not in ("drop-acks", "silent-block"))]
         if not choices:
@@ -392,7 +392,7 @@ def main():
     parser.add_argument("--first", type=int, default=0, help="index of the first download")
     parser.add_argument("--max-penalty", type=float, default=100,
                         help="leave out faults whose time-outs cost more seconds than this")
-    parser.add_argument("--slow-rate", type=float, default=0.02,
+    parser.add_argument("--slow-rate", type=float, default=0.08,
                         help="share of downloads with one long time-out (dropped ack, silence)")
     parser.add_argument("--slack", type=float, default=8,
                         help="seconds allowed beyond the protocol's times (process start, load)")
