@@ -14,14 +14,16 @@ from running import Download, harness, image_blocks
 BLOCKS = 4
 
 # Per phase: the handset's faults that hold the first download there (and let the second one
-# through), the mode, and the abort frames the handset hears in all (the first download's).
+# through), the mode, and frames the handset hears from both downloads together: the first
+# one's up to the signal, none after it.
 PHASES = {
-    "waiting": (["--silent", "inquiry=120"], "normal", 0),
-    "exchange": (["--silent", "parameter=2"], "normal", 0),
-    "erase": (["--erase-ms", 3000], "erase", 0),
-    "blocks": (["--drop-acks", "1@2"], "normal", 0),
-    "checksum": (["--silent", "checksum=1"], "normal", 0),
-    "abort": (["--wrong-checksum", "1", "--unanswered-abort"], "erase", 1),
+    "waiting": (["--silent", "inquiry=120"], "normal", {"abort": 0}),
+    "exchange": (["--silent", "parameter=2"], "normal", {"abort": 0}),
+    "erase": (["--erase-ms", 3000], "erase", {"erase": 2, "write": BLOCKS, "abort": 0}),
+    "blocks": (["--drop-acks", "1@2"], "normal", {"write": 2 + BLOCKS, "abort": 0}),
+    "checksum": (["--silent", "checksum=1"], "normal", {"write": 2 * BLOCKS, "abort": 0}),
+    "abort": (["--wrong-checksum", "1", "--unanswered-abort"], "erase",
+              {"checksum": 2, "abort": 1}),
 }
 
 
@@ -29,7 +31,7 @@ class Interrupts(unittest.TestCase):
     signals = (signal.SIGINT, signal.SIGTERM)
 
     def interrupt(self, phase, signum):
-        faults, mode, aborts = PHASES[phase]
+        faults, mode, frames = PHASES[phase]
         with harness.WorkDir() as workdir:
             release = os.path.join(workdir, "image.rel")
             image = harness.make_release(release, image_blocks(BLOCKS))
@@ -54,7 +56,8 @@ class Interrupts(unittest.TestCase):
                 self.assertEqual(code, 0, out + err)
                 handset.stop()
                 report = handset.report()
-                self.assertEqual(report["frames"].get("abort", 0), aborts, report["frames"])
+                heard = {kind: report["frames"].get(kind, 0) for kind in frames}
+                self.assertEqual(heard, frames, report["frames"])
                 self.assertEqual(handset.flash_bytes(), image)
                 # The handset takes a frame's speed from the pty when it reads the bytes; on a
                 # loaded machine that can be after the host's next switch. Anything else counts.
