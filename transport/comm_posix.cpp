@@ -128,8 +128,13 @@ bool portWaitEvent(SerialPort* port, uint32_t* events)
             return false;
         if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))
             return false;  // the device has gone (a USB adapter pulled, a pty's peer closed)
-        if (fds[1].revents & POLLIN)
+        if (fds[1].revents & POLLIN) {
             found |= kEventRxChar;
+            // An answer can only come once its frame has left: report the transmit-empty
+            // with it, so that it is handled first and the answer is not drained as if it
+            // had come while the frame was still on its way.
+            found |= takeTxEmpty(port, mask);
+        }
         if (fds[0].revents & POLLIN) {
             drainWake(port);
             *events = found;  // a mask change or a write: let the caller look again
