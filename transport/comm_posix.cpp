@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "transport/port_open.h"
 #include "transport/reader_platform.h"
@@ -32,6 +33,7 @@ struct SerialPort {
     int wakeWrite = -1;
     std::atomic<uint32_t> mask{0};
     std::atomic<bool> txPending{false};  // bytes were written and their transmit-empty not reported
+    std::atomic<int> writing{0};         // writes still returning: their transmit-empty is to come
 };
 
 namespace {
@@ -72,7 +74,7 @@ bool outputDrained(SerialPort* port)
     return true;
 }
 
-bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+bool writeAll(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
     uint32_t done = 0;
     while (done < length) {
@@ -92,9 +94,29 @@ bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
         if (r <= 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL)))
             return false;
     }
-    port->txPending.store(true);
-    signalWake(port);  // the reader may be waiting without watching the output
     return true;
+}
+
+bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+{
+    port->writing.fetch_add(1);
+    const bool ok = writeAll(port, bytes, length);
+    if (ok)
+        port->txPending.store(true);
+    port->writing.fetch_sub(1);
+    if (ok)
+        signalWake(port);  // the reader may be waiting without watching the output
+    return ok;
+}
+
+// A peer that answers at once (a pty) can answer while the write of its frame is still
+// returning, before that frame's transmit-empty can be found. Waits for such writes, at most
+// as long as a write may stall.
+void awaitWrites(SerialPort* port)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteStallMs);
+    while (port->writing.load() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
 }
 
 void portSetEventMask(SerialPort* port, uint32_t mask)
@@ -133,6 +155,7 @@ bool portWaitEvent(SerialPort* port, uint32_t* events)
             // An answer can only come once its frame has left: report the transmit-empty
             // with it, so that it is handled first and the answer is not drained as if it
             // had come while the frame was still on its way.
+            awaitWrites(port);
             found |= takeTxEmpty(port, mask);
         }
         if (fds[0].revents & POLLIN) {
