@@ -176,20 +176,21 @@ void exitScenario(const Context& c)
     killApp(app);
 }
 
-// Settings that make Go! download `release` over COM1 without any dialog before it.
-void writeDownloadSettings(const Context& c, const std::string& release)
+// Settings that make Go! download `release` (converted from `source` first when that is
+// not a release file) over COM1 without any dialog before it.
+void writeDownloadSettings(const Context& c, const std::string& release, const std::string& source)
 {
     Settings s;
     resetSettings(&s);
-    std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", release.c_str());
+    std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", source.c_str());
     std::snprintf(s.releasePath, sizeof s.releasePath, "%s", release.c_str());
     check(saveSettingsFile(c.settingsFile().c_str(), s), "download settings written");
 }
 
 // Starts the program and Go!; returns the download dialog (titled with the release path).
-HWND startGo(const Context& c, App* app, const std::string& release)
+HWND startGo(const Context& c, App* app, const std::string& release, const std::string& source = "")
 {
-    writeDownloadSettings(c, release);
+    writeDownloadSettings(c, release, source.empty() ? release : source);
     check(startApp(c.exe, c.directory, app), "main window appears");
     if (!app->window)
         return nullptr;
@@ -325,6 +326,23 @@ void abortScenario(const Context& c)
     closeApp(app);
 }
 
+// Go! with a binary source whose directory and name hold blanks and command-interpreter
+// metacharacters: Tarvolo.BAT converts it into the release file, which the download dialog
+// then opens. args: source path, release path.
+void convertScenario(const Context& c)
+{
+    App app;
+    HWND dialog = startGo(c, &app, c.args.at(1), c.args.at(0));
+    if (dialog) {
+        command(dialog, IDOK);
+        HWND confirm = findWindow(app, "#32770", "Confirm abort download?", 5000);
+        if (confirm)
+            command(confirm, IDOK);
+        check(waitGone(dialog, 5000), "the download is aborted");
+    }
+    closeApp(app);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -345,6 +363,8 @@ int main(int argc, char** argv)
         refusedScenario(c);
     else if (scenario == "abort")
         abortScenario(c);
+    else if (scenario == "convert")
+        convertScenario(c);
     else {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
         return 64;
