@@ -247,10 +247,13 @@ void downloadScenario(const Context& c)
         if (!box)
             sleepMs(20);
     }
-    check(contains(phaseTexts, "Exchanging parameters..."), "status shows \"Exchanging parameters...\"");
+    check(contains(phaseTexts, "Writing block # "), "status shows \"Writing block # ...\"");
     check(upperMax > 0, "upper progress bar moved (max " + std::to_string(upperMax) + ")");
     check(lowerMax > 0, "lower progress bar moved (max " + std::to_string(lowerMax) + ")");
     check(box != nullptr, "\"Download status\" box appears");
+    if (!box)
+        std::printf("last status: [%s] [%s]\n", itemText(dialog, IDC_PHASE_LINE).c_str(),
+                    itemText(dialog, IDC_ADVICE_LINE).c_str());
     if (box) {
         const std::string text = messageText(box);
         const std::string head = "Download completed successfully.\nChecksum ";
