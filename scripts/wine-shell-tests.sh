@@ -129,7 +129,7 @@ PY
 # frame it answers (and so be missed): the handset takes the time a real one would.
 start_handset() {
   rm -f "$scratch/ttyCOM1"
-  "$handset" --link "$scratch/ttyCOM1" --linger-ms 2000 --turnaround-ms 15 "$@" >"$scratch/handset.out" 2>&1 &
+  "$handset" --link "$scratch/ttyCOM1" --linger-ms 2000 --turnaround-ms 60 "$@" >"$scratch/handset.out" 2>&1 &
   handset_pid=$!
   pids+=($handset_pid)
   for _ in $(seq 100); do [ -e "$scratch/ttyCOM1" ] && break; sleep 0.05; done
