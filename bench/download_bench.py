@@ -70,6 +70,8 @@ def read_trace(path):
                 continue
             chunks.append((float(fields[0]), fields[1], int(fields[2]),
                            bytes(int(b, 16) for b in fields[3:])))
+    # A frame's line is written once its write returned, with the time the write began.
+    chunks.sort(key=lambda chunk: chunk[0])
     return chunks
 
 
@@ -199,6 +201,9 @@ def main():
     parser.add_argument("--erase-ms", type=float, default=10.0, help="handset erase time (default 10)")
     parser.add_argument("--speeds", type=int, nargs="+", default=list(SPEEDS), choices=SPEEDS)
     parser.add_argument("--keep", metavar="DIR", help="keep the traces, reports and release file in DIR")
+    parser.add_argument("--realtime", action="store_true",
+                        help="run the handset and tarvolo with real-time priority (SCHED_FIFO 10; needs root "
+                             "or CAP_SYS_NICE): measures the software rather than the other loads of the machine")
     args = parser.parse_args()
     args.bin = os.path.abspath(args.bin)
     os.environ["TARVOLO_BIN"] = args.bin
@@ -206,6 +211,13 @@ def main():
         if not os.access(os.path.join(args.bin, tool), os.X_OK):
             sys.exit("download_bench: %s not found in %s (scripts/build.sh release first)" % (tool, args.bin))
 
+    if args.realtime:
+        try:
+            # Inherited by the handset and tarvolo; neither spins, so neither can starve the machine.
+            os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+        except PermissionError:
+            sys.exit("download_bench: --realtime needs root or CAP_SYS_NICE")
+    load_before = os.getloadavg()[0]
     blocks = mixed_image(args.size, args.block_size, args.blank)
     whole = [b for b in blocks if len(b) == args.block_size]
     image = b"".join(whole)  # the handset keeps whole blocks only
@@ -224,6 +236,8 @@ def main():
         found = exchanges(read_trace(os.path.join(workdir, "trace-%d.txt" % args.speeds[-1])))
         line_bytes = sum(e["frame"] for e in found)
     print_table(results, args, len(image), line_bytes)
+    print("Machine: %d cores, load average %.1f before and %.1f after%s"
+          % (os.cpu_count(), load_before, os.getloadavg()[0], "; real-time priority" if args.realtime else ""))
 
 
 if __name__ == "__main__":
