@@ -7,7 +7,9 @@ Writes one image into `tarvolo-handset` with `tarvolo download --trace` at 19200
     received), and the whole download's wall time;
   - the ratio of the protocol's limit to the transfer's real time. The limit is what the write
     frames and their acknowledgements need on the line (10 bits per byte at the speed) plus the
-    handset's turnaround once per exchange, all taken from the bytes the trace shows;
+    handset's turnaround once per exchange, all taken from the bytes the trace shows; the time
+    lost against the limit is split into the host's turnarounds and the rest (the handset's
+    pacing, both processes waiting for a core);
   - the CPU time (user + system) of the `tarvolo` process over the whole run, and its share of
     one core;
   - the host's own turnaround per block: from the trace line of the acknowledgement's last
@@ -141,6 +143,8 @@ def run_download(workdir, release, speed, args, image_blocks, image):
     turnaround = args.turnaround_ms / 1000.0
     limit = sum((e["frame"] + e["ack"]) * 10.0 / e["speed"] + turnaround for e in found)
     host_turns = [(e["next_sent"] - e["acked"]) * 1000.0 for e in found if e["next_sent"] is not None]
+    # Time lost to the host inside the transfer window: the turnarounds before each next frame.
+    host_lost = sum(t for t in host_turns[:len(found) - 1]) / 1000.0
     cpu = usage.ru_utime + usage.ru_stime
     return {
         "speed": speed,
@@ -151,6 +155,7 @@ def run_download(workdir, release, speed, args, image_blocks, image):
         "transfer_s": transfer,
         "limit_s": limit,
         "ratio": limit / transfer,
+        "host_lost_s": host_lost,
         "image_bps": len(image) / transfer,
         "wall_s": wall,
         "cpu_s": cpu,
@@ -167,12 +172,14 @@ def print_table(results, args, image_bytes, line_bytes):
           % (image_bytes, args.block_size, args.blank, results[0]["frames"], line_bytes,
              args.turnaround_ms, args.erase_ms))
     print()
-    print("| Speed | Image B/s | Transfer s | Limit s | Ratio | Whole run s | CPU s | CPU % of a core "
-          "| Host turnaround p50 / p99 / max ms |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("| Speed | Image B/s | Transfer s | Limit s | Ratio | Lost s: host / rest | Whole run s | CPU s "
+          "| CPU % of a core | Host turnaround p50 / p99 / max ms |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for r in results:
-        print("| %d | %.0f | %.3f | %.3f | %.2f%% | %.2f | %.3f | %.2f%% | %.3f / %.3f / %.3f |"
-              % (r["speed"], r["image_bps"], r["transfer_s"], r["limit_s"], 100 * r["ratio"], r["wall_s"],
+        lost = r["transfer_s"] - r["limit_s"]
+        print("| %d | %.0f | %.3f | %.3f | %.2f%% | %.3f / %.3f | %.2f | %.3f | %.2f%% | %.3f / %.3f / %.3f |"
+              % (r["speed"], r["image_bps"], r["transfer_s"], r["limit_s"], 100 * r["ratio"],
+                 r["host_lost_s"], lost - r["host_lost_s"], r["wall_s"],
                  r["cpu_s"], 100 * r["cpu_share"], r["turn_p50_ms"], r["turn_p99_ms"], r["turn_max_ms"]))
     print()
     misses = []
