@@ -31,14 +31,15 @@ double secondsSinceStart()
 // One line: the time, the direction, the line speed and the bytes in hex. Formatted with a
 // table into one buffer: a frame of a thousand bytes takes microseconds, not the fraction of
 // a millisecond that a formatted print per byte costs.
-void trace(double seconds, const char* direction, const uint8_t* bytes, uint32_t length)
+void trace(double seconds, uint32_t lineSpeed, const char* direction, const uint8_t* bytes,
+           uint32_t length)
 {
     static const char kHex[] = "0123456789ABCDEF";
     if (length == 0)
         return;
     char head[48];
     const int headLength = std::snprintf(head, sizeof head, "%10.6f %s %6u", seconds, direction,
-                                         static_cast<unsigned>(speed.load()));
+                                         static_cast<unsigned>(lineSpeed));
     std::string line(head, static_cast<size_t>(headLength > 0 ? headLength : 0));
     line.reserve(line.size() + 3 * static_cast<size_t>(length) + 1);
     for (uint32_t i = 0; i < length; ++i) {
@@ -65,9 +66,10 @@ void traceNote(const char* text)
 bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
     const double began = tracing() ? secondsSinceStart() : 0.0;
+    const uint32_t lineSpeed = speed.load();
     const bool ok = realOps->write(port, bytes, length);
     if (tracing())
-        trace(began, "TX", bytes, length);
+        trace(began, lineSpeed, "TX", bytes, length);
     if (ok)
         sent += length;
     else
@@ -81,7 +83,7 @@ int32_t watchedRead(SerialPort* port, uint8_t* buffer, uint32_t length)
     if (n > 0) {
         received += static_cast<uint64_t>(n);
         if (tracing())
-            trace(secondsSinceStart(), "RX", buffer, static_cast<uint32_t>(n));
+            trace(secondsSinceStart(), speed.load(), "RX", buffer, static_cast<uint32_t>(n));
     }
     return n;
 }
