@@ -12,4 +12,26 @@ for exe in "$build"/bin/engine_tests.exe "$build"/bin/convert_tests.exe; do
   echo "--- $(basename "$exe") under Wine"
   wine "$exe" --gtest_brief=1 || status=1
 done
+# The Win32 serial port on a pty. COM1 is mapped through the registry to a symlink that the
+# pty's owner keeps (a symlink made by hand in dosdevices is overwritten when Wine starts):
+#   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d LINK /f; wineserver -k; wineserver -w
+# The next program Wine starts then opens LINK as COM1. Map the virtual handset's --link the
+# same way to run a Windows download against it.
+map_com1() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$1" /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+if [ -f "$build/bin/transport_wine_check.exe" ]; then
+  echo "--- transport_wine_check.exe under Wine (COM1 mapped to a pty)"
+  top=$(cd "$(dirname "$0")/.." && pwd)
+  link="$WINEPREFIX/ttyPEER"
+  map_com1 "$link"
+  python3 "$top/tests/transport/wine/pty_peer.py" "$link" & peer=$!
+  for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
+  # The wineserver started here inherits stderr and dumps its objects when it shuts down.
+  log="$WINEPREFIX/transport_wine_check.log"
+  wine "$build/bin/transport_wine_check.exe" COM1 2>"$log" || { status=1; tail -n 20 "$log"; }
+  wait "$peer" || status=1
+fi
 exit $status

@@ -1,0 +1,367 @@
+// Serial ports on POSIX systems (termios): the port operations, opening a port with the
+// standard line settings, and listing the machine's ports.
+//
+// The descriptor stays non-blocking, so that no call can hang: reads take what is there and
+// writes wait for room with a bounded poll. The reader's wait polls the port together with a
+// wake-up pipe, which setEventMask and write signal from any thread; transmit-empty is found
+// by asking the driver how many written bytes it still holds.
+#include <fcntl.h>
+#include <glob.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "transport/port_open.h"
+#include "transport/reader_platform.h"
+
+struct SerialPort {
+    int fd = -1;
+    int wakeRead = -1;   // the wake-up pipe: readable when the reader's wait must return
+    int wakeWrite = -1;
+    std::atomic<uint32_t> mask{0};
+    std::atomic<bool> txPending{false};  // bytes were written and their transmit-empty not reported
+};
+
+namespace {
+
+// A write that makes no progress for this long has failed: the peer is not reading (a pty
+// whose other side is gone or stuck). A real line at 19200 baud never stalls this long.
+constexpr int kWriteStallMs = 1000;
+// While written bytes are still in the driver, how often the wait asks whether they left.
+constexpr int kTxPollMs = 1;
+
+void signalWake(SerialPort* port)
+{
+    const char one = 1;
+    // A full pipe already holds a wake-up; nothing is lost when this write fails.
+    ssize_t ignored = ::write(port->wakeWrite, &one, 1);
+    (void)ignored;
+}
+
+void drainWake(SerialPort* port)
+{
+    char sink[64];
+    while (::read(port->wakeRead, sink, sizeof sink) > 0) {
+    }
+}
+
+// True when every byte written has left the driver (and, where the UART says so, the
+// shift register). Ports that cannot tell are taken as drained once the bytes were taken.
+bool outputDrained(SerialPort* port)
+{
+    int queued = 0;
+    if (ioctl(port->fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+        return false;
+#ifdef TIOCSERGETLSR
+    unsigned int lsr = 0;
+    if (ioctl(port->fd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT))
+        return false;
+#endif
+    return true;
+}
+
+bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+{
+    uint32_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(port->fd, bytes + done, length - done);
+        if (n > 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        pollfd room = {port->fd, POLLOUT, 0};
+        const int r = ::poll(&room, 1, kWriteStallMs);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return false;
+    }
+    port->txPending.store(true);
+    signalWake(port);  // the reader may be waiting without watching the output
+    return true;
+}
+
+void portSetEventMask(SerialPort* port, uint32_t mask)
+{
+    port->mask.store(mask);
+    signalWake(port);
+}
+
+// Transmit-empty, when the mask asks for it and written bytes have left the driver.
+uint32_t takeTxEmpty(SerialPort* port, uint32_t mask)
+{
+    if (!(mask & kEventTxEmpty) || !port->txPending.load() || !outputDrained(port))
+        return 0;
+    port->txPending.store(false);
+    return kEventTxEmpty;
+}
+
+bool portWaitEvent(SerialPort* port, uint32_t* events)
+{
+    for (;;) {
+        const uint32_t mask = port->mask.load();
+        uint32_t found = takeTxEmpty(port, mask);
+        const bool watchTx = (mask & kEventTxEmpty) && port->txPending.load();
+        pollfd fds[2] = {{port->wakeRead, POLLIN, 0},
+                         {port->fd, static_cast<short>((mask & kEventRxChar) ? POLLIN : 0), 0}};
+        const int timeout = found ? 0 : (watchTx ? kTxPollMs : -1);
+        const int r = ::poll(fds, 2, timeout);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return false;
+        if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;  // the device has gone (a USB adapter pulled, a pty's peer closed)
+        if (fds[1].revents & POLLIN)
+            found |= kEventRxChar;
+        if (fds[0].revents & POLLIN) {
+            drainWake(port);
+            *events = found;  // a mask change or a write: let the caller look again
+            return true;
+        }
+        if (found) {
+            *events = found;
+            return true;
+        }
+    }
+}
+
+int32_t portBytesWaiting(SerialPort* port)
+{
+    int waiting = 0;
+    if (ioctl(port->fd, FIONREAD, &waiting) != 0)
+        return -1;
+    return waiting;
+}
+
+int32_t portRead(SerialPort* port, uint8_t* buffer, uint32_t length)
+{
+    for (;;) {
+        const ssize_t n = ::read(port->fd, buffer, length);
+        if (n >= 0)
+            return static_cast<int32_t>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return -1;
+    }
+}
+
+void portPurge(SerialPort* port)
+{
+    tcflush(port->fd, TCIFLUSH);
+    tcflush(port->fd, TCOFLUSH);
+}
+
+speed_t speedCode(uint32_t baud)
+{
+    switch (baud) {
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B19200;
+    }
+}
+
+void portSetSpeed(SerialPort* port, uint32_t baud)
+{
+    termios settings;
+    if (tcgetattr(port->fd, &settings) != 0)
+        return;
+    cfsetispeed(&settings, speedCode(baud));
+    cfsetospeed(&settings, speedCode(baud));
+    tcsetattr(port->fd, TCSANOW, &settings);
+}
+
+void portClose(SerialPort* port)
+{
+    ioctl(port->fd, TIOCNXCL);  // a pty's peer may keep the device open: let the next tool in
+    ::close(port->fd);
+    ::close(port->wakeRead);
+    ::close(port->wakeWrite);
+    delete port;
+}
+
+const SerialPortOps posixOps = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
+                                portRead,  portPurge,        portSetSpeed,  portClose};
+
+// "COM1".."COM4" name the first four UARTs; anything else is taken as a device path.
+std::string devicePath(const std::string& name)
+{
+    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
+        name[3] >= '1' && name[3] <= '4')
+        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
+    return name;
+}
+
+std::string openFailure(const std::string& name, int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return name + ": no such serial port";
+    case EACCES: return name + ": permission denied (is the user in the dialout group?)";
+    case EBUSY: return name + ": in use by another program";
+    case EIO: return name + ": no device answers behind this port";
+    default: return name + ": " + std::strerror(error);
+    }
+}
+
+// Opens the device and takes it for this tool alone. Returns the descriptor, or -1 with the
+// reason in *error.
+int openExclusive(const std::string& name, std::string* error)
+{
+    const std::string path = devicePath(name);
+    const std::string label = path == name ? name : name + " (" + path + ")";
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = openFailure(label, errno);
+        return -1;
+    }
+    termios probe;
+    if (!isatty(fd) || tcgetattr(fd, &probe) != 0) {
+        const int why = errno;
+        ::close(fd);
+        *error = why == EIO ? openFailure(label, EIO) : label + ": not a serial port (not a terminal device)";
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        *error = openFailure(label, EBUSY);
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);  // keeps out tools that do not lock; refused on some devices
+    return fd;
+}
+
+// 19200 baud, 8 data bits, no parity, one stop bit, raw, no flow control, DTR and RTS off.
+bool applyStandardLineSettings(int fd)
+{
+    termios settings;
+    if (tcgetattr(fd, &settings) != 0)
+        return false;
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    cfsetispeed(&settings, B19200);
+    cfsetospeed(&settings, B19200);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0)
+        return false;
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);  // a pty has no modem lines: failure is expected there
+    return true;
+}
+
+bool makeWakePipe(SerialPort* port)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return false;
+    for (int end : ends) {
+        fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+        fcntl(end, F_SETFD, FD_CLOEXEC);
+    }
+    port->wakeRead = ends[0];
+    port->wakeWrite = ends[1];
+    return true;
+}
+
+// Whether a port can be opened now, without changing its settings.
+PortInfo probePort(const std::string& name)
+{
+    PortInfo info{name, false, ""};
+    const int fd = openExclusive(name, &info.note);
+    if (fd >= 0) {
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        info.canOpen = true;
+    }
+    return info;
+}
+
+std::vector<std::string> devicesMatching(const char* pattern)
+{
+    std::vector<std::string> paths;
+    glob_t found;
+    if (glob(pattern, 0, nullptr, &found) == 0) {
+        for (size_t i = 0; i < found.gl_pathc; ++i)
+            paths.push_back(found.gl_pathv[i]);
+    }
+    globfree(&found);
+    // Natural order: ttyS2 before ttyS10.
+    std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    return paths;
+}
+
+}  // namespace
+
+const SerialPortOps* platformPortOps() { return &posixOps; }
+
+SerialPort* openSerialPort(const char* name, std::string* error)
+{
+    std::string reason;
+    const int fd = openExclusive(name ? name : "", &reason);
+    if (fd < 0) {
+        if (error)
+            *error = reason;
+        return nullptr;
+    }
+    auto* port = new SerialPort;
+    port->fd = fd;
+    if (!applyStandardLineSettings(fd) || !makeWakePipe(port)) {
+        if (error)
+            *error = std::string(name) + ": the line settings could not be applied";
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        delete port;
+        return nullptr;
+    }
+    return port;
+}
+
+std::vector<PortInfo> listSerialPorts()
+{
+    std::vector<PortInfo> ports;
+    for (const char* com : {"COM1", "COM2", "COM3", "COM4"})
+        ports.push_back(probePort(com));
+    for (const std::string& path : devicesMatching("/dev/ttyS*")) {
+        // ttyS0..3 are COM1..COM4 above. Beyond them most nodes are placeholders that the
+        // kernel creates whether or not a UART is fitted: list only those that answer.
+        if (path.size() == 10 && path[9] >= '0' && path[9] <= '3')
+            continue;
+        PortInfo info = probePort(path);
+        if (info.canOpen)
+            ports.push_back(info);
+    }
+    for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*"}) {
+        for (const std::string& path : devicesMatching(pattern))
+            ports.push_back(probePort(path));
+    }
+    return ports;
+}
+
+// The reader keeps the default priority here: raising it needs privileges, and a real-time
+// reader that busy-waits (the engine's pauses do) could starve the rest of the machine.
+void raiseReaderPriority() {}

@@ -1,0 +1,205 @@
+// Serial ports on Windows (the KERNEL32 communications calls): the port operations, opening a
+// COM port with the standard line settings, and listing COM1 to COM9.
+//
+// The port is opened for synchronous (not overlapped) I/O. The reader thread blocks in
+// WaitCommEvent while other threads call WriteFile and SetCommMask on the same handle;
+// SetCommMask releases that wait. Under Wine the wait also returns every few milliseconds with
+// no events, which the reader treats as nothing to do.
+#include <windows.h>
+
+#include <string>
+
+#include "transport/port_open.h"
+#include "transport/reader_platform.h"
+
+struct SerialPort {
+    HANDLE handle;
+};
+
+namespace {
+
+// The configuration record's size as the platform defines it (COMMCONFIG with its DCB).
+constexpr DWORD kCommConfigSize = 52;
+static_assert(sizeof(COMMCONFIG) == kCommConfigSize, "COMMCONFIG layout");
+
+bool readLineConfig(HANDLE handle, COMMCONFIG* config)
+{
+    ZeroMemory(config, sizeof *config);
+    DWORD size = kCommConfigSize;
+    config->dwSize = kCommConfigSize;
+    return GetCommConfig(handle, config, &size) != 0;
+}
+
+// The standard line settings: 19200 8N1, no flow control, DTR and RTS held off. The other
+// DCB fields and flag bits stay as the port reported them.
+void applyStandardLineSettings(DCB* dcb)
+{
+    dcb->BaudRate = 19200;
+    dcb->ByteSize = 8;
+    dcb->Parity = NOPARITY;
+    dcb->StopBits = ONESTOPBIT;
+    dcb->fOutxCtsFlow = 0;
+    dcb->fOutxDsrFlow = 0;
+    dcb->fDtrControl = DTR_CONTROL_DISABLE;
+    dcb->fOutX = 0;
+    dcb->fInX = 0;
+    dcb->fRtsControl = RTS_CONTROL_DISABLE;
+}
+
+// Reads return at once with what has arrived, so that a read can never wait for bytes that a
+// purge on another thread took away. A write that cannot go out within its line time plus a
+// second fails instead of holding the engine forever.
+bool applyTimeouts(HANDLE handle)
+{
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutMultiplier = 2;   // ms per byte: 10 bits at 19200 take 0.52 ms
+    timeouts.WriteTotalTimeoutConstant = 1000;
+    return SetCommTimeouts(handle, &timeouts) != 0;
+}
+
+bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+{
+    DWORD written = 0;
+    return WriteFile(port->handle, bytes, length, &written, nullptr) && written == length;
+}
+
+void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
+
+bool portWaitEvent(SerialPort* port, uint32_t* events)
+{
+    DWORD mask = 0;
+    if (!WaitCommEvent(port->handle, &mask, nullptr))
+        return false;
+    *events = mask & (EV_RXCHAR | EV_TXEMPTY);
+    return true;
+}
+
+int32_t portBytesWaiting(SerialPort* port)
+{
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!ClearCommError(port->handle, &errors, &status))
+        return -1;
+    return static_cast<int32_t>(status.cbInQue);
+}
+
+int32_t portRead(SerialPort* port, uint8_t* buffer, uint32_t length)
+{
+    DWORD got = 0;
+    if (!ReadFile(port->handle, buffer, length, &got, nullptr))
+        return -1;
+    return static_cast<int32_t>(got);
+}
+
+void portPurge(SerialPort* port)
+{
+    PurgeComm(port->handle, PURGE_RXCLEAR);
+    PurgeComm(port->handle, PURGE_TXCLEAR);
+}
+
+void portSetSpeed(SerialPort* port, uint32_t baud)
+{
+    COMMCONFIG config;
+    readLineConfig(port->handle, &config);
+    config.dcb.BaudRate = baud;
+    SetCommState(port->handle, &config.dcb);
+}
+
+void portClose(SerialPort* port)
+{
+    CloseHandle(port->handle);
+    delete port;
+}
+
+const SerialPortOps win32Ops = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
+                                portRead,  portPurge,        portSetSpeed,  portClose};
+
+// "COM1".."COM9", or the device form "\\.\COMn". Empty when the name is neither.
+std::string deviceName(const std::string& name)
+{
+    std::string bare = name;
+    if (bare.compare(0, 4, "\\\\.\\") == 0)
+        bare = bare.substr(4);
+    if (bare.size() < 4 || (bare.compare(0, 3, "COM") != 0 && bare.compare(0, 3, "com") != 0))
+        return "";
+    for (size_t i = 3; i < bare.size(); ++i) {
+        if (bare[i] < '0' || bare[i] > '9')
+            return "";
+    }
+    if (bare[3] == '0')
+        return "";
+    return "\\\\.\\COM" + bare.substr(3);
+}
+
+std::string openFailure(const std::string& name, DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return name + ": no such serial port";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return name + ": in use by another program";
+    default: return name + ": cannot be opened (Windows error " + std::to_string(error) + ")";
+    }
+}
+
+HANDLE openHandle(const std::string& name, std::string* error)
+{
+    const std::string device = deviceName(name);
+    if (device.empty()) {
+        *error = name + ": not a COM port name (COM1 to COM9)";
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        *error = openFailure(name, GetLastError());
+    return handle;
+}
+
+}  // namespace
+
+const SerialPortOps* platformPortOps() { return &win32Ops; }
+
+SerialPort* openSerialPort(const char* name, std::string* error)
+{
+    std::string reason;
+    const std::string given = name ? name : "";
+    HANDLE handle = openHandle(given, &reason);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (error)
+            *error = reason;
+        return nullptr;
+    }
+    COMMCONFIG config;
+    if (!readLineConfig(handle, &config)) {
+        // Nothing reported to keep: start from a binary-mode DCB.
+        config.dcb.DCBlength = sizeof(DCB);
+        config.dcb.fBinary = TRUE;
+    }
+    applyStandardLineSettings(&config.dcb);
+    if (!SetCommState(handle, &config.dcb) || !applyTimeouts(handle)) {
+        if (error)
+            *error = given + ": the line settings could not be applied";
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return new SerialPort{handle};
+}
+
+std::vector<PortInfo> listSerialPorts()
+{
+    std::vector<PortInfo> ports;
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        PortInfo info{std::string("COM") + digit, false, ""};
+        HANDLE handle = openHandle(info.name, &info.note);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+            info.canOpen = true;
+        }
+        ports.push_back(info);
+    }
+    return ports;
+}
+
+void raiseReaderPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
