@@ -1,9 +1,9 @@
 // The reader hands the engine whatever the port had ready: one byte, a whole answer, or two
 // answers and a half. Whatever the pieces, the engine must do the same. A randomly misbehaving
-// handset (noise, refusals, wrong numbers, silences, bad records and checksums) answers one
-// download while its byte stream is recorded; the stream is then replayed cut differently
-// and must give the same frames at the same times and speeds, the same texts and the same
-// result.
+// handset (handset_stream.h) answers one download while its byte stream is recorded; the
+// stream is then replayed cut differently, straight into the frame I/O and through the real
+// reader thread, and must give the same frames at the same times and speeds, the same texts
+// and the same result.
 //
 // What may not move: transmit-empty, ticks and Continue keep their places in the stream.
 // Bytes that arrive before a frame's transmit-empty are drained by design, so moving them
@@ -12,267 +12,169 @@
 // in the same reader event).
 #include <gtest/gtest.h>
 
-#include <random>
-#include <sstream>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
-#include "download_steps.h"
+#include "handset_stream.h"
+#include "transport/frame_io.h"
+#include "transport/reader.h"
 
 namespace {
 
-struct Event {
-    enum Kind { TxEmpty, Bytes, Tick, Continue } kind;
-    std::vector<uint8_t> bytes;  // Bytes
-    int32_t ms = 0;              // Tick: the clock moves this far, then onTick runs
-};
-using Stream = std::vector<Event>;
+using namespace handset;
 
-struct Scenario {
-    int32_t mode;
-    int32_t gang;
-    int32_t speed;
-    char protocol;
-    int32_t blockSize;
-    uint8_t blank;
-    std::vector<uint8_t> image;
-};
-
-void apply(ScriptedLine& line, const Event& e)
-{
-    switch (e.kind) {
-    case Event::TxEmpty: line.txEmpty(); break;
-    case Event::Bytes: line.receive(e.bytes); break;
-    case Event::Tick:
-        line.advance(e.ms);
-        line.tick();
-        break;
-    case Event::Continue: pressContinue(); break;
-    }
-}
-
-void start(ScriptedLine&, const Scenario& s)
-{
-    loadReleaseFile("KM52", s.image);
-    steps::begin(s.mode, s.speed, s.gang);
-}
-
-// Everything the engine did that someone outside it could see, one line per observation.
-std::vector<std::string> observed(const ScriptedLine& line)
-{
-    std::vector<std::string> out;
-    for (const SentFrame& f : line.frames) {
-        std::ostringstream o;
-        o << "frame @" << f.atMs << " " << f.speed << ":";
-        for (uint8_t b : f.bytes)
-            o << " " << int(b);
-        out.push_back(o.str());
-    }
-    for (const StatusEvent& e : line.events)
-        out.push_back("event " + std::to_string(e.kind) + " " + std::to_string(e.control) + " " +
-                      std::to_string(e.value) + " " + e.text);
-    for (int32_t w : line.waits)
-        out.push_back("wait " + std::to_string(w));
-    for (uint32_t s : line.speedChanges)
-        out.push_back("speed " + std::to_string(s));
-    out.push_back("purges " + std::to_string(line.purges));
-    out.push_back("clock " + std::to_string(line.now()));
-    return out;
-}
-
-Scenario makeScenario(std::mt19937& rng)
-{
-    auto pick = [&rng](auto... values) {
-        const std::vector<std::common_type_t<decltype(values)...>> v{values...};
-        return v[std::uniform_int_distribution<size_t>(0, v.size() - 1)(rng)];
-    };
-    Scenario s;
-    s.mode = pick(0, 0, 1, 1, 2);
-    s.gang = pick(0, 1);
-    s.speed = pick(19200, 38400, 57600, 115200);
-    s.protocol = s.mode == 0 ? pick('0', '1') : '1';
-    s.blockSize = pick(1, 3, 16, 64, 100);
-    s.blank = pick(uint8_t{0xFF}, uint8_t{0x00}, uint8_t{0x41});
-    const int blocks = std::uniform_int_distribution<int>(0, s.blockSize == 1 ? 40 : 6)(rng);
-    for (int b = 0; b < blocks; ++b) {
-        const int kind = std::uniform_int_distribution<int>(0, 3)(rng);
-        for (int i = 0; i < s.blockSize; ++i) {
-            const uint8_t v = static_cast<uint8_t>(rng());
-            s.image.push_back(kind == 0 ? 0xFF : kind == 1 ? s.blank : kind == 2 ? v & 0x41 : v);
-        }
-    }
-    const int tail = std::uniform_int_distribution<int>(0, s.blockSize - 1)(rng);
-    s.image.insert(s.image.end(), static_cast<size_t>(tail), 0x5A);
-    return s;
-}
-
-// A handset that answers what the engine sends, badly at times, recording the stream.
-class Handset {
-public:
-    Handset(std::mt19937& rng, const Scenario& s) : rng_(rng), s_(s) {}
-
-    Stream run(ScriptedLine& line)
-    {
-        line_ = &line;
-        for (int step = 0; step < 400 && line.results.empty(); ++step) {
-            const std::vector<SentFrame> fresh = line.takeFrames();
-            if (fresh.empty()) {
-                idle();
-                continue;
-            }
-            if (chance(0.1) && fresh.back().bytes[1] != 'p')
-                emit(Event{Event::Bytes, noise(), 0});  // drained: still on its way
-            emit(Event{Event::TxEmpty, {}, 0});
-            answer(fresh.back().bytes);
-        }
-        return stream_;
-    }
-
-private:
-    bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
-
-    void emit(const Event& e)
-    {
-        stream_.push_back(e);
-        apply(*line_, e);
-    }
-
-    void send(const std::vector<uint8_t>& bytes)
-    {
-        if (chance(0.2))
-            emit(Event{Event::Bytes, noise(), 0});
-        emit(Event{Event::Bytes, bytes, 0});
-    }
-    void send(const std::string& s, const std::vector<uint8_t>& tail = {})
-    {
-        send(steps::frameOf(s, tail));
-    }
-
-    // Bytes that form no answer: no '>' among them.
-    std::vector<uint8_t> noise()
-    {
-        static const uint8_t pool[] = {0x00, 0xFF, 'x', 'i', 'w', 'p', '<', 'S', 0x3F};
-        std::vector<uint8_t> out(std::uniform_int_distribution<size_t>(1, 6)(rng_));
-        for (uint8_t& b : out)
-            b = pool[rng_() % sizeof pool];
-        return out;
-    }
-
-    // Nothing new on the line: the operator may press Continue, otherwise time passes.
-    void idle()
-    {
-        if (line_->continueEnabled && chance(0.5)) {
-            emit(Event{Event::Continue, {}, 0});
-            return;
-        }
-        emit(Event{Event::Tick, {}, 500 * std::uniform_int_distribution<int32_t>(1, 8)(rng_)});
-    }
-
-    std::vector<uint8_t> record()
-    {
-        if (chance(0.05))
-            return parameterRecord("KM21", s_.protocol, s_.blockSize, s_.blank);
-        if (chance(0.05))
-            return parameterRecord("KM52", s_.protocol, s_.blockSize, s_.blank, "DOWNLd");
-        return parameterRecord("KM52", s_.protocol, s_.blockSize, s_.blank);
-    }
-
-    void answer(const std::vector<uint8_t>& frame)
-    {
-        std::vector<uint8_t> number;  // block number or checksum, as the frame has it
-        if (frame.size() >= 4)
-            number = {frame[2], frame[3]};
-        switch (frame[1]) {
-        case 'i':
-            if (chance(0.6))
-                send(">i");
-            if (line_->continueEnabled && chance(0.2))
-                emit(Event{Event::Continue, {}, 0});
-            else if (line_->continueEnabled && chance(0.05))
-                emit(Event{Event::Tick, {}, 1500});  // falls silent: back to waiting
-            break;
-        case 'p':
-            if (chance(0.15))
-                break;  // silence: the exchange times out
-            if (chance(0.1))
-                send(">i");
-            send(">p", record());
-            break;
-        case 'e':
-            if (chance(0.15))
-                send(">E");
-            else if (!chance(0.1))
-                send(">e");
-            break;
-        case 'w':
-            if (chance(0.1))
-                send(">W", {static_cast<uint8_t>(rng_())});
-            else if (chance(0.1))
-                send(">w", {number[0], static_cast<uint8_t>(number[1] + 1)});
-            else if (!chance(0.1))
-                send(chance(0.05) ? ">S>w" : ">w", number);
-            break;
-        case 'c':
-            if (chance(0.05))
-                send(">C");
-            else if (chance(0.1))
-                send(">c", {static_cast<uint8_t>(number[0] ^ 1), number[1]});
-            else if (!chance(0.1))
-                send(">c", number);
-            break;
-        case 'a':
-            if (chance(0.7))
-                send(">a");
-            break;
-        default: break;
-        }
-    }
-
-    std::mt19937& rng_;
-    const Scenario& s_;
-    ScriptedLine* line_ = nullptr;
-    Stream stream_;
+// One event as the reader meets it: the port reports transmit-empty and/or bytes; or, between
+// port events, the front end ticks or the operator presses Continue.
+struct PortEvent {
+    enum Kind { Port, Tick, Continue } kind;
+    bool txEmpty = false;
+    std::vector<uint8_t> bytes;
+    int32_t ms = 0;
 };
 
 enum class Cut { OneByte, Whole, Random, RandomWithTxEmpty };
 
-// Replays the stream with the bytes between two other events joined and cut again.
-std::vector<std::string> replay(const Scenario& s, const Stream& stream, Cut cut,
-                                std::mt19937& rng)
+// The stream with the bytes between two other events joined and cut again.
+std::vector<PortEvent> cutStream(const Stream& stream, Cut cut, std::mt19937& rng)
 {
-    ScriptedLine line;
-    start(line, s);
+    std::vector<PortEvent> out;
     for (size_t i = 0; i < stream.size();) {
-        const bool txFirst = stream[i].kind == Event::TxEmpty;
-        if (stream[i].kind != Event::Bytes && !txFirst) {
-            apply(line, stream[i++]);
+        const Event& e = stream[i];
+        if (e.kind == Event::Tick || e.kind == Event::Continue) {
+            out.push_back({e.kind == Event::Tick ? PortEvent::Tick : PortEvent::Continue, false,
+                           {}, e.ms});
+            ++i;
             continue;
         }
+        const bool txFirst = e.kind == Event::TxEmpty;
         if (txFirst)
             ++i;
         std::vector<uint8_t> bytes;
         for (; i < stream.size() && stream[i].kind == Event::Bytes; ++i)
             bytes.insert(bytes.end(), stream[i].bytes.begin(), stream[i].bytes.end());
 
-        std::vector<std::vector<uint8_t>> pieces;
+        const bool together = cut == Cut::RandomWithTxEmpty && !(txFirst && e.switchesSpeed);
+        if (txFirst && (!together || bytes.empty()))
+            out.push_back({PortEvent::Port, true, {}, 0});
         for (size_t at = 0; at < bytes.size();) {
             size_t n = bytes.size() - at;
             if (cut == Cut::OneByte)
                 n = 1;
             else if (cut != Cut::Whole)
                 n = std::uniform_int_distribution<size_t>(1, n)(rng);
-            pieces.emplace_back(bytes.begin() + static_cast<long>(at),
-                                bytes.begin() + static_cast<long>(at + n));
+            const bool withTx = txFirst && together && at == 0;
+            out.push_back({PortEvent::Port, withTx,
+                           {bytes.begin() + static_cast<long>(at),
+                            bytes.begin() + static_cast<long>(at + n)},
+                           0});
             at += n;
         }
-        size_t p = 0;
-        if (txFirst) {
-            if (cut == Cut::RandomWithTxEmpty && !pieces.empty())
-                line.txEmptyAndReceive(pieces[p++]);
-            else
-                line.txEmpty();
-        }
-        for (; p < pieces.size(); ++p)
-            line.receive(pieces[p]);
     }
+    return out;
+}
+
+// Straight into the frame I/O, as the reader would call it.
+std::vector<std::string> replay(const Scenario& s, const std::vector<PortEvent>& events)
+{
+    ScriptedLine line;
+    start(s);
+    for (const PortEvent& e : events) {
+        if (e.kind == PortEvent::Tick)
+            apply(line, Event{Event::Tick, {}, e.ms});
+        else if (e.kind == PortEvent::Continue)
+            pressContinue();
+        else if (e.txEmpty)
+            line.txEmptyAndReceive(e.bytes);
+        else
+            line.receive(e.bytes);
+    }
+    return observed(line);
+}
+
+// A port that plays the events to the real reader thread: each wait returns the next one.
+// Ticks and Continue run inside the wait, on the reader thread, so that they keep their
+// places between the port events. Writes, speeds and purges go to the scripted line.
+namespace played {
+
+const Scenario* scenario = nullptr;
+const std::vector<PortEvent>* events = nullptr;
+size_t next = 0;
+bool begun = false;
+std::vector<uint8_t> waiting;
+std::atomic<bool> finished{false};
+
+int token;
+SerialPort* const port = reinterpret_cast<SerialPort*>(&token);
+
+bool write(SerialPort*, const uint8_t* bytes, uint32_t length)
+{
+    ScriptedLine::current->onWrite(bytes, length);
+    return true;
+}
+void setEventMask(SerialPort*, uint32_t) {}
+bool waitEvent(SerialPort*, uint32_t* mask)
+{
+    *mask = 0;
+    if (!begun) {
+        begun = true;
+        start(*scenario);  // the first state, on this thread like everything after it
+        return true;
+    }
+    if (next == events->size()) {
+        finished = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+    const PortEvent& e = (*events)[next++];
+    if (e.kind == PortEvent::Tick) {
+        ScriptedLine::current->advance(e.ms);
+        runTick();
+    } else if (e.kind == PortEvent::Continue) {
+        pressContinue();
+    } else {
+        waiting.insert(waiting.end(), e.bytes.begin(), e.bytes.end());
+        *mask = (e.txEmpty ? kEventTxEmpty : 0) | (e.bytes.empty() ? 0 : kEventRxChar);
+    }
+    return true;
+}
+int32_t bytesWaiting(SerialPort*) { return static_cast<int32_t>(waiting.size()); }
+int32_t read(SerialPort*, uint8_t* buffer, uint32_t length)
+{
+    const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(waiting.size()));
+    std::copy(waiting.begin(), waiting.begin() + n, buffer);
+    waiting.erase(waiting.begin(), waiting.begin() + n);
+    return static_cast<int32_t>(n);
+}
+void purge(SerialPort*)
+{
+    waiting.clear();
+    if (!finished)  // the reader's own purge when it ends is no part of the download
+        ScriptedLine::current->purges++;
+}
+void setSpeed(SerialPort*, uint32_t baud) { ScriptedLine::current->onSpeed(baud); }
+void close(SerialPort*) {}
+
+const SerialPortOps ops = {write, setEventMask, waitEvent, bytesWaiting,
+                           read,  purge,        setSpeed,  close};
+
+}  // namespace played
+
+std::vector<std::string> replayThroughReader(const Scenario& s,
+                                             const std::vector<PortEvent>& events)
+{
+    ScriptedLine line;
+    played::scenario = &s;
+    played::events = &events;
+    played::next = 0;
+    played::begun = false;
+    played::waiting.clear();
+    played::finished = false;
+    EXPECT_TRUE(startReader(&played::ops, played::port));
+    while (!played::finished)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopReader();
+    joinReader();
     return observed(line);
 }
 
@@ -284,31 +186,57 @@ std::string firstDifference(const std::vector<std::string>& a, const std::vector
     return "lengths " + std::to_string(a.size()) + " and " + std::to_string(b.size());
 }
 
+struct Recording {
+    Scenario scenario;
+    Stream stream;
+    std::vector<std::string> observed;
+    int32_t result;  // -1: none posted
+};
+
+Recording record(std::mt19937& rng)
+{
+    Recording r;
+    r.scenario = makeScenario(rng);
+    ScriptedLine line;
+    start(r.scenario);
+    r.stream = Handset(rng, r.scenario).run(line);
+    r.observed = observed(line);
+    r.result = line.results.empty() ? -1 : line.results[0];
+    return r;
+}
+
 TEST(Chunking, AnyCuttingOfTheSameStreamGivesTheSameDownload)
 {
     int completed = 0, ended = 0;
     for (uint32_t seed = 1; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
-        const Scenario s = makeScenario(rng);
-        Stream stream;
-        std::vector<std::string> expected;
-        {
-            ScriptedLine line;
-            start(line, s);
-            stream = Handset(rng, s).run(line);
-            expected = observed(line);
-            ended += !line.results.empty();
-            completed += !line.results.empty() && line.results[0] == kResultCompleted;
-        }
+        const Recording r = record(rng);
+        ended += r.result >= 0;
+        completed += r.result == kResultCompleted;
         for (Cut cut : {Cut::OneByte, Cut::Whole, Cut::Random, Cut::RandomWithTxEmpty}) {
-            const std::vector<std::string> got = replay(s, stream, cut, rng);
-            ASSERT_TRUE(got == expected) << "seed " << seed << ", cut " << int(cut) << ", "
-                                     << firstDifference(got, expected);
+            const auto got = replay(r.scenario, cutStream(r.stream, cut, rng));
+            ASSERT_TRUE(got == r.observed) << "seed " << seed << ", cut " << int(cut) << ", "
+                                           << firstDifference(got, r.observed);
         }
     }
     // The handset must not be so bad that the streams never reach the later phases.
     EXPECT_GT(completed, 100);
     EXPECT_GT(ended, 250);
+}
+
+// The same through the reader thread, which reads at most 100 bytes at a time and runs
+// transmit-empty before the bytes of the same event.
+TEST(Chunking, TheReaderDeliversAnyCuttingAsTheEngineNeedsIt)
+{
+    for (uint32_t seed = 1001; seed <= 1040; ++seed) {
+        std::mt19937 rng(seed);
+        const Recording r = record(rng);
+        for (Cut cut : {Cut::Whole, Cut::Random, Cut::RandomWithTxEmpty}) {
+            const auto got = replayThroughReader(r.scenario, cutStream(r.stream, cut, rng));
+            ASSERT_TRUE(got == r.observed) << "seed " << seed << ", cut " << int(cut) << ", "
+                                           << firstDifference(got, r.observed);
+        }
+    }
 }
 
 }  // namespace
