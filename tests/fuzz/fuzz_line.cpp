@@ -1,6 +1,7 @@
 // The harnesses' scripted line (see fuzz_line.h). Besides recording, the front end checks
 // what every front end relies on: status texts are whole engine messages, progress positions
-// stay in their ranges, Continue is 0 or 1. A violation aborts, so libFuzzer keeps the input.
+// stay in their ranges, Continue is 0 or 1, and once the result is posted the engine shows
+// nothing more. A violation aborts, so libFuzzer keeps the input.
 #include "tests/fuzz/fuzz_line.h"
 
 #include <cstdlib>
@@ -78,6 +79,7 @@ bool endsWith(const char* text, size_t length, const char* tail)
 
 void feText(void*, int32_t control, const char* text)
 {
+    require(line.results == 0);
     require(control == kPhaseLine || control == kAdviceLine);
     const size_t length = std::strlen(text);
     require(length < 512);
@@ -85,9 +87,15 @@ void feText(void*, int32_t control, const char* text)
     require(text[0] == '\n' || (text[0] == '\r' && text[1] == '\n'));
     require(endsWith(text, length, "\r\n"));
 }
-void feFine(void*, int32_t position) { require(position >= 0 && position <= 99); }
-void feOverall(void*, int32_t position) { require(position >= 0); }
-void feContinue(void*, int32_t enable) { require(enable == 0 || enable == 1); }
+void feFine(void*, int32_t position)
+{
+    require(line.results == 0 && position >= 0 && position <= 99);
+}
+void feOverall(void*, int32_t position) { require(line.results == 0 && position >= 0); }
+void feContinue(void*, int32_t enable)
+{
+    require(line.results == 0 && (enable == 0 || enable == 1));
+}
 void feResult(void*, int32_t result)
 {
     line.results++;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seeds of fuzz_engine and fuzz_record into corpus/engine/ and corpus/record/.
+"""Writes the seeds of fuzz_engine, fuzz_record and fuzz_settings into corpus/<name>/.
 
 Each engine seed is a whole download in the harness's action language (see engine_fuzz.cpp): the
 successful roads through every mode, refusals and time-outs, and the ways a download ends in
@@ -182,6 +182,19 @@ def record_seeds():
     yield "other-product", bytes([0]) + record(2, 0x41, b"1") + b"KM21" + image[:9]
 
 
+def settings_seeds():
+    """Settings files: whole, short, empty, too long."""
+    whole = struct.pack("<iIc", 1, 57600, b"2") + struct.pack("<i", 3)
+    whole += b"C:\\build\\image.mot".ljust(260, b"\0") + b"C:\\rel\\KM52.rel".ljust(260, b"\0")
+    whole += b"KM52\0" + struct.pack("<i", 1)
+    assert len(whole) == 542
+    yield "whole", whole
+    yield "short", whole[:20]
+    yield "empty", b""
+    yield "too-long", whole + b"\xff" * 100
+    yield "unterminated", whole[:13] + b"x" * 529
+
+
 def write(folder, items):
     os.makedirs(os.path.join(CORPUS, folder), exist_ok=True)
     for name, data in items:
@@ -192,6 +205,7 @@ def write(folder, items):
 def main():
     write("engine", ((name, script.out) for name, script in seeds()))
     write("record", record_seeds())
+    write("settings", settings_seeds())
 
 
 if __name__ == "__main__":
