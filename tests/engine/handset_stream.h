@@ -117,7 +117,7 @@ public:
                 continue;
             }
             if (chance(0.1) && fresh.back().bytes[1] != 'p')
-                emit(Event{Event::Bytes, noise(), 0});  // drained: still on its way
+                emit(Event{Event::Bytes, noise(), 0});  // while the frame is on its way
             emit(Event{Event::TxEmpty, {}, 0, fresh.back().bytes[1] == 'p'});
             answer(fresh.back().bytes);
         }

@@ -11,7 +11,8 @@
 //   4     transmit-empty and the next n + 1 bytes in the same event
 //   5     advance the clock by 100 n ms, then tick
 //   6     advance the clock by 4000 n ms, then tick
-//   7     press Continue
+//   7     press Continue; with n = 31, the operator's Abort: the reader stops, and from then
+//         on only the ticks reach the engine (the dialog's timer runs until it closes)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -192,10 +193,17 @@ struct Script {
     {
         if (n > size - at)
             n = size - at;
-        fuzzline::receive(data + at, static_cast<uint32_t>(n));
+        if (!fuzzline::lineStopped())
+            fuzzline::receive(data + at, static_cast<uint32_t>(n));
         at += n;
     }
 };
+
+void txEmpty()
+{
+    if (!fuzzline::lineStopped())
+        fuzzline::txEmpty();
+}
 
 void runAction(Script& script)
 {
@@ -205,14 +213,19 @@ void runAction(Script& script)
     case 0:
     case 1: script.deliver(n + 1); break;
     case 2: script.deliver(4 * (n + 1)); break;
-    case 3: fuzzline::txEmpty(); break;
+    case 3: txEmpty(); break;
     case 4:
-        fuzzline::txEmpty();
+        txEmpty();
         script.deliver(n + 1);
         break;
     case 5: fuzzline::tickAfter(static_cast<int32_t>(100 * n)); break;
     case 6: fuzzline::tickAfter(static_cast<int32_t>(4000 * n)); break;
-    default: fuzzline::pressContinueButton(); break;
+    default:
+        if (n == 31)
+            fuzzline::stopLine();
+        else if (!fuzzline::lineStopped())
+            fuzzline::pressContinueButton();
+        break;
     }
 }
 
@@ -224,8 +237,10 @@ const int32_t kSpeeds[] = {115200, 57600, 38400, 19200, 28800, 0};
 // whose buffers would not fit meets a failed allocation (the engine's "too large" path)
 // instead of costing the fuzzer time and memory. The link wraps malloc (CMakeLists.txt);
 // the limit holds only while an input runs, never for libFuzzer's own allocations.
+namespace {
 constexpr size_t kEngineMemory = 1 << 20;
 bool inputRunning = false;
+}  // namespace
 
 extern "C" void* __real_malloc(size_t size);
 extern "C" void* __wrap_malloc(size_t size)

@@ -22,6 +22,7 @@ struct Line {
     uint32_t results = 0;
     uint32_t speed = 19200;
     int64_t now = 1000000;  // not zero, so that marks are not trivial
+    bool stopped = false;
 };
 Line line;
 
@@ -37,7 +38,7 @@ SerialPort* const port = reinterpret_cast<SerialPort*>(&portToken);
 
 bool portWrite(SerialPort*, const uint8_t* bytes, uint32_t length)
 {
-    require(length > 0 && bytes != nullptr);
+    require(length > 0 && bytes != nullptr && !line.stopped);
     line.frames++;
     if (line.onFrame)
         line.onFrame(bytes, length);
@@ -153,6 +154,16 @@ void tickAfter(int32_t ms)
 }
 
 void pressContinueButton() { pressContinue(); }
+
+void stopLine()
+{
+    line.stopped = true;
+    setLineRunning(false);
+    EngineLock lock;
+    closeReleaseFile();  // the dialog's Abort closes it too
+}
+
+bool lineStopped() { return line.stopped; }
 
 uint32_t framesWritten() { return line.frames; }
 uint32_t resultsPosted() { return line.results; }

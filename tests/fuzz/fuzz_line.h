@@ -32,6 +32,10 @@ void receive(const uint8_t* bytes, uint32_t length);
 // Front end side: moves the fake clock, then runs onTick once; Continue pressed.
 void tickAfter(int32_t ms);
 void pressContinueButton();
+// The operator's Abort: the reader stops; the dialog's timer may still tick until it closes.
+// Nothing may be written to the port from here on.
+void stopLine();
+bool lineStopped();
 
 // What the line has seen so far in this run.
 uint32_t framesWritten();

@@ -91,6 +91,10 @@ class Script:
         self.out.append(7)
         return self
 
+    def operator_abort(self):
+        self.out.append(31 << 3 | 7)
+        return self
+
 
 def blocks_to_send(block):
     count = len(IMAGE) // block
@@ -168,6 +172,12 @@ def seeds():
     s.tx().deliver(b">i").press().tx().tick(1100).tick(1100).tick(1100)
     s.deliver(b">p" + record(64, 0xFF, code=b"downld")).tx().tick(10500).tx().tick(10500)
     yield "gang-silence-exchange-retries", s
+
+    s = Script(0, 0, 115200)
+    connect(s, 0, record(16, 0xFF, b"0"))
+    s.tx().deliver(b">e").tx().deliver(b">w\x00\x00").operator_abort()
+    s.tx().deliver(b">w\x00\x01").tick(12000).tick(12000)
+    yield "operator-abort-during-blocks", s
 
 
 def record_seeds():
