@@ -12,9 +12,8 @@
 // in the same reader event).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 #include "handset_stream.h"
 #include "transport/frame_io.h"
@@ -102,7 +101,11 @@ const std::vector<PortEvent>* events = nullptr;
 size_t next = 0;
 bool begun = false;
 std::vector<uint8_t> waiting;
-std::atomic<bool> finished{false};
+// The end of the events, told to the test thread; and stopReader's release of the last wait.
+std::mutex mutex;
+std::condition_variable changed;
+bool finished = false;
+bool released = false;
 
 int token;
 SerialPort* const port = reinterpret_cast<SerialPort*>(&token);
@@ -112,7 +115,14 @@ bool write(SerialPort*, const uint8_t* bytes, uint32_t length)
     ScriptedLine::current->onWrite(bytes, length);
     return true;
 }
-void setEventMask(SerialPort*, uint32_t) {}
+void setEventMask(SerialPort*, uint32_t mask)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (finished && mask == 0) {
+        released = true;
+        changed.notify_all();
+    }
+}
 bool waitEvent(SerialPort*, uint32_t* mask)
 {
     *mask = 0;
@@ -122,8 +132,10 @@ bool waitEvent(SerialPort*, uint32_t* mask)
         return true;
     }
     if (next == events->size()) {
+        std::unique_lock<std::mutex> lock(mutex);
         finished = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        changed.notify_all();
+        changed.wait(lock, [] { return released; });
         return true;
     }
     const PortEvent& e = (*events)[next++];
@@ -149,7 +161,8 @@ int32_t read(SerialPort*, uint8_t* buffer, uint32_t length)
 void purge(SerialPort*)
 {
     waiting.clear();
-    if (!finished)  // the reader's own purge when it ends is no part of the download
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!released)  // the reader's own purge when it ends is no part of the download
         ScriptedLine::current->purges++;
 }
 void setSpeed(SerialPort*, uint32_t baud) { ScriptedLine::current->onSpeed(baud); }
@@ -170,9 +183,12 @@ std::vector<std::string> replayThroughReader(const Scenario& s,
     played::begun = false;
     played::waiting.clear();
     played::finished = false;
+    played::released = false;
     EXPECT_TRUE(startReader(&played::ops, played::port));
-    while (!played::finished)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+        std::unique_lock<std::mutex> lock(played::mutex);
+        played::changed.wait(lock, [] { return played::finished; });
+    }
     stopReader();
     joinReader();
     return observed(line);
