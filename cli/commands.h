@@ -19,6 +19,8 @@ constexpr int kExitNoMemory = 71;
 using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);
 
 void setupInfoCommand(CLI::App& app, std::function<int()>& run);
+void setupDownloadCommand(CLI::App& app, std::function<int()>& run);
+void setupPortsCommand(CLI::App& app, std::function<int()>& run);
 void setupConvertCommand(CLI::App&, std::function<int()>&);
 
 #endif

@@ -12,6 +12,8 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     setupInfoCommand(app, run);
+    setupDownloadCommand(app, run);
+    setupPortsCommand(app, run);
     setupConvertCommand(app, run);
     try {
         app.parse(argc, argv);

@@ -29,4 +29,7 @@ step "Windows engine tests under Wine"
 step "fuzz harnesses (libFuzzer), 20 seconds each"
 "$top/scripts/fuzz.sh" 20 || status=1
 
+step "Windows application in real windows under Wine"
+"$top/scripts/wine-shell-tests.sh" "$top/build/windows" || status=1
+
 exit $status

@@ -5,6 +5,7 @@
 #define TARVOLO_SHELL_SETTINGS_H
 
 #include <cstdint>
+#include <string>
 
 constexpr int kPathBufferSize = 260;
 constexpr int kSettingsFileSize = 542;
@@ -35,5 +36,9 @@ bool loadSettingsFile(const char* path, Settings* s);
 // Writes the 542-byte file beside `path` and replaces `path` only once it is complete.
 // Returns false (and leaves any previous file as it was) when it cannot be written.
 bool saveSettingsFile(const char* path, const Settings& s);
+
+// The settings file's full name in `directory`: the directory, the separator and the file
+// name, with no separator dropped or added. No length limit applies.
+std::string settingsFilePath(const std::string& directory, char separator);
 
 #endif

@@ -1,0 +1,40 @@
+// Console services on POSIX (see console.h).
+#include "cli/console.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> gotInterrupt{false};
+
+void onSignal(int) { gotInterrupt.store(true); }
+
+}  // namespace
+
+void catchInterrupts()
+{
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A port whose peer went away must be reported, not kill us.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool interrupted() { return gotInterrupt.load(); }
+
+bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int terminalColumns()
+{
+    struct winsize size = {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
+        return size.ws_col;
+    return 80;
+}

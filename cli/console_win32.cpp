@@ -1,0 +1,37 @@
+// Console services on Windows (see console.h).
+#include "cli/console.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+std::atomic<bool> gotInterrupt{false};
+
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    gotInterrupt.store(true);
+    return TRUE;
+}
+
+}  // namespace
+
+void catchInterrupts() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+
+bool interrupted() { return gotInterrupt.load(); }
+
+bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+int terminalColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 20)
+            return columns;
+    }
+    return 80;
+}

@@ -1,0 +1,90 @@
+// tarvolo download: writes a release file into a handset over a serial port.
+//
+// Defaults come from the settings file "Tarvolo.cfg" in the current directory when there is
+// one (the Windows application's file), otherwise from the application's own defaults; the
+// options override them.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <map>
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/download_session.h"
+#include "shell/settings.h"
+#include "transport/line_speed.h"
+
+namespace {
+
+struct DownloadOptions {
+    std::string file;
+    std::string port;
+    uint32_t speed = 0;
+    std::string mode;
+    bool gang = false;
+    bool autoContinue = false;
+    int32_t giveUp = 0;
+    std::string trace;
+    bool json = false;
+};
+
+const std::map<std::string, int32_t> kModes = {
+    {"erase", 0}, {"normal", 1}, {"patch", 2}};
+
+DownloadPlan planFrom(const DownloadOptions& o)
+{
+    Settings s;
+    resetSettings(&s);
+    loadSettingsFile(kSettingsFileName, &s);
+
+    DownloadPlan plan;
+    plan.releasePath = o.file;
+    plan.port = !o.port.empty() ? o.port : std::string("COM") + s.portDigit;
+    plan.speed = o.speed != 0 ? o.speed : s.speed;
+    plan.mode = !o.mode.empty() ? kModes.at(o.mode) : s.downloadMode;
+    plan.gang = o.gang || s.gangMode != 0;
+    plan.autoContinue = o.autoContinue;
+    plan.giveUpSeconds = o.giveUp;
+    plan.tracePath = o.trace;
+    plan.view = o.json ? ViewMode::Json : stdoutIsTerminal() ? ViewMode::Terminal : ViewMode::Plain;
+    return plan;
+}
+
+}  // namespace
+
+void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
+{
+    static DownloadOptions o;
+    auto* cmd = app.add_subcommand("download", "Write a release file into a handset");
+    cmd->add_option("file", o.file, "Release file (.rel): product identifier, then the image")
+        ->required();
+    cmd->add_option("--port", o.port,
+                    "Serial port: a device path such as /dev/ttyUSB0, or COM1 to COM4 "
+                    "(default: the settings file's port, else COM1)");
+    cmd->add_option("--speed", o.speed,
+                    "Line speed after the parameter exchange: 19200, 38400, 57600 or 115200 "
+                    "(default: the settings file's, else 115200)")
+        ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}));
+    cmd->add_option("--mode", o.mode,
+                    "erase (erase, then download), normal (download without erase) or patch "
+                    "(default: the settings file's, else erase)")
+        ->check(CLI::IsMember({"erase", "normal", "patch"}));
+    cmd->add_flag("--gang", o.gang, "Gang mode: the handset on CH1 answers, the others listen");
+    cmd->add_flag("--continue", o.autoContinue,
+                  "Gang mode: continue as soon as CH1 answers instead of waiting for Enter");
+    cmd->add_option("--give-up-after", o.giveUp,
+                    "Stop (exit 11) when no handset has answered within SECONDS "
+                    "(default: wait until interrupted)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--trace", o.trace,
+                    "Write every byte sent and received, with time and line speed, to FILE");
+    cmd->add_flag("--json", o.json,
+                  "One JSON object per line for every status text, progress change, Continue "
+                  "change and the result");
+    cmd->footer(
+        "Exit codes: 0 completed; 1 release file not opened; 2 product identifier mismatch or\n"
+        "erase-and-download needed; 4 the handset acknowledged the abort; 5 block size too large;\n"
+        "6 completion refused or checksum mismatch; 8 incompatible download code; 10 port not\n"
+        "opened; 11 no handset within --give-up-after; 12 port went away; 130 interrupted.");
+    cmd->callback([&run] { run = [] { return runDownload(planFrom(o)); }; });
+}

@@ -1,0 +1,33 @@
+// One download from the command line: the release file, the port, the reader thread and the
+// engine, driven by the main thread's 500 ms ticks until a result, an interrupt, a lost port
+// or the give-up time.
+#ifndef TARVOLO_CLI_DOWNLOAD_SESSION_H
+#define TARVOLO_CLI_DOWNLOAD_SESSION_H
+
+#include <cstdint>
+#include <string>
+
+#include "cli/status_view.h"
+
+struct DownloadPlan {
+    std::string releasePath;
+    std::string port;
+    uint32_t speed;
+    int32_t mode;             // DownloadMode
+    bool gang;
+    bool autoContinue;        // gang mode: continue as soon as CH1 answers
+    int32_t giveUpSeconds;    // 0: wait for a handset until interrupted
+    std::string tracePath;
+    ViewMode view;
+};
+
+// Exit codes beyond the DownloadResult values.
+constexpr int kExitPortNotOpened = 10;
+constexpr int kExitGaveUp = 11;
+constexpr int kExitPortLost = 12;
+constexpr int kExitInterrupted = 130;
+
+// Runs the download and returns the exit code.
+int runDownload(const DownloadPlan& plan);
+
+#endif

@@ -1,0 +1,122 @@
+// Watching the line (see line_trace.h). Writes come from either engine thread, reads from the
+// reader thread: the trace file is guarded by its own mutex, never by the engine lock.
+#include "cli/line_trace.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+const SerialPortOps* realOps = nullptr;
+SerialPortOps watched = {};
+std::atomic<uint64_t> sent{0};
+std::atomic<uint64_t> received{0};
+std::atomic<uint32_t> speed{19200};
+
+std::mutex traceMutex;
+FILE* traceFile = nullptr;
+std::chrono::steady_clock::time_point traceStart;
+
+void trace(const char* direction, const uint8_t* bytes, uint32_t length)
+{
+    std::lock_guard<std::mutex> guard(traceMutex);
+    if (!traceFile || length == 0)
+        return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - traceStart).count();
+    std::fprintf(traceFile, "%10.6f %s %6u", seconds, direction, static_cast<unsigned>(speed.load()));
+    for (uint32_t i = 0; i < length; ++i)
+        std::fprintf(traceFile, " %02X", bytes[i]);
+    std::fputc('\n', traceFile);
+}
+
+void traceNote(const char* text)
+{
+    std::lock_guard<std::mutex> guard(traceMutex);
+    if (!traceFile)
+        return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - traceStart).count();
+    std::fprintf(traceFile, "%10.6f -- %s\n", seconds, text);
+}
+
+bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+{
+    trace("TX", bytes, length);
+    const bool ok = realOps->write(port, bytes, length);
+    if (ok)
+        sent += length;
+    else
+        traceNote("write failed");
+    return ok;
+}
+
+int32_t watchedRead(SerialPort* port, uint8_t* buffer, uint32_t length)
+{
+    const int32_t n = realOps->read(port, buffer, length);
+    if (n > 0) {
+        received += static_cast<uint64_t>(n);
+        trace("RX", buffer, static_cast<uint32_t>(n));
+    }
+    return n;
+}
+
+void watchedSetSpeed(SerialPort* port, uint32_t baud)
+{
+    speed = baud;
+    char note[48];
+    std::snprintf(note, sizeof note, "line speed %u", static_cast<unsigned>(baud));
+    traceNote(note);
+    realOps->setSpeed(port, baud);
+}
+
+void watchedPurge(SerialPort* port)
+{
+    traceNote("purge");
+    realOps->purge(port);
+}
+
+void watchedSetEventMask(SerialPort* port, uint32_t mask) { realOps->setEventMask(port, mask); }
+bool watchedWaitEvent(SerialPort* port, uint32_t* events) { return realOps->waitEvent(port, events); }
+int32_t watchedBytesWaiting(SerialPort* port) { return realOps->bytesWaiting(port); }
+void watchedClose(SerialPort* port) { realOps->close(port); }
+
+}  // namespace
+
+bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std::string* error)
+{
+    realOps = real;
+    watched = {watchedWrite, watchedSetEventMask, watchedWaitEvent, watchedBytesWaiting,
+               watchedRead, watchedPurge, watchedSetSpeed, watchedClose};
+    sent = 0;
+    received = 0;
+    speed = 19200;
+    if (tracePath.empty())
+        return true;
+    std::lock_guard<std::mutex> guard(traceMutex);
+    traceFile = std::fopen(tracePath.c_str(), "w");
+    if (!traceFile) {
+        *error = "cannot write the trace file " + tracePath;
+        return false;
+    }
+    traceStart = std::chrono::steady_clock::now();
+    std::fprintf(traceFile, "# seconds dir speed bytes (hex)\n");
+    return true;
+}
+
+const SerialPortOps* watchedOps() { return &watched; }
+
+void stopLineWatch()
+{
+    std::lock_guard<std::mutex> guard(traceMutex);
+    if (traceFile) {
+        std::fclose(traceFile);
+        traceFile = nullptr;
+    }
+}
+
+uint64_t bytesSentOnLine() { return sent.load(); }
+uint64_t bytesReceivedOnLine() { return received.load(); }
+uint32_t lineSpeedNow() { return speed.load(); }

@@ -1,0 +1,214 @@
+// Rendering the engine's outputs (see status_view.h).
+#include "cli/status_view.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/console.h"
+#include "engine/engine_state.h"
+
+namespace {
+
+std::mutex queueMutex;
+std::condition_variable queueSignal;
+std::deque<EngineEvent> queue;
+
+void push(EngineEvent event)
+{
+    {
+        std::lock_guard<std::mutex> guard(queueMutex);
+        queue.push_back(std::move(event));
+    }
+    queueSignal.notify_one();
+}
+
+void onText(void*, int32_t control, const char* text) { push({EngineEvent::Text, control, text, 0}); }
+void onFine(void*, int32_t v) { push({EngineEvent::Fine, 0, {}, v}); }
+void onOverall(void*, int32_t v) { push({EngineEvent::Overall, 0, {}, v}); }
+void onContinue(void*, int32_t v) { push({EngineEvent::Continue, 0, {}, v}); }
+void onResult(void*, int32_t v) { push({EngineEvent::Result, 0, {}, v}); }
+
+const FrontEnd frontEnd = {nullptr, onText, onFine, onOverall, onContinue, onResult};
+
+const char* lineName(int32_t control) { return control == kAdviceLine ? "advice" : "phase"; }
+
+std::string indentLines(const std::string& text, const std::string& prefix, const std::string& indent)
+{
+    std::string out = prefix;
+    for (char c : text) {
+        out += c;
+        if (c == '\n')
+            out += indent;
+    }
+    return out;
+}
+
+std::string formatDuration(double seconds)
+{
+    if (seconds < 0 || seconds > 359999)
+        return "--:--";
+    const int total = static_cast<int>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
+    return text;
+}
+
+}  // namespace
+
+const FrontEnd* queueingFrontEnd() { return &frontEnd; }
+
+std::vector<EngineEvent> takeEngineEvents(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(queueMutex);
+    queueSignal.wait_for(lock, timeout, [] { return !queue.empty(); });
+    std::vector<EngineEvent> events(queue.begin(), queue.end());
+    queue.clear();
+    return events;
+}
+
+std::string cleanStatusText(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r')
+            continue;
+        out += text[i];
+    }
+    const size_t first = out.find_first_not_of('\n');
+    if (first == std::string::npos)
+        return {};
+    const size_t last = out.find_last_not_of('\n');
+    return out.substr(first, last - first + 1);
+}
+
+StatusView::StatusView(ViewMode mode)
+    : mode_(mode), started_(std::chrono::steady_clock::now()), lastDraw_(started_)
+{
+}
+
+void StatusView::show(const EngineEvent& event)
+{
+    if (mode_ == ViewMode::Json) {
+        nlohmann::json line;
+        switch (event.kind) {
+        case EngineEvent::Text:
+            line = {{"event", "status"}, {"line", lineName(event.control)}, {"text", event.text}};
+            break;
+        case EngineEvent::Fine:
+            line = {{"event", "progress"}, {"bar", "fine"}, {"position", event.value}};
+            break;
+        case EngineEvent::Overall:
+            line = {{"event", "progress"}, {"bar", "overall"}, {"position", event.value}};
+            break;
+        case EngineEvent::Continue:
+            line = {{"event", "continue"}, {"enabled", event.value != 0}};
+            break;
+        case EngineEvent::Result:
+            line = {{"event", "result"}, {"result", event.value}};
+            break;
+        }
+        std::printf("%s\n", line.dump().c_str());
+        std::fflush(stdout);
+        return;
+    }
+
+    switch (event.kind) {
+    case EngineEvent::Text: {
+        std::string& target = event.control == kAdviceLine ? advice_ : phase_;
+        const std::string text = cleanStatusText(event.text);
+        if (text == target)
+            return;
+        target = text;
+        if (mode_ == ViewMode::Plain && !text.empty()) {
+            const std::string prefix = event.control == kAdviceLine ? "advice: " : "phase:  ";
+            std::printf("%s\n", indentLines(text, prefix, "        ").c_str());
+            std::fflush(stdout);
+        }
+        break;
+    }
+    case EngineEvent::Fine:
+        fine_ = event.value;
+        break;
+    case EngineEvent::Overall:
+        overall_ = event.value;
+        break;
+    case EngineEvent::Continue:
+    case EngineEvent::Result:
+        break;
+    }
+    if (mode_ == ViewMode::Terminal)
+        redraw();
+}
+
+void StatusView::refresh(const ProgressFacts& facts)
+{
+    if (mode_ != ViewMode::Terminal)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const double percent = facts.totalBlocks > 0
+                               ? 100.0 * facts.blockNumber / facts.totalBlocks
+                               : 0.0;
+    const double rate = elapsed > 0 ? facts.bytesSent / elapsed : 0.0;
+    const double left = percent > 0 ? elapsed * (100.0 - percent) / percent : -1;
+
+    const int width = 30;
+    const int filled = static_cast<int>(percent * width / 100.0 + 0.5);
+    std::string bar = "[";
+    for (int i = 0; i < width; ++i)
+        bar += i < filled ? '#' : '-';
+    char text[160];
+    std::snprintf(text, sizeof text, "] block %d/%d  %5.1f%%  %.0f B/s  %s left", facts.blockNumber,
+                  facts.totalBlocks, percent, rate, formatDuration(left).c_str());
+    bar += text;
+    if (bar == bar_ && now - lastDraw_ < std::chrono::seconds(1))
+        return;
+    bar_ = bar;
+    redraw();
+}
+
+void StatusView::redraw()
+{
+    if (mode_ != ViewMode::Terminal)
+        return;
+    std::string block = indentLines(phase_, "  ", "  ") + "\n" +
+                        indentLines(advice_, "  ", "  ") + "\n" + bar_ + "\n";
+    int lines = 0;
+    for (char c : block)
+        lines += c == '\n';
+    if (drawnLines_ > 0)
+        std::printf("\x1b[%dA\x1b[J", drawnLines_);
+    std::fputs(block.c_str(), stdout);
+    std::fflush(stdout);
+    drawnLines_ = lines;
+    lastDraw_ = std::chrono::steady_clock::now();
+}
+
+void StatusView::note(const std::string& text)
+{
+    if (mode_ == ViewMode::Json) {
+        std::printf("%s\n", nlohmann::json{{"event", "note"}, {"text", text}}.dump().c_str());
+    } else {
+        if (mode_ == ViewMode::Terminal)
+            drawnLines_ = 0;  // keep the note above the next redraw
+        std::printf("%s\n", text.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void StatusView::finish(const std::string& summary, int exitCode)
+{
+    if (mode_ == ViewMode::Json) {
+        std::printf("%s\n",
+                    nlohmann::json{{"event", "exit"}, {"code", exitCode}, {"summary", summary}}
+                        .dump()
+                        .c_str());
+    } else {
+        std::printf("%s\n", summary.c_str());
+    }
+    std::fflush(stdout);
+}

@@ -1,0 +1,61 @@
+// How `tarvolo download` shows what the engine says.
+//
+// The engine's outputs arrive on the reader thread or the main thread (queueingFrontEnd);
+// they are queued and the main thread renders them: on a terminal as two live status lines and
+// a progress bar, otherwise as plain lines, or as one JSON object per line (--json).
+#ifndef TARVOLO_CLI_STATUS_VIEW_H
+#define TARVOLO_CLI_STATUS_VIEW_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/front_end.h"
+
+struct EngineEvent {
+    enum Kind { Text, Fine, Overall, Continue, Result } kind;
+    int32_t control;
+    std::string text;
+    int32_t value;
+};
+
+// The front end whose outputs go into the queue below.
+const FrontEnd* queueingFrontEnd();
+// Waits up to `timeout` for events and returns those queued (possibly none).
+std::vector<EngineEvent> takeEngineEvents(std::chrono::milliseconds timeout);
+
+enum class ViewMode { Terminal, Plain, Json };
+
+struct ProgressFacts {
+    int32_t blockNumber;   // blocks handled
+    int32_t totalBlocks;   // blocks shown to the operator
+    int32_t blockSize;
+    uint64_t bytesSent;    // on the line so far
+};
+
+class StatusView {
+public:
+    explicit StatusView(ViewMode mode);
+    void show(const EngineEvent& event);
+    // Redraws the progress bar (terminal mode only), at most a few times a second.
+    void refresh(const ProgressFacts& facts);
+    // A closing line of our own (not an engine text).
+    void finish(const std::string& summary, int exitCode);
+    // A note of our own while the download runs ("Press Enter ...").
+    void note(const std::string& text);
+
+private:
+    void redraw();
+    ViewMode mode_;
+    std::string phase_, advice_, bar_;
+    int32_t fine_ = 0, overall_ = 0;
+    int drawnLines_ = 0;
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// An engine text without its leading and trailing line breaks, lines joined by '\n'.
+std::string cleanStatusText(const std::string& text);
+
+#endif

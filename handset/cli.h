@@ -1,0 +1,28 @@
+// The handset's command line: every option of HandsetOptions, with the help text that
+// documents each fault.
+#ifndef TARVOLO_HANDSET_CLI_H
+#define TARVOLO_HANDSET_CLI_H
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+#include "handset/options.h"
+
+// The fault options as given on the command line, turned into schedules by applyFaults.
+struct FaultArguments {
+    std::string eraseRefusals, blockRefusals, wrongBlockNumbers, droppedAcks, noise;
+    std::string completionRefusals, wrongChecksums;
+    std::vector<std::string> silent;
+    bool unansweredAbort = false;
+    bool exitAfterDownload = false;
+    std::string blank = "0xFF";
+};
+
+void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults);
+// Checks what CLI11 cannot and fills options.faults and options.blank. Returns an error text,
+// empty when all is well.
+std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options);
+
+#endif

@@ -1,0 +1,145 @@
+// The pty event loop (see line_loop.h). One thread: ppoll waits for the host's bytes, the
+// next answer byte's time or the machine's next deadline, whichever comes first.
+#include "handset/line_loop.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+int64_t monotonicUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Answers on their way: each byte is written once its line time has passed.
+class PacedWriter {
+public:
+    void add(std::vector<Transmission> more)
+    {
+        for (Transmission& t : more)
+            queue_.push_back(std::move(t));
+    }
+    bool empty() const { return queue_.empty(); }
+    // When the next byte is due; INT64_MAX when nothing waits.
+    int64_t nextDueUs() const
+    {
+        if (queue_.empty())
+            return INT64_MAX;
+        const Transmission& t = queue_.front();
+        return t.startUs + lineTimeUs(static_cast<int64_t>(sent_ + 1), t.speed);
+    }
+    // Writes every byte due by nowUs. Returns false on a write error other than a full buffer.
+    bool write(int fd, int64_t nowUs)
+    {
+        while (!queue_.empty()) {
+            const Transmission& t = queue_.front();
+            // Bytes whose line time has passed: floor((now - start) x speed / 10 bits per byte).
+            size_t due = t.bytes.size();
+            if (t.speed > 0)
+                due = static_cast<size_t>(std::min<int64_t>(
+                    static_cast<int64_t>(t.bytes.size()),
+                    std::max<int64_t>(0, (nowUs - t.startUs) * t.speed / 10000000)));
+            if (due <= sent_)
+                return true;
+            const ssize_t n = ::write(fd, t.bytes.data() + sent_, due - sent_);
+            if (n < 0)
+                return errno == EAGAIN || errno == EINTR;
+            sent_ += static_cast<size_t>(n);
+            if (sent_ < t.bytes.size())
+                return true;
+            queue_.pop_front();
+            sent_ = 0;
+        }
+        return true;
+    }
+
+private:
+    std::deque<Transmission> queue_;
+    size_t sent_ = 0;
+};
+
+void printMessages(HandsetMachine& machine)
+{
+    for (const std::string& line : machine.takeMessages())
+        std::fprintf(stderr, "tarvolo-handset: %s\n", line.c_str());
+}
+
+timespec timeoutFrom(int64_t nowUs, int64_t deadlineUs)
+{
+    int64_t wait = deadlineUs == INT64_MAX ? 1000000 : deadlineUs - nowUs;
+    wait = std::max<int64_t>(0, std::min<int64_t>(wait, 1000000));
+    return timespec{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
+}
+
+}  // namespace
+
+std::string runLineLoop(Pty& pty, HandsetMachine& machine, const HandsetOptions& options,
+                        volatile std::sig_atomic_t& stop, const std::function<void()>& downloadEnded)
+{
+    const int64_t origin = monotonicUs();
+    auto now = [origin] { return monotonicUs() - origin; };
+    sigset_t waitMask;
+    sigprocmask(SIG_SETMASK, nullptr, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGHUP);
+
+    PacedWriter writer;
+    uint32_t endedSeen = 0;
+    int64_t lingerUntil = INT64_MAX;
+    uint8_t buffer[4096];
+    while (!stop) {
+        int64_t t = now();
+        writer.add(machine.poll(t, hostLineSpeed(pty)));
+        if (!writer.write(pty.master, t))
+            return std::string("cannot write to the pseudo-terminal: ") + std::strerror(errno);
+        printMessages(machine);
+        if (machine.downloadsEnded() != endedSeen) {
+            endedSeen = machine.downloadsEnded();
+            downloadEnded();
+        }
+        const bool done = options.downloads != 0 && endedSeen >= options.downloads && writer.empty() &&
+                          !machine.answersPending();
+        if (done && lingerUntil == INT64_MAX) {
+            releaseSlave(pty);   // from now on the master hangs up when the host closes
+            lingerUntil = t + static_cast<int64_t>(options.lingerMs * 1000);
+        }
+        if (t >= lingerUntil)
+            return {};
+
+        pollfd fd{pty.master, POLLIN, 0};
+        const int64_t deadline = std::min({machine.nextDeadline(), writer.nextDueUs(), lingerUntil});
+        const timespec timeout = timeoutFrom(t, deadline);
+        const int ready = ppoll(&fd, 1, &timeout, &waitMask);
+        if (ready < 0 && errno != EINTR)
+            return std::string("cannot wait on the pseudo-terminal: ") + std::strerror(errno);
+        if (ready <= 0)
+            continue;
+        if (fd.revents & POLLIN) {
+            const ssize_t n = read(pty.master, buffer, sizeof buffer);
+            if (n > 0) {
+                const uint32_t speed = hostLineSpeed(pty);
+                machine.noteFraming(hostFramingProblem(pty));
+                machine.receive(buffer, static_cast<size_t>(n), now(), speed);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
+                return std::string("cannot read the pseudo-terminal: ") + std::strerror(errno);
+        }
+        if (fd.revents & (POLLHUP | POLLERR)) {
+            if (lingerUntil != INT64_MAX)
+                return {};   // the host has closed the port after the last download
+            usleep(10000);   // no slave open (cannot happen while the handset holds one)
+        }
+    }
+    return {};
+}

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Runs Tarvolo.exe in real windows under Wine on a headless X server, driven by the test
+# driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, and
+# (when the virtual handset is built) whole downloads over COM1.
+#   scripts/wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]
+# The virtual handset is the native tarvolo-handset of build/asan or build/release (or
+# $TARVOLO_HANDSET); without one the download scenarios are skipped.
+set -euo pipefail
+build=$(cd "${1:?usage: wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]}" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+handset=${TARVOLO_HANDSET:-}
+for candidate in "$top/build/release/bin/tarvolo-handset" "$top/build/asan/bin/tarvolo-handset"; do
+  [ -z "$handset" ] && [ -x "$candidate" ] && handset=$candidate
+done
+
+shots=${2:-$build/screenshots}  # docs/screenshots holds the checked-in copies
+bin=$build/bin
+if [ ! -f "$bin/Tarvolo.exe" ] || [ ! -f "$bin/shell_wine_driver.exe" ]; then
+  echo "Tarvolo.exe or the test driver is not built: skipped"
+  exit 0
+fi
+if [ -z "${TARVOLO_XVFB:-}" ]; then
+  exec env TARVOLO_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+export WINEPREFIX=$(mktemp -d /tmp/tarvolo-shell-wine.XXXXXX)
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+scratch=$WINEPREFIX/scratch
+mkdir -p "$scratch/work" "$scratch/closed"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+wineboot -i >/dev/null 2>&1 || true
+# COM1 is a pseudo-terminal (a plain one, then the handset's); COM2 to COM4 point at a
+# directory, which cannot be opened.
+socat pty,link="$scratch/ttyCOM1",raw,echo=0 pty,raw,echo=0 &
+socat_pid=$!
+pids+=($socat_pid)
+for n in 2 3 4; do
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM$n /d "$scratch/closed" /f >/dev/null 2>&1
+done
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$scratch/ttyCOM1" /f >/dev/null 2>&1
+# Without a window manager Wine draws the title bars itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -k
+for _ in $(seq 50); do [ -e "$scratch/ttyCOM1" ] && break; sleep 0.1; done
+
+w() { winepath -w "$1" 2>/dev/null; }
+status=0
+scenario() {
+  echo "--- $1"
+  wine "$bin/shell_wine_driver.exe" "$1" "$(w "$bin/Tarvolo.exe")" "$(w "$scratch/work")" \
+    "$(w "$bin/shell_menu_hook.dll")" "${@:2}" || status=1
+}
+scenario startup
+scenario exit
+mkdir -p "$shots"
+scenario menu-shot "$shots/main-window-menu.png"
+
+if [ -z "$handset" ]; then
+  echo "--- downloads skipped: no tarvolo-handset built"
+  exit $status
+fi
+kill "$socat_pid" 2>/dev/null || true
+wait "$socat_pid" 2>/dev/null || true
+
+# A release file: the product identifier, then 40 KiB of image with a blank stretch.
+release=$scratch/work/image.rel
+python3 - "$release" <<'PY'
+import random, sys
+random.seed(7)
+image = bytes(random.randrange(256) for _ in range(24 * 1024)) + b"\xff" * 8192 + bytes(range(256)) * 32
+open(sys.argv[1], "wb").write(b"KM52" + image)
+PY
+
+# Starts the handset on COM1's link with extra options; waits for the link.
+start_handset() {
+  rm -f "$scratch/ttyCOM1"
+  "$handset" --link "$scratch/ttyCOM1" --linger-ms 2000 "$@" >"$scratch/handset.out" 2>&1 &
+  handset_pid=$!
+  pids+=($handset_pid)
+  for _ in $(seq 100); do [ -e "$scratch/ttyCOM1" ] && break; sleep 0.05; done
+}
+stop_handset() {
+  kill "$handset_pid" 2>/dev/null || true
+  wait "$handset_pid" 2>/dev/null || true
+}
+
+start_handset --flash-out "$scratch/flash.bin" --erase-ms 500
+scenario download "$(w "$release")" "$shots/download-dialog.png" "$shots/download-status.png"
+stop_handset
+if tail -c +5 "$release" | cmp -s - <(head -c $(( $(stat -c %s "$release") - 4 )) "$scratch/flash.bin"); then
+  echo "ok   the handset's flash equals the image"
+else
+  echo "FAIL the handset's flash differs from the image"; status=1
+fi
+
+start_handset --product-id KM99
+scenario refused "$(w "$release")"
+stop_handset
+
+start_handset --erase-ms 30000
+scenario abort "$(w "$release")"
+stop_handset
+exit $status

@@ -1,0 +1,250 @@
+// One download inside one modal dialog: it opens the port, starts the reader thread and the
+// engine, drives the engine's onTick from its own 500 ms timer and shows the engine's status
+// lines, Continue button and progress bars. The main window's outcome handler reports how
+// the download ended.
+//
+// Threads: the dialog procedure and the outcome handler run on the user-interface thread.
+// The front-end outputs run on either thread; from the reader thread they are synchronous
+// window messages, which the user-interface thread handles in whatever message loop it is in
+// (the dialog's, or a message box's).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "engine/checksum.h"
+#include "engine/engine_kit.h"
+#include "engine/phases.h"
+#include "engine/release_file.h"
+#include "resources/resource.h"
+#include "shell/app.h"
+#include "shell/path_record.h"
+#include "shell/settings.h"
+#include "transport/line_speed.h"
+#include "transport/port_open.h"
+#include "transport/reader.h"
+
+namespace {
+
+// Read by the front-end outputs on the reader thread: null once the dialog has closed, so
+// that a late output goes nowhere.
+std::atomic<HWND> downloadDialog{nullptr};
+std::atomic<HWND> upperBar{nullptr};
+std::atomic<HWND> lowerBar{nullptr};
+
+int downloadFinished = 0;   // an outcome has arrived: Abort no longer asks
+bool downloadClosed = true; // the reader has been stopped and the dialog ended
+int downloadNumber = 0;     // tells a late confirmation which download it belonged to
+int32_t downloadGang = 0;   // the gang flag given to the engine
+
+void showLineText(void*, int32_t control, const char* text)
+{
+    if (HWND dialog = downloadDialog.load())
+        SetDlgItemTextA(dialog, control, text);
+}
+
+void showFineProgress(void*, int32_t position)
+{
+    if (HWND bar = upperBar.load())
+        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void showOverallProgress(void*, int32_t position)
+{
+    if (HWND bar = lowerBar.load())
+        SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void showContinue(void*, int32_t enable)
+{
+    if (HWND dialog = downloadDialog.load())
+        EnableWindow(GetDlgItem(dialog, IDC_CONTINUE), enable != 0);
+}
+
+void sendOutcome(void*, int32_t result)
+{
+    SendMessageA(mainWindow, kOutcomeMessage, 0, static_cast<LPARAM>(result));
+}
+
+const FrontEnd kDialogFrontEnd = {nullptr, showLineText, showFineProgress, showOverallProgress,
+                                  showContinue, sendOutcome};
+
+// Stops the reader (which closes the port) and ends the dialog, once per download however
+// many closings race: an outcome and one or more Abort confirmations.
+void closeDownload(int number)
+{
+    HWND dialog = downloadDialog.load();
+    if (downloadClosed || number != downloadNumber || !dialog)
+        return;
+    downloadClosed = true;
+    stopReader();
+    startProbeTimer(mainWindow);
+    downloadDialog = nullptr;
+    upperBar = nullptr;
+    lowerBar = nullptr;
+    EndDialog(dialog, 1);
+}
+
+HWND createProgressBar(HWND dialog, const RECT& client, int top, int height)
+{
+    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE, client.left,
+                               top, client.right, height, dialog, nullptr, appInstance, nullptr);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageA(bar, PBM_SETSTEP, 1, 0);
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    return bar;
+}
+
+void startReaderOrReport(SerialPort* port)
+{
+    if (startReader(platformPortOps(), port))
+        return;
+    MessageBoxA(nullptr, "Error creating READ thread", "", MB_OK);
+}
+
+INT_PTR onDownloadInit(HWND dialog)
+{
+    SerialPort* port = openPort(settings.portDigit, mainWindow, 1);
+    downloadFinished = 0;
+    downloadClosed = false;
+    ++downloadNumber;
+    InitCommonControls();
+    RECT client;
+    GetClientRect(dialog, &client);
+    const int h = GetSystemMetrics(SM_CYVSCROLL);
+    upperBar = createProgressBar(dialog, client, client.bottom - 2 * h, h / 2);
+    lowerBar = createProgressBar(dialog, client, client.bottom - h, h / 2);
+    downloadDialog = dialog;
+    startReaderOrReport(port);
+    downloadGang = settings.gangMode;
+    {
+        EngineLock lock;
+        initEngine(settings.downloadMode, kInitialSpeed,
+                   static_cast<int32_t>(isAllowedSpeed(settings.speed)), downloadGang);
+    }
+    beginDownload();
+    SetTimer(dialog, kProbeTimer, kTimerIntervalMs, nullptr);
+    SetWindowTextA(dialog, releaseRecord.fullPath);
+    return TRUE;
+}
+
+// The confirmation's own message loop keeps the download running; by the time it is
+// answered the download may have ended, or a newer one begun.
+INT_PTR onAbort()
+{
+    const int number = downloadNumber;
+    if (downloadFinished == 0) {
+        const int answer = MessageBoxA(
+            nullptr,
+            "Select 'Cancel' to continue the download\nOr 'OK' to confirm download abort.\n"
+            "If you confirm download abort after an erase,\nrun download again before powering "
+            "off the mobile,\nor its download capability may be lost",
+            "Confirm abort download?", MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2);
+        if (answer != IDOK)
+            return TRUE;
+    }
+    closeDownload(number);
+    return TRUE;
+}
+
+INT_PTR onContinue(HWND dialog)
+{
+    EnableWindow(GetDlgItem(dialog, IDC_CONTINUE), FALSE);
+    pressContinue();
+    return TRUE;
+}
+
+INT_PTR CALLBACK downloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: return onDownloadInit(dialog);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK: case IDCANCEL: return onAbort();
+        case IDC_CONTINUE: return onContinue(dialog);
+        default: return FALSE;
+        }
+    case WM_TIMER:
+        runTick();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+DWORD WINAPI joinReaderThread(void*)
+{
+    joinReader();
+    return 0;
+}
+
+// Waits for the reader thread to end while still handling the messages it may be sending
+// to this thread (a last output that was under way when the dialog closed).
+void waitForReaderEnd()
+{
+    HANDLE joiner = CreateThread(nullptr, 0, joinReaderThread, nullptr, 0, nullptr);
+    if (!joiner) {
+        joinReader();
+        return;
+    }
+    while (MsgWaitForMultipleObjects(1, &joiner, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG pending;
+        PeekMessageA(&pending, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(joiner);
+}
+
+void showCompletion()
+{
+    uint16_t checksum;
+    {
+        EngineLock lock;
+        checksum = imageChecksum();
+    }
+    char text[384];
+    if (downloadGang != 0)
+        std::snprintf(text, sizeof text,
+                      "Download to the mobile on CH1 completed successfully.\nChecksum %04X\n"
+                      "Please check that all other mobiles have powered down.\nIf any have not, "
+                      "re-run download without power-cycling\nor disconnecting them.",
+                      checksum);
+    else
+        std::snprintf(text, sizeof text, "Download completed successfully.\nChecksum %04X\n",
+                      checksum);
+    MessageBoxA(mainWindow, text, "Download status", MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+void installFrontEnd()
+{
+    setFrontEnd(&kDialogFrontEnd);
+}
+
+void runDownloadDialog(HWND owner)
+{
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, downloadDialogProc, 0);
+    // The engine may still be inside a handler until the reader has ended: the release file
+    // is closed only afterwards, never under a running handler.
+    waitForReaderEnd();
+    EngineLock lock;
+    closeReleaseFile();
+}
+
+LRESULT downloadOutcome(int32_t result)
+{
+    downloadFinished = 1;
+    if (result == kResultCompleted) {
+        const int number = downloadNumber;
+        showCompletion();
+        closeDownload(number);
+    } else if (result == kResultFileNotOpened) {
+        MessageBoxA(mainWindow,
+                    "No download file is specified,\nor the specified file could not be found.\n\n"
+                    "Use the menu 'File' - 'Open and Download' option\nto specify a download file",
+                    "No download file specified / file not found", MB_ICONERROR);
+    }
+    return 0;
+}

@@ -1,0 +1,196 @@
+// Choosing what to download: the Open and Save dialogs, the extension check, the release
+// path, the conversion by the batch file, and the hand-over to the download dialog.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/handler_slots.h"
+#include "engine/release_file.h"
+#include "resources/resource.h"
+#include "shell/app.h"
+#include "shell/conversion.h"
+#include "shell/path_record.h"
+#include "shell/settings.h"
+
+namespace {
+
+// Pairs of description and pattern, each ending in a zero, the list in a second zero.
+const char kOpenFilter[] =
+    "Release (.rel)\0*.rel\0"
+    "Binary (.bin)\0*.bin\0"
+    "Motorola S-record (.sre;.mot)\0*.sre;*.mot\0"
+    "Absolute (.abs)\0*.abs\0"
+    "Compressed (.lzh)\0*.lzh\0"
+    "Build Files (.rel;.bin;.sre;.mot;.abs;.lzh)\0*.rel;*.bin;*.sre;*.mot;*.abs;*.lzh\0"
+    "All Files (*.*)\0*.*\0";
+const char kSaveFilter[] = "Release (.rel)\0*.rel\0";
+constexpr DWORD kNameBufferSize = 512;
+
+// The records' full paths are the settings' paths: keep both in step.
+void setSourcePath(const char* path)
+{
+    setFullPath(&sourceRecord, path);
+    copyBounded(settings.sourcePath, sizeof settings.sourcePath, sourceRecord.fullPath);
+}
+
+void setReleasePath(const char* path)
+{
+    setFullPath(&releaseRecord, path);
+    copyBounded(settings.releasePath, sizeof settings.releasePath, releaseRecord.fullPath);
+}
+
+// A path the dialog returned that does not fit the record would name another file.
+bool fitsPathRecord(HWND window, const char* path)
+{
+    if (std::strlen(path) < sizeof sourceRecord.fullPath)
+        return true;
+    MessageBoxA(window, "The path of the chosen file is too long.\nPlease choose a file with a shorter path.",
+                "Path too long", MB_ICONWARNING);
+    return false;
+}
+
+OPENFILENAMEA fileDialogFields(HWND window, PathRecord& record, const char* filter,
+                               const char* title, DWORD flags)
+{
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window;
+    dialog.hInstance = appInstance;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = record.nameExt;
+    dialog.nMaxFile = kNameBufferSize;
+    dialog.lpstrInitialDir = record.driveDir;
+    dialog.lpstrTitle = title;
+    dialog.Flags = flags;
+    return dialog;
+}
+
+// Returns true when a source file was chosen (whatever its extension).
+bool chooseSourceFile(HWND window)
+{
+    char backup[kPathBufferSize];
+    copyBounded(backup, sizeof backup, sourceRecord.fullPath);
+    OPENFILENAMEA dialog = fileDialogFields(window, sourceRecord, kOpenFilter, "Select a download file",
+                                            OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+    dialog.nFilterIndex = static_cast<DWORD>(settings.filterIndex);
+    if (!GetOpenFileNameA(&dialog) || !fitsPathRecord(window, dialog.lpstrFile)) {
+        setSourcePath(backup);
+        reportDialogError(CommDlgExtendedError(), window);
+        return false;
+    }
+    settings.filterIndex = static_cast<int32_t>(dialog.nFilterIndex);
+    setSourcePath(dialog.lpstrFile);
+    return true;
+}
+
+// The Save dialog for the converted file. The proposed path stays the release path when
+// the dialog is not accepted.
+bool chooseReleasePath(HWND window)
+{
+    char backup[kPathBufferSize];
+    copyBounded(backup, sizeof backup, releaseRecord.fullPath);
+    OPENFILENAMEA dialog = fileDialogFields(window, releaseRecord, kSaveFilter,
+                                            "Select a path and filename for the converted file",
+                                            OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY);
+    dialog.nFilterIndex = 1;
+    dialog.lpstrDefExt = "rel";
+    if (!GetSaveFileNameA(&dialog) || !fitsPathRecord(window, dialog.lpstrFile)) {
+        setReleasePath(backup);
+        reportDialogError(CommDlgExtendedError(), window);
+        return false;
+    }
+    setReleasePath(dialog.lpstrFile);
+    return true;
+}
+
+void setEnvironment(const ConversionCall& call, bool set)
+{
+    for (const auto& [name, value] : call.environment)
+        SetEnvironmentVariableA(name.c_str(), set ? value.c_str() : nullptr);
+}
+
+// Runs the batch file from the start-up directory and waits until it has ended, as the
+// conversion must be complete before the release file is opened. Whether the conversion
+// worked shows when the release file is opened. Returns false when it could not be run.
+bool runConversion(HWND window)
+{
+    ConversionCall call;
+    std::string reason;
+    if (!buildConversionCall(sourceRecord, releaseRecord, settings.productId, &call, &reason)) {
+        MessageBoxA(window, reason.c_str(), "Cannot convert this file", MB_ICONWARNING);
+        return false;
+    }
+    SetCurrentDirectoryA(startupDirectory.c_str());
+    std::vector<char> commandLine(call.commandLine.begin(), call.commandLine.end());
+    commandLine.push_back(0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    setEnvironment(call, true);
+    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, startupDirectory.c_str(), &startup, &process);
+    setEnvironment(call, false);
+    if (!started) {
+        MessageBoxA(window, "The command interpreter could not be started to run Tarvolo.BAT.",
+                    "Cannot convert this file", MB_ICONERROR);
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+std::string releasePathFor(const PathRecord& directoryFrom)
+{
+    return std::string(directoryFrom.drive) + directoryFrom.dir + sourceRecord.fname + ".rel";
+}
+
+// Opens the release file and runs the download dialog. When the file cannot be opened the
+// engine has already reported it (the "No download file specified" box).
+void startDownload(HWND window)
+{
+    FILE* releaseFile;
+    {
+        EngineLock lock;
+        releaseFile = openReleaseFile(releaseRecord.fullPath);
+    }
+    if (!releaseFile)
+        return;
+    stopProbeTimer(window);
+    runDownloadDialog(window);
+}
+
+}  // namespace
+
+void openAndDownloadCommand(HWND window)
+{
+    if (!chooseSourceFile(window))
+        return;
+    if (!isRecognisedSourceExtension(sourceRecord.ext)) {
+        MessageBoxA(window,
+                    "The file extension is not recognised\nOnly REL, BIN, MOT, SRE, ABS and LZH\n"
+                    "files may be specified.\nPlease specify another file or copy/rename\n"
+                    "your file appropriately.\n",
+                    "Cannot convert this file", MB_ICONWARNING);
+        return;
+    }
+    if (isReleaseExtension(sourceRecord.ext)) {
+        setReleasePath(releasePathFor(sourceRecord).c_str());
+    } else {
+        setReleasePath(releasePathFor(releaseRecord).c_str());
+        if (!chooseReleasePath(window) || !runConversion(window))
+            return;
+    }
+    startDownload(window);
+}
+
+void goCommand(HWND window)
+{
+    if (!isReleaseExtension(sourceRecord.ext) && !runConversion(window))
+        return;
+    startDownload(window);
+}

@@ -1,0 +1,187 @@
+// The program's entry point and its one top-level window: a gray client area under the menu
+// through which every action starts. Owns the process-wide handles, the start-up directory
+// and the 500 ms probe timer that keeps the COM items in step with the ports.
+#include <windows.h>
+
+#include <direct.h>
+#include <cstdlib>
+
+#include "resources/resource.h"
+#include "shell/app.h"
+#include "shell/path_record.h"
+#include "shell/settings.h"
+
+HINSTANCE appInstance = nullptr;
+HWND mainWindow = nullptr;
+std::string startupDirectory;
+UINT_PTR probeTimerId = 0;
+
+namespace {
+
+constexpr char kClassName[] = "WinKM52WClass";
+constexpr char kWindowTitle[] = "Tarvolo - Handset Flash Loader";
+
+void checkItem(HWND window, UINT id, bool checked)
+{
+    CheckMenuItem(GetMenu(window), id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void selectMode(HWND window, int32_t mode)
+{
+    settings.downloadMode = mode;
+    checkItem(window, IDM_NORMAL_DOWNLOAD, mode == 1);
+    checkItem(window, IDM_ERASE_AND_DOWNLOAD, mode == 0);
+    checkItem(window, IDM_PATCH_FLASH, mode == 2);
+}
+
+LRESULT onCreate(HWND window)
+{
+    loadSettings();
+    openPort(settings.portDigit, window, 0);
+    probePorts(window);
+    setGangCheck(window);
+    startProbeTimer(window);
+    return 0;
+}
+
+LRESULT onDestroy()
+{
+    saveSettings();
+    PostQuitMessage(0);
+    return 0;
+}
+
+LRESULT onTimer(HWND window)
+{
+    if (probeTimerId != 0)
+        probePorts(window);
+    return 0;
+}
+
+// Returns false for ids the menu does not have.
+bool runCommand(HWND window, UINT id)
+{
+    switch (id) {
+    case IDM_OPEN_AND_DOWNLOAD: openAndDownloadCommand(window); break;
+    case IDM_EXIT: PostQuitMessage(0); break;  // leaves without saving, on purpose
+    case IDM_ABOUT: showAboutDialog(window); break;
+    case IDM_GANG_MODE:
+        settings.gangMode = settings.gangMode == 0 ? 1 : 0;
+        setGangCheck(window);
+        break;
+    case IDM_PORT_SETTINGS: portSettingsCommand(window); break;
+    case IDM_COM1: case IDM_COM2: case IDM_COM3: case IDM_COM4:
+        openPort(static_cast<char>('1' + (id - IDM_COM1)), window, 0);
+        break;
+    case IDM_GO: goCommand(window); break;
+    case IDM_FILE_HELP: showHelpDialog(window, IDD_FILE_HELP); break;
+    case IDM_OPTIONS_HELP: showHelpDialog(window, IDD_OPTIONS_HELP); break;
+    case IDM_GO_HELP: showHelpDialog(window, IDD_GO_HELP); break;
+    case IDM_PORT_HELP: showHelpDialog(window, IDD_PORT_HELP); break;
+    case IDM_NORMAL_DOWNLOAD: selectMode(window, 1); break;
+    case IDM_ERASE_AND_DOWNLOAD: selectMode(window, 0); break;
+    case IDM_PATCH_FLASH: selectMode(window, 2); break;
+    case IDM_PRODUCT_ID: showProductIdDialog(window); break;
+    default: return false;
+    }
+    return true;
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE: return onCreate(window);
+    case WM_DESTROY: return onDestroy();
+    case WM_COMMAND:
+        if (runCommand(window, LOWORD(wParam)))
+            return 0;
+        break;
+    case WM_TIMER: return onTimer(window);
+    case kOutcomeMessage: return downloadOutcome(static_cast<int32_t>(lParam));
+    default: break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The current directory at start: the settings file and the conversion live there. No
+// length limit, so that a deep directory still finds its settings file.
+void recordStartupDirectory()
+{
+    char* directory = _getcwd(nullptr, 0);
+    startupDirectory = directory ? directory : "";
+    std::free(directory);
+}
+
+bool registerMainClass(HINSTANCE instance)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_TARVOLO));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    windowClass.lpszMenuName = "WinKM52Menu";
+    windowClass.lpszClassName = "WinKm52WClass";
+    return RegisterClassA(&windowClass) != 0;
+}
+
+}  // namespace
+
+void startProbeTimer(HWND window)
+{
+    probeTimerId = SetTimer(window, kProbeTimer, kTimerIntervalMs, nullptr);
+}
+
+void stopProbeTimer(HWND window)
+{
+    KillTimer(window, probeTimerId);
+    probeTimerId = 0;
+}
+
+void setGangCheck(HWND window)
+{
+    checkItem(window, IDM_GANG_MODE, settings.gangMode != 0);
+}
+
+void setComChecks(HWND window, char digit)
+{
+    const UINT chosen = digit >= '1' && digit <= '4' ? IDM_COM1 + (digit - '1') : IDM_COM1;
+    for (UINT id = IDM_COM1; id <= IDM_COM4; ++id)
+        checkItem(window, id, id == chosen);
+}
+
+void loadSettings()
+{
+    loadSettingsFile(settingsFilePath(startupDirectory, '\\').c_str(), &settings);
+    setFullPath(&sourceRecord, settings.sourcePath);
+    setFullPath(&releaseRecord, settings.releasePath);
+}
+
+void saveSettings()
+{
+    saveSettingsFile(settingsFilePath(startupDirectory, '\\').c_str(), settings);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    recordStartupDirectory();
+    if (!registerMainClass(instance))
+        return 0;
+    const int width = GetSystemMetrics(SM_CXSCREEN) / 3;
+    const int height = GetSystemMetrics(SM_CYSCREEN) / 3;
+    HWND window = CreateWindowExA(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, width, height,
+                                  width, height, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return 0;
+    mainWindow = window;
+    appInstance = instance;
+    installFrontEnd();
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

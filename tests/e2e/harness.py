@@ -1,0 +1,112 @@
+"""Running `tarvolo download` against `tarvolo-handset` on a pseudo-terminal.
+
+Shared by the end-to-end tests, the soak run and the download benchmark. Every process it
+starts is ended when the test ends, whatever happens.
+"""
+import json
+import os
+import signal
+import subprocess
+import tempfile
+import time
+
+
+def bin_dir():
+    """The folder of the built executables (TARVOLO_BIN, or build/asan/bin)."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    return os.environ.get("TARVOLO_BIN", os.path.join(here, "..", "..", "build", "asan", "bin"))
+
+
+def make_release(path, blocks, product_id=b"KM52", tail=b""):
+    """Writes a release file: the identifier, the blocks (bytes each), then `tail`.
+    Returns the image's whole blocks as the handset's flash should hold them."""
+    image = b"".join(blocks)
+    with open(path, "wb") as f:
+        f.write(product_id + image + tail)
+    return image
+
+
+class Handset:
+    """A tarvolo-handset process on its own pty, reachable through a symlink."""
+
+    def __init__(self, workdir, *args, image_blocks=None):
+        self.workdir = workdir
+        self.link = os.path.join(workdir, "ttyHANDSET")
+        self.flash = os.path.join(workdir, "flash.bin")
+        self.report_path = os.path.join(workdir, "report.json")
+        cmd = [os.path.join(bin_dir(), "tarvolo-handset"), "--link", self.link,
+               "--flash-out", self.flash, "--report", self.report_path]
+        if image_blocks is not None:
+            cmd += ["--image-blocks", str(image_blocks)]
+        cmd += [str(a) for a in args]
+        self.stderr = open(os.path.join(workdir, "handset.err"), "w+")
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=self.stderr,
+                                     stdin=subprocess.DEVNULL, text=True)
+        self.pty = self.proc.stdout.readline().strip()
+        if not self.pty:
+            self.stop()
+            raise RuntimeError("tarvolo-handset did not start: " + self.errors())
+
+    def errors(self):
+        self.stderr.seek(0)
+        return self.stderr.read()
+
+    def stop(self, timeout=10):
+        """Ends the handset (SIGTERM) and returns its exit code."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return self.proc.returncode
+
+    def report(self):
+        with open(self.report_path) as f:
+            return json.load(f)
+
+    def flash_bytes(self):
+        with open(self.flash, "rb") as f:
+            return f.read()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        self.stderr.close()
+
+
+def download(release, port, *args, timeout=120, cwd=None, env=None):
+    """Runs `tarvolo download` and returns (exit code, stdout, stderr)."""
+    cmd = [os.path.join(bin_dir(), "tarvolo"), "download", "--port", port]
+    cmd += [str(a) for a in args] + [release]
+    proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=timeout, cwd=cwd, env=env)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def json_events(stdout):
+    """The JSON objects of a --json run, one per line."""
+    return [json.loads(line) for line in stdout.splitlines() if line.startswith("{")]
+
+
+def last_texts(events):
+    """The last text of each status line in a --json run: {'phase': ..., 'advice': ...}."""
+    lines = {"phase": "", "advice": ""}
+    for e in events:
+        if e.get("event") == "status":
+            lines[e["line"]] = e["text"]
+    return lines
+
+
+class WorkDir:
+    """A temporary folder, removed at the end."""
+
+    def __enter__(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="tarvolo-e2e-")
+        return self._tmp.name
+
+    def __exit__(self, *exc):
+        self._tmp.cleanup()

@@ -1,0 +1,53 @@
+// The Wine test driver's toolkit: start Tarvolo, find its windows by class and caption, send
+// commands, read texts, menu states and progress positions, and record check results.
+#ifndef TARVOLO_TESTS_SHELL_WINE_DRIVER_KIT_H
+#define TARVOLO_TESTS_SHELL_WINE_DRIVER_KIT_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Checks print "ok" or "FAIL" with what was expected; failures make the exit status 1.
+void check(bool passed, const std::string& what);
+void checkEqual(const std::string& actual, const std::string& expected, const std::string& what);
+int failures();
+
+struct App {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+};
+
+// Starts the program in `directory` and waits (up to 15 s) for its main window.
+bool startApp(const std::string& exe, const std::string& directory, App* app);
+// Waits up to `ms` for the program to end; true when it did.
+bool waitForExit(App& app, DWORD ms);
+void killApp(App& app);
+
+// A top-level window of the program with this class and caption, waiting up to `ms`.
+HWND findWindow(const App& app, const char* className, const std::string& caption, DWORD ms);
+// Waits up to `ms` until `window` is gone.
+bool waitGone(HWND window, DWORD ms);
+
+void command(HWND window, UINT id);  // posts WM_COMMAND
+std::string textOf(HWND window);
+std::string itemText(HWND dialog, int id);
+void setItemText(HWND dialog, int id, const std::string& text);
+// The first static text child of a message box (its message).
+std::string messageText(HWND box);
+// The positions of the dialog's progress bars, top to bottom.
+std::vector<int> progressPositions(HWND dialog);
+
+// The main menu as the hook DLL dumps it, one line per item.
+std::vector<std::string> menuDump(const App& app, const std::string& hookDll);
+// Opens the menu of the menu bar whose mnemonic is `key`, as Alt+key would.
+void openMenu(const App& app, const std::string& hookDll, int position);
+
+// Takes a PNG of the whole screen (imagemagick's import) into a Unix path.
+void screenshot(const std::string& unixPath);
+
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+void sleepMs(DWORD ms);
+
+#endif
