@@ -6,7 +6,9 @@
 // SetCommMask releases that wait. Under Wine the wait also returns every few milliseconds with
 // no events, which the reader treats as nothing to do.
 #include <windows.h>
+#include <mmsystem.h>
 
+#include <atomic>
 #include <string>
 
 #include "transport/port_open.h"
@@ -14,6 +16,8 @@
 
 struct SerialPort {
     HANDLE handle;
+    // A frame has been written whose transmit-empty has not been reported yet.
+    std::atomic<bool> txPending{false};
 };
 
 namespace {
@@ -60,8 +64,20 @@ bool applyTimeouts(HANDLE handle)
 
 bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
+    // Marked before the write: the transmit-empty event may be taken before WriteFile returns.
+    port->txPending.store(true);
     DWORD written = 0;
     return WriteFile(port->handle, bytes, length, &written, nullptr) && written == length;
+}
+
+// Received bytes are waiting while the driver's output queue is empty.
+bool answerWaitingAfterSend(SerialPort* port)
+{
+    DWORD errors = 0;
+    COMSTAT status = {};
+    if (!ClearCommError(port->handle, &errors, &status))
+        return false;
+    return status.cbInQue > 0 && status.cbOutQue == 0;
 }
 
 void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
@@ -71,7 +87,19 @@ bool portWaitEvent(SerialPort* port, uint32_t* events)
     DWORD mask = 0;
     if (!WaitCommEvent(port->handle, &mask, nullptr))
         return false;
-    *events = mask & (EV_RXCHAR | EV_TXEMPTY);
+    uint32_t found = mask & (EV_RXCHAR | EV_TXEMPTY);
+    // Transmit-empty is reported once per frame, and never after the frame's answer: some
+    // drivers (Wine's on a pseudo-terminal among them) can report the answer's EV_RXCHAR before
+    // the EV_TXEMPTY of the frame it answers, and bytes taken before transmit-empty are drained
+    // by the engine. When bytes wait and nothing is left to send, the frame has left.
+    if (found & EV_TXEMPTY) {
+        if (!port->txPending.exchange(false))
+            found &= ~static_cast<uint32_t>(EV_TXEMPTY);  // already reported
+    } else if (port->txPending.load() && answerWaitingAfterSend(port) &&
+               port->txPending.exchange(false)) {
+        found |= EV_TXEMPTY;
+    }
+    *events = found;
     return true;
 }
 
@@ -202,4 +230,11 @@ std::vector<PortInfo> listSerialPorts()
     return ports;
 }
 
-void raiseReaderPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+void raiseReaderPriority()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    // The engine's waits sleep in 1 ms steps; with the default timer resolution a step can
+    // take a whole 15.6 ms tick. Raised once for the process, as long as it runs.
+    static const bool fineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)fineTimer;
+}
