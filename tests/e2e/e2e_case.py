@@ -2,11 +2,15 @@
 and the checks that hold after any run (no sanitizer report from either process, the flash
 equal to the image after a completed download).
 """
+import json
 import os
+import queue
+import subprocess
+import threading
 import time
 import unittest
 
-from harness import Handset, WorkDir, download, json_events, last_texts, make_release
+from harness import Handset, WorkDir, bin_dir, download, json_events, last_texts, make_release
 
 # Under ThreadSanitizer a report must end the process, so that a race fails the test even
 # when the download itself came out right.
@@ -50,11 +54,13 @@ def data_block(size, seed):
 
 
 def host_violations(report):
-    """What the handset saw the host do wrong, less the frames it heard at a speed the host had
-    already left: the handset reads the host's speed when it reads the bytes, so a handset that
-    is scheduled more than the host's 10 ms switch delay late (a loaded machine) blames the
-    host for its own lateness. The download then recovers by the exchange's retry."""
-    return [v["what"] for v in report["violations"] if not v["what"].endswith("(heard as noise)")]
+    """What the handset saw the host do wrong, less what a loaded machine makes it see: the
+    handset reads the host's line speed when it reads the bytes, so a handset scheduled more
+    than the host's 10 ms switch delay late hears a frame "at" a speed the host has already
+    left, and a host scheduled more than the handset's 200 ms grace late has "not switched".
+    Either way the exchange's retry recovers, and the download's outcome is checked anyway."""
+    timing = ("(heard as noise)", "(record not sent)")
+    return [v["what"] for v in report["violations"] if not v["what"].endswith(timing)]
 
 
 class Run:
@@ -106,6 +112,36 @@ class E2ECase(unittest.TestCase):
         run = Run(code, out, err, time.monotonic() - started)
         self.assertClean(err, "tarvolo")
         return run
+
+    def start_download(self, release, port, *args):
+        """Starts `tarvolo download --json` in the background; its lines go to a queue.
+        Returns (process, queue)."""
+        cmd = [os.path.join(bin_dir(), "tarvolo"), "download", "--port", port, "--json"]
+        proc = subprocess.Popen(cmd + [str(a) for a in args] + [release], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+        def end():
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            proc.stdout.close()
+            proc.stderr.close()
+        self.addCleanup(end)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: [lines.put(l) for l in proc.stdout], daemon=True).start()
+        return proc, lines
+
+    def wait_for_text(self, lines, text, timeout=30):
+        """Takes lines from a started download until a status line shows `text`."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                event = json.loads(lines.get(timeout=max(0.01, deadline - time.monotonic())))
+            except queue.Empty:
+                break
+            if event.get("event") == "status" and text in event["text"]:
+                return
+        self.fail("no status text with %r within %d s" % (text, timeout))
 
     def assertClean(self, stderr, who):
         for mark in SANITIZER_MARKS:
