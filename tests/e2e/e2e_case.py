@@ -113,34 +113,40 @@ class E2ECase(unittest.TestCase):
         self.assertClean(err, "tarvolo")
         return run
 
-    def start_download(self, release, port, *args):
+    def start_download(self, release, port, *args, stdin=subprocess.DEVNULL):
         """Starts `tarvolo download --json` in the background; its lines go to a queue.
         Returns (process, queue)."""
         cmd = [os.path.join(bin_dir(), "tarvolo"), "download", "--port", port, "--json"]
-        proc = subprocess.Popen(cmd + [str(a) for a in args] + [release], stdin=subprocess.DEVNULL,
+        proc = subprocess.Popen(cmd + [str(a) for a in args] + [release], stdin=stdin,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
         def end():
             if proc.poll() is None:
                 proc.kill()
             proc.wait()
-            proc.stdout.close()
-            proc.stderr.close()
+            for stream in (proc.stdin, proc.stdout, proc.stderr):
+                if stream:
+                    stream.close()
         self.addCleanup(end)
         lines = queue.Queue()
         threading.Thread(target=lambda: [lines.put(l) for l in proc.stdout], daemon=True).start()
         return proc, lines
 
     def wait_for_text(self, lines, text, timeout=30):
-        """Takes lines from a started download until a status line shows `text`."""
+        """Takes lines from a started download until a status line shows `text`. Returns
+        the events taken."""
         deadline = time.monotonic() + timeout
+        taken = []
         while time.monotonic() < deadline:
             try:
-                event = json.loads(lines.get(timeout=max(0.01, deadline - time.monotonic())))
+                line = lines.get(timeout=max(0.01, deadline - time.monotonic()))
             except queue.Empty:
                 break
-            if event.get("event") == "status" and text in event["text"]:
-                return
+            if not line.startswith("{"):
+                continue
+            taken.append(json.loads(line))
+            if taken[-1].get("event") == "status" and text in taken[-1]["text"]:
+                return taken
         self.fail("no status text with %r within %d s" % (text, timeout))
 
     def assertClean(self, stderr, who):

@@ -1,5 +1,6 @@
 """Completed downloads: both modes, both checksum kinds, both payload forms, gang mode, and
 release files whose image has blank blocks and a short last piece."""
+import subprocess
 import unittest
 
 from e2e_case import (CHECKSUMMING, ERASING, EXCHANGING, WAITING, E2ECase, byte_sum, crc_x25,
@@ -103,6 +104,25 @@ class Gang(E2ECase):
                       "Alternatively, select 'Abort' to abort the download\r\n", run.texts("advice"))
         continues = [e["enabled"] for e in run.events if e.get("event") == "continue"]
         self.assertEqual(continues[0], True)
+
+    def test_gang_mode_waits_for_enter_and_for_a_handset_that_came_back(self):
+        release, image = self.release([data_block(BS, n) for n in range(2)])
+        # Answers 3 inquiries, then none for about 2 s: the host goes back to waiting.
+        h = self.handset("--block-size", BS, "--silent", "inquiry=200@4", image_blocks=2)
+        proc, lines = self.start_download(release, h.link, "--mode", "normal", "--gang",
+                                          stdin=subprocess.PIPE)
+        events = self.wait_for_text(lines, "Mobile signal received")
+        events += self.wait_for_text(lines, "Waiting for mobile signal")
+        events += self.wait_for_text(lines, "Mobile signal received")
+        proc.stdin.write("\n")
+        proc.stdin.flush()
+        events += self.wait_for_text(lines, "Download completed OK")
+        self.assertEqual(proc.wait(60), 0)
+        self.assertClean(proc.stderr.read(), "tarvolo")
+        continues = [e["enabled"] for e in events if e.get("event") == "continue"]
+        self.assertEqual(continues, [True, False, True])
+        self.assertHandsetClean(h)
+        self.assertEqual(h.flash_bytes(), image)
 
 
 if __name__ == "__main__":
