@@ -49,12 +49,21 @@ def run(work, exe, name, handset_args, download_args, blocks, checksum):
     release = os.path.join(work, "image.rel")
     image = make_release(release, blocks, tail=b"\x01\x02\x03")
     problems = []
-    with Handset(work, *handset_args, image_blocks=len(blocks)) as handset:
+    with Handset(work, "--log", *handset_args, image_blocks=len(blocks)) as handset:
         started = time.monotonic()
-        cmd = ["wine", exe, "download", "--port", "COM1", "--json"] + download_args + [windows_path(release)]
+        trace = os.path.join(work, "line.trace")
+        cmd = ["wine", exe, "download", "--port", "COM1", "--json", "--trace", windows_path(trace)]
+        cmd += download_args + [windows_path(release)]
         with open(os.path.join(work, "wine.log"), "w") as log:
-            proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log,
-                                  text=True, timeout=120)
+            try:
+                proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=log, text=True, timeout=60)
+            except subprocess.TimeoutExpired as expired:
+                # Wine's process is gone with its server; show what the line carried.
+                proc = subprocess.CompletedProcess(cmd, -1, expired.stdout or "", "")
+                if isinstance(proc.stdout, bytes):
+                    proc.stdout = proc.stdout.decode(errors="replace")
+                subprocess.run(["wineserver", "-k"], check=False)
         seconds = time.monotonic() - started
         events = json_events(proc.stdout)
         texts = last_texts(events)
@@ -84,6 +93,10 @@ def run(work, exe, name, handset_args, download_args, blocks, checksum):
         print("  " + p)
     if problems:
         print(proc.stdout[-3000:])
+        for name, path in (("trace", trace), ("handset log", handset.stderr.name)):
+            if os.path.exists(path):
+                with open(path) as f:
+                    print("--- %s (last 40 lines)\n%s" % (name, "".join(f.readlines()[-40:])))
     return not problems
 
 
