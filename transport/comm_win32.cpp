@@ -70,20 +70,22 @@ bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
     return WriteFile(port->handle, bytes, length, &written, nullptr) && written == length;
 }
 
-bool outputQueueEmpty(SerialPort* port)
+// Bytes have arrived and nothing written is left in the output queue.
+bool answerWaitingAfterWrite(SerialPort* port)
 {
     DWORD errors = 0;
     COMSTAT status = {};
-    return ClearCommError(port->handle, &errors, &status) && status.cbOutQue == 0;
+    return ClearCommError(port->handle, &errors, &status) && status.cbInQue > 0 && status.cbOutQue == 0;
 }
 
 void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
 
-// One transmit-empty per write. Under Wine on a pty, EV_TXEMPTY can come after the EV_RXCHAR
-// of the answer to the frame just written; the engine would then drain the answer as if it
-// had crossed the frame. So bytes that arrive while a transmit-empty is owed, with nothing
-// left in the output queue, report it with them (the reader handles transmit-empty first),
-// and the late EV_TXEMPTY, owed nothing any more, is dropped.
+// One transmit-empty per write. Under Wine on a pty, EV_TXEMPTY can come after the answer to
+// the frame just written (reported as EV_RXCHAR, or found by a wait that returned with no
+// event); the engine would then drain the answer as if it had crossed the frame. So bytes
+// that are waiting while a transmit-empty is owed, with nothing left in the output queue,
+// report it with them (the reader handles transmit-empty first), and the late EV_TXEMPTY,
+// owed nothing any more, is dropped.
 bool portWaitEvent(SerialPort* port, uint32_t* events)
 {
     DWORD mask = 0;
@@ -92,8 +94,8 @@ bool portWaitEvent(SerialPort* port, uint32_t* events)
     uint32_t found = mask & (EV_RXCHAR | EV_TXEMPTY);
     if ((found & EV_TXEMPTY) && !port->txPending.exchange(false))
         found &= ~static_cast<uint32_t>(EV_TXEMPTY);
-    else if ((found & EV_RXCHAR) && !(found & EV_TXEMPTY) && port->txPending.load() &&
-             outputQueueEmpty(port) && port->txPending.exchange(false))
+    else if (!(found & EV_TXEMPTY) && port->txPending.load() && answerWaitingAfterWrite(port) &&
+             port->txPending.exchange(false))
         found |= EV_TXEMPTY;
     *events = found;
     return true;
