@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into build/<flavour>.
-#   scripts/build.sh release | asan | tsan | windows | fuzz
+#   scripts/build.sh release | asan | tsan | windows | fuzz [TARGET...]
+# With targets, only those are built (the demo needs just the two tools).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-release}
+shift || true
 dir="$top/build/$flavour"
 args=(-G Ninja -S "$top" -B "$dir")
 case "$flavour" in
@@ -15,4 +17,6 @@ case "$flavour" in
   *) echo "unknown flavour: $flavour" >&2; exit 64 ;;
 esac
 cmake "${args[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
