@@ -16,8 +16,7 @@
 
 struct SerialPort {
     HANDLE handle;
-    // A frame has been written whose transmit-empty has not been reported yet.
-    std::atomic<bool> txPending{false};
+    std::atomic<bool> txPending{false};  // bytes were written and their transmit-empty not reported
 };
 
 namespace {
@@ -64,41 +63,40 @@ bool applyTimeouts(HANDLE handle)
 
 bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
-    // Marked before the write: the transmit-empty event may be taken before WriteFile returns.
+    // Owed before the bytes go out: a transmit-empty reported while WriteFile still returns
+    // must not find nothing owed and be dropped.
     port->txPending.store(true);
     DWORD written = 0;
     return WriteFile(port->handle, bytes, length, &written, nullptr) && written == length;
 }
 
-// Received bytes are waiting while the driver's output queue is empty.
-bool answerWaitingAfterSend(SerialPort* port)
+// Bytes have arrived and nothing written is left in the output queue.
+bool answerWaitingAfterWrite(SerialPort* port)
 {
     DWORD errors = 0;
     COMSTAT status = {};
-    if (!ClearCommError(port->handle, &errors, &status))
-        return false;
-    return status.cbInQue > 0 && status.cbOutQue == 0;
+    return ClearCommError(port->handle, &errors, &status) && status.cbInQue > 0 && status.cbOutQue == 0;
 }
 
 void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
 
+// One transmit-empty per write. Under Wine on a pty, EV_TXEMPTY can come after the answer to
+// the frame just written (reported as EV_RXCHAR, or found by a wait that returned with no
+// event); the engine would then drain the answer as if it had crossed the frame. So bytes
+// that are waiting while a transmit-empty is owed, with nothing left in the output queue,
+// report it with them (the reader handles transmit-empty first), and the late EV_TXEMPTY,
+// owed nothing any more, is dropped.
 bool portWaitEvent(SerialPort* port, uint32_t* events)
 {
     DWORD mask = 0;
     if (!WaitCommEvent(port->handle, &mask, nullptr))
         return false;
     uint32_t found = mask & (EV_RXCHAR | EV_TXEMPTY);
-    // Transmit-empty is reported once per frame, and never after the frame's answer: some
-    // drivers (Wine's on a pseudo-terminal among them) can report the answer's EV_RXCHAR before
-    // the EV_TXEMPTY of the frame it answers, and bytes taken before transmit-empty are drained
-    // by the engine. When bytes wait and nothing is left to send, the frame has left.
-    if (found & EV_TXEMPTY) {
-        if (!port->txPending.exchange(false))
-            found &= ~static_cast<uint32_t>(EV_TXEMPTY);  // already reported
-    } else if (port->txPending.load() && answerWaitingAfterSend(port) &&
-               port->txPending.exchange(false)) {
+    if ((found & EV_TXEMPTY) && !port->txPending.exchange(false))
+        found &= ~static_cast<uint32_t>(EV_TXEMPTY);
+    else if (!(found & EV_TXEMPTY) && port->txPending.load() && answerWaitingAfterWrite(port) &&
+             port->txPending.exchange(false))
         found |= EV_TXEMPTY;
-    }
     *events = found;
     return true;
 }
@@ -232,9 +230,10 @@ std::vector<PortInfo> listSerialPorts()
 
 void raiseReaderPriority()
 {
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    // The engine's waits sleep in 1 ms steps; with the default timer resolution a step can
-    // take a whole 15.6 ms tick. Raised once for the process, as long as it runs.
+    // The engine's waits pause a millisecond at a time. At Windows' default timer tick (about
+    // 15.6 ms) the 10 ms before the speed switch would stretch towards the handset's answer at
+    // the new speed; the finer tick is asked for once and kept until the process ends.
     static const bool fineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
     (void)fineTimer;
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 }
