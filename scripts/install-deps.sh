@@ -12,7 +12,7 @@ packages=(
   socat python3 python3-serial
   liblhasa-dev srecord binutils-sh4-linux-gnu jlha-utils
   binutils-powerpc64-linux-gnu
-  imagemagick
+  imagemagick xdotool
 )
 
 missing=()

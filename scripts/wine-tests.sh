@@ -34,4 +34,19 @@ if [ -f "$build/bin/transport_wine_check.exe" ]; then
   wine "$build/bin/transport_wine_check.exe" COM1 2>"$log" || { status=1; tail -n 20 "$log"; }
   wait "$peer" || status=1
 fi
+# The Windows build's download over COM1 against the native virtual handset (a second
+# argument names its folder; default: the ASan build's, which scripts/test.sh builds first).
+handset_bin=${2:-$(cd "$(dirname "$0")/.." && pwd)/build/asan/bin}
+if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ]; then
+  echo "--- tarvolo-cli.exe download under Wine (COM1 mapped to tarvolo-handset)"
+  top=$(cd "$(dirname "$0")/.." && pwd)
+  work="$WINEPREFIX/download"
+  mkdir -p "$work"
+  map_com1 "$work/ttyHANDSET"
+  TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 \
+    python3 "$top/tests/e2e/wine_download.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
+elif [ -f "$build/bin/tarvolo-cli.exe" ]; then
+  echo "--- tarvolo-cli.exe download under Wine: SKIPPED, no native tarvolo-handset in $handset_bin"
+  status=1
+fi
 exit $status

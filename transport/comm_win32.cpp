@@ -6,7 +6,9 @@
 // SetCommMask releases that wait. Under Wine the wait also returns every few milliseconds with
 // no events, which the reader treats as nothing to do.
 #include <windows.h>
+#include <mmsystem.h>
 
+#include <atomic>
 #include <string>
 
 #include "transport/port_open.h"
@@ -14,6 +16,7 @@
 
 struct SerialPort {
     HANDLE handle;
+    std::atomic<bool> txPending{false};  // bytes were written and their transmit-empty not reported
 };
 
 namespace {
@@ -60,18 +63,41 @@ bool applyTimeouts(HANDLE handle)
 
 bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
+    // Owed before the bytes go out: a transmit-empty reported while WriteFile still returns
+    // must not find nothing owed and be dropped.
+    port->txPending.store(true);
     DWORD written = 0;
     return WriteFile(port->handle, bytes, length, &written, nullptr) && written == length;
 }
 
+// Bytes have arrived and nothing written is left in the output queue.
+bool answerWaitingAfterWrite(SerialPort* port)
+{
+    DWORD errors = 0;
+    COMSTAT status = {};
+    return ClearCommError(port->handle, &errors, &status) && status.cbInQue > 0 && status.cbOutQue == 0;
+}
+
 void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
 
+// One transmit-empty per write. Under Wine on a pty, EV_TXEMPTY can come after the answer to
+// the frame just written (reported as EV_RXCHAR, or found by a wait that returned with no
+// event); the engine would then drain the answer as if it had crossed the frame. So bytes
+// that are waiting while a transmit-empty is owed, with nothing left in the output queue,
+// report it with them (the reader handles transmit-empty first), and the late EV_TXEMPTY,
+// owed nothing any more, is dropped.
 bool portWaitEvent(SerialPort* port, uint32_t* events)
 {
     DWORD mask = 0;
     if (!WaitCommEvent(port->handle, &mask, nullptr))
         return false;
-    *events = mask & (EV_RXCHAR | EV_TXEMPTY);
+    uint32_t found = mask & (EV_RXCHAR | EV_TXEMPTY);
+    if ((found & EV_TXEMPTY) && !port->txPending.exchange(false))
+        found &= ~static_cast<uint32_t>(EV_TXEMPTY);
+    else if (!(found & EV_TXEMPTY) && port->txPending.load() && answerWaitingAfterWrite(port) &&
+             port->txPending.exchange(false))
+        found |= EV_TXEMPTY;
+    *events = found;
     return true;
 }
 
@@ -202,4 +228,12 @@ std::vector<PortInfo> listSerialPorts()
     return ports;
 }
 
-void raiseReaderPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+void raiseReaderPriority()
+{
+    // The engine's waits pause a millisecond at a time. At Windows' default timer tick (about
+    // 15.6 ms) the 10 ms before the speed switch would stretch towards the handset's answer at
+    // the new speed; the finer tick is asked for once and kept until the process ends.
+    static const bool fineTimer = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)fineTimer;
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}

@@ -75,6 +75,7 @@ class Handset:
 
     def __exit__(self, *exc):
         self.stop()
+        self.proc.stdout.close()
         self.stderr.close()
 
 

@@ -101,13 +101,14 @@ class Download:
         return self.code, time.monotonic() - start
 
     def sent_after_note(self, note):
-        """Lines of the trace that show bytes sent after the trace note `note`."""
+        """Lines of the trace that show bytes sent after the trace note `note` (by their
+        time: a write's line is stamped with the moment the write began)."""
         with open(self.trace) as f:
-            lines = f.read().splitlines()
-        marks = [i for i, line in enumerate(lines) if ("-- " + note) in line]
+            lines = [line.split() for line in f if not line.startswith("#")]
+        marks = [float(w[0]) for w in lines if len(w) > 2 and w[1] == "--" and w[2] == note]
         if not marks:
             return None
-        return [line for line in lines[marks[0]:] if " TX " in line]
+        return [" ".join(w) for w in lines if len(w) > 1 and w[1] == "TX" and float(w[0]) > marks[0]]
 
     def kill(self):
         if self.proc.poll() is None:

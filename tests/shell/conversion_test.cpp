@@ -68,3 +68,13 @@ TEST(ConversionCall, RefusesQuotesAndControlCharacters)
     setFullPath(&s, "C:\\b\\ima\"ge.mot");
     EXPECT_FALSE(buildConversionCall(s, r, "KM52", &call, &reason));
 }
+
+TEST(ConversionCall, RecognisesBuildFileExtensionsInAnyCase)
+{
+    for (const char* ext : {".rel", ".REL", ".Bin", ".mot", ".SRE", ".abs", ".lZh"})
+        EXPECT_TRUE(isRecognisedSourceExtension(ext)) << ext;
+    for (const char* ext : {"", ".", ".txt", ".re", ".rell", "rel", ".s19"})
+        EXPECT_FALSE(isRecognisedSourceExtension(ext)) << ext;
+    EXPECT_TRUE(isReleaseExtension(".ReL"));
+    EXPECT_FALSE(isReleaseExtension(".mot"));
+}

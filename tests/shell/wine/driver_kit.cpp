@@ -12,6 +12,7 @@ namespace {
 
 int failureCount = 0;
 
+
 struct Search {
     DWORD processId;
     const char* className;
@@ -183,10 +184,19 @@ bool hookInstalled(const App& app, const std::string& hookDll)
 
 }  // namespace
 
-void openMenu(const App& app, const std::string& hookDll, int position)
+bool runUnix(const std::string& commandLine)
 {
-    if (hookInstalled(app, hookDll))
-        PostMessageA(app.window, RegisterWindowMessageA("TarvoloTestOpenMenu"), static_cast<WPARAM>(position), 0);
+    // Wine starts a Unix program given by its Unix path.
+    std::string line = commandLine;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 20000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 std::vector<std::string> menuDump(const App& app, const std::string& hookDll)
@@ -218,18 +228,7 @@ std::string readFile(const std::string& path)
 
 void screenshot(const std::string& unixPath)
 {
-    // Wine starts a Unix program given by its Unix path.
-    std::string line = "/usr/bin/import -window root " + unixPath;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        check(false, "screenshot " + unixPath);
-        return;
-    }
-    WaitForSingleObject(process.hProcess, 20000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    check(runUnix("/usr/bin/import -window root " + unixPath), "screenshot " + unixPath);
 }
 
 bool fileExists(const std::string& path)

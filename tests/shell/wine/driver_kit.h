@@ -40,8 +40,6 @@ std::vector<int> progressPositions(HWND dialog);
 
 // The main menu as the hook DLL dumps it, one line per item.
 std::vector<std::string> menuDump(const App& app, const std::string& hookDll);
-// Opens the menu of the menu bar whose mnemonic is `key`, as Alt+key would.
-void openMenu(const App& app, const std::string& hookDll, int position);
 
 // Takes a PNG of the whole screen (imagemagick's import) into a Unix path.
 void screenshot(const std::string& unixPath);

@@ -2,7 +2,6 @@
 // read from another process under Wine, so on the driver's registered message this hook reads
 // the main window's menu in-process and writes it to menu-dump.txt beside the DLL:
 //   level|id|states|text     (level 0: menu bar, 1: popup item; states C checked, G grayed)
-// On a second message it opens a menu of the menu bar, for screenshots.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,12 +11,12 @@ namespace {
 
 HMODULE self = nullptr;
 
-std::string dumpPath()
+std::string besideDll(const char* name)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(self, path, MAX_PATH);
     std::string text = path;
-    return text.substr(0, text.find_last_of('\\') + 1) + "menu-dump.txt";
+    return text.substr(0, text.find_last_of('\\') + 1) + name;
 }
 
 void dumpItems(HMENU menu, int level, FILE* out)
@@ -49,7 +48,7 @@ void dumpItems(HMENU menu, int level, FILE* out)
 
 void dumpMenu(HWND window)
 {
-    const std::string path = dumpPath();
+    const std::string path = besideDll("menu-dump.txt");
     const std::string partial = path + ".part";
     FILE* out = std::fopen(partial.c_str(), "w");
     if (!out)
@@ -59,38 +58,15 @@ void dumpMenu(HWND window)
     MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-// Shows the popup of the menu bar item at `position` under that item, highlighted, until
-// the menu is cancelled (WM_CANCELMODE).
-void openMenu(HWND window, int position)
-{
-    HMENU bar = GetMenu(window);
-    RECT item{};
-    if (!GetMenuItemRect(window, bar, static_cast<UINT>(position), &item)) {
-        GetWindowRect(window, &item);
-        item.bottom = item.top + GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYMENU) +
-                      GetSystemMetrics(SM_CYFRAME);
-    }
-    SetForegroundWindow(window);
-    HiliteMenuItem(window, bar, static_cast<UINT>(position), MF_BYPOSITION | MF_HILITE);
-    TrackPopupMenu(GetSubMenu(bar, position), TPM_LEFTALIGN | TPM_TOPALIGN, item.left, item.bottom,
-                   0, window, nullptr);
-    PostMessageA(window, WM_NULL, 0, 0);
-    HiliteMenuItem(window, bar, static_cast<UINT>(position), MF_BYPOSITION | MF_UNHILITE);
-}
-
 }  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK menuHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     static const UINT dumpMessage = RegisterWindowMessageA("TarvoloTestMenuDump");
-    static const UINT openMessage = RegisterWindowMessageA("TarvoloTestOpenMenu");
     if (code == HC_ACTION && wParam == PM_REMOVE) {
         const MSG* message = reinterpret_cast<const MSG*>(lParam);
         if (message->message == dumpMessage)
             dumpMenu(message->hwnd);
-        if (message->message == openMessage) {
-            openMenu(message->hwnd, static_cast<int>(message->wParam));
-        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -1,0 +1,121 @@
+"""The Windows build's `download` under Wine, over COM1, against the native virtual handset.
+
+Run by scripts/wine-tests.sh, which has mapped COM1 to WORKDIR/ttyHANDSET (the symlink the
+handset keeps) before Wine's server started. TARVOLO_BIN names the folder of the native
+tarvolo-handset.
+    wine_download.py WORKDIR TARVOLO-CLI.EXE
+Exit status 0 when every download completed with the image in the handset's flash.
+"""
+import os
+import subprocess
+import sys
+import time
+
+from e2e_case import host_violations
+from harness import Handset, json_events, last_texts, make_release
+
+BS = 1024
+
+
+def data_block(seed):
+    return bytes((seed * 31 + i * 7) % 251 for i in range(BS))
+
+
+def crc_x25(image):
+    crc = 0xFFFF
+    for b in image:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc ^ 0xFFFF
+
+
+SCENARIOS = [
+    # name, handset options, download options, blocks, checksum
+    ("erase mode, CRC, 115200 bit/s", ["--protocol", "0"], ["--mode", "erase", "--speed", "115200"],
+     [data_block(0), data_block(1), b"\xff" * BS, data_block(3), data_block(4)], crc_x25),
+    ("normal mode, byte sum, escape byte 0x00, 38400 bit/s", ["--protocol", "1", "--blank", "0"],
+     ["--mode", "normal", "--speed", "38400"],
+     [b"A" * 300 + b"\x00" * 5 + data_block(5)[:BS - 305], b"\x00" * BS, data_block(6)],
+     lambda image: sum(image) & 0xFFFF),
+    # Short frames answered at once: the answer comes before Wine reports the frame sent.
+    # Nothing may be lost to that (a lost block answer costs a 10 s retry).
+    ("60 blocks of 64 bytes answered at once, 115200 bit/s",
+     ["--block-size", "64", "--turnaround-ms", "0", "--protocol", "0"],
+     ["--mode", "erase", "--speed", "115200"],
+     [bytes((n * 13 + i) % 251 for i in range(64)) for n in range(60)], crc_x25),
+]
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run(work, exe, name, handset_args, download_args, blocks, checksum):
+    release = os.path.join(work, "image.rel")
+    image = make_release(release, blocks, tail=b"\x01\x02\x03")
+    problems = []
+    with Handset(work, "--log", *handset_args, image_blocks=len(blocks)) as handset:
+        started = time.monotonic()
+        trace = os.path.join(work, "line.trace")
+        cmd = ["wine", exe, "download", "--port", "COM1", "--json", "--trace", windows_path(trace)]
+        cmd += download_args + [windows_path(release)]
+        with open(os.path.join(work, "wine.log"), "w") as log:
+            try:
+                proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=log, text=True, timeout=60)
+            except subprocess.TimeoutExpired as expired:
+                # Wine's process is gone with its server; show what the line carried.
+                proc = subprocess.CompletedProcess(cmd, -1, expired.stdout or "", "")
+                if isinstance(proc.stdout, bytes):
+                    proc.stdout = proc.stdout.decode(errors="replace")
+                subprocess.run(["wineserver", "-k"], check=False)
+        seconds = time.monotonic() - started
+        events = json_events(proc.stdout)
+        texts = last_texts(events)
+        handset.stop()
+        if proc.returncode != 0:
+            problems.append("exit %d: %r" % (proc.returncode, texts))
+        want = "\nDownload completed OK. Checksum %04X\r\n" % checksum(image)
+        if not texts["advice"].startswith(want):
+            problems.append("advice line %r, expected it to start with %r" % (texts["advice"], want))
+        try:
+            if handset.flash_bytes() != image:
+                problems.append("the handset's flash differs from the image")
+            report = handset.report()
+        except OSError as error:
+            problems.append("no flash or report from the handset: %s" % error)
+            report = {"violations": [], "retries": {}}
+        lost = {k: v for k, v in report["retries"].items() if k in ("write", "checksum")}
+        if lost:
+            problems.append("answers lost, frames repeated: %s" % lost)
+        if host_violations(report):
+            problems.append("the handset saw: %s" % host_violations(report))
+        # Timing artefacts of a loaded machine: shown, not failed.
+        for v in report["violations"]:
+            if v["what"] not in host_violations(report):
+                print("  note: the handset saw: %s" % v["what"])
+    verdict = "ok" if not problems else "FAILED"
+    print("%s: %s in %.1f s with Wine's start (exit %d, frames repeated: %s)"
+          % (name, verdict, seconds, proc.returncode, report["retries"] or "none"))
+    for p in problems:
+        print("  " + p)
+    if problems:
+        print(proc.stdout[-3000:])
+        for name, path in (("trace", trace), ("handset log", handset.stderr.name)):
+            if os.path.exists(path):
+                with open(path) as f:
+                    print("--- %s (last 40 lines)\n%s" % (name, "".join(f.readlines()[-40:])))
+    return not problems
+
+
+def main():
+    work, exe = sys.argv[1], sys.argv[2]
+    ok = True
+    for scenario in SCENARIOS:
+        ok = run(work, exe, *scenario) and ok
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
