@@ -28,7 +28,18 @@ int readMemory(void* handle, void* buf, size_t len)
     return static_cast<int>(n);
 }
 
-const LHAInputStreamType kMemoryStreamType = {readMemory, nullptr, nullptr};
+// Without a skip function the library skips by reading, and a forged compressed length far
+// past the end of the archive then never finishes: refuse a skip beyond the end instead.
+int skipMemory(void* handle, size_t bytes)
+{
+    auto* stream = static_cast<MemoryStream*>(handle);
+    if (bytes > stream->bytes.size - stream->pos)
+        return 0;
+    stream->pos += bytes;
+    return 1;
+}
+
+const LHAInputStreamType kMemoryStreamType = {readMemory, skipMemory, nullptr};
 
 // CRC-16 as LHA uses it (polynomial 0x8005, reflected, initial value 0).
 uint16_t lhaCrc(const std::vector<uint8_t>& bytes)
