@@ -21,7 +21,8 @@ for harness in "$top"/build/fuzz/bin/fuzz_*; do
   seeds=()
   [ -d "$top/tests/fuzz/corpus/$name" ] && seeds=("$top/tests/fuzz/corpus/$name")
   echo "--- fuzz_$name for ${seconds}s"
-  if "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+  # A fixed seed: the bounded run in the test command repeats itself; long runs vary it.
+  if "$harness" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
        -print_final_stats=1 -artifact_prefix="$artifacts/$name-" "$work" "${seeds[@]}" \
        >"$top/build/fuzz/$name.log" 2>&1; then
     grep -E '^stat::number_of_executed_units|^Done' "$top/build/fuzz/$name.log" || true
