@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/download_session.h"
+#include "engine/wire.h"
 #include "shell/settings.h"
 #include "transport/line_speed.h"
 
@@ -29,7 +30,7 @@ struct DownloadOptions {
 };
 
 const std::map<std::string, int32_t> kModes = {
-    {"erase", 0}, {"normal", 1}, {"patch", 2}};
+    {"erase", kModeEraseAndDownload}, {"normal", kModeNormal}, {"patch", kModePatch}};
 
 DownloadPlan planFrom(const DownloadOptions& o)
 {

@@ -134,6 +134,11 @@ int summarise(const std::string& path, int32_t blockSize, uint8_t blank, Release
     EngineLock lock;
     summary.file = path;
     summary.blockSize = blockSize;
+    BlockBufferSizes sizes;
+    if (!blockBufferSizes(blockSize, &sizes))
+        return fail(kResultBlockSizeTooLarge,
+                    "block size " + std::to_string(blockSize) + " is too large: a download "
+                    "refuses it (at most " + std::to_string(kLargestBlockSize) + ")");
     errno = 0;
     if (!openReleaseFile(path.c_str()))
         return fail(kExitCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
@@ -235,7 +240,8 @@ constexpr const char* kInfoFooter =
     "  wire bytes     the write frames' lengths added up, 4-byte headers included\n"
     "  crc-16/x-25, byte sum   the image checksums (%04X), whichever the handset asks for\n"
     "Exit codes: 0 done, 1 FILE cannot be opened or read, 2 FILE shorter than 4 bytes,\n"
-    "64 bad argument, 71 not enough memory for the block size.";
+    "5 block size too large (a download refuses it too), 64 bad argument, 71 not enough\n"
+    "memory for the block size.";
 
 }  // namespace
 

@@ -101,12 +101,10 @@ uint32_t preparedFrameLength() { return lastPreparedLength; }
 
 bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes)
 {
-    if (blockSize < 1)
+    if (blockSize < 1 || blockSize > kLargestBlockSize)
         return false;
     const uint64_t block = static_cast<uint64_t>(blockSize);
     const uint64_t frame = 2 * block + wire::kWriteHeaderLength;
-    if (frame > UINT32_MAX)  // also keeps it within size_t on every target
-        return false;
     *sizes = {static_cast<size_t>(block), static_cast<size_t>(frame)};
     return true;
 }

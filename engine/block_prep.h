@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/wire.h"
+
 // Results of prepareBlock.
 enum BlockPrep : int32_t {
     kBlockFrameReady = 0,
@@ -19,11 +21,16 @@ struct BlockBufferSizes {
     size_t readBytes;
     size_t frameBytes;
 };
-// False when blockSize is below 1 or its longest frame would not fit the transport's 32-bit
-// frame length; the sizes are computed without overflow whatever the record announced.
+// The largest block size a download accepts: its longest frame still fits a signed 32-bit
+// count (and size_t on every target).
+constexpr int32_t kLargestBlockSize =
+    (INT32_MAX - static_cast<int32_t>(wire::kWriteHeaderLength)) / 2;
+// False when blockSize is below 1 or above kLargestBlockSize; the sizes are computed without
+// overflow whatever the record announced.
 bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes);
 // Allocates readBuffer and frameBuffer for engine.blockSize and writes the frame's '<' 'w'.
-// False (and no buffer held) when the size is unusable or the memory is not there.
+// False (and no buffer held) when the size is unusable or the memory is not there. The one
+// allocation of both the download and `tarvolo info`, so the two refuse the same sizes.
 bool allocateBlockBuffers();
 
 // Reads the next block, counts it in the checksum and builds its write frame (see BlockPrep).

@@ -45,8 +45,8 @@ ClockMark clockNow() { return source->now(); }
 
 int32_t millisBetween(ClockMark from, ClockMark to)
 {
-    // Unsigned arithmetic wraps like the signed 32-bit arithmetic of the design without
-    // being undefined behaviour.
+    // The difference of two marks in 32 bits: unsigned arithmetic wraps as 32-bit signed
+    // arithmetic would, without being undefined behaviour.
     const uint32_t seconds = static_cast<uint32_t>(to.seconds) - static_cast<uint32_t>(from.seconds);
     const uint32_t ms = seconds * 1000u + to.millis - from.millis;
     return static_cast<int32_t>(ms);

@@ -10,8 +10,8 @@
 // never writes text between two steps of a state change: a time-out or Continue arriving
 // meanwhile must find either the old state or the new one, never a half-made one.
 #include <cstdint>
-#include <cstdlib>
 
+#include "engine/block_prep.h"
 #include "engine/engine_kit.h"
 #include "engine/phases.h"
 #include "engine/release_file.h"
@@ -38,27 +38,6 @@ void writeSpeedCode(int32_t speed)
     case 115200: parameterFrame[2] = wire::kSpeedCode115200; break;
     default: break;
     }
-}
-
-// Both buffers or none. A block size from the handset is only trusted as far as the frame
-// length still fits a signed 32-bit count (and size_t): beyond that, or when memory runs
-// out, the download is refused rather than sized wrongly.
-bool allocateBlockBuffers()
-{
-    const int64_t blockSize = engine.blockSize;
-    const int64_t frameSize = 2 * blockSize + static_cast<int64_t>(wire::kWriteHeaderLength);
-    if (blockSize < 1 || frameSize > INT32_MAX ||
-        static_cast<uint64_t>(frameSize) > SIZE_MAX)
-        return false;
-    engine.frameBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(frameSize)));
-    engine.readBuffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(blockSize)));
-    if (!engine.frameBuffer || !engine.readBuffer) {
-        releaseBlockBuffers();
-        return false;
-    }
-    engine.frameBuffer[0] = wire::kCommandMark;
-    engine.frameBuffer[1] = wire::kWrite;
-    return true;
 }
 
 void refuseRecord(int32_t outcome)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into build/<flavour>.
-#   scripts/build.sh release | asan | tsan | windows | fuzz [TARGET...]
+#   scripts/build.sh release | asan | tsan | windows | windows32 | fuzz [TARGET...]
 # With targets, only those are built (the demo needs just the two tools).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,6 +13,7 @@ case "$flavour" in
   asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_SANITIZE=ON -DTARVOLO_BENCH=OFF) ;;
   tsan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_TSAN=ON -DTARVOLO_BENCH=OFF) ;;
   windows) args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DTARVOLO_BENCH=OFF) ;;
+  windows32) args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DTARVOLO_BENCH=OFF) ;;
   fuzz)    args+=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTARVOLO_FUZZ=ON -DTARVOLO_TESTS=OFF -DTARVOLO_BENCH=OFF) ;;
   *) echo "unknown flavour: $flavour" >&2; exit 64 ;;
 esac

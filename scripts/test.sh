@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Every test: the native build with AddressSanitizer and UndefinedBehaviorSanitizer (unit,
-# pseudo-terminal, end-to-end, soak and reliability tests), the threaded tests with
-# ThreadSanitizer, the Windows build with its tests and a download under Wine, the fuzz
-# harnesses for a bounded time, and the Windows application in real windows under Wine.
+# Every test: the dependency check, the native build with AddressSanitizer and
+# UndefinedBehaviorSanitizer (unit, pseudo-terminal, end-to-end, soak and reliability
+# tests), the threaded tests with
+# ThreadSanitizer, the 64- and 32-bit Windows builds with their tests and a download under
+# Wine, the fuzz harnesses for a bounded time, and the Windows application in real windows.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -22,6 +23,9 @@ check() {
   fi
 }
 
+step "dependencies: every command the scripts call comes from a listed package"
+check "dependency check" "$top/scripts/check-deps.sh"
+
 step "native build with ASan+UBSan"
 "$top/scripts/build.sh" asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -33,17 +37,22 @@ step "threaded tests with ThreadSanitizer"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 check "threaded tests (TSan)" bash -c "cd '$top/build/tsan' && ctest --output-on-failure -L threads -j2"
 
-step "Windows build"
+step "Windows builds (64- and 32-bit)"
 "$top/scripts/build.sh" windows
+"$top/scripts/build.sh" windows32
 
 step "Windows tests under Wine"
-check "Windows tests under Wine" "$top/scripts/wine-tests.sh" "$top/build/windows"
+check "Windows tests under Wine (64-bit)" "$top/scripts/wine-tests.sh" "$top/build/windows"
+check "Windows tests under Wine (32-bit)" "$top/scripts/wine-tests.sh" "$top/build/windows32"
 
 step "fuzz harnesses (libFuzzer), 20 seconds each"
 check "fuzz harnesses" "$top/scripts/fuzz.sh" 20
 
 step "Windows application in real windows under Wine"
-check "Windows application under Wine" "$top/scripts/wine-shell-tests.sh" "$top/build/windows"
+check "Windows application under Wine (64-bit)" "$top/scripts/wine-shell-tests.sh" "$top/build/windows"
+# The 32-bit application: start-up, menu, settings and a Go! download in real windows.
+check "Windows application under Wine (32-bit)" \
+  env TARVOLO_SHELL_SCENARIOS="startup exit download" "$top/scripts/wine-shell-tests.sh" "$top/build/windows32"
 
 echo
 for f in "${failures[@]+"${failures[@]}"}"; do echo "failed: $f"; done

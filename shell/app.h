@@ -12,7 +12,8 @@ struct SerialPort;
 
 // The engine's outcome message to the main window; lParam is the DownloadResult.
 constexpr UINT kOutcomeMessage = WM_USER + 2;
-constexpr UINT_PTR kProbeTimer = 999;
+constexpr UINT_PTR kProbeTimer = 999;         // the main window's port probe
+constexpr UINT_PTR kDownloadTickTimer = 999;  // the download dialog's engine tick (own window)
 constexpr UINT kTimerIntervalMs = 500;
 
 extern HINSTANCE appInstance;

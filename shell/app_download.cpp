@@ -124,7 +124,7 @@ INT_PTR onDownloadInit(HWND dialog)
                    static_cast<int32_t>(isAllowedSpeed(settings.speed)), downloadGang);
     }
     beginDownload();
-    SetTimer(dialog, kProbeTimer, kTimerIntervalMs, nullptr);
+    SetTimer(dialog, kDownloadTickTimer, kTimerIntervalMs, nullptr);
     SetWindowTextA(dialog, releaseRecord.fullPath);
     return TRUE;
 }

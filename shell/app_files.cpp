@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -52,11 +53,21 @@ bool fitsPathRecord(HWND window, const char* path)
     return false;
 }
 
+// The dialogs are described with the structure's original size, 76 bytes on 32-bit Windows
+// (no places bar). A 64-bit structure has no such size: there it is the whole structure.
+#if defined(_WIN64)
+constexpr DWORD kOpenFileNameSize = sizeof(OPENFILENAMEA);
+#else
+// OPENFILENAME_SIZE_VERSION_400A: the fields up to lpTemplateName.
+constexpr DWORD kOpenFileNameSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(kOpenFileNameSize == 76, "OPENFILENAMEA of the original 32-bit size");
+#endif
+
 OPENFILENAMEA fileDialogFields(HWND window, PathRecord& record, const char* filter,
                                const char* title, DWORD flags)
 {
     OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
+    dialog.lStructSize = kOpenFileNameSize;
     dialog.hwndOwner = window;
     dialog.hInstance = appInstance;
     dialog.lpstrFilter = filter;

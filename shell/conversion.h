@@ -1,5 +1,5 @@
 // The call of the conversion batch file "Tarvolo.BAT" that turns a build file into a release
-// file. Portable, so that the quoting can be tested anywhere; shell/file_selection.cpp runs it.
+// file. Portable, so that the quoting can be tested anywhere; shell/app_files.cpp runs it.
 //
 // The batch file receives six arguments: the source's directory, name and extension, the
 // release file's directory and name, and the product identifier. None of the characters of

@@ -6,6 +6,7 @@
 #include <direct.h>
 #include <cstdlib>
 
+#include "engine/wire.h"
 #include "resources/resource.h"
 #include "shell/app.h"
 #include "shell/path_record.h"
@@ -29,9 +30,9 @@ void checkItem(HWND window, UINT id, bool checked)
 void selectMode(HWND window, int32_t mode)
 {
     settings.downloadMode = mode;
-    checkItem(window, IDM_NORMAL_DOWNLOAD, mode == 1);
-    checkItem(window, IDM_ERASE_AND_DOWNLOAD, mode == 0);
-    checkItem(window, IDM_PATCH_FLASH, mode == 2);
+    checkItem(window, IDM_NORMAL_DOWNLOAD, mode == kModeNormal);
+    checkItem(window, IDM_ERASE_AND_DOWNLOAD, mode == kModeEraseAndDownload);
+    checkItem(window, IDM_PATCH_FLASH, mode == kModePatch);
 }
 
 LRESULT onCreate(HWND window)
@@ -78,9 +79,9 @@ bool runCommand(HWND window, UINT id)
     case IDM_OPTIONS_HELP: showHelpDialog(window, IDD_OPTIONS_HELP); break;
     case IDM_GO_HELP: showHelpDialog(window, IDD_GO_HELP); break;
     case IDM_PORT_HELP: showHelpDialog(window, IDD_PORT_HELP); break;
-    case IDM_NORMAL_DOWNLOAD: selectMode(window, 1); break;
-    case IDM_ERASE_AND_DOWNLOAD: selectMode(window, 0); break;
-    case IDM_PATCH_FLASH: selectMode(window, 2); break;
+    case IDM_NORMAL_DOWNLOAD: selectMode(window, kModeNormal); break;
+    case IDM_ERASE_AND_DOWNLOAD: selectMode(window, kModeEraseAndDownload); break;
+    case IDM_PATCH_FLASH: selectMode(window, kModePatch); break;
     case IDM_PRODUCT_ID: showProductIdDialog(window); break;
     default: return false;
     }

@@ -78,6 +78,11 @@ bool answerWaitingAfterWrite(SerialPort* port)
     return ClearCommError(port->handle, &errors, &status) && status.cbInQue > 0 && status.cbOutQue == 0;
 }
 
+// The transport's event bits are handed to SetCommMask and taken from WaitCommEvent as they
+// are: they must be Windows' own.
+static_assert(kEventRxChar == EV_RXCHAR && kEventTxEmpty == EV_TXEMPTY,
+              "transport event bits must equal EV_RXCHAR and EV_TXEMPTY");
+
 void portSetEventMask(SerialPort* port, uint32_t mask) { SetCommMask(port->handle, mask); }
 
 // One transmit-empty per write. Under Wine on a pty, EV_TXEMPTY can come after the answer to

@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/release_file.h"
+#include "tests/engine/download_steps.h"
+#include "tests/support/scripted_line.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -305,7 +309,37 @@ TEST_F(InfoTool, LargestBlockSizeOnASmallFile)
 {
     const Bytes file = release("KM52", counting(4096, 4));
     const std::string path = write("small.rel", file);
-    CHECK_INFO(path, file, 2147483647, 0x00, {"--block-size", "2147483647", "--blank", "0"});
+    CHECK_INFO(path, file, 1073741821, 0x00, {"--block-size", "1073741821", "--blank", "0"});
+}
+
+// Whether the engine, given this block size in the handset's record, goes on with the
+// download (true) or aborts it as too large.
+bool downloadAccepts(int32_t blockSize)
+{
+    ScriptedLine line;
+    loadReleaseFile("KM52", Bytes(64, 0x11));
+    steps::toExchange(line, kModeNormal);
+    steps::giveRecord(line, parameterRecord("KM52", '1', blockSize, 0xFF));
+    const bool accepted = line.frames.back().bytes != bytesOf("<a");
+    EXPECT_EQ(!accepted, line.line(kPhaseLine).find("too large") != std::string::npos);
+    EngineLock lock;
+    closeReleaseFile();
+    releaseBlockBuffers();
+    return accepted;
+}
+
+TEST_F(InfoTool, RefusesExactlyTheBlockSizesADownloadRefuses)
+{
+    const std::string path = write("small.rel", release("KM52", Bytes(64, 0x11)));
+    for (int32_t size : {1, 1024, 1073741820, 1073741821, 1073741822, 1500000000, INT32_MAX}) {
+        const ToolRun r = run({"info", "--block-size", std::to_string(size), path});
+        const bool infoAccepts = r.code == 0;
+        EXPECT_EQ(infoAccepts, downloadAccepts(size)) << size;
+        if (!infoAccepts) {
+            EXPECT_EQ(r.code, 5) << size;
+            EXPECT_NE(r.err.find("too large"), std::string::npos) << r.err;
+        }
+    }
 }
 
 TEST_F(InfoTool, BadArgumentsExit64WithAMessage)

@@ -219,10 +219,10 @@ TEST(BlockBuffers, SizesNearTheInt32LimitsDoNotOverflow)
     ASSERT_TRUE(blockBufferSizes(1024, &sizes));
     EXPECT_EQ(sizes.readBytes, 1024u);
     EXPECT_EQ(sizes.frameBytes, 2052u);
-    // The longest frame must fit the transport's 32-bit frame length.
-    ASSERT_TRUE(blockBufferSizes(2147483645, &sizes));
-    EXPECT_EQ(sizes.frameBytes, 4294967294u);
-    EXPECT_FALSE(blockBufferSizes(2147483646, &sizes));
+    // The longest frame must fit a signed 32-bit count.
+    ASSERT_TRUE(blockBufferSizes(1073741821, &sizes));
+    EXPECT_EQ(sizes.frameBytes, 2147483646u);
+    EXPECT_FALSE(blockBufferSizes(1073741822, &sizes));
     EXPECT_FALSE(blockBufferSizes(INT32_MAX, &sizes));
 
     ScriptedLine line;

@@ -1,0 +1,5 @@
+# Cross build for 32-bit Windows with Debian's MinGW-w64 (package g++-mingw-w64-i686-posix):
+# stations that still run 32-bit Windows. Under Wine it needs wine32 (i386).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
