@@ -1,8 +1,8 @@
-// One command-line download (see download_session.h).
+// One command-line download (see download_session.h), run through the download session.
 //
-// Threads: the reader thread runs onTxEmpty/onRxComplete; this (main) thread runs onTick every
-// 500 ms, presses Continue, watches for interrupts and renders the engine's outputs. Nothing
-// here holds the engine lock except for short reads of engine state.
+// Threads: the reader thread runs the engine's handlers; this (main) thread ticks every
+// 500 ms, presses Continue, watches for interrupts and renders the engine's outputs, which
+// arrive through the queue of status_view.
 #include "cli/download_session.h"
 
 #include <atomic>
@@ -14,14 +14,8 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/line_trace.h"
-#include "engine/checksum.h"
-#include "engine/engine_kit.h"
-#include "engine/phases.h"
-#include "engine/release_file.h"
-#include "transport/frame_io.h"
-#include "transport/line_speed.h"
+#include "session/session.h"
 #include "transport/port_open.h"
-#include "transport/reader.h"
 
 namespace {
 
@@ -41,24 +35,6 @@ void listenForEnter()
     }).detach();
 }
 
-bool waitingForHandset()
-{
-    EngineLock lock;
-    return handlerSlots.onRxComplete == &inquiryResponse;
-}
-
-ProgressFacts progressFacts()
-{
-    EngineLock lock;
-    return ProgressFacts{engine.blockNumber, engine.totalBlocks, engine.blockSize, bytesSentOnLine()};
-}
-
-unsigned checksumNow()
-{
-    EngineLock lock;
-    return imageChecksum();
-}
-
 const char* resultMeaning(int result)
 {
     switch (result) {
@@ -73,15 +49,20 @@ const char* resultMeaning(int result)
     }
 }
 
-// Stops the line and leaves nothing open: the reader thread closes the port when it ends.
-void endLine()
+// The queueing front end, with each phase change also noted in the trace at the moment it
+// happens (under the engine lock: the note only takes the trace's own lock).
+void notePhase(void* context, int32_t phase)
 {
-    stopReader();
-    joinReader();
-    EngineLock lock;
-    closeReleaseFile();
-    releaseBlockBuffers();
-    clearHandlerSlots();
+    noteOnLine((std::string("phase: ") + phaseName(static_cast<Phase>(phase))).c_str());
+    const FrontEnd* queue = queueingFrontEnd();
+    queue->phaseChanged(context, phase);
+}
+
+FrontEnd tracingFrontEnd()
+{
+    FrontEnd fe = *queueingFrontEnd();
+    fe.phaseChanged = notePhase;
+    return fe;
 }
 
 struct Outcome {
@@ -92,7 +73,10 @@ struct Outcome {
 
 class Session {
 public:
-    explicit Session(const DownloadPlan& plan) : plan_(plan), view_(plan.view) {}
+    explicit Session(const DownloadPlan& plan)
+        : plan_(plan), view_(plan.view), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
+    {
+    }
 
     int run();
 
@@ -100,9 +84,12 @@ private:
     bool openEverything(Outcome* outcome);
     void handle(const EngineEvent& event, Outcome* outcome);
     void watch(Outcome* outcome);
+    void stopWith(Outcome* outcome, int exitCode, const std::string& summary);
 
     const DownloadPlan& plan_;
     StatusView view_;
+    FrontEnd frontEnd_;
+    DownloadSession download_;
     bool continueEnabled_ = false;
     bool handsetSeen_ = false;
     Clock::time_point started_;
@@ -110,34 +97,26 @@ private:
 
 bool Session::openEverything(Outcome* outcome)
 {
-    setFrontEnd(queueingFrontEnd());
-    {
-        EngineLock lock;
-        if (!openReleaseFile(plan_.releasePath.c_str())) {
-            outcome->exitCode = kResultFileNotOpened;
-            outcome->summary = "cannot open the release file " + plan_.releasePath;
-            return false;
-        }
+    if (!download_.openRelease(plan_.releasePath)) {
+        outcome->exitCode = kResultFileNotOpened;
+        outcome->summary = "cannot open the release file " + plan_.releasePath;
+        return false;
     }
     std::string error;
     SerialPort* port = openSerialPort(plan_.port.c_str(), &error);
     if (!port) {
-        EngineLock lock;
-        closeReleaseFile();
         outcome->exitCode = kExitPortNotOpened;
         outcome->summary = "cannot open the port " + plan_.port + ": " + error;
         return false;
     }
     if (!startLineWatch(platformPortOps(), plan_.tracePath, &error)) {
         platformPortOps()->close(port);
-        EngineLock lock;
-        closeReleaseFile();
         outcome->exitCode = kExitUsage;
         outcome->summary = error;
         return false;
     }
-    if (!startReader(watchedOps(), port)) {
-        endLine();
+    const DownloadChoice choice{plan_.speed, plan_.mode, plan_.gang};
+    if (!download_.start({watchedOps(), port}, choice)) {
         outcome->exitCode = kExitPortNotOpened;
         outcome->summary = "cannot start the reader thread";
         return false;
@@ -159,7 +138,7 @@ void Session::handle(const EngineEvent& event, Outcome* outcome)
         char summary[160];
         if (event.value == kResultCompleted)
             std::snprintf(summary, sizeof summary, "Download completed successfully. Checksum %04X",
-                          static_cast<unsigned>(checksumNow()));
+                          static_cast<unsigned>(download_.imageChecksum()));
         else
             std::snprintf(summary, sizeof summary, "Download ended: %s (result %d)",
                           resultMeaning(event.value), event.value);
@@ -167,34 +146,40 @@ void Session::handle(const EngineEvent& event, Outcome* outcome)
     }
 }
 
+// Ends the download where it stands: nothing more is sent.
+void Session::stopWith(Outcome* outcome, int exitCode, const std::string& summary)
+{
+    download_.abort();
+    outcome->done = true;
+    outcome->exitCode = exitCode;
+    outcome->summary = summary;
+}
+
 void Session::watch(Outcome* outcome)
 {
     if (interrupted()) {
         noteOnLine("interrupted");
-        outcome->done = true;
-        outcome->exitCode = kExitInterrupted;
-        outcome->summary = "Interrupted: download abandoned, nothing more was sent to the handset";
+        stopWith(outcome, kExitInterrupted,
+                 "Interrupted: download abandoned, nothing more was sent to the handset");
         return;
     }
-    if (readerLostPort()) {
+    if (download_.portLost()) {
         noteOnLine("port lost");
-        outcome->done = true;
-        outcome->exitCode = kExitPortLost;
-        outcome->summary = "The port " + plan_.port + " went away (adapter unplugged?): download abandoned";
+        stopWith(outcome, kExitPortLost,
+                 "The port " + plan_.port + " went away (adapter unplugged?): download abandoned");
         return;
     }
-    if (!handsetSeen_ && !waitingForHandset())
+    if (!handsetSeen_ && download_.phase() != Phase::Waiting)
         handsetSeen_ = true;
     if (!handsetSeen_ && plan_.giveUpSeconds > 0 &&
         Clock::now() - started_ >= std::chrono::seconds(plan_.giveUpSeconds)) {
-        outcome->done = true;
-        outcome->exitCode = kExitGaveUp;
-        outcome->summary = "No handset answered within " + std::to_string(plan_.giveUpSeconds) + " s";
+        stopWith(outcome, kExitGaveUp,
+                 "No handset answered within " + std::to_string(plan_.giveUpSeconds) + " s");
         return;
     }
     if (continueEnabled_ && (plan_.autoContinue || enterPressed.exchange(false))) {
         continueEnabled_ = false;
-        pressContinue();
+        download_.pressContinue();
     }
 }
 
@@ -202,18 +187,16 @@ int Session::run()
 {
     Outcome outcome;
     if (!openEverything(&outcome)) {
+        download_.end();
+        stopLineWatch();
+        takeEngineEvents(std::chrono::milliseconds(0));
         std::fprintf(stderr, "tarvolo: %s\n", outcome.summary.c_str());
-        setFrontEnd(nullptr);
         return outcome.exitCode;
     }
     if (plan_.gang && !plan_.autoContinue)
         listenForEnter();
 
-    initEngine(plan_.mode, kInitialSpeed, static_cast<int32_t>(isAllowedSpeed(plan_.speed)),
-               plan_.gang ? 1 : 0);
     started_ = Clock::now();
-    beginDownload();
-
     auto nextTick = Clock::now() + kTickPeriod;
     while (!outcome.done) {
         for (const EngineEvent& event : takeEngineEvents(std::chrono::milliseconds(20)))
@@ -222,17 +205,17 @@ int Session::run()
             break;
         watch(&outcome);
         if (Clock::now() >= nextTick) {
-            runTick();
+            download_.tick();
             nextTick += kTickPeriod;
         }
-        view_.refresh(progressFacts());
+        const DownloadProgress p = download_.progress();
+        view_.refresh({p.blockNumber, p.totalBlocks, p.blockSize, p.bytesOnLine});
     }
 
-    endLine();
+    download_.end();
     stopLineWatch();
     for (const EngineEvent& event : takeEngineEvents(std::chrono::milliseconds(0)))
         view_.show(event);
-    setFrontEnd(nullptr);
     view_.finish(outcome.summary, outcome.exitCode);
     return outcome.exitCode;
 }
@@ -242,8 +225,8 @@ int Session::run()
 int runDownload(const DownloadPlan& plan)
 {
     // Runs in the signal handler: from the signal on, the engine's handlers can neither send
-    // nor arm, and its waits end; the session loop then stops the reader and closes the rest.
-    catchInterrupts([] { setLineRunning(false); });
+    // nor arm, and its waits end; the session loop then ends the download and closes the rest.
+    catchInterrupts([] { DownloadSession::haltFromSignal(); });
     Session session(plan);
     return session.run();
 }

@@ -5,18 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
-#include "engine/block_prep.h"
-#include "engine/checksum.h"
-#include "engine/engine_kit.h"
-#include "engine/release_file.h"
+#include "engine/release_preview.h"
+#include "engine/wire.h"
 
 namespace {
 
@@ -103,74 +99,38 @@ int fail(int code, const std::string& message)
     return code;
 }
 
-// Reads every whole block through prepareBlock and totals what the download would send.
-// Expects the release file open at the image and the engine set up for the block size.
-int readBlocks(ReleaseSummary& summary)
-{
-    // Without a single whole block there is nothing to read, and no reason to allocate
-    // buffers for a block size far larger than the file.
-    if (summary.fileBytes < 4 + static_cast<uint64_t>(summary.blockSize))
-        return 0;
-    if (!allocateBlockBuffers())
-        return fail(kExitNoMemory, "not enough memory for block size " +
-                                       std::to_string(summary.blockSize));
-    int32_t result;
-    while ((result = prepareBlock()) != kBlockEndOfImage) {
-        // prepareBlock keeps the CRC; the byte sum of the same block is taken alongside.
-        addToByteSum(engine.readBuffer, static_cast<uint32_t>(engine.blockSize));
-        ++summary.wholeBlocks;
-        if (result == kBlockBlank) {
-            ++summary.blankBlocks;
-        } else {
-            ++summary.writeFrames;
-            summary.wireBytes += preparedFrameLength();
-        }
-    }
-    return 0;
-}
-
 int summarise(const std::string& path, int32_t blockSize, uint8_t blank, ReleaseSummary& summary)
 {
-    EngineLock lock;
-    summary.file = path;
-    summary.blockSize = blockSize;
-    BlockBufferSizes sizes;
-    if (!blockBufferSizes(blockSize, &sizes))
+    ReleasePreview p;
+    int systemError = 0;
+    switch (previewRelease(path.c_str(), blockSize, blank, &p, &systemError)) {
+    case PreviewError::None: break;
+    case PreviewError::CannotOpen:
+        return fail(kExitCannotOpen, "cannot open " + path + ": " + std::strerror(systemError));
+    case PreviewError::CannotRead: return fail(kExitCannotOpen, "cannot read " + path);
+    case PreviewError::TooShort:
+        return fail(kExitTooShort, path + " holds " + std::to_string(p.fileBytes) +
+                                       " bytes; a release file begins with a 4-byte product "
+                                       "identifier");
+    case PreviewError::BlockSizeTooLarge:
         return fail(kResultBlockSizeTooLarge,
                     "block size " + std::to_string(blockSize) + " is too large: a download "
                     "refuses it (at most " + std::to_string(kLargestBlockSize) + ")");
-    errno = 0;
-    if (!openReleaseFile(path.c_str()))
-        return fail(kExitCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
-
-    std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
-    uint32_t idBytes = readImage(engine.fileProductId, 4);
-    int code = 0;
-    if (ec || std::ferror(engine.releaseFile)) {
-        code = fail(kExitCannotOpen, "cannot read " + path);
-    } else if (idBytes < 4) {
-        code = fail(kExitTooShort, path + " holds " + std::to_string(size) +
-                                       " bytes; a release file begins with a 4-byte product "
-                                       "identifier");
-    } else {
-        summary.fileBytes = size;
-        summary.productId = showProductId(engine.fileProductId);
-        initEngine(kModeNormal, kInitialSpeed, kInitialSpeed, 0);
-        engine.checksumKind = kChecksumCrc;
-        engine.blockSize = blockSize;
-        engine.blankByte = blank;
-        engine.totalBlocks = 0;  // no progress bars here
-        summary.blocksShown = countBlocks();
-        code = readBlocks(summary);
-        if (code == 0 && std::ferror(engine.releaseFile))
-            code = fail(kExitCannotOpen, "cannot read " + path);
-        summary.crc = imageChecksum();
-        summary.byteSum = engine.byteSum;
+    case PreviewError::NoMemory:
+        return fail(kExitNoMemory, "not enough memory for block size " + std::to_string(blockSize));
     }
-    releaseBlockBuffers();
-    closeReleaseFile();
-    return code;
+    summary.file = path;
+    summary.productId = showProductId(p.productId);
+    summary.fileBytes = p.fileBytes;
+    summary.blockSize = p.blockSize;
+    summary.wholeBlocks = p.wholeBlocks;
+    summary.blocksShown = p.blocksShown;
+    summary.blankBlocks = p.blankBlocks;
+    summary.writeFrames = p.writeFrames;
+    summary.wireBytes = p.wireBytes;
+    summary.crc = p.crc;
+    summary.byteSum = p.byteSum;
+    return 0;
 }
 
 void printText(const ReleaseSummary& s)

@@ -9,7 +9,6 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/console.h"
-#include "engine/engine_state.h"
 
 namespace {
 
@@ -31,8 +30,9 @@ void onFine(void*, int32_t v) { push({EngineEvent::Fine, 0, {}, v}); }
 void onOverall(void*, int32_t v) { push({EngineEvent::Overall, 0, {}, v}); }
 void onContinue(void*, int32_t v) { push({EngineEvent::Continue, 0, {}, v}); }
 void onResult(void*, int32_t v) { push({EngineEvent::Result, 0, {}, v}); }
+void onPhase(void*, int32_t v) { push({EngineEvent::PhaseChange, 0, {}, v}); }
 
-const FrontEnd frontEnd = {nullptr, onText, onFine, onOverall, onContinue, onResult};
+const FrontEnd frontEnd = {nullptr, onText, onFine, onOverall, onContinue, onResult, onPhase};
 
 const char* lineName(int32_t control) { return control == kAdviceLine ? "advice" : "phase"; }
 
@@ -90,8 +90,23 @@ StatusView::StatusView(ViewMode mode)
 {
 }
 
+void StatusView::printJson(nlohmann::json line)
+{
+    line["phase"] = phaseName(phase_);
+    std::printf("%s\n", line.dump().c_str());
+    std::fflush(stdout);
+}
+
 void StatusView::show(const EngineEvent& event)
 {
+    if (event.kind == EngineEvent::PhaseChange) {
+        if (static_cast<Phase>(event.value) == phase_)
+            return;
+        phase_ = static_cast<Phase>(event.value);
+        if (mode_ == ViewMode::Json)
+            printJson({{"event", "phase"}});
+        return;
+    }
     if (mode_ == ViewMode::Json) {
         nlohmann::json line;
         switch (event.kind) {
@@ -110,15 +125,16 @@ void StatusView::show(const EngineEvent& event)
         case EngineEvent::Result:
             line = {{"event", "result"}, {"result", event.value}};
             break;
+        case EngineEvent::PhaseChange:
+            break;
         }
-        std::printf("%s\n", line.dump().c_str());
-        std::fflush(stdout);
+        printJson(std::move(line));
         return;
     }
 
     switch (event.kind) {
     case EngineEvent::Text: {
-        std::string& target = event.control == kAdviceLine ? advice_ : phase_;
+        std::string& target = event.control == kAdviceLine ? advice_ : phaseText_;
         const std::string text = cleanStatusText(event.text);
         if (text == target)
             return;
@@ -138,6 +154,7 @@ void StatusView::show(const EngineEvent& event)
         break;
     case EngineEvent::Continue:
     case EngineEvent::Result:
+    case EngineEvent::PhaseChange:
         break;
     }
     if (mode_ == ViewMode::Terminal)
@@ -175,7 +192,7 @@ void StatusView::redraw()
 {
     if (mode_ != ViewMode::Terminal)
         return;
-    std::string block = indentLines(phase_, "  ", "  ") + "\n" +
+    std::string block = indentLines(phaseText_, "  ", "  ") + "\n" +
                         indentLines(advice_, "  ", "  ") + "\n" + bar_ + "\n";
     int lines = 0;
     for (char c : block)
@@ -191,7 +208,8 @@ void StatusView::redraw()
 void StatusView::note(const std::string& text)
 {
     if (mode_ == ViewMode::Json) {
-        std::printf("%s\n", nlohmann::json{{"event", "note"}, {"text", text}}.dump().c_str());
+        printJson({{"event", "note"}, {"text", text}});
+        return;
     } else {
         if (mode_ == ViewMode::Terminal)
             drawnLines_ = 0;  // keep the note above the next redraw
@@ -203,10 +221,8 @@ void StatusView::note(const std::string& text)
 void StatusView::finish(const std::string& summary, int exitCode)
 {
     if (mode_ == ViewMode::Json) {
-        std::printf("%s\n",
-                    nlohmann::json{{"event", "exit"}, {"code", exitCode}, {"summary", summary}}
-                        .dump()
-                        .c_str());
+        printJson({{"event", "exit"}, {"code", exitCode}, {"summary", summary}});
+        return;
     } else {
         std::printf("%s\n", summary.c_str());
     }

@@ -2,7 +2,8 @@
 //
 // The engine's outputs arrive on the reader thread or the main thread (queueingFrontEnd);
 // they are queued and the main thread renders them: on a terminal as two live status lines and
-// a progress bar, otherwise as plain lines, or as one JSON object per line (--json).
+// a progress bar, otherwise as plain lines, or as one JSON object per line (--json), each
+// carrying the phase the download was in when it happened.
 #ifndef TARVOLO_CLI_STATUS_VIEW_H
 #define TARVOLO_CLI_STATUS_VIEW_H
 
@@ -11,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "engine/front_end.h"
+#include "engine/phase.h"
 
 struct EngineEvent {
-    enum Kind { Text, Fine, Overall, Continue, Result } kind;
+    enum Kind { Text, Fine, Overall, Continue, Result, PhaseChange } kind;
     int32_t control;
     std::string text;
     int32_t value;
@@ -47,8 +51,10 @@ public:
 
 private:
     void redraw();
+    void printJson(nlohmann::json line);
     ViewMode mode_;
-    std::string phase_, advice_, bar_;
+    Phase phase_ = Phase::Ended;
+    std::string phaseText_, advice_, bar_;
     int32_t fine_ = 0, overall_ = 0;
     int drawnLines_ = 0;
     std::chrono::steady_clock::time_point started_;

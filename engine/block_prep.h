@@ -21,10 +21,6 @@ struct BlockBufferSizes {
     size_t readBytes;
     size_t frameBytes;
 };
-// The largest block size a download accepts: its longest frame still fits a signed 32-bit
-// count (and size_t on every target).
-constexpr int32_t kLargestBlockSize =
-    (INT32_MAX - static_cast<int32_t>(wire::kWriteHeaderLength)) / 2;
 // False when blockSize is below 1 or above kLargestBlockSize; the sizes are computed without
 // overflow whatever the record announced.
 bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes);

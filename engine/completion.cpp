@@ -13,7 +13,7 @@
 
 #include "engine/checksum.h"
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "transport/frame_io.h"
 #include "transport/line_speed.h"
 
@@ -46,6 +46,7 @@ void startChecksum()
     engine.retryCount = 0;
     markClock();
     sendFrame(checksumFrame, wire::kChecksumLength);
+    enterPhase(Phase::Checksumming);
 
     selectPhaseLine();
     printStatus("\nChecksumming. Please wait...\r\n");
@@ -131,6 +132,7 @@ void startAbort(int32_t result)
     engine.retryCount = 0;
     markClock();
     sendFrame(abortFrame, wire::kAbortLength);
+    enterPhase(Phase::Aborting);
 }
 
 // Reader thread, onTxEmpty.

@@ -13,7 +13,7 @@
 
 #include "engine/block_prep.h"
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
 #include "transport/line_speed.h"
@@ -116,6 +116,7 @@ void acceptRecord()
 // '>i' taken after the change then prints its own texts over these, never the reverse.
 void startWaiting()
 {
+    enterPhase(Phase::Waiting);
     selectPhaseLine();
     printStatus("\nWaiting for mobile signal...\r\n");
     selectAdviceLine();
@@ -165,6 +166,7 @@ void enterGangReady()
     handlerSlots.onRxComplete = gangResponse;
     handlerSlots.onTick = gangWatchdog;
     markClock();
+    enterPhase(Phase::GangReady);
 
     selectPhaseLine();
     printStatus("\nMobile signal received\r\n");
@@ -192,7 +194,7 @@ void gangWatchdog()
     enableContinue(0);
     // The handset may have answered while the texts were being written and the reader thread
     // may have enabled Continue before our disable: the button must follow the state.
-    if (handlerSlots.onRxComplete == gangResponse)
+    if (engine.phase == Phase::GangReady)
         enableContinue(1);
 }
 
@@ -202,6 +204,7 @@ void gangWatchdog()
 // reader thread may move on to the next state and its texts.
 void startExchange()
 {
+    enterPhase(Phase::Exchanging);
     selectAdviceLine();
     selectPhaseLine();
     printStatus("\r\nExchanging parameters...\r\n");
@@ -280,6 +283,6 @@ void pressContinue()
     // Only gang ready waits for Continue; a press that arrives in any other state (the
     // button raced the handset falling silent, or a late click) must not restart the
     // exchange in the middle of a download.
-    if (engine.gangMode && handlerSlots.onRxComplete == gangResponse)
+    if (engine.gangMode && engine.phase == Phase::GangReady)
         startExchange();
 }

@@ -101,11 +101,34 @@ void enableContinue(int32_t enable)
     });
 }
 
+void enterPhase(Phase phase)
+{
+    engine.phase = phase;
+    if (frontEnd && frontEnd->phaseChanged)
+        frontEnd->phaseChanged(frontEnd->context, static_cast<int32_t>(phase));
+}
+
+const char* phaseName(Phase phase)
+{
+    switch (phase) {
+    case Phase::Waiting: return "waiting";
+    case Phase::GangReady: return "gang_ready";
+    case Phase::Exchanging: return "exchanging";
+    case Phase::Erasing: return "erasing";
+    case Phase::Writing: return "writing";
+    case Phase::Checksumming: return "checksumming";
+    case Phase::Aborting: return "aborting";
+    case Phase::Ended: return "ended";
+    }
+    return "unknown";
+}
+
 void postResult(int32_t result)
 {
     // Nothing may act after the outcome: without this, the handlers of the last state would
     // go on resending their frame on every time-out while the dialog stays open.
     handlerSlots = {idleHandler, idleHandler, idleHandler};
+    enterPhase(Phase::Ended);
     toFrontEnd([&](const FrontEnd& fe) {
         if (fe.postResult)
             fe.postResult(fe.context, result);

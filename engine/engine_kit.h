@@ -10,6 +10,7 @@
 // Interface summary:
 //   recogniseResponse      the response recogniser ('>' + one of eleven letters)
 //   select*Line, printStatus, set*Progress, enableContinue, postResult   outputs
+//   enterPhase             the named phase, set by each state's start function
 //   initEngine             the start of every download
 //   drainReceive           onRxComplete handler of the draining receive
 //   runTick, pressContinue entry points for the front end's thread
@@ -40,6 +41,10 @@ void printStatus(const char* format, ...)
 void setFineProgress(int32_t position);
 void setOverallProgress(int32_t position);
 void enableContinue(int32_t enable);
+
+// Enters a phase: sets engine.phase and tells the front end (phaseChanged, under the lock).
+// Called by each state's start or enter function where its handlers are stored.
+void enterPhase(Phase phase);
 
 // Ends the download: idles all three slots (so that nothing acts after the outcome), hands
 // the result to the front end, releases the block buffers and closes the release file.

@@ -14,6 +14,7 @@ void setStartValues(EngineState& e)
     e.checksumKind = kChecksumByteSum;
     e.blankByte = 0xFF;
     e.currentLine = kPhaseLine;
+    e.phase = Phase::Ended;
 }
 
 struct StartValues {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/front_end.h"
+#include "engine/phase.h"
 #include "engine/wire.h"
 
 struct ClockMark {
@@ -41,13 +43,10 @@ struct EngineState {
     int32_t currentLine;     // status control printStatus writes to: 1023 or 1024
     FILE* releaseFile;       // the open release file, or nullptr
     uint8_t fileProductId[4];  // first four bytes of the release file
+    Phase phase;             // where the download stands (engine/phase.h)
 };
 
 extern EngineState engine;
-
-// Status line controls of the download dialog.
-constexpr int32_t kPhaseLine = 1023;
-constexpr int32_t kAdviceLine = 1024;
 
 // Time limits of the protocol states, in milliseconds.
 constexpr int32_t kExchangeTimeoutMs = 1000;

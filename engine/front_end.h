@@ -9,6 +9,10 @@
 
 #include <cstdint>
 
+// Status line controls: the two lines a front end shows.
+constexpr int32_t kPhaseLine = 1023;   // what the engine is doing
+constexpr int32_t kAdviceLine = 1024;  // what the operator should do
+
 struct FrontEnd {
     void* context;
     // Replaces the whole text of status line `control` (1023 phase, 1024 advice).
@@ -21,6 +25,10 @@ struct FrontEnd {
     void (*enableContinue)(void* context, int32_t enable);
     // The download's outcome, a DownloadResult.
     void (*postResult)(void* context, int32_t result);
+    // The engine entered a phase (a Phase of engine/phase.h); may be null. The one call made
+    // with the engine lock held, at the moment of the change, so that it is in order with
+    // the line: it must only record the change and return, never wait for another thread.
+    void (*phaseChanged)(void* context, int32_t phase);
 };
 
 // Installs the front end the engine's outputs go to; nullptr discards every output.

@@ -16,7 +16,7 @@
 
 #include "engine/block_prep.h"
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "transport/frame_io.h"
 
 namespace {
@@ -53,6 +53,7 @@ void beginTransfer()
     // sent sets the write time-out.
     handlerSlots.onTick = idleHandler;
     engine.eraseNakCount = 0;
+    enterPhase(Phase::Writing);
     setOverallProgress(0);
     selectAdviceLine();
     sendBlocksFrom(true);
@@ -84,6 +85,7 @@ void startErase()
     engine.eraseNakCount = 0;
     markClock();
     sendFrame(eraseFrame, wire::kEraseLength);
+    enterPhase(Phase::Erasing);
 
     selectAdviceLine();
     selectPhaseLine();

@@ -64,6 +64,11 @@ constexpr uint32_t kParameterRecordLength = 64;
 
 }  // namespace wire
 
+// The largest block size a download accepts (result 5 beyond it): its longest write frame,
+// a block of nothing but escape bytes, 2 * size + 4 bytes, still fits a signed 32-bit count.
+constexpr int32_t kLargestBlockSize =
+    (INT32_MAX - static_cast<int32_t>(wire::kWriteHeaderLength)) / 2;
+
 // The outcome of a download, handed to the front end by postResult.
 enum DownloadResult : int {
     kResultCompleted = 0,           // handset's checksum equals ours

@@ -42,10 +42,10 @@ void openAndDownloadCommand(HWND window);
 void goCommand(HWND window);
 
 // Download dialog and outcome (app_download.cpp).
-void installFrontEnd();
-// Opens the download dialog for the release file already opened, and returns once the
-// download has fully ended: dialog closed, reader thread ended, port and file closed.
-void runDownloadDialog(HWND owner);
+// Opens the release file (its box when it cannot be opened), stops the probe timer and runs
+// the download dialog; returns once the download has fully ended: dialog closed, reader
+// thread ended, port and file closed.
+void runDownload(HWND owner, const char* releasePath);
 LRESULT downloadOutcome(int32_t result);
 
 // Help, About, Product ID and the common-dialog error reporter (app_dialogs.cpp).

@@ -1,7 +1,7 @@
-// One download inside one modal dialog: it opens the port, starts the reader thread and the
-// engine, drives the engine's onTick from its own 500 ms timer and shows the engine's status
-// lines, Continue button and progress bars. The main window's outcome handler reports how
-// the download ended.
+// One download inside one modal dialog, run through the download session: the dialog opens
+// the port, starts the session, drives its tick from its own 500 ms timer and shows the
+// engine's status lines, Continue button and progress bars. The main window's outcome
+// handler reports how the download ended.
 //
 // Threads: the dialog procedure and the outcome handler run on the user-interface thread.
 // The front-end outputs run on either thread; from the reader thread they are synchronous
@@ -13,17 +13,12 @@
 #include <atomic>
 #include <cstdio>
 
-#include "engine/checksum.h"
-#include "engine/engine_kit.h"
-#include "engine/phases.h"
-#include "engine/release_file.h"
 #include "resources/resource.h"
+#include "session/session.h"
 #include "shell/app.h"
 #include "shell/path_record.h"
 #include "shell/settings.h"
-#include "transport/line_speed.h"
 #include "transport/port_open.h"
-#include "transport/reader.h"
 
 namespace {
 
@@ -33,6 +28,7 @@ std::atomic<HWND> downloadDialog{nullptr};
 std::atomic<HWND> upperBar{nullptr};
 std::atomic<HWND> lowerBar{nullptr};
 
+DownloadSession* activeSession = nullptr;  // the download of the open dialog
 int downloadFinished = 0;   // an outcome has arrived: Abort no longer asks
 bool downloadClosed = true; // the reader has been stopped and the dialog ended
 int downloadNumber = 0;     // tells a late confirmation which download it belonged to
@@ -68,17 +64,17 @@ void sendOutcome(void*, int32_t result)
 }
 
 const FrontEnd kDialogFrontEnd = {nullptr, showLineText, showFineProgress, showOverallProgress,
-                                  showContinue, sendOutcome};
+                                  showContinue, sendOutcome, nullptr};
 
-// Stops the reader (which closes the port) and ends the dialog, once per download however
-// many closings race: an outcome and one or more Abort confirmations.
+// Lets the line go (the reader thread then closes the port) and ends the dialog, once per
+// download however many closings race: an outcome and one or more Abort confirmations.
 void closeDownload(int number)
 {
     HWND dialog = downloadDialog.load();
     if (downloadClosed || number != downloadNumber || !dialog)
         return;
     downloadClosed = true;
-    stopReader();
+    activeSession->abort();
     startProbeTimer(mainWindow);
     downloadDialog = nullptr;
     upperBar = nullptr;
@@ -96,13 +92,6 @@ HWND createProgressBar(HWND dialog, const RECT& client, int top, int height)
     return bar;
 }
 
-void startReaderOrReport(SerialPort* port)
-{
-    if (startReader(platformPortOps(), port))
-        return;
-    MessageBoxA(nullptr, "Error creating READ thread", "", MB_OK);
-}
-
 INT_PTR onDownloadInit(HWND dialog)
 {
     SerialPort* port = openPort(settings.portDigit, mainWindow, 1);
@@ -116,14 +105,10 @@ INT_PTR onDownloadInit(HWND dialog)
     upperBar = createProgressBar(dialog, client, client.bottom - 2 * h, h / 2);
     lowerBar = createProgressBar(dialog, client, client.bottom - h, h / 2);
     downloadDialog = dialog;
-    startReaderOrReport(port);
     downloadGang = settings.gangMode;
-    {
-        EngineLock lock;
-        initEngine(settings.downloadMode, kInitialSpeed,
-                   static_cast<int32_t>(isAllowedSpeed(settings.speed)), downloadGang);
-    }
-    beginDownload();
+    const DownloadChoice choice{settings.speed, settings.downloadMode, downloadGang != 0};
+    if (!activeSession->start({platformPortOps(), port}, choice))
+        MessageBoxA(nullptr, "Error creating READ thread", "", MB_OK);
     SetTimer(dialog, kDownloadTickTimer, kTimerIntervalMs, nullptr);
     SetWindowTextA(dialog, releaseRecord.fullPath);
     return TRUE;
@@ -151,7 +136,7 @@ INT_PTR onAbort()
 INT_PTR onContinue(HWND dialog)
 {
     EnableWindow(GetDlgItem(dialog, IDC_CONTINUE), FALSE);
-    pressContinue();
+    activeSession->pressContinue();
     return TRUE;
 }
 
@@ -166,26 +151,27 @@ INT_PTR CALLBACK downloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         default: return FALSE;
         }
     case WM_TIMER:
-        runTick();
+        activeSession->tick();
         return TRUE;
     default:
         return FALSE;
     }
 }
 
-DWORD WINAPI joinReaderThread(void*)
+DWORD WINAPI endSessionThread(void* session)
 {
-    joinReader();
+    static_cast<DownloadSession*>(session)->end();
     return 0;
 }
 
-// Waits for the reader thread to end while still handling the messages it may be sending
-// to this thread (a last output that was under way when the dialog closed).
-void waitForReaderEnd()
+// Ends the session (the reader thread ends, the port and the release file close) while still
+// handling the messages the reader may be sending to this thread (a last output that was
+// under way when the dialog closed).
+void endSession(DownloadSession& session)
 {
-    HANDLE joiner = CreateThread(nullptr, 0, joinReaderThread, nullptr, 0, nullptr);
+    HANDLE joiner = CreateThread(nullptr, 0, endSessionThread, &session, 0, nullptr);
     if (!joiner) {
-        joinReader();
+        session.end();
         return;
     }
     while (MsgWaitForMultipleObjects(1, &joiner, FALSE, INFINITE, QS_SENDMESSAGE) ==
@@ -198,11 +184,7 @@ void waitForReaderEnd()
 
 void showCompletion()
 {
-    uint16_t checksum;
-    {
-        EngineLock lock;
-        checksum = imageChecksum();
-    }
+    const uint16_t checksum = activeSession->imageChecksum();
     char text[384];
     if (downloadGang != 0)
         std::snprintf(text, sizeof text,
@@ -218,19 +200,20 @@ void showCompletion()
 
 }  // namespace
 
-void installFrontEnd()
+void runDownload(HWND owner, const char* releasePath)
 {
-    setFrontEnd(&kDialogFrontEnd);
-}
-
-void runDownloadDialog(HWND owner)
-{
+    DownloadSession session(&kDialogFrontEnd);
+    // When the file cannot be opened the session has posted result 1: the outcome handler
+    // has shown its box, and no dialog opens.
+    if (!session.openRelease(releasePath))
+        return;
+    stopProbeTimer(owner);
+    activeSession = &session;
     DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, downloadDialogProc, 0);
     // The engine may still be inside a handler until the reader has ended: the release file
     // is closed only afterwards, never under a running handler.
-    waitForReaderEnd();
-    EngineLock lock;
-    closeReleaseFile();
+    endSession(session);
+    activeSession = nullptr;
 }
 
 LRESULT downloadOutcome(int32_t result)

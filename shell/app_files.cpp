@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/handler_slots.h"
-#include "engine/release_file.h"
 #include "resources/resource.h"
 #include "shell/app.h"
 #include "shell/conversion.h"
@@ -160,20 +158,7 @@ std::string releasePathFor(const PathRecord& directoryFrom)
     return std::string(directoryFrom.drive) + directoryFrom.dir + sourceRecord.fname + ".rel";
 }
 
-// Opens the release file and runs the download dialog. When the file cannot be opened the
-// engine has already reported it (the "No download file specified" box).
-void startDownload(HWND window)
-{
-    FILE* releaseFile;
-    {
-        EngineLock lock;
-        releaseFile = openReleaseFile(releaseRecord.fullPath);
-    }
-    if (!releaseFile)
-        return;
-    stopProbeTimer(window);
-    runDownloadDialog(window);
-}
+void startDownload(HWND window) { runDownload(window, releaseRecord.fullPath); }
 
 }  // namespace
 

@@ -176,7 +176,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         return 0;
     mainWindow = window;
     appInstance = instance;
-    installFrontEnd();
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     MSG message;

@@ -25,6 +25,7 @@ SerialPort* port = nullptr;
 Frame lastFrame = {nullptr, 0};
 Receive requestedReceive = {nullptr, 0};
 Receive armedReceive = {nullptr, 0};
+uint64_t bytesWritten = 0;  // this download's, from the line's start
 
 void listenForEvents()
 {
@@ -35,15 +36,28 @@ void listenForEvents()
 void writeLastFrame()
 {
     listenForEvents();
-    if (ops && port && lastFrame.bytes && lastFrame.length > 0)
-        ops->write(port, lastFrame.bytes, lastFrame.length);
+    if (ops && port && lastFrame.bytes && lastFrame.length > 0 &&
+        ops->write(port, lastFrame.bytes, lastFrame.length))
+        bytesWritten += lastFrame.length;
 }
 
 }  // namespace
 
 bool readerRunning() { return running.load(std::memory_order_acquire); }
 
-void setLineRunning(bool value) { running.store(value, std::memory_order_release); }
+void setLineRunning(bool value)
+{
+    // Async-signal-safe when stopping: one atomic store.
+    running.store(value, std::memory_order_release);
+}
+
+void startLineCount()
+{
+    EngineLock lock;
+    bytesWritten = 0;
+}
+
+uint64_t bytesWrittenOnLine() { return bytesWritten; }
 
 void attachLine(const SerialPortOps* newOps, SerialPort* newPort)
 {

@@ -25,6 +25,9 @@ bool readerRunning();
 // unbinds it). The reader thread's start and stop use these; so do tests.
 void attachLine(const SerialPortOps* ops, SerialPort* port);
 void setLineRunning(bool running);
+// Bytes of frames written to the port since startLineCount (the reader's start calls it).
+void startLineCount();
+uint64_t bytesWrittenOnLine();
 SerialPort* linePort();
 const SerialPortOps* lineOps();
 

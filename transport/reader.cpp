@@ -157,6 +157,7 @@ bool startReader(const SerialPortOps* ops, SerialPort* port)
     run->ops = ops;
     run->port = port;
     attachLine(ops, port);
+    startLineCount();
     setLineRunning(true);
 
     std::lock_guard<std::mutex> lock(controlMutex);

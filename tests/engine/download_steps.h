@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "tests/support/scripted_line.h"
 
 namespace steps {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "tests/fuzz/fuzz_line.h"
 
 namespace {

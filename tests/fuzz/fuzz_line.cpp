@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
 
@@ -103,7 +103,7 @@ void feResult(void*, int32_t result)
     if (line.onResult)
         line.onResult(result);
 }
-const FrontEnd frontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult};
+const FrontEnd frontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult, nullptr};
 
 void resetAll()
 {

@@ -6,7 +6,7 @@
 
 #include "engine/engine_kit.h"
 #include "engine/engine_state.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "machine_harness.h"
 #include "tests/support/scripted_line.h"
 

@@ -64,7 +64,7 @@ void feResult(void*, int32_t result)
     ScriptedLine::current->results.push_back(result);
     ScriptedLine::current->events.push_back({StatusEvent::Result, 0, {}, result});
 }
-const FrontEnd recordingFrontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult};
+const FrontEnd recordingFrontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult, nullptr};
 
 }  // namespace
 

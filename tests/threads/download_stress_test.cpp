@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "engine/engine_kit.h"
-#include "engine/phases.h"
+#include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "tests/support/scripted_line.h"
 #include "transport/frame_io.h"
@@ -71,7 +71,7 @@ void feResult(void*, int32_t result)
     shared->results.push_back(result);
     shared->written.notify_one();
 }
-const FrontEnd frontEnd = {nullptr, feText, feProgress, feProgress, feContinue, feResult};
+const FrontEnd frontEnd = {nullptr, feText, feProgress, feProgress, feContinue, feResult, nullptr};
 
 // --- the handset ---------------------------------------------------------------------------
 

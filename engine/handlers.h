@@ -1,10 +1,14 @@
+// The engine's handlers: internal to the engine. Front ends drive a download through the
+// session (session/session.h) and never call these; tests and the engine's own files do.
+//
 // The protocol states of one download, in the order the bytes flow:
 //   connection.cpp  waiting for the handset, gang ready, parameter exchange
 //   transfer.cpp    erase and block transfer
 //   completion.cpp  checksum comparison and the abort handshake
-// Each state is entered by a start* function and lives in the handlers it stores in the slots.
-#ifndef TARVOLO_ENGINE_PHASES_H
-#define TARVOLO_ENGINE_PHASES_H
+// Each state is entered by a start* function and lives in the handlers it stores in the
+// slots; engine/phase.h says which phase each handler belongs to.
+#ifndef TARVOLO_ENGINE_HANDLERS_H
+#define TARVOLO_ENGINE_HANDLERS_H
 
 #include <cstdint>
 
@@ -45,7 +49,7 @@ void abortSent();
 void abortResponse();
 void abortTimeout();
 
-// Front-end entry points; each takes the engine lock.
+// Entry points for the session (session/session.h); each takes the engine lock.
 // The first state of a download (after initEngine): starts waiting for the handset.
 void beginDownload();
 // Gang mode: the operator pressed Continue (the front end has disabled the button).

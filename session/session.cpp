@@ -1,0 +1,145 @@
+// The download session (see session.h): the sequence every front end runs, in one place.
+#include "session/session.h"
+
+#include "engine/checksum.h"
+#include "engine/engine_kit.h"
+#include "engine/handlers.h"
+#include "engine/release_file.h"
+#include "transport/frame_io.h"
+#include "transport/line_speed.h"
+#include "transport/reader.h"
+
+namespace {
+
+const DownloadSession* relayOwner(void* context) { return static_cast<DownloadSession*>(context); }
+
+}  // namespace
+
+// The engine's outputs pass through the session, which keeps the result, on their way to
+// the front end.
+DownloadSession::DownloadSession(const FrontEnd* frontEnd)
+    : outer_(frontEnd),
+      relay_{this, onText, onFine, onOverall, onContinue, onResult, onPhase}
+{
+    EngineLock lock;
+    setFrontEnd(&relay_);
+}
+
+DownloadSession::~DownloadSession() { end(); }
+
+bool DownloadSession::openRelease(const std::string& path)
+{
+    EngineLock lock;
+    return openReleaseFile(path.c_str()) != nullptr;
+}
+
+bool DownloadSession::start(const DownloadLine& line, const DownloadChoice& choice)
+{
+    const bool reading = startReader(line.ops, line.port);
+    {
+        EngineLock lock;
+        initEngine(choice.mode, kInitialSpeed, static_cast<int32_t>(isAllowedSpeed(choice.speed)),
+                   choice.gang ? 1 : 0);
+    }
+    beginDownload();
+    return reading;
+}
+
+void DownloadSession::tick() { runTick(); }
+
+void DownloadSession::pressContinue() { ::pressContinue(); }
+
+void DownloadSession::abort()
+{
+    // The line stops first: whatever a handler is doing, it can send nothing more.
+    setLineRunning(false);
+    {
+        EngineLock lock;
+        handlerSlots = {idleHandler, idleHandler, idleHandler};
+        if (engine.phase != Phase::Ended)
+            enterPhase(Phase::Ended);
+    }
+    stopReader();
+}
+
+void DownloadSession::end()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    abort();
+    joinReader();
+    EngineLock lock;
+    closeReleaseFile();
+    releaseBlockBuffers();
+    clearHandlerSlots();
+    setFrontEnd(nullptr);
+}
+
+Phase DownloadSession::phase() const
+{
+    EngineLock lock;
+    return engine.phase;
+}
+
+DownloadProgress DownloadSession::progress() const
+{
+    EngineLock lock;
+    return {engine.blockNumber, engine.totalBlocks, engine.blockSize, bytesWrittenOnLine()};
+}
+
+uint16_t DownloadSession::imageChecksum() const
+{
+    EngineLock lock;
+    return ::imageChecksum();
+}
+
+bool DownloadSession::portLost() const { return readerLostPort(); }
+
+void DownloadSession::haltFromSignal() { setLineRunning(false); }
+
+void DownloadSession::onText(void* context, int32_t control, const char* text)
+{
+    const FrontEnd* fe = relayOwner(context)->outer_;
+    if (fe && fe->setLineText)
+        fe->setLineText(fe->context, control, text);
+}
+
+void DownloadSession::onFine(void* context, int32_t position)
+{
+    const FrontEnd* fe = relayOwner(context)->outer_;
+    if (fe && fe->setFineProgress)
+        fe->setFineProgress(fe->context, position);
+}
+
+void DownloadSession::onOverall(void* context, int32_t position)
+{
+    const FrontEnd* fe = relayOwner(context)->outer_;
+    if (fe && fe->setOverallProgress)
+        fe->setOverallProgress(fe->context, position);
+}
+
+void DownloadSession::onContinue(void* context, int32_t enable)
+{
+    const FrontEnd* fe = relayOwner(context)->outer_;
+    if (fe && fe->enableContinue)
+        fe->enableContinue(fe->context, enable);
+}
+
+void DownloadSession::onResult(void* context, int32_t result)
+{
+    auto* session = static_cast<DownloadSession*>(context);
+    // Kept before the front end hears of it: a front end that asks at once finds it.
+    int32_t none = -1;
+    session->result_.compare_exchange_strong(none, result);
+    const FrontEnd* fe = session->outer_;
+    if (fe && fe->postResult)
+        fe->postResult(fe->context, result);
+}
+
+void DownloadSession::onPhase(void* context, int32_t phase)
+{
+    const FrontEnd* fe = relayOwner(context)->outer_;
+    if (fe && fe->phaseChanged)
+        fe->phaseChanged(fe->context, phase);
+}
