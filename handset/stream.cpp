@@ -124,8 +124,8 @@ void UnitStream::detach(int64_t nowUs, bool vanished)
     addFaultCounts(goneFaults_, machine_->faults());
     machine_.reset();
 
-    std::string line = unitName(record.unit) + (vanished ? " vanished: " : " detached: ") + unitResult(record) +
-                       ", " + std::to_string(record.downloads.size()) + " download(s)";
+    std::string line = unitName(record.unit) + " detached: " + unitResult(record) + ", " +
+                       std::to_string(record.downloads.size()) + " download(s)";
     if (record.repeatedDownloads > 0)
         line += ", flashed twice";
     if (!record.flashOut.empty())
@@ -133,7 +133,7 @@ void UnitStream::detach(int64_t nowUs, bool vanished)
     messages_.push_back(line);
     gone_.push_back(std::move(record));
     if (vanished) {
-        messages_.push_back("the port goes away (adapter unplugged) for " +
+        messages_.push_back("the port goes away with it (adapter unplugged) for " +
                             std::to_string(static_cast<int64_t>(stream_.replugMs)) + " ms");
         state_ = State::Unplugging;   // until the loop has closed the pty
         untilUs_ = INT64_MAX;
