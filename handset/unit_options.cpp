@@ -138,7 +138,7 @@ UnitItem itemOf(const std::string& text)
 }
 
 // One scenario key and its JSON value as items.
-std::string itemsOfJson(const std::string& key, const nlohmann::json& value, std::vector<UnitItem>& items)
+std::string itemsOfJson(const std::string& key, const nlohmann::ordered_json& value, std::vector<UnitItem>& items)
 {
     if (value.is_boolean()) {
         if (value.get<bool>())
@@ -154,10 +154,10 @@ std::string itemsOfJson(const std::string& key, const nlohmann::json& value, std
         return {};
     }
     if (value.is_array()) {
-        for (const nlohmann::json& element : value)
+        for (const nlohmann::ordered_json& element : value)
             if (!element.is_string())
                 return key + ": expected an array of strings";
-        for (const nlohmann::json& element : value)
+        for (const nlohmann::ordered_json& element : value)
             items.push_back({key, element.get<std::string>(), true});
         return {};
     }
@@ -221,7 +221,7 @@ std::string parseScenario(const std::string& text, StreamOptions& stream)
         if (first == std::string::npos || line[first] == '#')
             continue;
         const std::string where = "line " + std::to_string(lineNumber) + ": ";
-        const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+        const nlohmann::ordered_json object = nlohmann::ordered_json::parse(line, nullptr, false);
         if (!object.is_object())
             return where + "expected one JSON object per unit";
         std::vector<UnitItem>& items = stream.items[++unit];
