@@ -1,6 +1,7 @@
 // The single handset or the stream of units the pty loop serves (see stream.h).
 #include "handset/stream.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
