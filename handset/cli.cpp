@@ -63,7 +63,7 @@ void addRun(CLI::App& app, HandsetOptions& o, FaultArguments& f)
         ->capture_default_str();
     app.add_flag("--exit-after-download", f.exitAfterDownload, "End after the first download (same as --downloads 1)");
     app.add_option("--linger-ms", o.lingerMs,
-                   "After the last download: wait at most this long for the host to close the pty")
+                   "After the last download (or unit): wait at most this long for the host to close the pty")
         ->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
     app.add_flag("--log", o.log, "Log every frame heard and every answer on stderr");
     app.add_option("--seed", o.seed, "Seed of the fault probabilities and noise bytes")->capture_default_str();
@@ -93,6 +93,40 @@ void addFaults(CLI::App& app, HandsetOptions& o, FaultArguments& f)
     app.add_flag("--unanswered-abort", f.unansweredAbort, "Never answer \"<a\" (same as --silent abort)")->group(group);
 }
 
+void addStream(CLI::App& app, StreamOptions& s)
+{
+    const std::string group = "Stream of units";
+    app.add_option("--units", s.units,
+                   "Play N handsets one after another on the same pty, as an operator plugs them into a "
+                   "station's cable: each attaches (answers inquiries, takes downloads), detaches (silence) "
+                   "and the next attaches with an erased flash. The run ends after the last unit")
+        ->group(group)->check(CLI::Range(1u, 1000000u));
+    app.add_option("--unit-stay-ms", s.stayMs,
+                   "A unit whose download has ended stays connected this long after it, still answering "
+                   "inquiries, before it detaches")->group(group)->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
+    app.add_option("--unit-gap-ms", s.gapMs,
+                   "Silence between a unit's detach and the next one's attach (longer than a station's "
+                   "re-arm silence)")->group(group)->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
+    app.add_option("--unit-max-ms", s.maxMs,
+                   "A unit none of whose downloads has ended detaches this long after it attached (0: never)")
+        ->group(group)->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
+    app.add_option("--replug-ms", s.replugMs,
+                   "After a unit vanished (vanish-after-blocks): the port comes back as a new pty, the link "
+                   "pointed at it, this much later")->group(group)->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
+    app.add_option("--unit-faults", s.unitFaults,
+                   "UNITS:ITEM[,ITEM...]: settings of some units only, overriding the global ones. UNITS: 3, "
+                   "2,5 or 2-4. ITEM: a fault option without its dashes (completion-refusals=1, "
+                   "silent=block=2@3, unanswered-abort; a schedule option alone means all), noise-bytes=N, "
+                   "product-id=ID, protocol=0|1, download-code=TEXT, block-size=N, image-blocks=N, "
+                   "erase-ms=MS, write-ms=MS, turnaround-ms=MS, or vanish-after-blocks=N (the adapter is "
+                   "unplugged once the unit has taken N blocks). May be repeated.")
+        ->group(group)->type_name("UNITS:ITEMS");
+    app.add_option("--scenario", s.scenario,
+                   "JSON lines, one object per unit in order, keyed by the same item names "
+                   "({\"completion-refusals\": \"all\", \"product-id\": \"XY99\"}); sets --units when "
+                   "that is not given")->group(group)->type_name("FILE");
+}
+
 bool parseBlank(const std::string& text, uint8_t& blank)
 {
     char* end = nullptr;
@@ -103,41 +137,24 @@ bool parseBlank(const std::string& text, uint8_t& blank)
     return true;
 }
 
-std::string applySilent(const std::string& item, FaultPlan& plan)
-{
-    static const std::pair<const char*, Fault> kPhases[] = {
-        {"inquiry", Fault::SilentInquiry}, {"parameter", Fault::SilentParameter}, {"erase", Fault::SilentErase},
-        {"block", Fault::SilentBlock},     {"checksum", Fault::SilentChecksum},   {"abort", Fault::SilentAbort}};
-    const size_t equals = item.find('=');
-    const std::string phase = item.substr(0, equals);
-    for (const auto& [name, fault] : kPhases) {
-        if (phase != name)
-            continue;
-        FaultSchedule s;
-        std::string error;
-        if (equals == std::string::npos)
-            s.always = true;
-        else if (!parseFaultSchedule(item.substr(equals + 1), s, error))
-            return "--silent " + item + ": " + error;
-        plan.set(fault, s);
-        return {};
-    }
-    return "--silent " + item + ": unknown phase (inquiry, parameter, erase, block, checksum or abort)";
-}
-
 }  // namespace
 
-void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults)
+void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults, StreamOptions& stream)
 {
     app.description(
         "A virtual handset on a pseudo-terminal: it prints the pty's path on its first line and plays the "
-        "handset's side of the download protocol, paced at the line speed, until SIGINT/SIGTERM or "
-        "--downloads/--exit-after-download. Exit status: 0, 1 on a failure, 2 on a usage error.");
+        "handset's side of the download protocol, paced at the line speed, until SIGINT/SIGTERM, "
+        "--downloads/--exit-after-download, or the last of --units. Exit status: 0, 1 on a failure, 2 on "
+        "a usage error.");
     addRecord(app, options, faults);
     addTiming(app, options);
     addRun(app, options, faults);
     addFaults(app, options, faults);
-    app.footer(std::string("Fault injection: ") + kScheduleHelp);
+    addStream(app, stream);
+    app.footer(std::string("Fault injection: ") + kScheduleHelp +
+               "\nStream of units: --flash-out FILE writes each unit's flash to FILE with %d or {unit} "
+               "replaced by the unit's number, or to FILE.1, FILE.2, ... without either; global faults "
+               "apply to every unit, counted per unit; unit N draws its probabilities from --seed + N - 1.");
 }
 
 std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options)
@@ -146,37 +163,24 @@ std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options
         return "--blank: expected a byte value 0 to 255 (decimal or 0x..): " + arguments.blank;
     if (arguments.exitAfterDownload && options.downloads == 0)
         options.downloads = 1;
-    struct Scheduled {
-        const std::string* text;
-        Fault fault;
-        const char* option;
-    };
-    const Scheduled kScheduled[] = {
-        {&arguments.eraseRefusals, Fault::EraseRefusal, "--erase-refusals"},
-        {&arguments.blockRefusals, Fault::BlockRefusal, "--block-refusals"},
-        {&arguments.wrongBlockNumbers, Fault::WrongBlockNumber, "--wrong-block-numbers"},
-        {&arguments.droppedAcks, Fault::DroppedAck, "--drop-acks"},
-        {&arguments.noise, Fault::Noise, "--noise"},
-        {&arguments.completionRefusals, Fault::CompletionRefusal, "--completion-refusals"},
-        {&arguments.wrongChecksums, Fault::WrongChecksum, "--wrong-checksum"}};
-    for (const Scheduled& item : kScheduled) {
-        if (item.text->empty())
-            continue;
-        FaultSchedule s;
-        std::string error;
-        if (!parseFaultSchedule(*item.text, s, error))
-            return std::string(item.option) + ": " + error;
-        options.faults.set(item.fault, s);
-    }
-    for (const std::string& item : arguments.silent) {
-        const std::string error = applySilent(item, options.faults);
+    const std::pair<const char*, const std::string*> kScheduled[] = {
+        {"erase-refusals", &arguments.eraseRefusals},   {"block-refusals", &arguments.blockRefusals},
+        {"wrong-block-numbers", &arguments.wrongBlockNumbers}, {"drop-acks", &arguments.droppedAcks},
+        {"noise", &arguments.noise},                    {"completion-refusals", &arguments.completionRefusals},
+        {"wrong-checksum", &arguments.wrongChecksums}};
+    std::vector<std::pair<std::string, std::string>> given;
+    for (const auto& [name, text] : kScheduled)
+        if (!text->empty())
+            given.emplace_back(name, *text);
+    for (const std::string& item : arguments.silent)
+        given.emplace_back("silent", item);
+    if (arguments.unansweredAbort)
+        given.emplace_back("unanswered-abort", "");
+    for (const auto& [name, value] : given) {
+        bool known = false;
+        const std::string error = setFaultOption(options.faults, name, value, known);
         if (!error.empty())
-            return error;
-    }
-    if (arguments.unansweredAbort) {
-        FaultSchedule always;
-        always.always = true;
-        options.faults.set(Fault::SilentAbort, always);
+            return "--" + error;
     }
     return {};
 }

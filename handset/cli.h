@@ -1,5 +1,5 @@
-// The handset's command line: every option of HandsetOptions, with the help text that
-// documents each fault.
+// The handset's command line: every option of HandsetOptions and StreamOptions, with the help
+// text that documents each fault and the stream of units.
 #ifndef TARVOLO_HANDSET_CLI_H
 #define TARVOLO_HANDSET_CLI_H
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handset/options.h"
+#include "handset/unit_options.h"
 
 // The fault options as given on the command line, turned into schedules by applyFaults.
 struct FaultArguments {
@@ -20,7 +21,8 @@ struct FaultArguments {
     std::string blank = "0xFF";
 };
 
-void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults);
+// The stream's options go to `stream`, to be checked by applyStream (unit_options.h).
+void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults, StreamOptions& stream);
 // Checks what CLI11 cannot and fills options.faults and options.blank. Returns an error text,
 // empty when all is well.
 std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options);

@@ -2,6 +2,7 @@
 #include "handset/faults.h"
 
 #include <cstdlib>
+#include <iterator>
 
 const char* faultName(Fault fault)
 {
@@ -37,7 +38,74 @@ bool parseProbability(const std::string& text, double& value)
     return value > 0 && value <= 1;
 }
 
+struct NamedFault {
+    const char* name;
+    Fault fault;
+};
+
+const NamedFault kScheduleOptions[] = {
+    {"erase-refusals", Fault::EraseRefusal},   {"block-refusals", Fault::BlockRefusal},
+    {"wrong-block-numbers", Fault::WrongBlockNumber}, {"drop-acks", Fault::DroppedAck},
+    {"noise", Fault::Noise},                   {"completion-refusals", Fault::CompletionRefusal},
+    {"wrong-checksum", Fault::WrongChecksum}};
+
+const NamedFault kSilentPhases[] = {
+    {"inquiry", Fault::SilentInquiry}, {"parameter", Fault::SilentParameter}, {"erase", Fault::SilentErase},
+    {"block", Fault::SilentBlock},     {"checksum", Fault::SilentChecksum},   {"abort", Fault::SilentAbort}};
+
+const NamedFault* find(const NamedFault* begin, const NamedFault* end, const std::string& name)
+{
+    for (const NamedFault* f = begin; f != end; ++f)
+        if (name == f->name)
+            return f;
+    return nullptr;
+}
+
+std::string setSilent(FaultPlan& plan, const std::string& item)
+{
+    const size_t equals = item.find('=');
+    const NamedFault* phase = find(std::begin(kSilentPhases), std::end(kSilentPhases), item.substr(0, equals));
+    if (!phase)
+        return "silent " + item + ": unknown phase (inquiry, parameter, erase, block, checksum or abort)";
+    FaultSchedule s;
+    std::string error;
+    if (equals == std::string::npos)
+        s.always = true;
+    else if (!parseFaultSchedule(item.substr(equals + 1), s, error))
+        return "silent " + item + ": " + error;
+    plan.set(phase->fault, s);
+    return {};
+}
+
 }  // namespace
+
+bool isScheduleOption(const std::string& name)
+{
+    return find(std::begin(kScheduleOptions), std::end(kScheduleOptions), name) != nullptr;
+}
+
+std::string setFaultOption(FaultPlan& plan, const std::string& name, const std::string& value, bool& known)
+{
+    known = true;
+    if (name == "silent")
+        return setSilent(plan, value);
+    if (name == "unanswered-abort") {
+        FaultSchedule always;
+        always.always = true;
+        plan.set(Fault::SilentAbort, always);
+        return {};
+    }
+    const NamedFault* option = find(std::begin(kScheduleOptions), std::end(kScheduleOptions), name);
+    known = option != nullptr;
+    if (!known)
+        return name + ": not a fault";
+    FaultSchedule s;
+    std::string error;
+    if (!parseFaultSchedule(value, s, error))
+        return name + ": " + error;
+    plan.set(option->fault, s);
+    return {};
+}
 
 bool parseFaultSchedule(const std::string& text, FaultSchedule& schedule, std::string& error)
 {

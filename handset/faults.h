@@ -45,6 +45,17 @@ struct FaultSchedule {
 // with `error` saying why.
 bool parseFaultSchedule(const std::string& text, FaultSchedule& schedule, std::string& error);
 
+class FaultPlan;
+
+// Sets a fault of `plan` the way its command-line option does, by the option's name without
+// the dashes: a schedule option ("completion-refusals", "2@3"), "silent" with PHASE or
+// PHASE=SCHEDULE, "unanswered-abort" with an empty value. The global options and each unit of a
+// stream go through here, so both take the same names and schedules. Returns an error text
+// naming the option, empty on success; `known` tells whether the name is a fault option at all.
+std::string setFaultOption(FaultPlan& plan, const std::string& name, const std::string& value, bool& known);
+// Whether `name` is a schedule option (one that takes a SCHEDULE).
+bool isScheduleOption(const std::string& name);
+
 class FaultPlan {
 public:
     void set(Fault fault, const FaultSchedule& schedule) { schedules_[index(fault)] = schedule; }

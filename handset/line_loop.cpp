@@ -29,6 +29,11 @@ public:
             queue_.push_back(std::move(t));
     }
     bool empty() const { return queue_.empty(); }
+    void clear()
+    {
+        queue_.clear();
+        sent_ = 0;
+    }
     // When the next byte is due; INT64_MAX when nothing waits.
     int64_t nextDueUs() const
     {
@@ -67,10 +72,28 @@ private:
     size_t sent_ = 0;
 };
 
-void printMessages(HandsetMachine& machine)
+void printMessages(UnitStream& handsets)
 {
-    for (const std::string& line : machine.takeMessages())
+    for (const std::string& line : handsets.takeMessages())
         std::fprintf(stderr, "tarvolo-handset: %s\n", line.c_str());
+}
+
+// Follows a vanished unit: closes the port once its last answer has left, reopens it when the
+// stream wants it back. Returns an error text when the new pty cannot be had.
+std::string followPlug(Pty& pty, UnitStream& handsets, PacedWriter& writer, const std::string& link, int64_t nowUs)
+{
+    if (!handsets.portPlugged() && pty.master >= 0 && writer.empty()) {
+        unplugPort(pty, link);
+        handsets.portUnplugged(nowUs);
+    }
+    if (handsets.portPlugged() && pty.master < 0) {
+        writer.clear();
+        const std::string error = plugPort(pty, link);
+        if (!error.empty())
+            return error;
+        std::fprintf(stderr, "tarvolo-handset: the port is back (adapter plugged in): %s\n", pty.path.c_str());
+    }
+    return {};
 }
 
 timespec timeoutFrom(int64_t nowUs, int64_t deadlineUs)
@@ -82,8 +105,8 @@ timespec timeoutFrom(int64_t nowUs, int64_t deadlineUs)
 
 }  // namespace
 
-std::string runLineLoop(Pty& pty, HandsetMachine& machine, const HandsetOptions& options,
-                        volatile std::sig_atomic_t& stop, const std::function<void()>& downloadEnded)
+std::string runLineLoop(Pty& pty, UnitStream& handsets, const HandsetOptions& options,
+                        volatile std::sig_atomic_t& stop)
 {
     const int64_t origin = monotonicUs();
     auto now = [origin] { return monotonicUs() - origin; };
@@ -94,21 +117,18 @@ std::string runLineLoop(Pty& pty, HandsetMachine& machine, const HandsetOptions&
     sigdelset(&waitMask, SIGHUP);
 
     PacedWriter writer;
-    uint32_t endedSeen = 0;
     int64_t lingerUntil = INT64_MAX;
     uint8_t buffer[4096];
     while (!stop) {
         int64_t t = now();
-        writer.add(machine.poll(t, hostLineSpeed(pty)));
-        if (!writer.write(pty.master, t))
+        writer.add(handsets.poll(t, hostLineSpeed(pty)));
+        if (pty.master >= 0 && !writer.write(pty.master, t))
             return std::string("cannot write to the pseudo-terminal: ") + std::strerror(errno);
-        printMessages(machine);
-        if (machine.downloadsEnded() != endedSeen) {
-            endedSeen = machine.downloadsEnded();
-            downloadEnded();
-        }
-        const bool done = options.downloads != 0 && endedSeen >= options.downloads && writer.empty() &&
-                          !machine.answersPending();
+        printMessages(handsets);
+        const std::string error = followPlug(pty, handsets, writer, options.link, t);
+        if (!error.empty())
+            return error;
+        const bool done = handsets.over() && pty.master >= 0 && writer.empty() && !handsets.answersPending();
         if (done && lingerUntil == INT64_MAX) {
             releaseSlave(pty);   // from now on the master hangs up when the host closes
             lingerUntil = t + static_cast<int64_t>(options.lingerMs * 1000);
@@ -117,9 +137,9 @@ std::string runLineLoop(Pty& pty, HandsetMachine& machine, const HandsetOptions&
             return {};
 
         pollfd fd{pty.master, POLLIN, 0};
-        const int64_t deadline = std::min({machine.nextDeadline(), writer.nextDueUs(), lingerUntil});
+        const int64_t deadline = std::min({handsets.nextDeadline(), writer.nextDueUs(), lingerUntil});
         const timespec timeout = timeoutFrom(t, deadline);
-        const int ready = ppoll(&fd, 1, &timeout, &waitMask);
+        const int ready = ppoll(&fd, pty.master >= 0 ? 1 : 0, &timeout, &waitMask);
         if (ready < 0 && errno != EINTR)
             return std::string("cannot wait on the pseudo-terminal: ") + std::strerror(errno);
         if (ready <= 0)
@@ -128,8 +148,8 @@ std::string runLineLoop(Pty& pty, HandsetMachine& machine, const HandsetOptions&
             const ssize_t n = read(pty.master, buffer, sizeof buffer);
             if (n > 0) {
                 const uint32_t speed = hostLineSpeed(pty);
-                machine.noteFraming(hostFramingProblem(pty));
-                machine.receive(buffer, static_cast<size_t>(n), now(), speed);
+                handsets.noteFraming(hostFramingProblem(pty));
+                handsets.receive(buffer, static_cast<size_t>(n), now(), speed);
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)

@@ -243,6 +243,16 @@ void HandsetMachine::endDownload(const std::string& outcome, bool counts, bool s
     }
 }
 
+void HandsetMachine::unplug(const std::string& why)
+{
+    if (downloadActive_) {
+        // A checksum already answered wrong keeps that outcome; the host just never aborted.
+        const std::string outcome = current().outcome;
+        endDownload(outcome == "in progress" ? "abandoned: " + why : outcome, false);
+    }
+    pending_.clear();
+}
+
 uint32_t HandsetMachine::flashOutBlocks() const
 {
     uint32_t blocks = 0;

@@ -70,6 +70,9 @@ public:
     // The host's framing as its line settings show it (empty: 8N1, no flow control); a new
     // problem is reported as a violation once.
     void noteFraming(const std::string& problem);
+    // The handset leaves the line (taken off the cable, or its port gone): a download still
+    // running ends uncounted, as "abandoned: " and `why`, and no answer is sent any more.
+    void unplug(const std::string& why);
     // Lines for stderr since the last call: violations, and with --log every frame.
     std::vector<std::string> takeMessages();
 

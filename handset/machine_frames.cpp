@@ -49,6 +49,8 @@ void HandsetMachine::onParameter(const HostFrame& frame)
     if (frame.trailer != 0xFF)
         violation("parameter request ends with " + hex(frame.trailer, 2) + " instead of 0xFF");
     if (!downloadActive_) {
+        if (downloadsEnded_ > 0)
+            ++report_.repeatedDownloads;   // the same handset flashed once more
         report_.downloads.emplace_back();
         downloadActive_ = true;
         downloadCounted_ = false;

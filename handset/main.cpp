@@ -1,5 +1,6 @@
 // tarvolo-handset: a virtual handset on a pseudo-terminal, for tests, the demo and trying a
-// flashing station without a handset. Prints the pty's path first, then serves downloads.
+// flashing station without a handset. Prints the pty's path first, then serves downloads, to
+// one handset or to a stream of units plugged in one after another (--units).
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -7,8 +8,9 @@
 
 #include "handset/cli.h"
 #include "handset/line_loop.h"
-#include "handset/machine.h"
 #include "handset/pty.h"
+#include "handset/stream.h"
+#include "handset/unit_options.h"
 
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -40,56 +42,32 @@ void installSignals()
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
 }
 
-// Writes --flash-out and --report; returns false when either failed (already reported).
-bool saveOutputs(const HandsetMachine& machine, const HandsetOptions& options)
+void printMessages(UnitStream& handsets)
 {
-    bool ok = true;
-    if (!options.flashOut.empty()) {
-        const std::string error = machine.flash().save(options.flashOut, machine.flashOutBlocks());
-        if (!error.empty()) {
-            std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
-            ok = false;
-        }
-    }
-    if (!options.report.empty()) {
-        const std::string error = saveReport(machine.report(), options, machine.faults(), options.report);
-        if (!error.empty()) {
-            std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
-            ok = false;
-        }
-    }
-    return ok;
+    for (const std::string& line : handsets.takeMessages())
+        std::fprintf(stderr, "tarvolo-handset: %s\n", line.c_str());
 }
 
-int serve(const HandsetOptions& options)
+int serve(const HandsetOptions& options, const StreamOptions& stream)
 {
     installSignals();
     tightenTimerSlack();
     Pty pty;
-    std::string error = openPty(pty);
+    std::string error = plugPort(pty, options.link);
     if (!error.empty()) {
         std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
         return 1;
     }
-    if (!options.link.empty()) {
-        error = makeLink(options.link, pty.path);
-        if (!error.empty()) {
-            std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
-            closePty(pty);
-            return 1;
-        }
-    }
     std::printf("%s\n", pty.path.c_str());
     std::fflush(stdout);
 
-    HandsetMachine machine(options);
-    error = runLineLoop(pty, machine, options, stopRequested, [&] { saveOutputs(machine, options); });
+    UnitStream handsets(options, stream);
+    error = runLineLoop(pty, handsets, options, stopRequested);
     if (!error.empty())
         std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
-    const bool saved = saveOutputs(machine, options);
-    if (!options.link.empty())
-        removeLink(options.link, pty.path);
-    closePty(pty);
+    const bool saved = handsets.saveOutputs();
+    printMessages(handsets);
+    unplugPort(pty, options.link);
     return error.empty() && saved ? 0 : 1;
 }
 
@@ -100,17 +78,20 @@ int main(int argc, char** argv)
     CLI::App app{"tarvolo-handset"};
     HandsetOptions options;
     FaultArguments faults;
-    setupHandsetOptions(app, options, faults);
+    StreamOptions stream;
+    setupHandsetOptions(app, options, faults, stream);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
     }
-    const std::string error = applyFaults(faults, options);
+    std::string error = applyFaults(faults, options);
+    if (error.empty())
+        error = applyStream(stream, options);
     if (!error.empty()) {
         std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
         return 2;
     }
-    return serve(options);
+    return serve(options, stream);
 }

@@ -137,3 +137,21 @@ void removeLink(const std::string& link, const std::string& target)
     if (n > 0 && std::string(points, static_cast<size_t>(n)) == target)
         unlink(link.c_str());
 }
+
+std::string plugPort(Pty& pty, const std::string& link)
+{
+    std::string error = openPty(pty);
+    if (error.empty() && !link.empty()) {
+        error = makeLink(link, pty.path);
+        if (!error.empty())
+            closePty(pty);
+    }
+    return error;
+}
+
+void unplugPort(Pty& pty, const std::string& link)
+{
+    if (!link.empty())
+        removeLink(link, pty.path);
+    closePty(pty);
+}

@@ -32,4 +32,11 @@ std::string makeLink(const std::string& link, const std::string& target);
 // Removes `link` when it is still a symlink to `target`.
 void removeLink(const std::string& link, const std::string& target);
 
+// The port as a whole, as when a USB adapter is plugged in: a new pty and, when `link` is not
+// empty, the link pointed at it. On failure nothing is left open. Returns an error text.
+std::string plugPort(Pty& pty, const std::string& link);
+// The adapter pulled: the link removed and the pty closed, so the host's reads fail and the
+// device node goes away.
+void unplugPort(Pty& pty, const std::string& link);
+
 #endif

@@ -3,11 +3,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include "handset/faults.h"
 #include "handset/options.h"
 
 namespace {
@@ -35,9 +37,88 @@ nlohmann::json downloadJson(const DownloadRecord& d)
     return j;
 }
 
+// The result a download's outcome counts as; empty for one that has not ended.
+std::string resultOf(const std::string& outcome)
+{
+    if (outcome == "completed")
+        return outcome;
+    if (outcome == "completion refused (fault)" || outcome == "checksum mismatch")
+        return "refused";
+    if (outcome.rfind("aborted", 0) == 0)
+        return "aborted";
+    return {};
+}
+
+nlohmann::json unitJson(const UnitRecord& u)
+{
+    nlohmann::json j = {{"unit", u.unit},
+                        {"attachedMs", u.attachedMs},
+                        {"detachedMs", u.detachedMs < 0 ? nlohmann::json() : nlohmann::json(u.detachedMs)},
+                        {"downloadsStarted", u.downloads.size()},
+                        {"result", unitResult(u)},
+                        {"outcomes", nlohmann::json::array()},
+                        {"flashOut", u.flashOut},
+                        {"checksum", nullptr},
+                        {"faults", u.faults.empty() ? nlohmann::json::object() : nlohmann::json(u.faults)},
+                        {"settings", u.settings},
+                        {"flashedTwice", u.repeatedDownloads > 0}};
+    for (const DownloadRecord& d : u.downloads)
+        j["outcomes"].push_back(d.outcome);
+    // The handset's own checksum of the download that decided the result (else the last one seen).
+    for (const DownloadRecord& d : u.downloads)
+        if (d.checksumSeen) {
+            j["checksum"] = hex4(d.ownChecksum);
+            if (!resultOf(d.outcome).empty())
+                break;
+        }
+    return j;
+}
+
 }  // namespace
 
-std::string reportJson(const Report& report, const HandsetOptions& options, const FaultPlan& faults)
+void addFaultCounts(FaultCounts& counts, const FaultPlan& plan)
+{
+    for (int i = 0; i < kFaultCount; ++i) {
+        const Fault fault = static_cast<Fault>(i);
+        if (plan.schedule(fault).enabled() || plan.injected(fault) > 0)
+            counts[faultName(fault)] += plan.injected(fault);
+    }
+}
+
+void mergeReport(Report& into, const Report& from)
+{
+    for (const auto& [kind, count] : from.frames)
+        into.frames[kind] += count;
+    for (const auto& [kind, count] : from.retries)
+        into.retries[kind] += count;
+    for (uint32_t speed : from.speeds)
+        if (std::find(into.speeds.begin(), into.speeds.end(), speed) == into.speeds.end())
+            into.speeds.push_back(speed);
+    into.switches.insert(into.switches.end(), from.switches.begin(), from.switches.end());
+    into.downloads.insert(into.downloads.end(), from.downloads.begin(), from.downloads.end());
+    into.restarts += from.restarts;
+    into.repeatedDownloads += from.repeatedDownloads;
+    into.violationCount += from.violationCount;
+    for (const Violation& v : from.violations)
+        if (into.violations.size() < Report::kMaxViolations)
+            into.violations.push_back(v);
+}
+
+std::string unitResult(const UnitRecord& unit)
+{
+    if (unit.vanished)
+        return "vanished";
+    for (const DownloadRecord& d : unit.downloads)
+        if (!resultOf(d.outcome).empty())
+            return resultOf(d.outcome);
+    const bool attached = unit.detachedMs < 0;
+    if (unit.downloads.empty())
+        return attached ? "waiting" : "never started";
+    return attached && unit.downloads.back().outcome == "in progress" ? "in progress" : "abandoned";
+}
+
+std::string reportJson(const Report& report, const HandsetOptions& options, const FaultCounts& faults,
+                       const std::vector<UnitRecord>* units)
 {
     nlohmann::json j;
     j["record"] = {{"productId", options.productId},
@@ -61,24 +142,22 @@ std::string reportJson(const Report& report, const HandsetOptions& options, cons
         if (d.checksumSeen)
             j["checksums"].push_back({{"host", hex4(d.hostChecksum)}, {"own", hex4(d.ownChecksum)}});
     }
-    j["faults"] = nlohmann::json::object();
-    for (int i = 0; i < kFaultCount; ++i) {
-        const Fault fault = static_cast<Fault>(i);
-        if (faults.schedule(fault).enabled() || faults.injected(fault) > 0)
-            j["faults"][faultName(fault)] = faults.injected(fault);
-    }
+    j["faults"] = faults.empty() ? nlohmann::json::object() : nlohmann::json(faults);
     j["restarts"] = report.restarts;
     j["violationCount"] = report.violationCount;
     j["violations"] = nlohmann::json::array();
     for (const Violation& v : report.violations)
         j["violations"].push_back({{"atMs", v.atMs}, {"what", v.what}});
+    if (units) {
+        j["units"] = nlohmann::json::array();
+        for (const UnitRecord& unit : *units)
+            j["units"].push_back(unitJson(unit));
+    }
     return j.dump(2) + "\n";
 }
 
-std::string saveReport(const Report& report, const HandsetOptions& options, const FaultPlan& faults,
-                       const std::string& path)
+std::string saveReport(const std::string& text, const std::string& path)
 {
-    const std::string text = reportJson(report, options, faults);
     const std::string temporary = path + ".part";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -1,6 +1,7 @@
 // What the virtual handset saw and did, kept for the JSON report (--report): frames by kind,
 // repeated frames, line speeds, the speed switches, each download's checksums and outcome, the
-// faults injected and every protocol violation of the host.
+// faults injected and every protocol violation of the host; for a stream of units (--units)
+// the same summed over the units, and each unit's own record.
 #ifndef TARVOLO_HANDSET_REPORT_H
 #define TARVOLO_HANDSET_REPORT_H
 
@@ -40,6 +41,7 @@ struct Report {
     std::vector<SpeedSwitch> switches;
     std::vector<DownloadRecord> downloads;
     uint32_t restarts = 0;                     // inquiries that started the handset over
+    uint32_t repeatedDownloads = 0;            // downloads started after an earlier one had ended
     uint32_t violationCount = 0;
     std::vector<Violation> violations;         // the first kMaxViolations of them
 
@@ -49,10 +51,35 @@ struct Report {
 struct HandsetOptions;
 class FaultPlan;
 
-// Writes the report as JSON to `path` through a temporary file. Returns an error text, empty
-// on success.
-std::string saveReport(const Report& report, const HandsetOptions& options, const FaultPlan& faults,
-                       const std::string& path);
-std::string reportJson(const Report& report, const HandsetOptions& options, const FaultPlan& faults);
+// The faults switched on and how often each was injected, by fault name.
+using FaultCounts = std::map<std::string, uint32_t>;
+void addFaultCounts(FaultCounts& counts, const FaultPlan& plan);
+
+// Adds what a later unit saw to `into`.
+void mergeReport(Report& into, const Report& from);
+
+// One unit of a stream.
+struct UnitRecord {
+    uint32_t unit = 0;                      // from 1
+    double attachedMs = 0;                  // since the handset started
+    double detachedMs = -1;                 // -1: still attached
+    std::vector<DownloadRecord> downloads;
+    uint32_t repeatedDownloads = 0;         // started after one of its downloads had ended
+    bool vanished = false;                  // its port went away with it
+    std::string flashOut;                   // its flash file; empty without --flash-out
+    FaultCounts faults;
+    std::vector<std::string> settings;      // its own settings as given
+};
+
+// The unit's result as the handset saw it: the first of its downloads that ended decides
+// ("completed", "refused", "aborted"); otherwise "vanished", "abandoned" (a download cut short),
+// "never started", or while it is attached "in progress" or "waiting".
+std::string unitResult(const UnitRecord& unit);
+
+// The report as JSON text; `units` adds the per-unit array (a stream), null leaves it out.
+std::string reportJson(const Report& report, const HandsetOptions& options, const FaultCounts& faults,
+                       const std::vector<UnitRecord>* units);
+// Writes `text` to `path` through a temporary file. Returns an error text, empty on success.
+std::string saveReport(const std::string& text, const std::string& path);
 
 #endif

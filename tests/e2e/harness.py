@@ -39,7 +39,8 @@ class Handset:
         if image_blocks is not None:
             cmd += ["--image-blocks", str(image_blocks)]
         cmd += [str(a) for a in args]
-        self.stderr = open(os.path.join(workdir, "handset.err"), "w+")
+        self.stderr_path = os.path.join(workdir, "handset.err")
+        self.stderr = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=self.stderr,
                                      stdin=subprocess.DEVNULL, text=True)
         self.pty = self.proc.stdout.readline().strip()
@@ -48,8 +49,19 @@ class Handset:
             raise RuntimeError("tarvolo-handset did not start: " + self.errors())
 
     def errors(self):
-        self.stderr.seek(0)
-        return self.stderr.read()
+        # A file description of its own: seeking the one the handset writes through would
+        # move where its next line lands.
+        with open(self.stderr_path) as f:
+            return f.read()
+
+    def wait_for(self, text, timeout=30):
+        """Waits until the handset's stderr shows `text`; returns whether it did in time."""
+        deadline = time.monotonic() + timeout
+        while text not in self.errors():
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.05)
+        return True
 
     def stop(self, timeout=10):
         """Ends the handset (SIGTERM) and returns its exit code."""
