@@ -1,0 +1,384 @@
+// The production record as a SQLite database (Linux builds): tables `runs` and `units`, one
+// autocommit INSERT per unit in WAL mode with synchronous=FULL, so a unit is on the disk
+// when recordUnit returns and a killed writer leaves a database that passes integrity_check.
+//
+// The file carries its schema version in PRAGMA user_version and this program's mark in
+// PRAGMA application_id. A writer creates or upgrades the tables through kMigrations; a
+// reader opens read-only and reads newer versions too (versions only add columns and tables).
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "record/production_record.h"
+#include "record/record_fields.h"
+
+namespace {
+
+constexpr int kApplicationId = 0x54564C52;  // "TVLR"
+constexpr int kBusyTimeoutMs = 10000;
+
+// Schema steps, each taking the tables from the version before it to `version`.
+struct Migration {
+    int version;
+    const char* sql;
+};
+
+constexpr Migration kMigrations[] = {
+    {1, R"sql(
+CREATE TABLE runs (
+  run_id INTEGER PRIMARY KEY AUTOINCREMENT,
+  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
+  started_utc TEXT NOT NULL, ended_utc TEXT,
+  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
+  mode TEXT NOT NULL, speed INTEGER NOT NULL, port_selectors TEXT NOT NULL,
+  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
+  units_done INTEGER NOT NULL, units_failed INTEGER NOT NULL,
+  ending TEXT, exit_code INTEGER);
+CREATE TABLE units (
+  unit_id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(run_id),
+  sequence INTEGER NOT NULL,
+  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
+  port_selector TEXT NOT NULL, device TEXT NOT NULL,
+  usb_id TEXT NOT NULL, usb_serial TEXT NOT NULL, usb_location TEXT NOT NULL,
+  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, duration_ms INTEGER NOT NULL,
+  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
+  handset_product_id TEXT, handset_download_code TEXT, handset_block_size INTEGER,
+  handset_blank_byte INTEGER, handset_checksum_kind TEXT,
+  mode TEXT NOT NULL, speed INTEGER NOT NULL,
+  result_code INTEGER NOT NULL, result_meaning TEXT NOT NULL, outcome TEXT NOT NULL,
+  expected_checksum INTEGER, reported_checksum INTEGER,
+  retries_exchange INTEGER NOT NULL, retries_erase INTEGER NOT NULL,
+  retries_blocks INTEGER NOT NULL, retries_checksum INTEGER NOT NULL,
+  retries_abort INTEGER NOT NULL,
+  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
+  UNIQUE (run_id, sequence));
+CREATE INDEX units_by_start ON units (started_utc);
+CREATE INDEX units_by_port ON units (port_selector);
+CREATE INDEX units_by_device ON units (device);
+)sql"},
+};
+static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
+              "one migration per schema version");
+
+// A prepared statement, finalized when it goes out of scope.
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql)
+    {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
+            stmt_ = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+
+    void bind(int index, const FieldValue& value);
+    FieldMap row() const;
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+void Statement::bind(int index, const FieldValue& value)
+{
+    if (const int64_t* n = std::get_if<int64_t>(&value)) {
+        sqlite3_bind_int64(stmt_, index, *n);
+    } else if (const std::string* s = std::get_if<std::string>(&value)) {
+        sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+    } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+        std::string text = "[";
+        for (const std::string& item : *list) {
+            std::string quoted = "\"";
+            for (char c : item) {
+                if (c == '"' || c == '\\')
+                    quoted += '\\';
+                quoted += c;
+            }
+            text += (text.size() > 1 ? "," : "") + quoted + "\"";
+        }
+        bind(index, FieldValue(text + "]"));
+    } else {
+        sqlite3_bind_null(stmt_, index);
+    }
+}
+
+FieldMap Statement::row() const
+{
+    FieldMap values;
+    for (int i = 0; i < sqlite3_column_count(stmt_); ++i) {
+        const char* name = sqlite3_column_name(stmt_, i);
+        switch (sqlite3_column_type(stmt_, i)) {
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT:
+            values[name] = static_cast<int64_t>(sqlite3_column_int64(stmt_, i));
+            break;
+        case SQLITE_NULL:
+            values[name] = FieldValue();
+            break;
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+            values[name] = std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
+        }
+        }
+    }
+    return values;
+}
+
+class SqliteRecord : public ProductionRecord {
+public:
+    SqliteRecord(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    ~SqliteRecord() override { sqlite3_close_v2(db_); }
+
+    bool prepare(RecordAccess access, std::string* error);
+
+    bool beginRun(StationRun& run, std::string* error) override;
+    bool recordUnit(const UnitRecord& unit, std::string* error) override;
+    bool endRun(const StationRun& run, std::string* error) override;
+    bool listUnits(const UnitFilter& filter, std::vector<UnitRecord>* units,
+                   std::string* error) override;
+    bool listRuns(std::vector<StationRun>* runs, std::string* error) override;
+    std::vector<std::string> takeWarnings() override { return std::move(warnings_); }
+
+private:
+    bool fail(const std::string& what, std::string* error) const
+    {
+        *error = path_ + ": " + what + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    bool exec(const char* sql, std::string* error);
+    bool pragmaNumber(const char* name, int64_t* value, std::string* error);
+    bool migrate(std::string* error);
+    bool checkVersion(RecordAccess access, std::string* error);
+    bool insert(const char* table, const Fields& fields, size_t from, std::string* error);
+
+    sqlite3* db_;
+    std::string path_;
+    std::vector<std::string> warnings_;
+};
+
+bool SqliteRecord::exec(const char* sql, std::string* error)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    *error = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
+    sqlite3_free(message);
+    return false;
+}
+
+bool SqliteRecord::pragmaNumber(const char* name, int64_t* value, std::string* error)
+{
+    Statement s(db_, std::string("PRAGMA ") + name);
+    if (!s.ok() || sqlite3_step(s.get()) != SQLITE_ROW)
+        return fail(std::string("cannot read ") + name, error);
+    *value = sqlite3_column_int64(s.get(), 0);
+    return true;
+}
+
+// Brings the tables up to this build's version inside one write transaction, so that two
+// stations creating the same file at once cannot both create it.
+bool SqliteRecord::migrate(std::string* error)
+{
+    if (!exec("BEGIN IMMEDIATE", error))
+        return false;
+    int64_t version = 0;
+    int64_t tables = 0;
+    Statement count(db_, "SELECT count(*) FROM sqlite_master");
+    bool ok = pragmaNumber("user_version", &version, error) && count.ok() &&
+              sqlite3_step(count.get()) == SQLITE_ROW;
+    if (ok)
+        tables = sqlite3_column_int64(count.get(), 0);
+    if (ok && version == 0 && tables > 0) {
+        *error = path_ + " is an SQLite database but not a production record";
+        ok = false;
+    }
+    for (const Migration& m : kMigrations) {
+        if (ok && m.version > version)
+            ok = exec(m.sql, error);
+    }
+    const std::string stamp = "PRAGMA user_version = " + std::to_string(kRecordSchemaVersion) +
+                              "; PRAGMA application_id = " + std::to_string(kApplicationId);
+    if (ok && version < kRecordSchemaVersion)
+        ok = exec(stamp.c_str(), error);
+    if (ok)
+        return exec("COMMIT", error);
+    std::string ignored;
+    exec("ROLLBACK", &ignored);
+    return false;
+}
+
+bool SqliteRecord::checkVersion(RecordAccess access, std::string* error)
+{
+    int64_t application = 0;
+    int64_t version = 0;
+    if (!pragmaNumber("application_id", &application, error) ||
+        !pragmaNumber("user_version", &version, error))
+        return false;
+    const bool fresh = application == 0 && version == 0;
+    if ((!fresh || access == RecordAccess::Read) && application != kApplicationId) {
+        *error = path_ + " is not a production record";
+        return false;
+    }
+    if (version > kRecordSchemaVersion) {
+        const std::string what = path_ + " has schema version " + std::to_string(version) +
+                                 "; this build knows up to " +
+                                 std::to_string(kRecordSchemaVersion);
+        if (access == RecordAccess::Write) {
+            *error = what + " and does not write to it";
+            return false;
+        }
+        warnings_.push_back(what + ": columns it does not know are not shown");
+    }
+    return true;
+}
+
+bool SqliteRecord::prepare(RecordAccess access, std::string* error)
+{
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    if (!checkVersion(access, error))
+        return false;
+    if (access == RecordAccess::Read)
+        return true;
+    Statement wal(db_, "PRAGMA journal_mode = WAL");
+    if (!wal.ok() || sqlite3_step(wal.get()) != SQLITE_ROW)
+        return fail("cannot switch to WAL mode", error);
+    return exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON", error) && migrate(error);
+}
+
+// INSERT of fields[from..] into `table`: one autocommit statement, its own transaction.
+bool SqliteRecord::insert(const char* table, const Fields& fields, size_t from, std::string* error)
+{
+    std::string names, marks;
+    for (size_t i = from; i < fields.size(); ++i) {
+        names += std::string(i > from ? "," : "") + fields[i].name;
+        marks += i > from ? ",?" : "?";
+    }
+    Statement s(db_, std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + marks + ")");
+    if (!s.ok())
+        return fail(std::string("cannot write to ") + table, error);
+    for (size_t i = from; i < fields.size(); ++i)
+        s.bind(static_cast<int>(i - from + 1), fields[i].value);
+    if (sqlite3_step(s.get()) == SQLITE_DONE)
+        return true;
+    return fail(std::string("cannot write to ") + table, error);
+}
+
+bool SqliteRecord::beginRun(StationRun& run, std::string* error)
+{
+    if (!insert("runs", runFields(run), 1, error))  // run_id is the table's to assign
+        return false;
+    run.runId = sqlite3_last_insert_rowid(db_);
+    return true;
+}
+
+bool SqliteRecord::recordUnit(const UnitRecord& unit, std::string* error)
+{
+    if (insert("units", unitFields(unit), 0, error))
+        return true;
+    const int code = sqlite3_extended_errcode(db_);
+    const std::string which =
+        "unit " + std::to_string(unit.sequence) + " of run " + std::to_string(unit.runId);
+    if (code == SQLITE_CONSTRAINT_UNIQUE)
+        *error = path_ + ": " + which + " is already recorded";
+    else if (code == SQLITE_CONSTRAINT_FOREIGNKEY)
+        *error = path_ + ": " + which + ": no such run";
+    return false;
+}
+
+bool SqliteRecord::endRun(const StationRun& run, std::string* error)
+{
+    static const char* const kEndColumns[] = {"ended_utc", "units_done", "units_failed", "ending",
+                                              "exit_code"};
+    Statement s(db_, "UPDATE runs SET ended_utc = ?1, units_done = ?2, units_failed = ?3, "
+                     "ending = ?4, exit_code = ?5 WHERE run_id = ?6");
+    if (!s.ok())
+        return fail("cannot end run", error);
+    for (const Field& f : runFields(run)) {
+        for (int i = 0; i < 5; ++i)
+            if (std::string(f.name) == kEndColumns[i])
+                s.bind(i + 1, f.value);
+    }
+    s.bind(6, run.runId);
+    if (sqlite3_step(s.get()) != SQLITE_DONE)
+        return fail("cannot end run " + std::to_string(run.runId), error);
+    if (sqlite3_changes(db_) == 1)
+        return true;
+    *error = path_ + ": no run " + std::to_string(run.runId) + " to end";
+    return false;
+}
+
+bool SqliteRecord::listUnits(const UnitFilter& filter, std::vector<UnitRecord>* units,
+                             std::string* error)
+{
+    std::string where = " WHERE 1";
+    if (!filter.sinceUtc.empty())
+        where += " AND started_utc >= ?1";
+    if (!filter.port.empty())
+        where += " AND (port_selector = ?2 OR device = ?2)";
+    if (filter.notCompleted)
+        where += " AND outcome <> 'completed'";
+    Statement s(db_, "SELECT * FROM units" + where + " ORDER BY started_utc, run_id, sequence");
+    if (!s.ok())
+        return fail("cannot read units", error);
+    if (!filter.sinceUtc.empty())
+        s.bind(1, filter.sinceUtc);
+    if (!filter.port.empty())
+        s.bind(2, filter.port);
+    int step;
+    while ((step = sqlite3_step(s.get())) == SQLITE_ROW) {
+        UnitRecord unit;
+        std::string why;
+        if (!unitFromFields(s.row(), &unit, &why)) {
+            *error = path_ + ": unit row: " + why;
+            return false;
+        }
+        units->push_back(std::move(unit));
+    }
+    return step == SQLITE_DONE || fail("cannot read units", error);
+}
+
+bool SqliteRecord::listRuns(std::vector<StationRun>* runs, std::string* error)
+{
+    Statement s(db_, "SELECT * FROM runs ORDER BY run_id");
+    if (!s.ok())
+        return fail("cannot read runs", error);
+    int step;
+    while ((step = sqlite3_step(s.get())) == SQLITE_ROW) {
+        StationRun run;
+        std::string why;
+        if (!runFromFields(s.row(), &run, &why)) {
+            *error = path_ + ": run row: " + why;
+            return false;
+        }
+        runs->push_back(std::move(run));
+    }
+    return step == SQLITE_DONE || fail("cannot read runs", error);
+}
+
+}  // namespace
+
+std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, RecordAccess access,
+                                                   std::string* error)
+{
+    const int flags = access == RecordAccess::Read ? SQLITE_OPEN_READONLY
+                                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    auto record = std::make_unique<SqliteRecord>(db, path);
+    if (opened != SQLITE_OK) {
+        *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+        return nullptr;
+    }
+    if (!record->prepare(access, error))
+        return nullptr;
+    return record;
+}
+
+const char* defaultRecordPath() { return "tarvolo-production.db"; }
+
+bool sqliteRecordBuilt() { return true; }
