@@ -300,8 +300,13 @@ bool JsonLinesRecord::listRuns(std::vector<StationRun>* runs, std::string* error
 std::unique_ptr<ProductionRecord> openJsonLinesRecord(const std::string& path,
                                                       RecordAccess access, std::string* error)
 {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(std::filesystem::path(path), ec);
     auto record = std::make_unique<JsonLinesRecord>(path, access);
-    if (!record->open(error))
-        return nullptr;
-    return record;
+    if (record->open(error))
+        return record;
+    record.reset();
+    if (!existed && access == RecordAccess::Write)
+        std::filesystem::remove(std::filesystem::path(path), ec);  // created here, left unusable
+    return nullptr;
 }

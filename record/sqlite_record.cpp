@@ -7,6 +7,7 @@
 // reader opens read-only and reads newer versions too (versions only add columns and tables).
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -151,8 +152,11 @@ private:
         return false;
     }
     bool exec(const char* sql, std::string* error);
+    bool queryNumber(const std::string& sql, int64_t* value, std::string* error);
     bool pragmaNumber(const char* name, int64_t* value, std::string* error);
+    bool countTables(int64_t* tables, std::string* error);
     bool migrate(std::string* error);
+    bool switchToWal(std::string* error);
     bool checkVersion(RecordAccess access, std::string* error);
     bool insert(const char* table, const Fields& fields, size_t from, std::string* error);
 
@@ -171,13 +175,24 @@ bool SqliteRecord::exec(const char* sql, std::string* error)
     return false;
 }
 
-bool SqliteRecord::pragmaNumber(const char* name, int64_t* value, std::string* error)
+// The first column of the first row of a statement that must give one.
+bool SqliteRecord::queryNumber(const std::string& sql, int64_t* value, std::string* error)
 {
-    Statement s(db_, std::string("PRAGMA ") + name);
+    Statement s(db_, sql);
     if (!s.ok() || sqlite3_step(s.get()) != SQLITE_ROW)
-        return fail(std::string("cannot read ") + name, error);
+        return fail("cannot read the schema", error);
     *value = sqlite3_column_int64(s.get(), 0);
     return true;
+}
+
+bool SqliteRecord::pragmaNumber(const char* name, int64_t* value, std::string* error)
+{
+    return queryNumber(std::string("PRAGMA ") + name, value, error);
+}
+
+bool SqliteRecord::countTables(int64_t* tables, std::string* error)
+{
+    return queryNumber("SELECT count(*) FROM sqlite_master", tables, error);
 }
 
 // Brings the tables up to this build's version inside one write transaction, so that two
@@ -188,11 +203,7 @@ bool SqliteRecord::migrate(std::string* error)
         return false;
     int64_t version = 0;
     int64_t tables = 0;
-    Statement count(db_, "SELECT count(*) FROM sqlite_master");
-    bool ok = pragmaNumber("user_version", &version, error) && count.ok() &&
-              sqlite3_step(count.get()) == SQLITE_ROW;
-    if (ok)
-        tables = sqlite3_column_int64(count.get(), 0);
+    bool ok = pragmaNumber("user_version", &version, error) && countTables(&tables, error);
     if (ok && version == 0 && tables > 0) {
         *error = path_ + " is an SQLite database but not a production record";
         ok = false;
@@ -237,6 +248,17 @@ bool SqliteRecord::checkVersion(RecordAccess access, std::string* error)
     return true;
 }
 
+// WAL: a unit's commit appends to the log and syncs it, readers never block the writer, and
+// a writer killed halfway leaves a log the next opener rolls back or forward.
+bool SqliteRecord::switchToWal(std::string* error)
+{
+    Statement wal(db_, "PRAGMA journal_mode = WAL");
+    const bool ok = wal.ok() && sqlite3_step(wal.get()) == SQLITE_ROW &&
+                    sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(wal.get(), 0)),
+                                    "wal") == 0;
+    return ok || fail("cannot switch to WAL mode", error);
+}
+
 bool SqliteRecord::prepare(RecordAccess access, std::string* error)
 {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -244,10 +266,7 @@ bool SqliteRecord::prepare(RecordAccess access, std::string* error)
         return false;
     if (access == RecordAccess::Read)
         return true;
-    Statement wal(db_, "PRAGMA journal_mode = WAL");
-    if (!wal.ok() || sqlite3_step(wal.get()) != SQLITE_ROW)
-        return fail("cannot switch to WAL mode", error);
-    return exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON", error) && migrate(error);
+    return switchToWal(error) && exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON", error) && migrate(error);
 }
 
 // INSERT of fields[from..] into `table`: one autocommit statement, its own transaction.
@@ -367,6 +386,8 @@ std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, Reco
 {
     const int flags = access == RecordAccess::Read ? SQLITE_OPEN_READONLY
                                                    : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(path, ec);
     sqlite3* db = nullptr;
     const int opened = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     auto record = std::make_unique<SqliteRecord>(db, path);
@@ -374,9 +395,15 @@ std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, Reco
         *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
         return nullptr;
     }
-    if (!record->prepare(access, error))
-        return nullptr;
-    return record;
+    if (record->prepare(access, error))
+        return record;
+    record.reset();
+    if (!existed && access == RecordAccess::Write) {
+        // A file this call created and could not make a record of is not left behind.
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(path + suffix, ec);
+    }
+    return nullptr;
 }
 
 const char* defaultRecordPath() { return "tarvolo-production.db"; }
