@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/log_output.h"
 #include "record/production_record.h"
 #include "record/summary.h"
@@ -85,6 +86,7 @@ int runLog(const LogOptions& o)
     if (o.json) {
         printUnitJson(units, summary, stdout);
     } else if (o.csv) {
+        keepStdoutBytes();
         printUnitCsv(units, stdout);
         printSummary(summary, stderr);
     } else {
@@ -110,9 +112,11 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
     auto o = std::make_shared<LogOptions>();
     auto* cmd = app.add_subcommand("log", "List the units a production station recorded");
     cmd->footer(kLogFooter);
+    const std::string kinds = sqliteRecordBuilt()
+                                  ? "a .jsonl file is read as JSON Lines, any other as SQLite"
+                                  : "a JSON Lines file (this build reads no SQLite)";
     cmd->add_option("--db", o->db,
-                    std::string("The production record: a .jsonl file is read as JSON Lines, any "
-                                "other as SQLite (default ") + defaultRecordPath() + ")")
+                    "The production record: " + kinds + " (default " + defaultRecordPath() + ")")
         ->type_name("FILE");
     cmd->add_option("--since", o->since,
                     "Only units started at or after TIME: UTC as 2026-12-07T10:00:00Z or "
