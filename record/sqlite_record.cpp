@@ -13,6 +13,7 @@
 
 #include "record/production_record.h"
 #include "record/record_fields.h"
+#include "record/record_json.h"
 
 namespace {
 
@@ -92,17 +93,7 @@ void Statement::bind(int index, const FieldValue& value)
     } else if (const std::string* s = std::get_if<std::string>(&value)) {
         sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
     } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
-        std::string text = "[";
-        for (const std::string& item : *list) {
-            std::string quoted = "\"";
-            for (char c : item) {
-                if (c == '"' || c == '\\')
-                    quoted += '\\';
-                quoted += c;
-            }
-            text += (text.size() > 1 ? "," : "") + quoted + "\"";
-        }
-        bind(index, FieldValue(text + "]"));
+        bind(index, FieldValue(jsonLine(*list)));
     } else {
         sqlite3_bind_null(stmt_, index);
     }
