@@ -3,7 +3,7 @@
 // when recordUnit returns and a killed writer leaves a database that passes integrity_check.
 //
 // The file carries its schema version in PRAGMA user_version and this program's mark in
-// PRAGMA application_id. A writer creates or upgrades the tables through kMigrations; a
+// PRAGMA application_id. A writer creates or upgrades the tables (sqlite_schema.h); a
 // reader opens read-only and reads newer versions too (versions only add columns and tables).
 #include <sqlite3.h>
 
@@ -13,113 +13,12 @@
 
 #include "record/production_record.h"
 #include "record/record_fields.h"
-#include "record/record_json.h"
+#include "record/sqlite_schema.h"
+#include "record/sqlite_statement.h"
 
 namespace {
 
-constexpr int kApplicationId = 0x54564C52;  // "TVLR"
 constexpr int kBusyTimeoutMs = 10000;
-
-// Schema steps, each taking the tables from the version before it to `version`.
-struct Migration {
-    int version;
-    const char* sql;
-};
-
-constexpr Migration kMigrations[] = {
-    {1, R"sql(
-CREATE TABLE runs (
-  run_id INTEGER PRIMARY KEY AUTOINCREMENT,
-  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
-  started_utc TEXT NOT NULL, ended_utc TEXT,
-  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
-  mode TEXT NOT NULL, speed INTEGER NOT NULL, port_selectors TEXT NOT NULL,
-  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
-  units_done INTEGER NOT NULL, units_failed INTEGER NOT NULL,
-  ending TEXT, exit_code INTEGER);
-CREATE TABLE units (
-  unit_id INTEGER PRIMARY KEY,
-  run_id INTEGER NOT NULL REFERENCES runs(run_id),
-  sequence INTEGER NOT NULL,
-  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
-  port_selector TEXT NOT NULL, device TEXT NOT NULL,
-  usb_id TEXT NOT NULL, usb_serial TEXT NOT NULL, usb_location TEXT NOT NULL,
-  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, duration_ms INTEGER NOT NULL,
-  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
-  handset_product_id TEXT, handset_download_code TEXT, handset_block_size INTEGER,
-  handset_blank_byte INTEGER, handset_checksum_kind TEXT,
-  mode TEXT NOT NULL, speed INTEGER NOT NULL,
-  result_code INTEGER NOT NULL, result_meaning TEXT NOT NULL, outcome TEXT NOT NULL,
-  expected_checksum INTEGER, reported_checksum INTEGER,
-  retries_exchange INTEGER NOT NULL, retries_erase INTEGER NOT NULL,
-  retries_blocks INTEGER NOT NULL, retries_checksum INTEGER NOT NULL,
-  retries_abort INTEGER NOT NULL,
-  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
-  UNIQUE (run_id, sequence));
-CREATE INDEX units_by_start ON units (started_utc);
-CREATE INDEX units_by_port ON units (port_selector);
-CREATE INDEX units_by_device ON units (device);
-)sql"},
-};
-static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
-              "one migration per schema version");
-
-// A prepared statement, finalized when it goes out of scope.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql)
-    {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-            stmt_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return stmt_ != nullptr; }
-    sqlite3_stmt* get() const { return stmt_; }
-
-    void bind(int index, const FieldValue& value);
-    FieldMap row() const;
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-void Statement::bind(int index, const FieldValue& value)
-{
-    if (const int64_t* n = std::get_if<int64_t>(&value)) {
-        sqlite3_bind_int64(stmt_, index, *n);
-    } else if (const std::string* s = std::get_if<std::string>(&value)) {
-        sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-    } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
-        bind(index, FieldValue(jsonLine(*list)));
-    } else {
-        sqlite3_bind_null(stmt_, index);
-    }
-}
-
-FieldMap Statement::row() const
-{
-    FieldMap values;
-    for (int i = 0; i < sqlite3_column_count(stmt_); ++i) {
-        const char* name = sqlite3_column_name(stmt_, i);
-        switch (sqlite3_column_type(stmt_, i)) {
-        case SQLITE_INTEGER:
-        case SQLITE_FLOAT:
-            values[name] = static_cast<int64_t>(sqlite3_column_int64(stmt_, i));
-            break;
-        case SQLITE_NULL:
-            values[name] = FieldValue();
-            break;
-        default: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
-            values[name] = std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, i)));
-        }
-        }
-    }
-    return values;
-}
 
 class SqliteRecord : public ProductionRecord {
 public:
@@ -169,7 +68,7 @@ bool SqliteRecord::exec(const char* sql, std::string* error)
 // The first column of the first row of a statement that must give one.
 bool SqliteRecord::queryNumber(const std::string& sql, int64_t* value, std::string* error)
 {
-    Statement s(db_, sql);
+    SqliteStatement s(db_, sql);
     if (!s.ok() || sqlite3_step(s.get()) != SQLITE_ROW)
         return fail("cannot read the schema", error);
     *value = sqlite3_column_int64(s.get(), 0);
@@ -204,7 +103,7 @@ bool SqliteRecord::migrate(std::string* error)
             ok = exec(m.sql, error);
     }
     const std::string stamp = "PRAGMA user_version = " + std::to_string(kRecordSchemaVersion) +
-                              "; PRAGMA application_id = " + std::to_string(kApplicationId);
+                              "; PRAGMA application_id = " + std::to_string(kRecordApplicationId);
     if (ok && version < kRecordSchemaVersion)
         ok = exec(stamp.c_str(), error);
     if (ok)
@@ -222,7 +121,7 @@ bool SqliteRecord::checkVersion(RecordAccess access, std::string* error)
         !pragmaNumber("user_version", &version, error))
         return false;
     const bool fresh = application == 0 && version == 0;
-    if ((!fresh || access == RecordAccess::Read) && application != kApplicationId) {
+    if ((!fresh || access == RecordAccess::Read) && application != kRecordApplicationId) {
         *error = path_ + " is not a production record";
         return false;
     }
@@ -243,7 +142,7 @@ bool SqliteRecord::checkVersion(RecordAccess access, std::string* error)
 // a writer killed halfway leaves a log the next opener rolls back or forward.
 bool SqliteRecord::switchToWal(std::string* error)
 {
-    Statement wal(db_, "PRAGMA journal_mode = WAL");
+    SqliteStatement wal(db_, "PRAGMA journal_mode = WAL");
     const bool ok = wal.ok() && sqlite3_step(wal.get()) == SQLITE_ROW &&
                     sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(wal.get(), 0)),
                                     "wal") == 0;
@@ -268,7 +167,7 @@ bool SqliteRecord::insert(const char* table, const Fields& fields, size_t from, 
         names += std::string(i > from ? "," : "") + fields[i].name;
         marks += i > from ? ",?" : "?";
     }
-    Statement s(db_, std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + marks + ")");
+    SqliteStatement s(db_, std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + marks + ")");
     if (!s.ok())
         return fail(std::string("cannot write to ") + table, error);
     for (size_t i = from; i < fields.size(); ++i)
@@ -304,7 +203,7 @@ bool SqliteRecord::endRun(const StationRun& run, std::string* error)
 {
     static const char* const kEndColumns[] = {"ended_utc", "units_done", "units_failed", "ending",
                                               "exit_code"};
-    Statement s(db_, "UPDATE runs SET ended_utc = ?1, units_done = ?2, units_failed = ?3, "
+    SqliteStatement s(db_, "UPDATE runs SET ended_utc = ?1, units_done = ?2, units_failed = ?3, "
                      "ending = ?4, exit_code = ?5 WHERE run_id = ?6");
     if (!s.ok())
         return fail("cannot end run", error);
@@ -332,7 +231,7 @@ bool SqliteRecord::listUnits(const UnitFilter& filter, std::vector<UnitRecord>* 
         where += " AND (port_selector = ?2 OR device = ?2)";
     if (filter.notCompleted)
         where += " AND outcome <> 'completed'";
-    Statement s(db_, "SELECT * FROM units" + where + " ORDER BY started_utc, run_id, sequence");
+    SqliteStatement s(db_, "SELECT * FROM units" + where + " ORDER BY started_utc, run_id, sequence");
     if (!s.ok())
         return fail("cannot read units", error);
     if (!filter.sinceUtc.empty())
@@ -354,7 +253,7 @@ bool SqliteRecord::listUnits(const UnitFilter& filter, std::vector<UnitRecord>* 
 
 bool SqliteRecord::listRuns(std::vector<StationRun>* runs, std::string* error)
 {
-    Statement s(db_, "SELECT * FROM runs ORDER BY run_id");
+    SqliteStatement s(db_, "SELECT * FROM runs ORDER BY run_id");
     if (!s.ok())
         return fail("cannot read runs", error);
     int step;
