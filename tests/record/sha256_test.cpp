@@ -1,9 +1,11 @@
-// SHA-256 through libgcrypt against the published test vectors, of a buffer and of a file.
+// SHA-256 through libgcrypt against the published test vectors, of a buffer and of a file;
+// and the tool's identity, which hashes the running executable found the platform's way.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "record/sha256.h"
+#include "record/tool_identity.h"
 #include "tests/record/samples.h"
 
 TEST(Sha256, MatchesTheStandardVectorsForBuffersAndFiles)
@@ -26,4 +28,14 @@ TEST(Sha256, MatchesTheStandardVectorsForBuffersAndFiles)
 
     EXPECT_FALSE(sha256File(dir.file("missing.rel"), &hex, &error));
     EXPECT_EQ(error.rfind("cannot read " + dir.file("missing.rel") + ": ", 0), 0u) << error;
+}
+
+TEST(ToolIdentity, NamesTheVersionAndHashesTheRunningExecutable)
+{
+    ToolIdentity tool;
+    std::string error;
+    ASSERT_TRUE(identifyTool(&tool, &error)) << error;
+    EXPECT_EQ(tool.version.rfind("tarvolo ", 0), 0u);
+    EXPECT_NE(runningExecutablePath().find("record_tests"), std::string::npos);
+    EXPECT_EQ(tool.sha256.size(), 64u);
 }
