@@ -22,5 +22,6 @@ void setupInfoCommand(CLI::App& app, std::function<int()>& run);
 void setupDownloadCommand(CLI::App& app, std::function<int()>& run);
 void setupPortsCommand(CLI::App& app, std::function<int()>& run);
 void setupConvertCommand(CLI::App&, std::function<int()>&);
+void setupLogCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

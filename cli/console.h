@@ -1,5 +1,5 @@
 // What the command-line tool needs of the console, one file per platform: interrupts,
-// whether a stream is a terminal, and the terminal's width.
+// whether a stream is a terminal, the terminal's width, and line-end translation.
 #ifndef TARVOLO_CLI_CONSOLE_H
 #define TARVOLO_CLI_CONSOLE_H
 
@@ -12,5 +12,9 @@ bool interrupted();
 
 bool stdoutIsTerminal();
 int terminalColumns();
+
+// From now on stdout passes bytes unchanged (a Windows console stream turns "\n" into
+// "\r\n"): for output whose line ends belong to its format, such as CSV's CRLF.
+void keepStdoutBytes();
 
 #endif

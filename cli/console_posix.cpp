@@ -45,3 +45,5 @@ int terminalColumns()
         return size.ws_col;
     return 80;
 }
+
+void keepStdoutBytes() {}  // POSIX streams never translate line ends

@@ -2,6 +2,7 @@
 #include "cli/console.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
@@ -41,4 +42,10 @@ int terminalColumns()
             return columns;
     }
     return 80;
+}
+
+void keepStdoutBytes()
+{
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }

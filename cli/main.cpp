@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     setupDownloadCommand(app, run);
     setupPortsCommand(app, run);
     setupConvertCommand(app, run);
+    setupLogCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -8,7 +8,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot -i >/dev/null 2>&1 || true
 status=0
-for exe in "$build"/bin/engine_tests.exe "$build"/bin/convert_tests.exe; do
+for exe in "$build"/bin/engine_tests.exe "$build"/bin/convert_tests.exe "$build"/bin/record_tests.exe; do
   echo "--- $(basename "$exe") under Wine"
   wine "$exe" --gtest_brief=1 || status=1
 done

@@ -1,0 +1,143 @@
+// Rendering of `tarvolo log` (log_output.h).
+#include "cli/log_output.h"
+
+#include <algorithm>
+
+#include "record/record_fields.h"
+#include "record/record_json.h"
+
+namespace {
+
+std::string hex4(const std::optional<int64_t>& value)
+{
+    if (!value)
+        return "-";
+    char text[16];
+    std::snprintf(text, sizeof text, "%04llX", static_cast<unsigned long long>(*value));
+    return text;
+}
+
+std::string seconds(int64_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::vector<std::string> columnsOf(const UnitRecord& u)
+{
+    return {u.startedUtc,
+            std::to_string(u.runId) + "/" + std::to_string(u.sequence),
+            u.portSelector,
+            u.device,
+            outcomeWord(u.outcome),
+            seconds(u.durationMs),
+            hex4(u.expectedChecksum) + "/" + hex4(u.reportedChecksum),
+            std::to_string(u.resultCode) + " " + u.resultMeaning};
+}
+
+std::string fieldText(const FieldValue& value)
+{
+    if (const int64_t* n = std::get_if<int64_t>(&value))
+        return std::to_string(*n);
+    if (const std::string* s = std::get_if<std::string>(&value))
+        return *s;
+    return {};
+}
+
+}  // namespace
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
+{
+    std::vector<std::vector<std::string>> rows = {
+        {"started (UTC)", "run/unit", "port", "device", "outcome", "seconds",
+         "expected/reported", "result"}};
+    for (const UnitRecord& u : units)
+        rows.push_back(columnsOf(u));
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i + 1 < row.size(); ++i)
+            line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
+        std::fprintf(out, "%s%s\n", line.c_str(), row.back().c_str());
+    }
+}
+
+void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out)
+{
+    std::string heading;
+    for (const Field& f : unitFields(UnitRecord()))
+        heading += (heading.empty() ? "" : ",") + std::string(f.name);
+    std::fprintf(out, "%s\r\n", heading.c_str());
+    for (const UnitRecord& u : units) {
+        std::string row;
+        bool first = true;
+        for (const Field& f : unitFields(u)) {
+            row += (first ? "" : ",") + csvField(fieldText(f.value));
+            first = false;
+        }
+        std::fprintf(out, "%s\r\n", row.c_str());
+    }
+}
+
+void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, std::FILE* out)
+{
+    nlohmann::ordered_json j;
+    j["units"] = nlohmann::ordered_json::array();
+    for (const UnitRecord& u : units)
+        j["units"].push_back(fieldsToJson(unitFields(u)));
+    nlohmann::ordered_json& sum = j["summary"];
+    sum["units"] = s.units;
+    sum["completed"] = s.completed;
+    sum["failed"] = s.failed;
+    sum["interrupted"] = s.interrupted;
+    sum["pass_rate"] = s.passRate ? nlohmann::ordered_json(*s.passRate) : nullptr;
+    sum["mean_duration_s"] = s.meanSeconds ? nlohmann::ordered_json(*s.meanSeconds) : nullptr;
+    sum["p95_duration_s"] = s.p95Seconds ? nlohmann::ordered_json(*s.p95Seconds) : nullptr;
+    sum["failures_by_port"] = nlohmann::ordered_json::array();
+    for (const PortFailures& p : s.failuresByPort)
+        sum["failures_by_port"].push_back({{"port", p.port}, {"count", p.count}});
+    sum["failures_by_result"] = nlohmann::ordered_json::array();
+    for (const ResultFailures& r : s.failuresByResult)
+        sum["failures_by_result"].push_back(
+            {{"result_code", r.resultCode}, {"result_meaning", r.meaning}, {"count", r.count}});
+    std::fprintf(out, "%s\n", jsonLine(j).c_str());
+}
+
+void printSummary(const UnitSummary& s, std::FILE* out)
+{
+    std::fprintf(out, "units: %lld\n", static_cast<long long>(s.units));
+    std::fprintf(out, "completed: %lld\n", static_cast<long long>(s.completed));
+    std::fprintf(out, "failed: %lld\n", static_cast<long long>(s.failed));
+    std::fprintf(out, "interrupted: %lld\n", static_cast<long long>(s.interrupted));
+    if (s.passRate)
+        std::fprintf(out, "pass rate: %.1f%%\n", *s.passRate * 100.0);
+    else
+        std::fprintf(out, "pass rate: -\n");
+    if (s.meanSeconds && s.p95Seconds) {
+        std::fprintf(out, "mean duration: %.1f s\n", *s.meanSeconds);
+        std::fprintf(out, "p95 duration: %.1f s\n", *s.p95Seconds);
+    }
+    if (!s.failuresByPort.empty())
+        std::fprintf(out, "failures by port:\n");
+    for (const PortFailures& p : s.failuresByPort)
+        std::fprintf(out, "  %s: %lld\n", p.port.c_str(), static_cast<long long>(p.count));
+    if (!s.failuresByResult.empty())
+        std::fprintf(out, "failures by result:\n");
+    for (const ResultFailures& r : s.failuresByResult)
+        std::fprintf(out, "  %lld %s: %lld\n", static_cast<long long>(r.resultCode),
+                     r.meaning.c_str(), static_cast<long long>(r.count));
+}

@@ -1,0 +1,28 @@
+// What `tarvolo log` prints: the units as aligned lines, CSV rows or one JSON object, and the
+// summary block. Run by the main thread only.
+#ifndef TARVOLO_CLI_LOG_OUTPUT_H
+#define TARVOLO_CLI_LOG_OUTPUT_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "record/summary.h"
+#include "record/unit_record.h"
+
+// One line per unit, the columns aligned, under a heading line.
+void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out);
+// A heading row of the record's column names, then one row per unit (RFC 4180, CRLF).
+void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out);
+// {"units": [...], "summary": {...}} on one line; the units' keys are the record's columns.
+void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& summary,
+                   std::FILE* out);
+// "key: value" lines: units, completed, failed, interrupted, pass rate, mean and p95
+// duration, then the failures by port and by result.
+void printSummary(const UnitSummary& summary, std::FILE* out);
+
+// A field as RFC 4180 wants it: quoted, with quotes doubled, when it holds a comma, a quote,
+// or a line break.
+std::string csvField(const std::string& text);
+
+#endif

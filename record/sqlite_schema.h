@@ -1,0 +1,56 @@
+// The tables of a SQLite production record, version by version (docs/production-record.md).
+// Each step takes the tables from the version before it to its own; a writer runs the steps
+// above the file's PRAGMA user_version in one transaction. A new version only adds.
+#ifndef TARVOLO_RECORD_SQLITE_SCHEMA_H
+#define TARVOLO_RECORD_SQLITE_SCHEMA_H
+
+#include "record/production_record.h"
+
+// PRAGMA application_id of a production record: "TVLR".
+constexpr int kRecordApplicationId = 0x54564C52;
+
+// Schema steps, each taking the tables from the version before it to `version`.
+struct Migration {
+    int version;
+    const char* sql;
+};
+
+inline constexpr Migration kMigrations[] = {
+    {1, R"sql(
+CREATE TABLE runs (
+  run_id INTEGER PRIMARY KEY AUTOINCREMENT,
+  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
+  started_utc TEXT NOT NULL, ended_utc TEXT,
+  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
+  mode TEXT NOT NULL, speed INTEGER NOT NULL, port_selectors TEXT NOT NULL,
+  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
+  units_done INTEGER NOT NULL, units_failed INTEGER NOT NULL,
+  ending TEXT, exit_code INTEGER);
+CREATE TABLE units (
+  unit_id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(run_id),
+  sequence INTEGER NOT NULL,
+  station_id TEXT NOT NULL, operator TEXT NOT NULL, lot TEXT NOT NULL,
+  port_selector TEXT NOT NULL, device TEXT NOT NULL,
+  usb_id TEXT NOT NULL, usb_serial TEXT NOT NULL, usb_location TEXT NOT NULL,
+  started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL, duration_ms INTEGER NOT NULL,
+  release_file TEXT NOT NULL, release_sha256 TEXT NOT NULL, file_product_id TEXT NOT NULL,
+  handset_product_id TEXT, handset_download_code TEXT, handset_block_size INTEGER,
+  handset_blank_byte INTEGER, handset_checksum_kind TEXT,
+  mode TEXT NOT NULL, speed INTEGER NOT NULL,
+  result_code INTEGER NOT NULL, result_meaning TEXT NOT NULL, outcome TEXT NOT NULL,
+  expected_checksum INTEGER, reported_checksum INTEGER,
+  retries_exchange INTEGER NOT NULL, retries_erase INTEGER NOT NULL,
+  retries_blocks INTEGER NOT NULL, retries_checksum INTEGER NOT NULL,
+  retries_abort INTEGER NOT NULL,
+  tool_version TEXT NOT NULL, tool_sha256 TEXT NOT NULL,
+  UNIQUE (run_id, sequence));
+CREATE INDEX units_by_start ON units (started_utc);
+CREATE INDEX units_by_port ON units (port_selector);
+CREATE INDEX units_by_device ON units (device);
+)sql"},
+};
+static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
+              "one migration per schema version");
+
+#endif
