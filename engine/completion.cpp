@@ -39,6 +39,7 @@ void freezeSlots() { handlerSlots = {idleHandler, idleHandler, idleHandler}; }
 void startChecksum()
 {
     const uint16_t v = imageChecksum();
+    engine.sentChecksum = v;
     checksumFrame[2] = static_cast<uint8_t>(v >> 8);
     checksumFrame[3] = static_cast<uint8_t>(v);
     drainWhileSending(checksumSent);
@@ -82,6 +83,7 @@ void checksumReply()
 {
     const uint16_t v = imageChecksum();
     const uint16_t h = static_cast<uint16_t>(engine.replyWord[0] << 8 | engine.replyWord[1]);
+    engine.reportedChecksum = h;
     if (v != h) {
         startAbort(kResultChecksumFailed);
         selectAdviceLine();
@@ -117,6 +119,7 @@ void checksumTimeout()
     }
     markClock();
     drainWhileSending(checksumSent);
+    countRetry();
     resendLastFrame();
 }
 
@@ -172,5 +175,6 @@ void abortTimeout()
     }
     markClock();
     drainWhileSending(abortSent);
+    countRetry();
     resendLastFrame();
 }

@@ -249,6 +249,7 @@ void exchangeTimeout()
     markClock();
     switchLineSpeed(static_cast<uint32_t>(engine.initialSpeed));
     engine.retryCount += 1;
+    countRetry();
     const bool warn = engine.retryCount == 2;
     resendLastFrame();
 
@@ -264,6 +265,7 @@ void exchangeTimeout()
 // file and allocates the block buffers.
 void parameterReply()
 {
+    engine.recordReceived = true;
     const int32_t outcome = checkParameterRecord();
     if (outcome == kRecordValid)
         acceptRecord();

@@ -123,6 +123,8 @@ const char* phaseName(Phase phase)
     return "unknown";
 }
 
+void countRetry() { engine.phaseRetries[static_cast<int>(engine.phase)] += 1; }
+
 void postResult(int32_t result)
 {
     // Nothing may act after the outcome: without this, the handlers of the last state would
@@ -145,6 +147,11 @@ void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t
     engine.gangMode = gangMode;
     crcInit(&engine.crcAccumulator);
     engine.byteSum = 0;
+    for (int32_t& retries : engine.phaseRetries)
+        retries = 0;
+    engine.recordReceived = false;
+    engine.sentChecksum = -1;
+    engine.reportedChecksum = -1;
 }
 
 void drainReceive() { rearmReceive(); }

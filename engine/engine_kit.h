@@ -46,6 +46,9 @@ void enableContinue(int32_t enable);
 // Called by each state's start or enter function where its handlers are stored.
 void enterPhase(Phase phase);
 
+// A frame of the current phase goes again (a time-out, a refusal, a wrong block number).
+void countRetry();
+
 // Ends the download: idles all three slots (so that nothing acts after the outcome), hands
 // the result to the front end, releases the block buffers and closes the release file.
 void postResult(int32_t result);

@@ -44,6 +44,10 @@ struct EngineState {
     FILE* releaseFile;       // the open release file, or nullptr
     uint8_t fileProductId[4];  // first four bytes of the release file
     Phase phase;             // where the download stands (engine/phase.h)
+    int32_t phaseRetries[kPhaseCount];  // frames sent again, per phase, in this download
+    bool recordReceived;     // parameterRecord holds this download's record
+    int32_t sentChecksum;    // the image checksum sent in "<c", or -1
+    int32_t reportedChecksum;  // the handset's checksum after '>c', or -1
 };
 
 extern EngineState engine;

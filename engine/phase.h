@@ -35,6 +35,8 @@ enum class Phase : int32_t {
     Ended,         // a result was posted, or the download was abandoned
 };
 
+constexpr int kPhaseCount = 8;
+
 // The phase's name as tools print it: "waiting", "gang_ready", "exchanging", "erasing",
 // "writing", "checksumming", "aborting", "ended".
 const char* phaseName(Phase phase);

@@ -108,6 +108,7 @@ void eraseResponse()
     const uint8_t r = recogniseResponse();
     if (r == wire::kEraseRefused) {
         drainWhileSending(eraseSent);
+        countRetry();
         resendLastFrame();
         if (++engine.eraseNakCount == kEraseNakWarning) {
             engine.eraseNakCount = 0;
@@ -135,6 +136,7 @@ void eraseTimeout()
     int32_t retry = 0;
     if (expired) {
         retry = ++engine.retryCount;
+        countRetry();
         markClock();
         drainWhileSending(eraseSent);
         resendLastFrame();
@@ -225,6 +227,7 @@ void blockRefused()
     putBlockNumber(engine.frameBuffer, engine.blockNumber);
     drainWhileSending(blockSent);
     markClock();
+    countRetry();
     resendLastFrame();
 
     const int32_t shown = engine.blockNumber + 1;
@@ -241,6 +244,7 @@ void blockReply()
         paceGang();
     markClock();
     if (getBlockNumber(engine.replyWord) != engine.blockNumber) {
+        countRetry();
         resendLastFrame();
         const int32_t shown = engine.blockNumber + 1;
         selectPhaseLine();
@@ -258,6 +262,7 @@ void blockTimeout()
     if (!hasElapsed(kBlockTimeoutMs) || handlerSlots.onTxEmpty != idleHandler)
         return;
     const int32_t retry = ++engine.retryCount;
+    countRetry();
     markClock();
     drainWhileSending(blockSent);
     resendLastFrame();

@@ -1,6 +1,8 @@
 // The download session (see session.h): the sequence every front end runs, in one place.
 #include "session/session.h"
 
+#include <cstring>
+
 #include "engine/checksum.h"
 #include "engine/engine_kit.h"
 #include "engine/handlers.h"
@@ -92,6 +94,18 @@ uint16_t DownloadSession::imageChecksum() const
 {
     EngineLock lock;
     return ::imageChecksum();
+}
+
+DownloadFacts DownloadSession::facts() const
+{
+    EngineLock lock;
+    DownloadFacts f{};
+    f.recordReceived = engine.recordReceived;
+    std::memcpy(f.record, engine.parameterRecord, sizeof f.record);
+    std::memcpy(f.retries, engine.phaseRetries, sizeof f.retries);
+    f.sentChecksum = engine.sentChecksum;
+    f.reportedChecksum = engine.reportedChecksum;
+    return f;
 }
 
 bool DownloadSession::portLost() const { return readerLostPort(); }

@@ -46,6 +46,15 @@ struct DownloadProgress {
     uint64_t bytesOnLine;  // bytes written to the line in this download
 };
 
+// What a download learned, for a record of it.
+struct DownloadFacts {
+    bool recordReceived;        // the handset sent its parameter record
+    uint8_t record[wire::kParameterRecordLength];  // as received
+    int32_t retries[kPhaseCount];  // frames sent again, by Phase
+    int32_t sentChecksum;       // the image checksum sent to the handset, or -1
+    int32_t reportedChecksum;   // the handset's checksum, or -1
+};
+
 class DownloadSession {
 public:
     // Outputs go to `frontEnd` (which must outlive the session) from now until end.
@@ -77,6 +86,7 @@ public:
     Phase phase() const;
     DownloadProgress progress() const;
     uint16_t imageChecksum() const;   // of the image read so far, of the handset's kind
+    DownloadFacts facts() const;
     bool hasResult() const { return result_.load() >= 0; }
     int32_t result() const { return result_.load(); }   // a DownloadResult, or -1
     bool portLost() const;            // the port went away during the download
