@@ -47,9 +47,9 @@ PortInfo& entryFor(PortsByNumber& ports, int number, const std::string& kernelNa
     PortInfo& port = ports[number];
     if (port.device.empty()) {
         port.device = "COM" + std::to_string(number);
-        // "\Device\Serial0" is the system's own serial driver: an onboard UART.
-        const bool system = kernelName.rfind("\\Device\\Serial", 0) == 0;
-        port.kind = system ? PortKind::Builtin : PortKind::Other;
+        // Of what it is only SetupAPI tells: Wine names every port it maps "\Device\SerialN",
+        // the name Windows gives onboard UARTs.
+        port.kind = PortKind::Other;
         port.description = kernelName.empty() ? "Serial port" : "Serial port " + kernelName;
     }
     return port;
