@@ -12,7 +12,6 @@
 #include "cli/console.h"
 #include "cli/download_session.h"
 #include "transport/port_discovery.h"
-#include "transport/port_open.h"
 #include "transport/port_selector.h"
 #include "transport/port_watch.h"
 
@@ -23,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 // (Wine; a device path whose folder does not exist yet).
 constexpr auto kLookAgain = std::chrono::milliseconds(250);
 // A device node just created may not have its group and mode yet (udev sets them a moment
-// later): the first opens are retried for this long before the download tries its own.
+// later): after a wait, the download's open waits this long at most for them.
 constexpr auto kSettleTime = std::chrono::seconds(2);
 
 int fail(int code, const std::string& text)
@@ -93,7 +92,7 @@ std::string foundLine(const std::string& selector, const std::string& device, lo
 void settle(const std::string& device)
 {
     const auto until = Clock::now() + kSettleTime;
-    while (!probeSerialPort(device, nullptr) && Clock::now() < until && !interrupted())
+    while (!portAccessible(device) && Clock::now() < until && !interrupted())
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 

@@ -48,4 +48,9 @@ std::vector<PortInfo> listPorts();
 // a Windows COM port the system knows. Says nothing about whether it can be opened.
 bool portPresent(const std::string& name);
 
+// Whether this process may open the port's device: on POSIX read and write permission (a node
+// just created gets its group and mode from udev a moment later); always on Windows. Nothing is
+// opened, so nothing reaches the line (opening a port raises DTR).
+bool portAccessible(const std::string& name);
+
 #endif

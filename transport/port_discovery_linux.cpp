@@ -232,3 +232,5 @@ bool portPresent(const std::string& name)
     struct stat info;
     return stat(portDevicePath(name).c_str(), &info) == 0;
 }
+
+bool portAccessible(const std::string& name) { return access(portDevicePath(name).c_str(), R_OK | W_OK) == 0; }
