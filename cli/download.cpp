@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/download_session.h"
+#include "cli/port_choice.h"
 #include "engine/wire.h"
 #include "shell/settings.h"
 #include "transport/line_speed.h"
@@ -25,6 +26,7 @@ struct DownloadOptions {
     bool gang = false;
     bool autoContinue = false;
     int32_t giveUp = 0;
+    int32_t waitPort = 0;
     std::string trace;
     bool json = false;
 };
@@ -60,8 +62,12 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("file", o.file, "Release file (.rel): product identifier, then the image")
         ->required();
     cmd->add_option("--port", o.port,
-                    "Serial port: a device path such as /dev/ttyUSB0, or COM1 to COM4 "
-                    "(default: the settings file's port, else COM1)");
+                    "Serial port: a device path such as /dev/ttyUSB0, COMn, or what the port is: "
+                    "usb:VVVV:PPPP[:SERIAL], usb-path:LOCATION, auto (the only USB serial port); "
+                    "`tarvolo ports` shows them (default: the settings file's port, else COM1)");
+    cmd->add_option("--wait-port", o.waitPort,
+                    "When the port is not there, wait up to SECONDS for it to appear (plugged in)")
+        ->check(CLI::NonNegativeNumber);
     cmd->add_option("--speed", o.speed,
                     "Line speed after the parameter exchange: 19200, 38400, 57600 or 115200 "
                     "(default: the settings file's, else 115200)")
@@ -86,6 +92,13 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
         "Exit codes: 0 completed; 1 release file not opened; 2 product identifier mismatch or\n"
         "erase-and-download needed; 4 the handset acknowledged the abort; 5 block size too large;\n"
         "6 completion refused or checksum mismatch; 8 incompatible download code; 10 port not\n"
-        "opened; 11 no handset within --give-up-after; 12 port went away; 130 interrupted.");
-    cmd->callback([&run] { run = [] { return runDownload(planFrom(o)); }; });
+        "opened, not found or not unique, or not there within --wait-port; 11 no handset within\n"
+        "--give-up-after; 12 port went away; 64 malformed --port selector; 130 interrupted.");
+    cmd->callback([&run] {
+        run = [] {
+            DownloadPlan plan = planFrom(o);
+            const int chosen = choosePort(plan.port, o.waitPort, plan.view, &plan.port);
+            return chosen != 0 ? chosen : runDownload(plan);
+        };
+    });
 }

@@ -17,11 +17,18 @@ done
 #   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d LINK /f; wineserver -k; wineserver -w
 # The next program Wine starts then opens LINK as COM1. Map the virtual handset's --link the
 # same way to run a Windows download against it.
-map_com1() {
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$1" /f >/dev/null 2>&1
+# A port above COM9 is mapped the same way; Wine enters every mapped port in
+# HKLM\HARDWARE\DEVICEMAP\SERIALCOMM ("\Device\Serial11" = "COM12"), where `ports` finds it.
+map_ports() {  # map_ports LINK COM1 [COM12 ...]
+  local link=$1 port
+  shift
+  for port in "$@"; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f >/dev/null 2>&1
+  done
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
+map_com1() { map_ports "$1" COM1; }
 if [ -f "$build/bin/transport_wine_check.exe" ]; then
   echo "--- transport_wine_check.exe under Wine (COM1 mapped to a pty)"
   top=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,15 +41,16 @@ if [ -f "$build/bin/transport_wine_check.exe" ]; then
   wine "$build/bin/transport_wine_check.exe" COM1 2>"$log" || { status=1; tail -n 20 "$log"; }
   wait "$peer" || status=1
 fi
-# The Windows build's download over COM1 against the native virtual handset (a second
-# argument names its folder; default: the ASan build's, which scripts/test.sh builds first).
+# The Windows build's `ports`, and its downloads over COM1 and COM12, against the native
+# virtual handset (a second argument names its folder; default: the ASan build's, which
+# scripts/test.sh builds first).
 handset_bin=${2:-$(cd "$(dirname "$0")/.." && pwd)/build/asan/bin}
 if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ]; then
-  echo "--- tarvolo-cli.exe download under Wine (COM1 mapped to tarvolo-handset)"
+  echo "--- tarvolo-cli.exe ports and download under Wine (COM1 and COM12 mapped to tarvolo-handset)"
   top=$(cd "$(dirname "$0")/.." && pwd)
   work="$WINEPREFIX/download"
   mkdir -p "$work"
-  map_com1 "$work/ttyHANDSET"
+  map_ports "$work/ttyHANDSET" COM1 COM12
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 \
     python3 "$top/tests/e2e/wine_download.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
 elif [ -f "$build/bin/tarvolo-cli.exe" ]; then

@@ -1,12 +1,11 @@
-// Serial ports on POSIX systems (termios): the port operations, opening a port with the
-// standard line settings, and listing the machine's ports.
+// Serial ports on POSIX systems (termios): the port operations, and opening a port with the
+// standard line settings.
 //
 // The descriptor stays non-blocking, so that no call can hang: reads take what is there and
 // writes wait for room with a bounded poll. The reader's wait polls the port together with a
 // wake-up pipe, which setEventMask and write signal from any thread; transmit-empty is found
 // by asking the driver how many written bytes it still holds.
 #include <fcntl.h>
-#include <glob.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -16,7 +15,6 @@
 #include <linux/serial.h>
 #endif
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -230,49 +228,45 @@ void portClose(SerialPort* port)
 const SerialPortOps posixOps = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
                                 portRead,  portPurge,        portSetSpeed,  portClose};
 
-// "COM1".."COM4" name the first four UARTs; anything else is taken as a device path.
-std::string devicePath(const std::string& name)
-{
-    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
-        name[3] >= '1' && name[3] <= '4')
-        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
-    return name;
-}
-
-std::string openFailure(const std::string& name, int error)
+std::string openFailure(int error)
 {
     switch (error) {
     case ENOENT:
     case ENODEV:
-    case ENXIO: return name + ": no such serial port";
-    case EACCES: return name + ": permission denied (is the user in the dialout group?)";
-    case EBUSY: return name + ": in use by another program";
-    case EIO: return name + ": no device answers behind this port";
-    default: return name + ": " + std::strerror(error);
+    case ENXIO: return "no such serial port";
+    case EACCES: return "permission denied (is the user in the dialout group?)";
+    case EBUSY: return "in use by another program";
+    case EIO: return "no device answers behind this port";
+    default: return std::strerror(error);
     }
 }
 
-// Opens the device and takes it for this tool alone. Returns the descriptor, or -1 with the
-// reason in *error.
-int openExclusive(const std::string& name, std::string* error)
+// How a port is named in messages: "COM1 (/dev/ttyS0)", or just the path.
+std::string portLabel(const std::string& name)
 {
-    const std::string path = devicePath(name);
-    const std::string label = path == name ? name : name + " (" + path + ")";
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const std::string path = portDevicePath(name);
+    return path == name ? name : name + " (" + path + ")";
+}
+
+// Opens the device and takes it for this tool alone. Returns the descriptor, or -1 with the
+// reason (without the port's name) in *why.
+int openExclusive(const std::string& name, std::string* why)
+{
+    const int fd = ::open(portDevicePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = openFailure(label, errno);
+        *why = openFailure(errno);
         return -1;
     }
     termios probe;
     if (!isatty(fd) || tcgetattr(fd, &probe) != 0) {
-        const int why = errno;
+        const int error = errno;
         ::close(fd);
-        *error = why == EIO ? openFailure(label, EIO) : label + ": not a serial port (not a terminal device)";
+        *why = error == EIO ? openFailure(EIO) : "not a serial port (not a terminal device)";
         return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        *error = openFailure(label, EBUSY);
+        *why = openFailure(EBUSY);
         return -1;
     }
     ioctl(fd, TIOCEXCL);  // keeps out tools that do not lock; refused on some devices
@@ -314,35 +308,6 @@ bool makeWakePipe(SerialPort* port)
     return true;
 }
 
-// Whether a port can be opened now, without changing its settings.
-PortInfo probePort(const std::string& name)
-{
-    PortInfo info{name, false, ""};
-    const int fd = openExclusive(name, &info.note);
-    if (fd >= 0) {
-        ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        info.canOpen = true;
-    }
-    return info;
-}
-
-std::vector<std::string> devicesMatching(const char* pattern)
-{
-    std::vector<std::string> paths;
-    glob_t found;
-    if (glob(pattern, 0, nullptr, &found) == 0) {
-        for (size_t i = 0; i < found.gl_pathc; ++i)
-            paths.push_back(found.gl_pathv[i]);
-    }
-    globfree(&found);
-    // Natural order: ttyS2 before ttyS10.
-    std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    });
-    return paths;
-}
-
 }  // namespace
 
 const SerialPortOps* platformPortOps() { return &posixOps; }
@@ -350,17 +315,18 @@ const SerialPortOps* platformPortOps() { return &posixOps; }
 SerialPort* openSerialPort(const char* name, std::string* error)
 {
     std::string reason;
-    const int fd = openExclusive(name ? name : "", &reason);
+    const std::string given = name ? name : "";
+    const int fd = openExclusive(given, &reason);
     if (fd < 0) {
         if (error)
-            *error = reason;
+            *error = portLabel(given) + ": " + reason;
         return nullptr;
     }
     auto* port = new SerialPort;
     port->fd = fd;
     if (!applyStandardLineSettings(fd) || !makeWakePipe(port)) {
         if (error)
-            *error = std::string(name) + ": the line settings could not be applied";
+            *error = portLabel(given) + ": the line settings could not be applied";
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         delete port;
@@ -369,25 +335,27 @@ SerialPort* openSerialPort(const char* name, std::string* error)
     return port;
 }
 
-std::vector<PortInfo> listSerialPorts()
+bool probeSerialPort(const std::string& name, std::string* reason)
 {
-    std::vector<PortInfo> ports;
-    for (const char* com : {"COM1", "COM2", "COM3", "COM4"})
-        ports.push_back(probePort(com));
-    for (const std::string& path : devicesMatching("/dev/ttyS*")) {
-        // ttyS0..3 are COM1..COM4 above. Beyond them most nodes are placeholders that the
-        // kernel creates whether or not a UART is fitted: list only those that answer.
-        if (path.size() == 10 && path[9] >= '0' && path[9] <= '3')
-            continue;
-        PortInfo info = probePort(path);
-        if (info.canOpen)
-            ports.push_back(info);
+    std::string why;
+    const int fd = openExclusive(name, &why);
+    if (fd < 0) {
+        if (reason)
+            *reason = why;
+        return false;
     }
-    for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*"}) {
-        for (const std::string& path : devicesMatching(pattern))
-            ports.push_back(probePort(path));
-    }
-    return ports;
+    ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return true;
+}
+
+// "COM1".."COM4" name the first four UARTs; anything else is taken as a device path.
+std::string portDevicePath(const std::string& name)
+{
+    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
+        name[3] >= '1' && name[3] <= '4')
+        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
+    return name;
 }
 
 // The reader keeps the default priority here: raising it needs privileges, and a real-time

@@ -1,5 +1,6 @@
-// Serial ports on Windows (the KERNEL32 communications calls): the port operations, opening a
-// COM port with the standard line settings, and listing COM1 to COM9.
+// Serial ports on Windows (the KERNEL32 communications calls): the port operations, and opening
+// a COM port with the standard line settings. Every COM port is opened by its device name
+// "\\.\COMn": the bare name "COMn" reaches only COM1 to COM9.
 //
 // The port is opened for synchronous (not overlapped) I/O. The reader thread blocks in
 // WaitCommEvent while other threads call WriteFile and SetCommMask on the same handle;
@@ -146,45 +147,30 @@ void portClose(SerialPort* port)
 const SerialPortOps win32Ops = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
                                 portRead,  portPurge,        portSetSpeed,  portClose};
 
-// "COM1".."COM9", or the device form "\\.\COMn". Empty when the name is neither.
-std::string deviceName(const std::string& name)
-{
-    std::string bare = name;
-    if (bare.compare(0, 4, "\\\\.\\") == 0)
-        bare = bare.substr(4);
-    if (bare.size() < 4 || (bare.compare(0, 3, "COM") != 0 && bare.compare(0, 3, "com") != 0))
-        return "";
-    for (size_t i = 3; i < bare.size(); ++i) {
-        if (bare[i] < '0' || bare[i] > '9')
-            return "";
-    }
-    if (bare[3] == '0')
-        return "";
-    return "\\\\.\\COM" + bare.substr(3);
-}
-
-std::string openFailure(const std::string& name, DWORD error)
+std::string openFailure(DWORD error)
 {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return name + ": no such serial port";
+    case ERROR_PATH_NOT_FOUND: return "no such serial port";
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return name + ": in use by another program";
-    default: return name + ": cannot be opened (Windows error " + std::to_string(error) + ")";
+    case ERROR_SHARING_VIOLATION: return "in use by another program";
+    default: return "cannot be opened (Windows error " + std::to_string(error) + ")";
     }
 }
 
-HANDLE openHandle(const std::string& name, std::string* error)
+// Opens the port's device for this program alone. INVALID_HANDLE_VALUE with the reason
+// (without the port's name) in *why when it cannot.
+HANDLE openHandle(const std::string& name, std::string* why)
 {
-    const std::string device = deviceName(name);
+    const std::string device = portDevicePath(name);
     if (device.empty()) {
-        *error = name + ": not a COM port name (COM1 to COM9)";
+        *why = "not a COM port name (COM1, COM2, ... COM256)";
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        *error = openFailure(name, GetLastError());
+        *why = openFailure(GetLastError());
     return handle;
 }
 
@@ -199,7 +185,7 @@ SerialPort* openSerialPort(const char* name, std::string* error)
     HANDLE handle = openHandle(given, &reason);
     if (handle == INVALID_HANDLE_VALUE) {
         if (error)
-            *error = reason;
+            *error = given + ": " + reason;
         return nullptr;
     }
     COMMCONFIG config;
@@ -218,19 +204,34 @@ SerialPort* openSerialPort(const char* name, std::string* error)
     return new SerialPort{handle};
 }
 
-std::vector<PortInfo> listSerialPorts()
+bool probeSerialPort(const std::string& name, std::string* reason)
 {
-    std::vector<PortInfo> ports;
-    for (char digit = '1'; digit <= '9'; ++digit) {
-        PortInfo info{std::string("COM") + digit, false, ""};
-        HANDLE handle = openHandle(info.name, &info.note);
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-            info.canOpen = true;
-        }
-        ports.push_back(info);
+    std::string why;
+    HANDLE handle = openHandle(name, &why);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (reason)
+            *reason = why;
+        return false;
     }
-    return ports;
+    CloseHandle(handle);
+    return true;
+}
+
+// "COMn" or its device form "\\.\COMn", any n from 1: the device form. Empty for other names.
+std::string portDevicePath(const std::string& name)
+{
+    std::string bare = name;
+    if (bare.compare(0, 4, "\\\\.\\") == 0)
+        bare = bare.substr(4);
+    if (bare.size() < 4 || (bare.compare(0, 3, "COM") != 0 && bare.compare(0, 3, "com") != 0))
+        return "";
+    for (size_t i = 3; i < bare.size(); ++i) {
+        if (bare[i] < '0' || bare[i] > '9')
+            return "";
+    }
+    if (bare[3] == '0')
+        return "";
+    return "\\\\.\\COM" + bare.substr(3);
 }
 
 void raiseReaderPriority()

@@ -1,11 +1,14 @@
-"""The Windows build's `download` under Wine, over COM1, against the native virtual handset.
+"""The Windows build's `ports` and `download` under Wine, over COM1 and COM12, against the
+native virtual handset.
 
-Run by scripts/wine-tests.sh, which has mapped COM1 to WORKDIR/ttyHANDSET (the symlink the
-handset keeps) before Wine's server started. TARVOLO_BIN names the folder of the native
-tarvolo-handset.
+Run by scripts/wine-tests.sh, which has mapped COM1 and COM12 to WORKDIR/ttyHANDSET (the
+symlink the handset keeps) before Wine's server started. TARVOLO_BIN names the folder of the
+native tarvolo-handset.
     wine_download.py WORKDIR TARVOLO-CLI.EXE
-Exit status 0 when every download completed with the image in the handset's flash.
+Exit status 0 when `ports` listed both ports free and every download completed with the image
+in the handset's flash.
 """
+import json
 import os
 import subprocess
 import sys
@@ -31,19 +34,22 @@ def crc_x25(image):
 
 
 SCENARIOS = [
-    # name, handset options, download options, blocks, checksum
-    ("erase mode, CRC, 115200 bit/s", ["--protocol", "0"], ["--mode", "erase", "--speed", "115200"],
+    # name, port, handset options, download options, blocks, checksum
+    ("erase mode, CRC, 115200 bit/s", "COM1", ["--protocol", "0"], ["--mode", "erase", "--speed", "115200"],
      [data_block(0), data_block(1), b"\xff" * BS, data_block(3), data_block(4)], crc_x25),
-    ("normal mode, byte sum, escape byte 0x00, 38400 bit/s", ["--protocol", "1", "--blank", "0"],
+    ("normal mode, byte sum, escape byte 0x00, 38400 bit/s", "COM1", ["--protocol", "1", "--blank", "0"],
      ["--mode", "normal", "--speed", "38400"],
      [b"A" * 300 + b"\x00" * 5 + data_block(5)[:BS - 305], b"\x00" * BS, data_block(6)],
      lambda image: sum(image) & 0xFFFF),
     # Short frames answered at once: the answer comes before Wine reports the frame sent.
     # Nothing may be lost to that (a lost block answer costs a 10 s retry).
-    ("60 blocks of 64 bytes answered at once, 115200 bit/s",
+    ("60 blocks of 64 bytes answered at once, 115200 bit/s", "COM1",
      ["--block-size", "64", "--turnaround-ms", "0", "--protocol", "0"],
      ["--mode", "erase", "--speed", "115200"],
      [bytes((n * 13 + i) % 251 for i in range(64)) for n in range(60)], crc_x25),
+    # A port above COM9: opened by its device name \\.\COM12.
+    ("erase mode over COM12, CRC, 115200 bit/s", "COM12", ["--protocol", "0"],
+     ["--mode", "erase", "--speed", "115200"], [data_block(7), data_block(8)], crc_x25),
 ]
 
 
@@ -51,14 +57,14 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def run(work, exe, name, handset_args, download_args, blocks, checksum):
+def run(work, exe, name, port, handset_args, download_args, blocks, checksum):
     release = os.path.join(work, "image.rel")
     image = make_release(release, blocks, tail=b"\x01\x02\x03")
     problems = []
     with Handset(work, "--log", *handset_args, image_blocks=len(blocks)) as handset:
         started = time.monotonic()
         trace = os.path.join(work, "line.trace")
-        cmd = ["wine", exe, "download", "--port", "COM1", "--json", "--trace", windows_path(trace)]
+        cmd = ["wine", exe, "download", "--port", port, "--json", "--trace", windows_path(trace)]
         cmd += download_args + [windows_path(release)]
         with open(os.path.join(work, "wine.log"), "w") as log:
             try:
@@ -109,9 +115,33 @@ def run(work, exe, name, handset_args, download_args, blocks, checksum):
     return not problems
 
 
+def check_ports(work, exe):
+    """`ports` lists COM1 and COM12, both free, while the handset holds the pty behind them."""
+    with Handset(work) as handset:
+        proc = subprocess.run(["wine", exe, "ports", "--json"], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=60)
+        handset.stop()
+    problems = []
+    try:
+        ports = {p["device"]: p for p in json.loads(proc.stdout)["ports"]}
+    except (ValueError, KeyError) as error:
+        ports = {}
+        problems.append("no port list: %s: %r" % (error, proc.stdout[-500:]))
+    for name in ("COM1", "COM12"):
+        if name not in ports:
+            problems.append("%s not listed" % name)
+        elif not ports[name]["free"]:
+            problems.append("%s listed as not free: %s" % (name, ports[name]["reason"]))
+    print("ports: %s (%s)" % ("ok" if not problems and proc.returncode == 0 else "FAILED",
+                              ", ".join(sorted(ports)) or "none"))
+    for p in problems:
+        print("  " + p)
+    return not problems and proc.returncode == 0
+
+
 def main():
     work, exe = sys.argv[1], sys.argv[2]
-    ok = True
+    ok = check_ports(work, exe)
     for scenario in SCENARIOS:
         ok = run(work, exe, *scenario) and ok
     return 0 if ok else 1
