@@ -22,6 +22,8 @@ void setupInfoCommand(CLI::App& app, std::function<int()>& run);
 void setupDownloadCommand(CLI::App& app, std::function<int()>& run);
 void setupPortsCommand(CLI::App& app, std::function<int()>& run);
 void setupConvertCommand(CLI::App&, std::function<int()>&);
+void setupStationCommand(CLI::App& app, std::function<int()>& run);
+void setupWorkerCommand(CLI::App& app, std::function<int()>& run);
 void setupLogCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

@@ -12,6 +12,9 @@ bool interrupted();
 
 bool stdoutIsTerminal();
 int terminalColumns();
+// Lets the terminal act on the cursor and erase sequences of a live display (a Windows
+// console needs to be told; elsewhere nothing to do).
+void enableTerminalControl();
 
 // From now on stdout passes bytes unchanged (a Windows console stream turns "\n" into
 // "\r\n"): for output whose line ends belong to its format, such as CSV's CRLF.

@@ -38,6 +38,8 @@ bool interrupted() { return gotInterrupt.load(); }
 
 bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
+void enableTerminalControl() {}
+
 int terminalColumns()
 {
     struct winsize size = {};

@@ -33,6 +33,14 @@ bool interrupted() { return gotInterrupt.load(); }
 
 bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
+void enableTerminalControl()
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode))
+        SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 int terminalColumns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info;

@@ -50,6 +50,8 @@ DownloadPlan planFrom(const DownloadOptions& o)
     plan.giveUpSeconds = o.giveUp;
     plan.tracePath = o.trace;
     plan.view = o.json ? ViewMode::Json : stdoutIsTerminal() ? ViewMode::Terminal : ViewMode::Plain;
+    if (plan.view == ViewMode::Terminal)
+        enableTerminalControl();
     return plan;
 }
 

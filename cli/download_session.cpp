@@ -35,20 +35,6 @@ void listenForEnter()
     }).detach();
 }
 
-const char* resultMeaning(int result)
-{
-    switch (result) {
-    case kResultCompleted: return "download completed";
-    case kResultFileNotOpened: return "the release file could not be opened";
-    case kResultProductMismatch: return "product identifier mismatch, or the handset needs erase-and-download mode";
-    case kResultHandsetAborted: return "the handset acknowledged the abort";
-    case kResultBlockSizeTooLarge: return "the handset's block size is too large";
-    case kResultChecksumFailed: return "the handset refused the completion, or the checksums differ";
-    case kResultIncompatibleCode: return "the handset's download code is incompatible";
-    default: return "unknown result";
-    }
-}
-
 // The queueing front end, with each phase change also noted in the trace at the moment it
 // happens (under the engine lock: the note only takes the trace's own lock).
 void notePhase(void* context, int32_t phase)

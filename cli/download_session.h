@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/status_view.h"
+#include "session/results.h"
 
 struct DownloadPlan {
     std::string releasePath;
@@ -21,11 +22,6 @@ struct DownloadPlan {
     ViewMode view;
 };
 
-// Exit codes beyond the DownloadResult values.
-constexpr int kExitPortNotOpened = 10;
-constexpr int kExitGaveUp = 11;
-constexpr int kExitPortLost = 12;
-constexpr int kExitInterrupted = 130;
 
 // Runs the download and returns the exit code.
 int runDownload(const DownloadPlan& plan);

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "engine/release_preview.h"
 #include "engine/wire.h"
+#include "record/unit_record.h"
 
 namespace {
 
@@ -70,22 +71,6 @@ bool parseNumber(const std::string& text, bool allowHex, uint64_t limit, uint64_
     return true;
 }
 
-// Printable ASCII as it is, every other byte as \xNN: identifiers are raw bytes.
-std::string showProductId(const uint8_t* id)
-{
-    std::string shown;
-    for (int i = 0; i < 4; ++i) {
-        if (id[i] >= 0x20 && id[i] < 0x7F && id[i] != '\\') {
-            shown += static_cast<char>(id[i]);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", id[i]);
-            shown += escaped;
-        }
-    }
-    return shown;
-}
-
 std::string hex4(uint16_t value)
 {
     char text[8];
@@ -120,7 +105,7 @@ int summarise(const std::string& path, int32_t blockSize, uint8_t blank, Release
         return fail(kExitNoMemory, "not enough memory for block size " + std::to_string(blockSize));
     }
     summary.file = path;
-    summary.productId = showProductId(p.productId);
+    summary.productId = printableBytes(p.productId, 4);
     summary.fileBytes = p.fileBytes;
     summary.blockSize = p.blockSize;
     summary.wholeBlocks = p.wholeBlocks;

@@ -16,6 +16,8 @@ int main(int argc, char** argv)
     setupPortsCommand(app, run);
     setupConvertCommand(app, run);
     setupLogCommand(app, run);
+    setupStationCommand(app, run);
+    setupWorkerCommand(app, run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,0 +1,118 @@
+// tarvolo station: a production station flashing many handsets at once, one worker process
+// per port, every unit recorded; and tarvolo worker, the per-port process the station starts
+// (not for people: it takes the station's commands on standard input).
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "engine/wire.h"
+#include "record/production_record.h"
+#include "record/tool_identity.h"
+#include "station/station.h"
+#include "station/station_platform.h"
+#include "station/worker.h"
+
+namespace {
+
+const std::map<std::string, int32_t> kModes = {
+    {"erase", kModeEraseAndDownload}, {"normal", kModeNormal}, {"patch", kModePatch}};
+
+struct StationArguments {
+    std::string file;
+    std::vector<std::string> ports;
+    uint32_t speed = 115200;
+    std::string mode = "erase";
+    int64_t units = 0;
+    std::string record;
+    std::string stationId;
+    std::string operatorName;
+    std::string lot;
+    double rearmSilence = 2;
+    bool json = false;
+};
+
+int runStationCommand(const StationArguments& a)
+{
+    StationOptions o;
+    o.releasePath = a.file;
+    o.ports = a.ports;
+    o.speed = a.speed;
+    o.mode = kModes.at(a.mode);
+    o.units = a.units;
+    o.recordPath = a.record.empty() ? defaultRecordPath() : a.record;
+    o.stationId = a.stationId.empty() ? machineName() : a.stationId;
+    o.operatorName = a.operatorName;
+    o.lot = a.lot;
+    o.rearmSilenceMs = static_cast<int>(a.rearmSilence * 1000);
+    o.view = a.json ? StationViewMode::Json
+             : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
+    if (o.view == StationViewMode::Terminal)
+        enableTerminalControl();
+    o.workerProgram = runningExecutablePath();
+    catchInterrupts();
+    o.interrupted = [] { return interrupted(); };
+    return runStation(o);
+}
+
+constexpr const char* kStationFooter =
+    "Each port loops: wait for a handset, download, record the unit, then wait until the\n"
+    "handset has been removed (the port unanswered for --rearm-silence seconds) before the\n"
+    "next. Ports absent at start or unplugged wait for their adapter. The release file is\n"
+    "copied once at start; the copy is what every unit receives.\n"
+    "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
+    "1 the release file is not usable; 10 no port could be opened; 64 bad argument; 73 the\n"
+    "production record could not be written; 130 stopped by Ctrl-C (units in progress are\n"
+    "recorded as interrupted).";
+
+}  // namespace
+
+void setupStationCommand(CLI::App& app, std::function<int()>& run)
+{
+    auto a = std::make_shared<StationArguments>();
+    auto* cmd = app.add_subcommand("station", "Flash many handsets at once, one port each, recording every unit");
+    cmd->footer(kStationFooter);
+    cmd->add_option("file", a->file, "Release file (.rel)")->required();
+    cmd->add_option("--ports", a->ports,
+                    "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
+                    "usb-path:LOCATION) or all-usb")
+        ->required()->delimiter(',');
+    cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
+        ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}))->capture_default_str();
+    cmd->add_option("--mode", a->mode, "erase, normal or patch")
+        ->check(CLI::IsMember({"erase", "normal", "patch"}))->capture_default_str();
+    cmd->add_option("--units", a->units, "Stop after this many units in all (default: until Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--log,--db", a->record,
+                    std::string("The production record (default ") + defaultRecordPath() +
+                        " in the current directory; a .jsonl name writes JSON Lines)");
+    cmd->add_option("--station-id", a->stationId, "This station's name in the record (default: the machine's name)");
+    cmd->add_option("--operator", a->operatorName, "The operator's name in the record");
+    cmd->add_option("--lot", a->lot, "The production lot in the record");
+    cmd->add_option("--rearm-silence", a->rearmSilence,
+                    "Seconds a port must stay unanswered after a unit before the next is armed")
+        ->check(CLI::Range(0.2, 600.0))->capture_default_str();
+    cmd->add_flag("--json", a->json, "One JSON object per line, each carrying its port");
+    cmd->callback([&run, a] { run = [a] { return runStationCommand(*a); }; });
+}
+
+void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
+{
+    auto o = std::make_shared<WorkerOptions>();
+    auto mode = std::make_shared<std::string>("erase");
+    auto* cmd = app.add_subcommand("worker", "");  // the station's own; not listed
+    cmd->group("");
+    cmd->add_option("--port", o->selector)->required();
+    cmd->add_option("--release", o->releasePath)->required();
+    cmd->add_option("--speed", o->speed);
+    cmd->add_option("--mode", *mode)->check(CLI::IsMember({"erase", "normal", "patch"}));
+    cmd->add_option("--rearm-silence-ms", o->rearmSilenceMs);
+    cmd->callback([&run, o, mode] {
+        run = [o, mode] {
+            o->mode = kModes.at(*mode);
+            return runWorker(*o);
+        };
+    });
+}

@@ -1,0 +1,89 @@
+// Waiting for the handset to be removed (see presence.h).
+#include "station/presence.h"
+
+#include <chrono>
+#include <cstdint>
+
+#include "engine/wire.h"
+#include "transport/port_discovery.h"
+#include "transport/port_open.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kInquiryPeriod = std::chrono::milliseconds(100);
+constexpr auto kReopenPause = std::chrono::milliseconds(250);
+
+// Scans received bytes for '>' 'i', across reads.
+struct AnswerSpotter {
+    uint8_t previous = 0;
+    bool feed(const uint8_t* bytes, int32_t n)
+    {
+        bool seen = false;
+        for (int32_t i = 0; i < n; ++i) {
+            seen |= previous == wire::kResponseMark && bytes[i] == wire::kPresent;
+            previous = bytes[i];
+        }
+        return seen;
+    }
+};
+
+// One inquiry, and whatever has arrived since the last. False when the port failed.
+bool inquire(const SerialPortOps* ops, SerialPort* port, AnswerSpotter& spotter, bool* answered)
+{
+    static const uint8_t inquiry[] = {wire::kCommandMark, wire::kInquiry};
+    *answered = false;
+    if (!ops->write(port, inquiry, sizeof inquiry))
+        return false;
+    for (;;) {
+        const int32_t waiting = ops->bytesWaiting(port);
+        if (waiting < 0)
+            return false;
+        if (waiting == 0)
+            return true;
+        uint8_t buffer[64];
+        const int32_t got = ops->read(port, buffer, sizeof buffer);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        *answered |= spotter.feed(buffer, got);
+    }
+}
+
+}  // namespace
+
+Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link)
+{
+    const SerialPortOps* ops = platformPortOps();
+    SerialPort* port = nullptr;
+    while (!port) {
+        if (link.stopAsked())
+            return Presence::Stopped;
+        std::string error;
+        port = openSerialPort(device.c_str(), &error);
+        if (!port && !portPresent(device))
+            return Presence::PortLost;
+        if (!port)
+            link.wait(kReopenPause);
+    }
+    AnswerSpotter spotter;
+    auto lastAnswer = Clock::now();
+    Presence outcome = Presence::Removed;
+    while (Clock::now() - lastAnswer < std::chrono::milliseconds(silenceMs)) {
+        if (link.stopAsked()) {
+            outcome = Presence::Stopped;
+            break;
+        }
+        bool answered = false;
+        if (!inquire(ops, port, spotter, &answered) && !portPresent(device)) {
+            outcome = Presence::PortLost;
+            break;
+        }
+        if (answered)
+            lastAnswer = Clock::now();
+        link.wait(kInquiryPeriod);
+    }
+    ops->close(port);
+    return outcome;
+}

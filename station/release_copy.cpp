@@ -1,0 +1,94 @@
+// The station's private copy of its release file (see release_copy.h).
+#include "station/release_copy.h"
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/release_preview.h"
+#include "record/sha256.h"
+#include "record/unit_record.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder no other station run uses.
+bool makePrivateFolder(fs::path* folder, std::string* error)
+{
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path(ec) / ("tarvolo-station-" + std::to_string(stamp + attempt));
+        if (!ec && fs::create_directory(candidate, ec)) {
+            *folder = candidate;
+            return true;
+        }
+    }
+    *error = "cannot make a private folder for the release file: " + ec.message();
+    return false;
+}
+
+// What the copy holds must be a release file a download can send.
+bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* error)
+{
+    ReleasePreview preview;
+    int systemError = 0;
+    switch (previewRelease(copy.copyPath.c_str(), 1, 0xFF, &preview, &systemError)) {
+    case PreviewError::None: break;
+    case PreviewError::TooShort:
+        *error = copy.name + " holds " + std::to_string(preview.fileBytes) +
+                 " bytes: a release file begins with a 4-byte product identifier";
+        return false;
+    default:
+        *error = "cannot read " + copy.name;
+        return false;
+    }
+    if (preview.fileBytes <= 4) {
+        *error = copy.name + " holds a product identifier but no image";
+        return false;
+    }
+    *productId = printableBytes(preview.productId, 4);
+    return true;
+}
+
+}  // namespace
+
+bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string* error)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+        *error = "cannot open the release file " + path + (ec ? ": " + ec.message() : ": not a file");
+        return false;
+    }
+    fs::path folder;
+    if (!makePrivateFolder(&folder, error))
+        return false;
+    copy->name = path;
+    copy->folder = folder.string();
+    copy->copyPath = (folder / "release.rel").string();
+    bool ok = fs::copy_file(path, copy->copyPath, ec);
+    if (!ok)
+        *error = "cannot copy the release file " + path + ": " + ec.message();
+    if (ok) {
+        fs::permissions(copy->copyPath, fs::perms::owner_read | fs::perms::group_read |
+                                            fs::perms::others_read, ec);
+        ok = checkCopy(*copy, &copy->productId, error) &&
+             sha256File(copy->copyPath, &copy->sha256, error);
+    }
+    if (!ok)
+        removeReleaseCopy(*copy);
+    return ok;
+}
+
+void removeReleaseCopy(const ReleaseCopy& copy)
+{
+    std::error_code ec;
+    if (copy.folder.empty())
+        return;
+    // The copy is read-only; on Windows that keeps it from being removed.
+    fs::permissions(copy.copyPath, fs::perms::owner_all, ec);
+    fs::remove_all(copy.folder, ec);
+}

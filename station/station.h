@@ -1,0 +1,45 @@
+// A production station: many handsets at once, one worker process per port, every unit
+// recorded. The station checks and copies the release file, starts a worker per port
+// (`tarvolo worker`), hands out "arm"s so that no more than --units units are flashed, keeps
+// the production record (it is its only writer: a unit's row is durable before its result
+// is shown), shows every port's progress, restarts a worker that dies, and on Ctrl-C stops
+// the workers so that units in progress end as "interrupted".
+//
+// Threads: the main thread runs everything above; one thread per worker reads its events
+// into a queue.
+#ifndef TARVOLO_STATION_STATION_H
+#define TARVOLO_STATION_STATION_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class StationViewMode { Terminal, Plain, Json };
+
+struct StationOptions {
+    std::string releasePath;
+    std::vector<std::string> ports;  // selectors as --port takes them, or all-usb
+    uint32_t speed = 115200;
+    int32_t mode = 0;                // DownloadMode
+    int64_t units = 0;               // stop after this many units in all; 0: until interrupted
+    std::string recordPath;          // the production record
+    std::string stationId;
+    std::string operatorName;
+    std::string lot;
+    int rearmSilenceMs = 2000;
+    StationViewMode view = StationViewMode::Plain;
+    std::string workerProgram;       // the tarvolo executable that runs `worker`
+    std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
+};
+
+// Station exit codes beyond those of `tarvolo download`.
+constexpr int kStationUnitsFailed = 20;   // it stopped normally, but some unit did not complete
+constexpr int kStationRecordFailed = 73;  // the production record could not be written
+
+// Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
+// 1 the release file is not usable; 10 no port could be opened; 64 a port that is not a
+// selector; 73 the record could not be written; 130 stopped by Ctrl-C.
+int runStation(const StationOptions& options);
+
+#endif

@@ -1,0 +1,19 @@
+// The station's platform needs on Windows (see station_platform.h). The station starts its
+// workers in a process group of their own, so the console's Ctrl-C does not reach them; a
+// broken pipe is an error return there, never a signal.
+#include "station/station_platform.h"
+
+#include <windows.h>
+
+#include <csignal>
+
+void ignoreInterruptsAndBrokenPipes() { std::signal(SIGINT, SIG_IGN); }
+
+std::string machineName()
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size))
+        return "station";
+    return name;
+}

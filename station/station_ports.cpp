@@ -1,0 +1,65 @@
+// The ports of a station (see station_ports.h).
+#include "station/station_ports.h"
+
+#include <algorithm>
+
+#include "transport/port_discovery.h"
+#include "transport/port_open.h"
+#include "transport/port_selector.h"
+
+int expandStationPorts(const std::vector<std::string>& given, std::vector<std::string>* selectors,
+                       std::string* error)
+{
+    const std::vector<PortInfo> present = listPorts();
+    for (const std::string& text : given) {
+        PortSelector selector;
+        if (!parsePortSelector(text, &selector, error)) {
+            *error = "--ports " + *error;
+            return 64;
+        }
+        if (selector.kind == PortSelector::Kind::Auto) {
+            *error = "--ports auto names one port; a station takes all-usb, or the ports themselves";
+            return 64;
+        }
+        if (selector.kind != PortSelector::Kind::AllUsb) {
+            selectors->push_back(text);
+            continue;
+        }
+        for (const PortInfo& port : usbPorts(present))
+            selectors->push_back(uniqueSelector(port, present));
+    }
+    // The same port twice would be two workers fighting over one line.
+    std::vector<std::string> seen;
+    for (const std::string& s : *selectors) {
+        if (std::find(seen.begin(), seen.end(), s) != seen.end()) {
+            *error = "--ports names " + s + " twice";
+            return 64;
+        }
+        seen.push_back(s);
+    }
+    if (selectors->empty()) {
+        *error = "no port to flash on: --ports named none, or all-usb found no USB serial port";
+        return 10;
+    }
+    return 0;
+}
+
+bool somePortOpens(const std::vector<std::string>& selectors, std::string* why)
+{
+    const std::vector<PortInfo> present = listPorts();
+    why->clear();
+    for (const std::string& text : selectors) {
+        PortSelector selector;
+        std::string error;
+        parsePortSelector(text, &selector, &error);
+        const bool byName = selector.kind == PortSelector::Kind::Device;
+        const PortChoice choice = chooseOnePort(selector, byName ? std::vector<PortInfo>() : present);
+        std::string reason;
+        if (!choice.found)
+            reason = choice.error;
+        else if (probeSerialPort(choice.device, &reason))
+            return true;
+        *why += "  " + text + ": " + reason + "\n";
+    }
+    return false;
+}

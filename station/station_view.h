@@ -1,0 +1,52 @@
+// What the operator of a station sees. On a terminal: a table redrawn in place, one row per
+// port (the port and its identity, the unit on it, its phase, a progress bar, bytes per
+// second, the last unit's result and time) and a footer (units done and failed, units per
+// hour, elapsed time). Without a terminal: one plain line per event. With --json: one object
+// per line, each carrying its port. Station's main thread.
+#ifndef TARVOLO_STATION_STATION_VIEW_H
+#define TARVOLO_STATION_STATION_VIEW_H
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "station/station.h"
+
+struct PortView {
+    std::string selector;
+    std::string identity;       // the device and what it is, once present
+    std::string state;          // what the port is doing, for people
+    int64_t unit = 0;           // the unit on the port now (0: none)
+    std::string phase;
+    int32_t block = 0;
+    int32_t total = 0;
+    double bytesPerSecond = 0;
+    std::string lastResult;     // the last unit: "#3 completed 12.4 s"
+};
+
+struct StationTotals {
+    int64_t done = 0;
+    int64_t failed = 0;
+    double elapsedSeconds = 0;
+};
+
+class StationView {
+public:
+    explicit StationView(StationViewMode mode) : mode_(mode) {}
+
+    // A line for people and the same as an object, about one port (nullptr: the station).
+    void event(const PortView* port, nlohmann::json object, const std::string& text);
+    // Redraws the table (terminal only), at most a few times a second unless `now`.
+    void draw(const std::vector<PortView>& ports, const StationTotals& totals, bool now = false);
+
+private:
+    std::string row(const PortView& port) const;
+    StationViewMode mode_;
+    int drawnLines_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+#endif

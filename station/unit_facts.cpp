@@ -1,0 +1,93 @@
+// A unit's row from what the worker knows (see unit_facts.h).
+#include "station/unit_facts.h"
+
+#include <cstdio>
+
+#include "engine/phase.h"
+#include "engine/wire.h"
+#include "session/results.h"
+
+namespace {
+
+// Where the handset's 64-byte record keeps what it announces.
+constexpr size_t kCodeOffset = 16;
+constexpr size_t kCodeLength = 7;  // "DOWNLD" and the protocol character
+constexpr size_t kProtocolOffset = 22;
+constexpr size_t kBlockSizeOffset = 32;
+constexpr size_t kBlankOffset = 41;
+
+AnnouncedRecord announced(const uint8_t* record)
+{
+    AnnouncedRecord a;
+    a.productId = printableBytes(record, 4);
+    a.downloadCode = printableBytes(record + kCodeOffset, kCodeLength);
+    const uint32_t size = static_cast<uint32_t>(record[kBlockSizeOffset]) |
+                          static_cast<uint32_t>(record[kBlockSizeOffset + 1]) << 8 |
+                          static_cast<uint32_t>(record[kBlockSizeOffset + 2]) << 16 |
+                          static_cast<uint32_t>(record[kBlockSizeOffset + 3]) << 24;
+    a.blockSize = static_cast<int32_t>(size);
+    a.blankByte = record[kBlankOffset];
+    switch (record[kProtocolOffset]) {
+    case '0': a.checksumKind = "crc-16/x-25"; break;
+    case '1': a.checksumKind = "byte-sum"; break;
+    default: a.checksumKind = "unknown " + printableBytes(record + kProtocolOffset, 1); break;
+    }
+    return a;
+}
+
+int64_t retriesOf(const DownloadFacts& facts, Phase phase)
+{
+    return facts.retries[static_cast<int>(phase)];
+}
+
+}  // namespace
+
+void describePort(const PortInfo& port, UnitRecord* unit)
+{
+    unit->device = port.device;
+    if (port.hasUsbId) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", port.vendorId, port.productId);
+        unit->usbId = id;
+    }
+    unit->usbSerial = port.serialNumber;
+    unit->usbLocation = port.location;
+}
+
+void describeDownload(const DownloadFacts& facts, UnitRecord* unit)
+{
+    if (facts.recordReceived)
+        unit->announced = announced(facts.record);
+    if (facts.sentChecksum >= 0)
+        unit->expectedChecksum = facts.sentChecksum;
+    if (facts.reportedChecksum >= 0)
+        unit->reportedChecksum = facts.reportedChecksum;
+    unit->retries.exchange = retriesOf(facts, Phase::Waiting) + retriesOf(facts, Phase::GangReady) +
+                             retriesOf(facts, Phase::Exchanging);
+    unit->retries.erase = retriesOf(facts, Phase::Erasing);
+    unit->retries.blocks = retriesOf(facts, Phase::Writing);
+    unit->retries.checksum = retriesOf(facts, Phase::Checksumming);
+    unit->retries.abort = retriesOf(facts, Phase::Aborting);
+}
+
+void describeResult(int code, UnitRecord* unit)
+{
+    unit->resultCode = code;
+    unit->resultMeaning = resultMeaning(code);
+    switch (code) {
+    case kResultCompleted: unit->outcome = UnitOutcome::Completed; break;
+    case kExitPortLost: unit->outcome = UnitOutcome::PortLost; break;
+    case kExitInterrupted: unit->outcome = UnitOutcome::Interrupted; break;
+    default: unit->outcome = UnitOutcome::Failed; break;
+    }
+}
+
+const char* modeWord(int32_t mode)
+{
+    switch (mode) {
+    case kModeEraseAndDownload: return "erase";
+    case kModeNormal: return "normal";
+    case kModePatch: return "patch";
+    default: return "unknown";
+    }
+}

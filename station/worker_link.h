@@ -1,0 +1,54 @@
+// The worker's end of its link to the station: commands in on standard input, one per line
+// ("arm": wait for the next handset; "stop": end, reporting a unit in progress as
+// interrupted), events out on standard output, one JSON object per line.
+//
+// The station is the worker's only reason to run: when its end of the pipe closes (the
+// station ended or was killed), the line is halted at once from the reading thread, so
+// nothing more reaches a handset, and the worker's loop ends.
+//
+// Threads: a reading thread fills the flags; the worker's main thread takes them and emits.
+#ifndef TARVOLO_STATION_WORKER_LINK_H
+#define TARVOLO_STATION_WORKER_LINK_H
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+class WorkerLink {
+public:
+    // The process's one link; reading standard input starts with the first call. It is never
+    // destroyed: its reading thread may stay blocked in a read until the process ends.
+    static WorkerLink& get();
+
+    WorkerLink(const WorkerLink&) = delete;
+    WorkerLink& operator=(const WorkerLink&) = delete;
+
+    // Sends one event line; false once the station can no longer be reached.
+    bool emit(const nlohmann::json& event);
+
+    bool stationGone() const { return gone_.load(); }
+    bool stopAsked() const { return stop_.load() || gone_.load(); }
+    // Takes one "arm" if the station has given one.
+    bool takeArm();
+
+    // Waits up to `timeout` or until something arrives (a command, or poke()).
+    void wait(std::chrono::milliseconds timeout);
+    // Wakes wait() (the session's outputs call it).
+    void poke();
+
+private:
+    WorkerLink();
+    void readCommands();
+
+    std::atomic<bool> gone_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<int> arms_{0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool poked_ = false;
+};
+
+#endif
