@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""A station soak: many units over several ports, each unit with random faults of its own.
+
+Every port is a `tarvolo-handset --units N --scenario FILE` stream whose scenario gives each
+unit its faults (drawn from --seed): retried ones the download survives (noise, refused
+erases and blocks, wrong block numbers, a dropped acknowledgement), ones that fail the unit
+(completion refused, wrong checksum) and an adapter pulled during the unit. One `tarvolo
+station --json` flashes them all; afterwards it checks:
+  - every unit is in the production record exactly once, and nothing else is;
+  - each unit's recorded outcome is the one its faults prescribe, in the order the port's
+    handsets came;
+  - every completed unit's flash equals the image;
+  - no handset was flashed twice;
+  - the record passes PRAGMA integrity_check.
+Exit status 0 when all hold. The test command runs a short one (ctest label soak); the long
+run's figures are in docs/reliability.md:
+    scripts/build.sh release && TARVOLO_BIN=build/release/bin bench/station_soak.py --ports 8 --units-per-port 25
+"""
+import argparse
+import json
+import os
+import random
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+BIN = os.path.abspath(os.environ.get("TARVOLO_BIN", os.path.join(TOP, "build", "asan", "bin")))
+BLOCK = 256
+BLOCKS = 12
+
+# Fault items of a unit, and the outcome each prescribes.
+SURVIVED = [{"noise": "30%"}, {"erase-refusals": "2"}, {"block-refusals": "2"},
+            {"wrong-block-numbers": "1"}, {"drop-acks": "1"}]
+FAILING = [({"completion-refusals": "all"}, ("failed", 6)),
+           ({"wrong-checksum": "all"}, ("failed", 4)),
+           ({"vanish-after-blocks": 3}, ("port-lost", 12))]
+
+
+def scenario(rng, units, fault_rate):
+    """One line per unit, and the outcome each prescribes."""
+    lines, expected = [], []
+    for _ in range(units):
+        unit, outcome = {}, ("completed", 0)
+        if rng.random() < fault_rate:
+            unit.update(rng.choice(SURVIVED))
+        if rng.random() < fault_rate / 2:
+            items, outcome = rng.choice(FAILING)
+            unit.update(items)
+        lines.append(json.dumps(unit))
+        expected.append(outcome)
+    return lines, expected
+
+
+def start_handsets(work, ports, units, rng, fault_rate):
+    handsets, expected = [], []
+    for n in range(ports):
+        lines, outcomes = scenario(rng, units, fault_rate)
+        path = os.path.join(work, "scenario%d.jsonl" % n)
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        link = os.path.join(work, "tty%d" % n)
+        report = os.path.join(work, "report%d.json" % n)
+        proc = subprocess.Popen(
+            [os.path.join(BIN, "tarvolo-handset"), "--link", link, "--units", str(units),
+             "--scenario", path, "--block-size", str(BLOCK), "--erase-ms", "100",
+             "--unit-stay-ms", "1500", "--unit-gap-ms", "1500", "--replug-ms", "800",
+             "--seed", str(rng.randrange(1 << 30)), "--flash-out", os.path.join(work, "flash%d-%%d.bin" % n),
+             "--report", report, "--linger-ms", "1000"],
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "handset%d.err" % n), "w"))
+        handsets.append((link, proc, report))
+        expected.append(outcomes)
+    for link, _, _ in handsets:
+        while not os.path.exists(link):
+            time.sleep(0.05)
+    return handsets, expected
+
+
+def check(record, handsets, expected, image):
+    problems = []
+    db = sqlite3.connect(record)
+    if db.execute("PRAGMA integrity_check").fetchone()[0] != "ok":
+        problems.append("integrity_check failed")
+    rows = db.execute("SELECT sequence, port_selector, outcome, result_code FROM units ORDER BY sequence").fetchall()
+    db.close()
+    total = sum(len(e) for e in expected)
+    if sorted(r[0] for r in rows) != list(range(1, total + 1)):
+        problems.append("recorded sequences are not 1..%d once each: %d rows" % (total, len(rows)))
+    for (link, _, report), outcomes in zip(handsets, expected):
+        got = [(r[2], r[3]) for r in rows if r[1] == link]
+        if got != outcomes:
+            problems.append("%s: recorded %s, prescribed %s" % (link, got, outcomes))
+        with open(report) as f:
+            units = json.load(f)["units"]
+        for unit in units:
+            if unit["flashedTwice"]:
+                problems.append("%s unit %d flashed twice" % (link, unit["unit"]))
+            if unit["result"] == "completed":
+                with open(unit["flashOut"], "rb") as f:
+                    if f.read()[:len(image)] != image:
+                        problems.append("%s unit %d: flash differs from the image" % (link, unit["unit"]))
+    return problems, len(rows)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--ports", type=int, default=4)
+    parser.add_argument("--units-per-port", type=int, default=6)
+    parser.add_argument("--fault-rate", type=float, default=0.5)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    rng = random.Random(args.seed)
+    work = tempfile.mkdtemp(prefix="tarvolo-station-soak-")
+    image = bytes(rng.getrandbits(8) for _ in range(BLOCK * BLOCKS))
+    release = os.path.join(work, "image.rel")
+    with open(release, "wb") as f:
+        f.write(b"KM52" + image)
+    handsets, expected = start_handsets(work, args.ports, args.units_per_port, rng, args.fault_rate)
+    total = args.ports * args.units_per_port
+    record = os.path.join(work, "record.db")
+    started = time.monotonic()
+    station = subprocess.run(
+        [os.path.join(BIN, "tarvolo"), "station", "--ports", ",".join(h[0] for h in handsets),
+         "--units", str(total), "--rearm-silence", "1", "--log", record, "--json", release],
+        stdin=subprocess.DEVNULL, capture_output=True, text=True, cwd=work, timeout=3600)
+    seconds = time.monotonic() - started
+    for _, proc, _ in handsets:
+        proc.terminate()
+        proc.wait(30)
+    problems, recorded = check(record, handsets, expected, image)
+    failing = sum(1 for e in expected for o in e if o[0] != "completed")
+    if station.returncode != (20 if failing else 0):
+        problems.append("station exit %d: %s" % (station.returncode, station.stderr[-2000:]))
+    print("%d units over %d ports in %.0f s (%d prescribed to fail): %d recorded, %s" % (
+        total, args.ports, seconds, failing, recorded, "all checks hold" if not problems else "PROBLEMS"))
+    for p in problems:
+        print("  " + p)
+    if not problems:
+        subprocess.run(["rm", "-rf", work])
+    else:
+        print("  work folder kept: " + work)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
