@@ -13,7 +13,7 @@
 #include "cli/download_session.h"
 #include "cli/port_choice.h"
 #include "engine/wire.h"
-#include "shell/settings.h"
+#include "settings/settings.h"
 #include "transport/line_speed.h"
 
 namespace {

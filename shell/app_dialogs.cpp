@@ -8,7 +8,7 @@
 #include "resources/resource.h"
 #include "shell/app.h"
 #include "shell/dialog_errors.h"
-#include "shell/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "resources/resource.h"
 #include "session/session.h"
 #include "shell/app.h"
-#include "shell/path_record.h"
-#include "shell/settings.h"
+#include "settings/path_record.h"
+#include "settings/settings.h"
 #include "transport/port_open.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include "resources/resource.h"
 #include "shell/app.h"
-#include "shell/conversion.h"
-#include "shell/path_record.h"
-#include "shell/settings.h"
+#include "settings/conversion.h"
+#include "settings/path_record.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "resources/resource.h"
 #include "shell/app.h"
-#include "shell/settings.h"
+#include "settings/settings.h"
 #include "transport/line_speed.h"
 #include "transport/port_open.h"
 

@@ -9,8 +9,8 @@
 #include "engine/wire.h"
 #include "resources/resource.h"
 #include "shell/app.h"
-#include "shell/path_record.h"
-#include "shell/settings.h"
+#include "settings/path_record.h"
+#include "settings/settings.h"
 
 HINSTANCE appInstance = nullptr;
 HWND mainWindow = nullptr;

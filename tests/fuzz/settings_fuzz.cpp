@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "shell/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "shell/settings.h"
+#include "settings/settings.h"
 #include "tests/shell/wine/driver_kit.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Building the conversion call (see conversion.h for why the values travel in variables).
-#include "shell/conversion.h"
+#include "settings/conversion.h"
 
 #include <cctype>
 #include <initializer_list>

@@ -1,5 +1,5 @@
 // POSIX has no short file names: a path's short form is the path itself.
-#include "shell/path_record.h"
+#include "settings/path_record.h"
 
 #include <cstring>
 

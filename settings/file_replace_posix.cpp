@@ -1,5 +1,5 @@
 // POSIX file replacement: rename replaces the target atomically.
-#include "shell/file_replace.h"
+#include "settings/file_replace.h"
 
 #include <cstdio>
 

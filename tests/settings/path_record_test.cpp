@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/path_record.h"
+#include "settings/path_record.h"
 
 TEST(PathRecord, SplitsWindowsAndPosixPaths)
 {

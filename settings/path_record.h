@@ -1,7 +1,7 @@
 // A file path kept with the pieces the file dialogs and the conversion need: drive,
 // directory, name, extension, their joins, and the short (8.3) forms.
-#ifndef TARVOLO_SHELL_PATH_RECORD_H
-#define TARVOLO_SHELL_PATH_RECORD_H
+#ifndef TARVOLO_SETTINGS_PATH_RECORD_H
+#define TARVOLO_SETTINGS_PATH_RECORD_H
 
 #include <cstddef>
 

@@ -10,14 +10,14 @@
 // for further % references, and the quotes keep & | < > ^ ( ) and blanks literal; delayed
 // expansion is turned off so that ! stays literal. Each quoted reference is exactly one
 // batch argument, also when the value is empty.
-#ifndef TARVOLO_SHELL_CONVERSION_H
-#define TARVOLO_SHELL_CONVERSION_H
+#ifndef TARVOLO_SETTINGS_CONVERSION_H
+#define TARVOLO_SETTINGS_CONVERSION_H
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "shell/path_record.h"
+#include "settings/path_record.h"
 
 constexpr const char kBatchFileName[] = "Tarvolo.BAT";
 

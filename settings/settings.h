@@ -1,8 +1,8 @@
 // The settings record and its file "Tarvolo.cfg": eight fields back to back, little-endian,
 // 542 bytes, in the start-up directory. Portable: the Windows application and the
 // command-line tool share it.
-#ifndef TARVOLO_SHELL_SETTINGS_H
-#define TARVOLO_SHELL_SETTINGS_H
+#ifndef TARVOLO_SETTINGS_SETTINGS_H
+#define TARVOLO_SETTINGS_SETTINGS_H
 
 #include <cstdint>
 #include <string>

@@ -1,13 +1,13 @@
 // The settings record and its 542-byte file. The layout is fixed byte for byte (older files
 // must keep loading), so fields are encoded explicitly, little-endian, with no padding.
 // Portable: the Windows application and the command-line tool share this file.
-#include "shell/settings.h"
+#include "settings/settings.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "shell/file_replace.h"
+#include "settings/file_replace.h"
 
 Settings settings = {0, 115200, '1', 1, {0}, {0}, {'K', 'M', '5', '2', 0}, 0};
 

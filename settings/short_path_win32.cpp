@@ -1,5 +1,5 @@
 // Windows short (8.3) file names.
-#include "shell/path_record.h"
+#include "settings/path_record.h"
 
 #include <windows.h>
 

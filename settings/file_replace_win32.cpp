@@ -1,5 +1,5 @@
 // Windows file replacement: rename does not replace an existing file there, MoveFileEx does.
-#include "shell/file_replace.h"
+#include "settings/file_replace.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/conversion.h"
+#include "settings/conversion.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 

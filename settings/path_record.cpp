@@ -1,6 +1,6 @@
 // Path records: splitting a path and deriving the short forms. Portable; the short-name
 // lookup itself is per platform (short_path_posix.cpp, short_path_win32.cpp).
-#include "shell/path_record.h"
+#include "settings/path_record.h"
 
 #include <algorithm>
 #include <cstring>
