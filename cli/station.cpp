@@ -51,6 +51,7 @@ int runStationCommand(const StationArguments& a)
              : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
         enableTerminalControl();
+    o.terminalColumns = terminalColumns();
     o.workerProgram = runningExecutablePath();
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };

@@ -65,7 +65,10 @@ struct Port {
 
 class Station {
 public:
-    explicit Station(const StationOptions& options) : options_(options), view_(options.view) {}
+    explicit Station(const StationOptions& options)
+        : options_(options), view_(options.view, options.terminalColumns)
+    {
+    }
     int run();
 
 private:

@@ -29,6 +29,7 @@ struct StationOptions {
     std::string lot;
     int rearmSilenceMs = 2000;
     StationViewMode view = StationViewMode::Plain;
+    int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
 };

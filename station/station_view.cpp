@@ -7,6 +7,7 @@
 namespace {
 
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
+constexpr size_t kNotesShown = 4;
 
 std::string clockNow()
 {
@@ -50,10 +51,16 @@ void StationView::event(const PortView* port, nlohmann::json object, const std::
             object["port"] = port->selector;
         std::printf("%s\n", object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         std::fflush(stdout);
-    } else if (mode_ == StationViewMode::Plain) {
-        std::printf("%s %s%s\n", clockNow().c_str(), port ? (port->selector + ": ").c_str() : "",
-                    text.c_str());
-        std::fflush(stdout);
+    } else {
+        const std::string line = clockNow() + " " + (port ? port->selector + ": " : "") + text;
+        if (mode_ == StationViewMode::Plain) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        } else if (!text.empty()) {
+            notes_.push_back(line);
+            if (notes_.size() > kNotesShown)
+                notes_.erase(notes_.begin());
+        }
     }
 }
 
@@ -79,20 +86,28 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
     if (!now && at - lastDraw_ < kRedrawPeriod)
         return;
     lastDraw_ = at;
-    std::string block = fit("port", 22) + " " + fit("device", 24) + " " + fit("unit", 6) + " " +
-                        fit("phase", 20) + " " + fit("progress", 22) + " " + fit("speed", 10) +
-                        " last unit\n";
+    std::vector<std::string> lines;
+    const std::string header = fit("port", 22) + " " + fit("device", 24) + " " + fit("unit", 6) + " " +
+                               fit("phase", 20) + " " + fit("progress", 22) + " " + fit("speed", 10) +
+                               " last unit";
+    lines.push_back(header);
     for (const PortView& p : ports)
-        block += row(p) + "\n";
+        lines.push_back(row(p));
     const double hours = totals.elapsedSeconds / 3600.0;
     char footer[160];
-    std::snprintf(footer, sizeof footer, "units done %lld, failed %lld, %.1f units/hour, elapsed %s\n",
+    std::snprintf(footer, sizeof footer, "units done %lld, failed %lld, %.1f units/hour, elapsed %s",
                   static_cast<long long>(totals.done), static_cast<long long>(totals.failed),
                   hours > 0 ? totals.done / hours : 0.0, duration(totals.elapsedSeconds).c_str());
-    block += footer;
+    lines.push_back(footer);
+    lines.insert(lines.end(), notes_.begin(), notes_.end());
+    // Every line fits the terminal: a wrapped line would throw the redraw out of place.
+    std::string block;
+    const size_t width = columns_ > 1 ? static_cast<size_t>(columns_ - 1) : 79;
+    for (const std::string& line : lines)
+        block += (line.size() > width ? line.substr(0, width) : line) + "\n";
     if (drawnLines_ > 0)
         std::printf("\x1b[%dA\x1b[J", drawnLines_);
     std::fputs(block.c_str(), stdout);
     std::fflush(stdout);
-    drawnLines_ = static_cast<int>(ports.size()) + 2;
+    drawnLines_ = static_cast<int>(lines.size());
 }

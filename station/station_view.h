@@ -1,7 +1,7 @@
 // What the operator of a station sees. On a terminal: a table redrawn in place, one row per
 // port (the port and its identity, the unit on it, its phase, a progress bar, bytes per
 // second, the last unit's result and time) and a footer (units done and failed, units per
-// hour, elapsed time). Without a terminal: one plain line per event. With --json: one object
+// hour, elapsed time), with the latest events under it. Without a terminal: one plain line per event. With --json: one object
 // per line, each carrying its port. Station's main thread.
 #ifndef TARVOLO_STATION_STATION_VIEW_H
 #define TARVOLO_STATION_STATION_VIEW_H
@@ -35,7 +35,7 @@ struct StationTotals {
 
 class StationView {
 public:
-    explicit StationView(StationViewMode mode) : mode_(mode) {}
+    StationView(StationViewMode mode, int columns) : mode_(mode), columns_(columns) {}
 
     // A line for people and the same as an object, about one port (nullptr: the station).
     void event(const PortView* port, nlohmann::json object, const std::string& text);
@@ -45,6 +45,8 @@ public:
 private:
     std::string row(const PortView& port) const;
     StationViewMode mode_;
+    int columns_;
+    std::vector<std::string> notes_;  // the latest events, under the table on a terminal
     int drawnLines_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
