@@ -14,14 +14,10 @@
 #include "resources/resource.h"
 #include "shell/settings.h"
 #include "tests/shell/wine/driver_kit.h"
+#include "tests/shell/wine/scenario_kit.h"
+#include "tests/shell/wine/scenarios.h"
 
 namespace {
-
-struct Context {
-    std::string exe, directory, hookDll;
-    std::vector<std::string> args;
-    std::string settingsFile() const { return directory + "\\Tarvolo.cfg"; }
-};
 
 // The menu after start-up without a settings file, COM1 mapped and COM2 to COM4 not.
 const std::vector<std::string> kStartMenu = {
@@ -173,42 +169,6 @@ void exitScenario(const Context& c)
     command(app.window, IDM_EXIT);
     check(waitForExit(app, 10000), "E&xit ends the program");
     check(!fileExists(c.settingsFile()), "E&xit writes no settings file");
-    killApp(app);
-}
-
-// Settings that make Go! download `release` (converted from `source` first when that is
-// not a release file) over COM1 without any dialog before it.
-void writeDownloadSettings(const Context& c, const std::string& release, const std::string& source)
-{
-    Settings s;
-    resetSettings(&s);
-    std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", source.c_str());
-    std::snprintf(s.releasePath, sizeof s.releasePath, "%s", release.c_str());
-    check(saveSettingsFile(c.settingsFile().c_str(), s), "download settings written");
-}
-
-// Starts the program and Go!; returns the download dialog (titled with the release path).
-HWND startGo(const Context& c, App* app, const std::string& release, const std::string& source = "")
-{
-    writeDownloadSettings(c, release, source.empty() ? release : source);
-    check(startApp(c.exe, c.directory, app), "main window appears");
-    if (!app->window)
-        return nullptr;
-    command(app->window, IDM_GO);
-    HWND dialog = findWindow(*app, "#32770", release, 10000);
-    check(dialog != nullptr, "Go! opens the download dialog titled with the release path");
-    return dialog;
-}
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-void closeApp(App& app)
-{
-    PostMessageA(app.window, WM_CLOSE, 0, 0);
-    check(waitForExit(app, 10000), "the program ends when its window is closed");
     killApp(app);
 }
 
@@ -368,6 +328,16 @@ int main(int argc, char** argv)
         abortScenario(c);
     else if (scenario == "convert")
         convertScenario(c);
+    else if (scenario == "open")
+        openScenario(c);
+    else if (scenario == "save")
+        saveScenario(c);
+    else if (scenario == "ports")
+        portsScenario(c);
+    else if (scenario == "errors")
+        errorsScenario(c);
+    else if (scenario == "gang")
+        gangScenario(c);
     else {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
         return 64;
