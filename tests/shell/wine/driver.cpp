@@ -315,32 +315,20 @@ int main(int argc, char** argv)
         return 64;
     }
     Context c{argv[2], argv[3], argv[4], std::vector<std::string>(argv + 5, argv + argc)};
-    const std::string scenario = argv[1];
-    if (scenario == "startup")
-        startupScenario(c);
-    else if (scenario == "exit")
-        exitScenario(c);
-    else if (scenario == "download")
-        downloadScenario(c);
-    else if (scenario == "refused")
-        refusedScenario(c);
-    else if (scenario == "abort")
-        abortScenario(c);
-    else if (scenario == "convert")
-        convertScenario(c);
-    else if (scenario == "open")
-        openScenario(c);
-    else if (scenario == "save")
-        saveScenario(c);
-    else if (scenario == "ports")
-        portsScenario(c);
-    else if (scenario == "errors")
-        errorsScenario(c);
-    else if (scenario == "gang")
-        gangScenario(c);
-    else {
-        std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
-        return 64;
-    }
-    return failures() == 0 ? 0 : 1;
+    const struct {
+        const char* name;
+        void (*run)(const Context&);
+    } kScenarios[] = {
+        {"startup", startupScenario}, {"exit", exitScenario},     {"download", downloadScenario},
+        {"refused", refusedScenario}, {"abort", abortScenario},   {"convert", convertScenario},
+        {"open", openScenario},       {"save", saveScenario},     {"ports", portsScenario},
+        {"errors", errorsScenario},   {"gang", gangScenario},
+    };
+    for (const auto& scenario : kScenarios)
+        if (std::strcmp(argv[1], scenario.name) == 0) {
+            scenario.run(c);
+            return failures() == 0 ? 0 : 1;
+        }
+    std::fprintf(stderr, "unknown scenario %s\n", argv[1]);
+    return 64;
 }
