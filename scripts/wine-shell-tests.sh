@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs Tarvolo.exe in real windows under Wine on a headless X server, driven by the test
-# driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, and
-# (when the virtual handset is built) whole downloads over COM1.
+# driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, port
+# settings, the error boxes, and (when the virtual handset is built) whole downloads over
+# COM1: by Go!, through the Open and Save dialogs with the conversion, and in gang mode.
 #   scripts/wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]
 # The virtual handset is the native tarvolo-handset of build/asan or build/release (or
 # $TARVOLO_HANDSET); without one the download scenarios are skipped.

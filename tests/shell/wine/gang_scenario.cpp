@@ -16,7 +16,7 @@ class HandsetSignals {
 public:
     explicit HandsetSignals(std::string pid) : pid_(std::move(pid)) {}
     ~HandsetSignals() { signal("CONT"); }
-    void signal(const char* name) { runUnix("/bin/kill -" + std::string(name) + " " + pid_); }
+    void signal(const char* name) { runUnix("/bin/sh -c \"kill -" + std::string(name) + " " + pid_ + "\""); }
 
 private:
     std::string pid_;
