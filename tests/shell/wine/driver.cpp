@@ -1,5 +1,7 @@
 // The Wine test driver: starts Tarvolo.exe in a working directory and checks what an
-// operator would see, scenario by scenario (one per run).
+// operator would see, scenario by scenario (one per run). Start-up, Go! downloads, Abort and
+// the conversion are here; the file dialogs, port settings, error boxes and gang mode have
+// files of their own (scenarios.h).
 //   shell_wine_driver SCENARIO APP_EXE WORK_DIR HOOK_DLL [ARGS...]
 // Prints one line per check; exits 1 when a check failed.
 #include <windows.h>

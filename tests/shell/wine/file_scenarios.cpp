@@ -1,7 +1,6 @@
 // File, Open and download as an operator meets it: the Open dialog (its file types, the
 // remembered folder and name), Cancel, a release file downloaded as chosen, and a build file
 // converted through Tarvolo.BAT into the release file named in the Save dialog.
-#include <cstring>
 #include <string>
 #include <vector>
 
