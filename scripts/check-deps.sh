@@ -48,6 +48,8 @@ x86_64-linux-gnu-ld binutils-x86-64-linux-gnu
 x86_64-linux-gnu-objcopy binutils-x86-64-linux-gnu
 jlha jlha-utils
 cmp diffutils
+find findutils
+sh dash
 mktemp coreutils
 stat coreutils
 timeout coreutils

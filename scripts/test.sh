@@ -50,9 +50,11 @@ check "fuzz harnesses" "$top/scripts/fuzz.sh" 20
 
 step "Windows application in real windows under Wine"
 check "Windows application under Wine (64-bit)" "$top/scripts/wine-shell-tests.sh" "$top/build/windows"
-# The 32-bit application: start-up, menu, settings and a Go! download in real windows.
+# The 32-bit application: start-up, menu, settings, a Go! download, and the Open and Save
+# dialogs (the older look of a 76-byte OPENFILENAME) with their downloads and error boxes.
 check "Windows application under Wine (32-bit)" \
-  env TARVOLO_SHELL_SCENARIOS="startup exit download" "$top/scripts/wine-shell-tests.sh" "$top/build/windows32"
+  env TARVOLO_SHELL_SCENARIOS="startup exit download open save errors" \
+  "$top/scripts/wine-shell-tests.sh" "$top/build/windows32"
 
 echo
 for f in "${failures[@]+"${failures[@]}"}"; do echo "failed: $f"; done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs Tarvolo.exe in real windows under Wine on a headless X server, driven by the test
-# driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, and
-# (when the virtual handset is built) whole downloads over COM1.
+# driver of tests/shell/wine: start-up, menu, options and dialogs, the settings file, port
+# settings, the error boxes, and (when the virtual handset is built) whole downloads over
+# COM1: by Go!, through the Open and Save dialogs with the conversion, and in gang mode.
 #   scripts/wine-shell-tests.sh BUILD_DIR [SCREENSHOT_DIR]
 # The virtual handset is the native tarvolo-handset of build/asan or build/release (or
 # $TARVOLO_HANDSET); without one the download scenarios are skipped.
@@ -26,13 +27,15 @@ fi
 export WINEPREFIX=$(mktemp -d /tmp/tarvolo-shell-wine.XXXXXX)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-scratch=$WINEPREFIX/scratch
+# The files the program works on live outside the prefix: Wine's file dialogs cannot enter
+# the prefix's own directory ("Path does not exist").
+scratch=$(mktemp -d /tmp/tarvolo-shell-scratch.XXXXXX)
 mkdir -p "$scratch/work" "$scratch/closed"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
+  rm -rf "$WINEPREFIX" "$scratch"
 }
 trap cleanup EXIT
 
@@ -59,9 +62,11 @@ scenario() {
   if [ -n "${TARVOLO_SHELL_SCENARIOS:-}" ] && [[ " $TARVOLO_SHELL_SCENARIOS " != *" $1 "* ]]; then
     return 1
   fi
-  echo "--- $1"
+  echo "--- $1 (at ${SECONDS} s)"
+  # Wine notes on each file dialog that the root's volume label cannot be read: not ours.
   wine "$bin/shell_wine_driver.exe" "$1" "$(w "$bin/Tarvolo.exe")" "$(w "$scratch/work")" \
-    "$(w "$bin/shell_menu_hook.dll")" "${@:2}" || status=1
+    "$(w "$bin/shell_menu_hook.dll")" "${@:2}" 2>&1 | grep --line-buffered -v 'FS volume label and serial'
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 }
 # The main window with its Port menu opened by a click, as an operator sees it.
 menu_shot() {
@@ -108,6 +113,21 @@ if scenario convert "$(w "$odd/a&b ^c!d;e=f,g.bin")" "$(w "$odd/a&b ^c!d;e=f,g.r
   fi
 fi
 
+# Port, Settings on COM1 (the plain pseudo-terminal) and on COM3.
+scenario ports "$top/tests/shell/wine/pty_holders.sh" "$scratch/ttyCOM1" "$scratch/holders.txt" \
+  "$(w "$scratch/holders.txt")" || true
+
+# The error boxes. The Save dialog adds ".rel" to a name typed without one: the name is made
+# so that the path then holds 261 characters, more than the program's 259.
+errors="$scratch/work/errors"
+deep="$errors/$(printf 'd%.0s' $(seq 60))/$(printf 'e%.0s' $(seq 60))/$(printf 'f%.0s' $(seq 60))"
+mkdir -p "$deep"
+echo "not a build file" >"$errors/notes.txt"
+head -c 3000 /dev/urandom >"$errors/x.bin"
+long_dir=$(w "$deep")
+long_name=$long_dir\\$(printf 'n%.0s' $(seq $((257 - ${#long_dir} - 1))))
+scenario errors "$(w "$errors")" "$long_name" "$shots/error-box.png" || true
+
 if [ -z "$handset" ]; then
   echo "--- downloads skipped: no tarvolo-handset built"
   exit $status
@@ -135,6 +155,7 @@ start_handset() {
   for _ in $(seq 100); do [ -e "$scratch/ttyCOM1" ] && break; sleep 0.05; done
 }
 stop_handset() {
+  kill -CONT "$handset_pid" 2>/dev/null || true  # the gang scenario stops it for a while
   kill "$handset_pid" 2>/dev/null || true
   wait "$handset_pid" 2>/dev/null || true
   [ $status -eq 0 ] || sed 's/^/handset: /' "$scratch/handset.out" | tail -20
@@ -147,6 +168,25 @@ if scenario download "$(w "$release")" "$shots/download-dialog.png" "$shots/down
 elif [ -z "${TARVOLO_SHELL_SCENARIOS:-}" ]; then
   echo "FAIL the handset's flash differs from the image"; status=1
 fi
+stop_handset
+
+# Small release files for the downloads chosen through the dialogs.
+releases="$scratch/work/releases"
+mkdir -p "$releases"
+for name in "first image" "older build" gang; do
+  { printf KM52; head -c 3072 /dev/urandom; } >"$releases/$name.rel"
+done
+
+start_handset --flash-out "$scratch/flash.bin" --erase-ms 50
+scenario open "$(w "$releases/first image.rel")" "$(w "$releases/older build.rel")" \
+  "$(w "$scratch/flash.bin")" "$shots/open-dialog.png" || true
+scenario save "$(w "$odd/a&b ^c!d;e=f,g.bin")" "$(w "$odd/out & co (2).rel")" \
+  "$(w "$releases/first image.rel")" "$(w "$scratch/flash.bin")" || true
+stop_handset
+
+start_handset --flash-out "$scratch/flash.bin" --erase-ms 50
+scenario gang "$(w "$releases/gang.rel")" "$(w "$scratch/flash.bin")" "$handset_pid" \
+  "$shots/gang-dialog.png" || true
 stop_handset
 
 start_handset --product-id KM99

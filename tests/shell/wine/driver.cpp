@@ -1,5 +1,7 @@
 // The Wine test driver: starts Tarvolo.exe in a working directory and checks what an
-// operator would see, scenario by scenario (one per run).
+// operator would see, scenario by scenario (one per run). Start-up, Go! downloads, Abort and
+// the conversion are here; the file dialogs, port settings, error boxes and gang mode have
+// files of their own (scenarios.h).
 //   shell_wine_driver SCENARIO APP_EXE WORK_DIR HOOK_DLL [ARGS...]
 // Prints one line per check; exits 1 when a check failed.
 #include <windows.h>
@@ -14,14 +16,10 @@
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "tests/shell/wine/driver_kit.h"
+#include "tests/shell/wine/scenario_kit.h"
+#include "tests/shell/wine/scenarios.h"
 
 namespace {
-
-struct Context {
-    std::string exe, directory, hookDll;
-    std::vector<std::string> args;
-    std::string settingsFile() const { return directory + "\\Tarvolo.cfg"; }
-};
 
 // The menu after start-up without a settings file, COM1 mapped and COM2 to COM4 not.
 const std::vector<std::string> kStartMenu = {
@@ -176,42 +174,6 @@ void exitScenario(const Context& c)
     killApp(app);
 }
 
-// Settings that make Go! download `release` (converted from `source` first when that is
-// not a release file) over COM1 without any dialog before it.
-void writeDownloadSettings(const Context& c, const std::string& release, const std::string& source)
-{
-    Settings s;
-    resetSettings(&s);
-    std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", source.c_str());
-    std::snprintf(s.releasePath, sizeof s.releasePath, "%s", release.c_str());
-    check(saveSettingsFile(c.settingsFile().c_str(), s), "download settings written");
-}
-
-// Starts the program and Go!; returns the download dialog (titled with the release path).
-HWND startGo(const Context& c, App* app, const std::string& release, const std::string& source = "")
-{
-    writeDownloadSettings(c, release, source.empty() ? release : source);
-    check(startApp(c.exe, c.directory, app), "main window appears");
-    if (!app->window)
-        return nullptr;
-    command(app->window, IDM_GO);
-    HWND dialog = findWindow(*app, "#32770", release, 10000);
-    check(dialog != nullptr, "Go! opens the download dialog titled with the release path");
-    return dialog;
-}
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-void closeApp(App& app)
-{
-    PostMessageA(app.window, WM_CLOSE, 0, 0);
-    check(waitForExit(app, 10000), "the program ends when its window is closed");
-    killApp(app);
-}
-
 // A whole download: status texts, both bars moving, the outcome box with the checksum, the
 // dialog closing. args: release path, screenshot of the dialog, screenshot of the box.
 void downloadScenario(const Context& c)
@@ -355,22 +317,20 @@ int main(int argc, char** argv)
         return 64;
     }
     Context c{argv[2], argv[3], argv[4], std::vector<std::string>(argv + 5, argv + argc)};
-    const std::string scenario = argv[1];
-    if (scenario == "startup")
-        startupScenario(c);
-    else if (scenario == "exit")
-        exitScenario(c);
-    else if (scenario == "download")
-        downloadScenario(c);
-    else if (scenario == "refused")
-        refusedScenario(c);
-    else if (scenario == "abort")
-        abortScenario(c);
-    else if (scenario == "convert")
-        convertScenario(c);
-    else {
-        std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
-        return 64;
-    }
-    return failures() == 0 ? 0 : 1;
+    const struct {
+        const char* name;
+        void (*run)(const Context&);
+    } kScenarios[] = {
+        {"startup", startupScenario}, {"exit", exitScenario},     {"download", downloadScenario},
+        {"refused", refusedScenario}, {"abort", abortScenario},   {"convert", convertScenario},
+        {"open", openScenario},       {"save", saveScenario},     {"ports", portsScenario},
+        {"errors", errorsScenario},   {"gang", gangScenario},
+    };
+    for (const auto& scenario : kScenarios)
+        if (std::strcmp(argv[1], scenario.name) == 0) {
+            scenario.run(c);
+            return failures() == 0 ? 0 : 1;
+        }
+    std::fprintf(stderr, "unknown scenario %s\n", argv[1]);
+    return 64;
 }

@@ -35,6 +35,24 @@ BOOL CALLBACK matchTopLevel(HWND window, LPARAM data)
     return FALSE;
 }
 
+struct TopLevel {
+    DWORD processId;
+    std::vector<std::string> found;
+};
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM data)
+{
+    auto* list = reinterpret_cast<TopLevel*>(data);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != list->processId || !IsWindowVisible(window))
+        return TRUE;
+    char name[64];
+    GetClassNameA(window, name, sizeof name);
+    list->found.push_back(std::string(name) + "|" + textOf(window));
+    return TRUE;
+}
+
 BOOL CALLBACK collectBars(HWND window, LPARAM data)
 {
     char name[64];
@@ -168,6 +186,33 @@ std::vector<int> progressPositions(HWND dialog)
     return positions;
 }
 
+bool itemEnabled(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item && IsWindowEnabled(item);
+}
+
+std::vector<std::string> topLevelWindows(const App& app)
+{
+    TopLevel list{app.process.dwProcessId, {}};
+    EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&list));
+    return list.found;
+}
+
+std::string shortPath(const std::string& path)
+{
+    char out[MAX_PATH * 2] = "";
+    const DWORD n = GetShortPathNameA(path.c_str(), out, sizeof out);
+    return n > 0 && n < sizeof out ? out : "";
+}
+
+std::string longPath(const std::string& path)
+{
+    char out[MAX_PATH * 2] = "";
+    const DWORD n = GetLongPathNameA(path.c_str(), out, sizeof out);
+    return n > 0 && n < sizeof out ? out : "";
+}
+
 namespace {
 
 // Hooks the DLL into the program's user-interface thread (once per driver run).
@@ -228,7 +273,18 @@ std::string readFile(const std::string& path)
 
 void screenshot(const std::string& unixPath)
 {
-    check(runUnix("/usr/bin/import -window root " + unixPath), "screenshot " + unixPath);
+    // import runs on its own (see runUnix) and the picture must be of the screen now, not of
+    // the next step: it grabs the screen before it creates the file, seen here through drive
+    // Z:, the root.
+    std::string file = "Z:" + unixPath;
+    std::replace(file.begin(), file.end(), '/', '\\');
+    DeleteFileA(file.c_str());
+    bool written = runUnix("/usr/bin/import -window root " + unixPath);
+    for (int waited = 0; written && !fileExists(file); waited += 50) {
+        written = waited < 10000;
+        Sleep(50);
+    }
+    check(written, "screenshot " + unixPath);
 }
 
 bool fileExists(const std::string& path)

@@ -38,10 +38,24 @@ std::string messageText(HWND box);
 // The positions of the dialog's progress bars, top to bottom.
 std::vector<int> progressPositions(HWND dialog);
 
+// Whether a control (a dialog's item) is enabled.
+bool itemEnabled(HWND dialog, int id);
+// The visible top-level windows of the program, "class|caption" each.
+std::vector<std::string> topLevelWindows(const App& app);
+
+// The short (8.3) and long forms of an existing path, as the program's own calls give them.
+std::string shortPath(const std::string& path);
+std::string longPath(const std::string& path);
+
+// Starts a Unix program by its Unix path. Wine runs it on its own: the call does not wait
+// for it to end, so a caller waits for what it does (a file it writes).
+bool runUnix(const std::string& commandLine);
+
 // The main menu as the hook DLL dumps it, one line per item.
 std::vector<std::string> menuDump(const App& app, const std::string& hookDll);
 
-// Takes a PNG of the whole screen (imagemagick's import) into a Unix path.
+// Takes a PNG of the whole screen (imagemagick's import) into a Unix path, and waits until
+// it has been written.
 void screenshot(const std::string& unixPath);
 
 std::string readFile(const std::string& path);
