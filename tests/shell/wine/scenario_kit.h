@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "settings/settings.h"
 #include "tests/shell/wine/driver_kit.h"
 
 struct Context {
