@@ -135,7 +135,9 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
     for (;;) {
         const auto now = Clock::now();
         const Phase phase = session.phase();
-        if (!started && phase != Phase::Waiting && phase != Phase::Ended) {
+        // A handset has answered once the phase left Waiting; a result also says so, even
+        // when the download ended between two looks (a record refused at once).
+        if (!started && ((phase != Phase::Waiting && phase != Phase::Ended) || session.hasResult())) {
             started = true;
             startedAt = now;
             unit.startedUtc = formatUtc(std::chrono::system_clock::now());
