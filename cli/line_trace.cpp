@@ -12,8 +12,6 @@ namespace {
 
 const SerialPortOps* realOps = nullptr;
 SerialPortOps watched = {};
-std::atomic<uint64_t> sent{0};
-std::atomic<uint64_t> received{0};
 std::atomic<uint32_t> speed{19200};
 
 std::mutex traceMutex;
@@ -76,9 +74,7 @@ bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
     const bool ok = realOps->write(port, bytes, length);
     if (tracing())
         trace(began, lineSpeed, "TX", bytes, length);
-    if (ok)
-        sent += length;
-    else
+    if (!ok)
         traceNote("write failed");
     return ok;
 }
@@ -86,11 +82,8 @@ bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 int32_t watchedRead(SerialPort* port, uint8_t* buffer, uint32_t length)
 {
     const int32_t n = realOps->read(port, buffer, length);
-    if (n > 0) {
-        received += static_cast<uint64_t>(n);
-        if (tracing())
-            trace(secondsSinceStart(), speed.load(), "RX", buffer, static_cast<uint32_t>(n));
-    }
+    if (n > 0 && tracing())
+        trace(secondsSinceStart(), speed.load(), "RX", buffer, static_cast<uint32_t>(n));
     return n;
 }
 
@@ -121,8 +114,6 @@ bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std
     realOps = real;
     watched = {watchedWrite, watchedSetEventMask, watchedWaitEvent, watchedBytesWaiting,
                watchedRead, watchedPurge, watchedSetSpeed, watchedClose};
-    sent = 0;
-    received = 0;
     speed = 19200;
     if (tracePath.empty())
         return true;
@@ -150,6 +141,3 @@ void stopLineWatch()
     }
 }
 
-uint64_t bytesSentOnLine() { return sent.load(); }
-uint64_t bytesReceivedOnLine() { return received.load(); }
-uint32_t lineSpeedNow() { return speed.load(); }

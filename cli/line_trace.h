@@ -1,10 +1,9 @@
-// A serial-port table that passes every call through to the real port and watches the line:
-// it counts the bytes each way (for the progress display) and, when asked, writes every byte
-// sent and received to a trace file with its time and the line speed.
+// A serial-port table that passes every call through to the real port and, when asked, writes
+// every byte sent and received to a trace file with its time and the line speed. (The bytes on
+// the line for the progress display come from the download session.)
 #ifndef TARVOLO_CLI_LINE_TRACE_H
 #define TARVOLO_CLI_LINE_TRACE_H
 
-#include <cstdint>
 #include <string>
 
 #include "transport/serial_port.h"
@@ -17,9 +16,5 @@ const SerialPortOps* watchedOps();
 void noteOnLine(const char* text);
 // Flushes and closes the trace file.
 void stopLineWatch();
-
-uint64_t bytesSentOnLine();
-uint64_t bytesReceivedOnLine();
-uint32_t lineSpeedNow();
 
 #endif
