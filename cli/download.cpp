@@ -6,13 +6,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <map>
 
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/download_session.h"
 #include "cli/port_choice.h"
-#include "engine/wire.h"
+#include "session/modes.h"
 #include "settings/settings.h"
 #include "transport/line_speed.h"
 
@@ -31,9 +30,6 @@ struct DownloadOptions {
     bool json = false;
 };
 
-const std::map<std::string, int32_t> kModes = {
-    {"erase", kModeEraseAndDownload}, {"normal", kModeNormal}, {"patch", kModePatch}};
-
 DownloadPlan planFrom(const DownloadOptions& o)
 {
     Settings s;
@@ -44,7 +40,7 @@ DownloadPlan planFrom(const DownloadOptions& o)
     plan.releasePath = o.file;
     plan.port = !o.port.empty() ? o.port : std::string("COM") + s.portDigit;
     plan.speed = o.speed != 0 ? o.speed : s.speed;
-    plan.mode = !o.mode.empty() ? kModes.at(o.mode) : s.downloadMode;
+    plan.mode = !o.mode.empty() ? downloadModeWords().at(o.mode) : s.downloadMode;
     plan.gang = o.gang || s.gangMode != 0;
     plan.autoContinue = o.autoContinue;
     plan.giveUpSeconds = o.giveUp;
@@ -77,7 +73,7 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--mode", o.mode,
                     "erase (erase, then download), normal (download without erase) or patch "
                     "(default: the settings file's, else erase)")
-        ->check(CLI::IsMember({"erase", "normal", "patch"}));
+        ->check(CLI::IsMember(downloadModeWords()));
     cmd->add_flag("--gang", o.gang, "Gang mode: the handset on CH1 answers, the others listen");
     cmd->add_flag("--continue", o.autoContinue,
                   "Gang mode: continue as soon as CH1 answers instead of waiting for Enter");

@@ -3,12 +3,11 @@
 // (not for people: it takes the station's commands on standard input).
 #include <CLI/CLI.hpp>
 
-#include <map>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "engine/wire.h"
+#include "session/modes.h"
 #include "record/production_record.h"
 #include "record/tool_identity.h"
 #include "station/station.h"
@@ -16,9 +15,6 @@
 #include "station/worker.h"
 
 namespace {
-
-const std::map<std::string, int32_t> kModes = {
-    {"erase", kModeEraseAndDownload}, {"normal", kModeNormal}, {"patch", kModePatch}};
 
 struct StationArguments {
     std::string file;
@@ -40,7 +36,7 @@ int runStationCommand(const StationArguments& a)
     o.releasePath = a.file;
     o.ports = a.ports;
     o.speed = a.speed;
-    o.mode = kModes.at(a.mode);
+    o.mode = downloadModeWords().at(a.mode);
     o.units = a.units;
     o.recordPath = a.record.empty() ? defaultRecordPath() : a.record;
     o.stationId = a.stationId.empty() ? machineName() : a.stationId;
@@ -83,7 +79,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
         ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}))->capture_default_str();
     cmd->add_option("--mode", a->mode, "erase, normal or patch")
-        ->check(CLI::IsMember({"erase", "normal", "patch"}))->capture_default_str();
+        ->check(CLI::IsMember(downloadModeWords()))->capture_default_str();
     cmd->add_option("--units", a->units, "Stop after this many units in all (default: until Ctrl-C)")
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--log,--db", a->record,
@@ -108,11 +104,11 @@ void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--port", o->selector)->required();
     cmd->add_option("--release", o->releasePath)->required();
     cmd->add_option("--speed", o->speed);
-    cmd->add_option("--mode", *mode)->check(CLI::IsMember({"erase", "normal", "patch"}));
+    cmd->add_option("--mode", *mode)->check(CLI::IsMember(downloadModeWords()));
     cmd->add_option("--rearm-silence-ms", o->rearmSilenceMs);
     cmd->callback([&run, o, mode] {
         run = [o, mode] {
-            o->mode = kModes.at(*mode);
+            o->mode = downloadModeWords().at(*mode);
             return runWorker(*o);
         };
     });

@@ -13,6 +13,7 @@
 #include "record/record_json.h"
 #include "record/tool_identity.h"
 #include "record/utc_time.h"
+#include "session/modes.h"
 #include "session/results.h"
 #include "station/release_copy.h"
 #include "station/station_ports.h"

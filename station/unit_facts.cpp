@@ -81,13 +81,3 @@ void describeResult(int code, UnitRecord* unit)
     default: unit->outcome = UnitOutcome::Failed; break;
     }
 }
-
-const char* modeWord(int32_t mode)
-{
-    switch (mode) {
-    case kModeEraseAndDownload: return "erase";
-    case kModeNormal: return "normal";
-    case kModePatch: return "patch";
-    default: return "unknown";
-    }
-}

@@ -19,7 +19,4 @@ void describeDownload(const DownloadFacts& facts, UnitRecord* unit);
 // The result: its code (a DownloadResult or one of session/results.h), meaning and outcome.
 void describeResult(int code, UnitRecord* unit);
 
-// "erase", "normal" or "patch".
-const char* modeWord(int32_t mode);
-
 #endif

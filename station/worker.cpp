@@ -9,6 +9,7 @@
 #include "record/record_fields.h"
 #include "record/record_json.h"
 #include "record/utc_time.h"
+#include "session/modes.h"
 #include "session/results.h"
 #include "session/session.h"
 #include "station/presence.h"
