@@ -9,19 +9,6 @@
 namespace {
 
 constexpr char kDownloadCode[] = "DOWNLD";
-constexpr size_t kCodeOffset = 16;
-constexpr size_t kProtocolOffset = 22;
-constexpr size_t kBlockSizeOffset = 32;
-constexpr size_t kBlankByteOffset = 41;
-
-int32_t recordBlockSize(const uint8_t* record)
-{
-    const uint32_t value = static_cast<uint32_t>(record[kBlockSizeOffset]) |
-                           static_cast<uint32_t>(record[kBlockSizeOffset + 1]) << 8 |
-                           static_cast<uint32_t>(record[kBlockSizeOffset + 2]) << 16 |
-                           static_cast<uint32_t>(record[kBlockSizeOffset + 3]) << 24;
-    return static_cast<int32_t>(value);
-}
 
 // Length of the open release file in bytes, or -1.
 long releaseFileLength()
@@ -75,10 +62,10 @@ int32_t countBlocks()
 int32_t checkParameterRecord()
 {
     const uint8_t* record = engine.parameterRecord;
-    if (std::memcmp(record + kCodeOffset, kDownloadCode, 6) != 0)
+    if (std::memcmp(record + wire::kRecordCodeOffset, kDownloadCode, 6) != 0)
         return kRecordIncompatibleCode;
 
-    switch (record[kProtocolOffset]) {
+    switch (record[wire::kRecordProtocolOffset]) {
     case '0':
         if (engine.downloadMode != kModeEraseAndDownload)
             return kRecordNeedsErase;
@@ -91,10 +78,10 @@ int32_t checkParameterRecord()
         return kRecordIncompatibleCode;
     }
 
-    engine.blockSize = recordBlockSize(record);
+    engine.blockSize = wire::recordBlockSize(record);
     if (engine.blockSize < 1)
         return kRecordIncompatibleCode;
-    engine.blankByte = record[kBlankByteOffset];
+    engine.blankByte = record[wire::kRecordBlankByteOffset];
 
     if (readImage(engine.fileProductId, 4) < 4)
         return kRecordProductMismatch;

@@ -62,6 +62,22 @@ constexpr uint8_t kSpeedCodeAtStart = kSpeedCode38400;
 
 constexpr uint32_t kParameterRecordLength = 64;
 
+// Where the 64-byte parameter record keeps what the handset announces; bytes 0-3 are its
+// product identifier.
+constexpr uint32_t kRecordCodeOffset = 16;       // "DOWNLD", then the protocol character
+constexpr uint32_t kRecordCodeLength = 7;
+constexpr uint32_t kRecordProtocolOffset = 22;   // '0' CRC-16/X-25, '1' byte sum
+constexpr uint32_t kRecordBlockSizeOffset = 32;  // signed 32-bit, little-endian
+constexpr uint32_t kRecordBlankByteOffset = 41;  // 0xFF: raw payloads, else the escape byte
+
+// The block size a record announces.
+inline int32_t recordBlockSize(const uint8_t* record)
+{
+    const uint8_t* b = record + kRecordBlockSizeOffset;
+    return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                                static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+}
+
 }  // namespace wire
 
 // The largest block size a download accepts (result 5 beyond it): its longest write frame,

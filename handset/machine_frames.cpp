@@ -2,6 +2,7 @@
 // parameter exchange, erase, blocks, checksum, abort (see machine.h).
 #include <algorithm>
 
+#include "engine/wire.h"
 #include "handset/machine.h"
 #include "handset/machine_detail.h"
 
@@ -13,11 +14,12 @@ std::vector<uint8_t> HandsetMachine::parameterRecord() const
     std::copy_n(options_.productId.begin(), std::min<size_t>(4, options_.productId.size()), record.begin());
     std::string code = options_.downloadCode.empty() ? "DOWNLD" + std::string(1, options_.protocol)
                                                      : options_.downloadCode;
-    std::copy_n(code.begin(), std::min<size_t>(7, code.size()), record.begin() + 16);
+    std::copy_n(code.begin(), std::min<size_t>(wire::kRecordCodeLength, code.size()),
+                record.begin() + wire::kRecordCodeOffset);
     const uint32_t size = static_cast<uint32_t>(options_.blockSize);
-    for (int i = 0; i < 4; ++i)
-        record[32 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
-    record[41] = options_.blank;
+    for (uint32_t i = 0; i < 4; ++i)
+        record[wire::kRecordBlockSizeOffset + i] = static_cast<uint8_t>(size >> (8 * i));
+    record[wire::kRecordBlankByteOffset] = options_.blank;
     return record;
 }
 

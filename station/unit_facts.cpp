@@ -9,28 +9,19 @@
 
 namespace {
 
-// Where the handset's 64-byte record keeps what it announces.
-constexpr size_t kCodeOffset = 16;
-constexpr size_t kCodeLength = 7;  // "DOWNLD" and the protocol character
-constexpr size_t kProtocolOffset = 22;
-constexpr size_t kBlockSizeOffset = 32;
-constexpr size_t kBlankOffset = 41;
-
 AnnouncedRecord announced(const uint8_t* record)
 {
     AnnouncedRecord a;
     a.productId = printableBytes(record, 4);
-    a.downloadCode = printableBytes(record + kCodeOffset, kCodeLength);
-    const uint32_t size = static_cast<uint32_t>(record[kBlockSizeOffset]) |
-                          static_cast<uint32_t>(record[kBlockSizeOffset + 1]) << 8 |
-                          static_cast<uint32_t>(record[kBlockSizeOffset + 2]) << 16 |
-                          static_cast<uint32_t>(record[kBlockSizeOffset + 3]) << 24;
-    a.blockSize = static_cast<int32_t>(size);
-    a.blankByte = record[kBlankOffset];
-    switch (record[kProtocolOffset]) {
+    a.downloadCode = printableBytes(record + wire::kRecordCodeOffset, wire::kRecordCodeLength);
+    a.blockSize = wire::recordBlockSize(record);
+    a.blankByte = record[wire::kRecordBlankByteOffset];
+    switch (record[wire::kRecordProtocolOffset]) {
     case '0': a.checksumKind = "crc-16/x-25"; break;
     case '1': a.checksumKind = "byte-sum"; break;
-    default: a.checksumKind = "unknown " + printableBytes(record + kProtocolOffset, 1); break;
+    default:
+        a.checksumKind = "unknown " + printableBytes(record + wire::kRecordProtocolOffset, 1);
+        break;
     }
     return a;
 }
