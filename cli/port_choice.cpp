@@ -44,8 +44,7 @@ void tell(ViewMode view, const nlohmann::json& event, const std::string& text)
 
 bool present(const PortSelector& selector)
 {
-    const bool byName = selector.kind == PortSelector::Kind::Device;
-    return selectorPresent(selector, byName ? std::vector<PortInfo>() : listPorts());
+    return selectorPresent(selector, portsToMatch(selector));
 }
 
 // Waits until the selector names a port that is there. *waitedMs: how long it took (0 when it
@@ -114,7 +113,7 @@ int choosePort(const std::string& text, int waitSeconds, ViewMode view, std::str
             return code;
     }
     const bool byName = selector.kind == PortSelector::Kind::Device;
-    const PortChoice choice = chooseOnePort(selector, byName ? std::vector<PortInfo>() : listPorts());
+    const PortChoice choice = chooseOnePort(selector, portsToMatch(selector));
     if (!choice.found)
         return fail(kExitPortNotOpened, choice.error);
     *device = choice.device;

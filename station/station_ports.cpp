@@ -46,14 +46,12 @@ int expandStationPorts(const std::vector<std::string>& given, std::vector<std::s
 
 bool somePortOpens(const std::vector<std::string>& selectors, std::string* why)
 {
-    const std::vector<PortInfo> present = listPorts();
     why->clear();
     for (const std::string& text : selectors) {
         PortSelector selector;
         std::string error;
         parsePortSelector(text, &selector, &error);
-        const bool byName = selector.kind == PortSelector::Kind::Device;
-        const PortChoice choice = chooseOnePort(selector, byName ? std::vector<PortInfo>() : present);
+        const PortChoice choice = chooseOnePort(selector, portsToMatch(selector));
         std::string reason;
         if (!choice.found)
             reason = choice.error;

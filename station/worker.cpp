@@ -73,8 +73,7 @@ bool Worker::awaitPort()
     bool told = false;
     PortWatch watch(byName ? selector_.text : "");
     for (;;) {
-        const std::vector<PortInfo> ports = byName ? std::vector<PortInfo>() : listPorts();
-        const std::vector<PortInfo> found = selectPorts(selector_, ports);
+        const std::vector<PortInfo> found = selectPorts(selector_, portsToMatch(selector_));
         if (found.size() == 1 && (!byName || portPresent(found[0].device))) {
             // Said once, and again only when the port comes back or is another.
             if (told || found[0].device != port_.device)

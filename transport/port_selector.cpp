@@ -199,6 +199,11 @@ PortChoice chooseOnePort(const PortSelector& selector, const std::vector<PortInf
     return choice;
 }
 
+std::vector<PortInfo> portsToMatch(const PortSelector& selector)
+{
+    return selector.kind == PortSelector::Kind::Device ? std::vector<PortInfo>() : listPorts();
+}
+
 bool selectorPresent(const PortSelector& selector, const std::vector<PortInfo>& ports)
 {
     if (selector.kind == PortSelector::Kind::Device)

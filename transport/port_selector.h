@@ -52,6 +52,10 @@ struct PortChoice {
 // text lists the candidates, each with a selector that names it alone.
 PortChoice chooseOnePort(const PortSelector& selector, const std::vector<PortInfo>& ports);
 
+// The ports to match the selector against now: none for a device name (it names its device
+// itself), the machine's listing for every other selector.
+std::vector<PortInfo> portsToMatch(const PortSelector& selector);
+
 // Whether what the selector names is there now: a device name's device exists, another
 // selector matches a listed port.
 bool selectorPresent(const PortSelector& selector, const std::vector<PortInfo>& ports);
