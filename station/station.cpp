@@ -55,6 +55,7 @@ struct Port {
     PortView view;
     std::unique_ptr<WorkerProcess> worker;
     std::string errorFile;
+    std::string device;            // what the worker opens, once it has said
     bool armed = false;            // an "arm" was sent and not yet used
     bool ready = false;            // the worker waits for an "arm"
     UnitRecord unit;               // the unit on the port (sequence 0: none)
@@ -79,6 +80,7 @@ private:
     void handleEvent(Port& port, const nlohmann::json& event);
     void unitStarted(Port& port, const nlohmann::json& event);
     void unitEnded(Port& port, const nlohmann::json& event);
+    void concludeUnit(Port& port, UnitRecord& unit);
     void workerEnded(Port& port);
     bool recordUnit(Port& port, UnitRecord& unit);
     void armWhereAllowed();
@@ -218,6 +220,7 @@ void Station::unitStarted(Port& port, const nlohmann::json& event)
     port.unit = UnitRecord{};
     port.unit.sequence = ++nextSequence_;
     port.unit.startedUtc = event.value("started_utc", "");
+    port.unit.device = port.device;  // what a unit its worker never reports is known by
     port.unitStarted = Clock::now();
     port.view.unit = port.unit.sequence;
     port.view.phase = "exchanging";
@@ -237,6 +240,12 @@ void Station::unitEnded(Port& port, const nlohmann::json& event)
         return;
     }
     unit.sequence = port.unit.sequence > 0 ? port.unit.sequence : ++nextSequence_;
+    concludeUnit(port, unit);
+}
+
+// Records the unit, then shows it: a unit whose result was shown is in the record.
+void Station::concludeUnit(Port& port, UnitRecord& unit)
+{
     port.unit = UnitRecord{};
     port.view.unit = 0;
     if (!recordUnit(port, unit))
@@ -270,8 +279,10 @@ void Station::handleEvent(Port& port, const nlohmann::json& event)
     const std::string kind = event.value("event", "");
     if (kind == "port") {
         const std::string state = event.value("state", "");
-        if (state == "present")
-            port.view.identity = event.value("summary", event.value("device", ""));
+        if (state == "present") {
+            port.device = event.value("device", "");
+            port.view.identity = event.value("summary", port.device);
+        }
         port.view.state = state == "present" ? "port present"
                           : state == "waiting" ? "waiting for its adapter"
                                                : "port unusable";
@@ -279,6 +290,7 @@ void Station::handleEvent(Port& port, const nlohmann::json& event)
         view_.event(&port.view, event, port.view.state +
                     (state == "present" ? ": " + port.view.identity : " " + event.value("reason", "")));
     } else if (kind == "ready") {
+        port.restartPause = kFirstRestartPause;  // this worker is sound: back to the short pause
         port.ready = true;
         port.armed = false;
         port.view.state = "ready";
@@ -320,16 +332,7 @@ void Station::workerEnded(Port& port)
         unit.mode = modeWord(options_.mode);
         unit.speed = options_.speed;
         describeResult(interrupted_ ? kExitInterrupted : kExitWorkerLost, &unit);
-        port.unit.sequence = 0;
-        if (recordUnit(port, unit)) {
-            ++done_;
-            ++failed_;
-            port.view.lastResult = "#" + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome);
-            view_.event(&port.view, {{"event", "unit_end"}, {"unit", unit.sequence},
-                                     {"outcome", outcomeWord(unit.outcome)}, {"result", unit.resultCode},
-                                     {"meaning", unit.resultMeaning}},
-                        "unit " + std::to_string(unit.sequence) + " failed: " + unit.resultMeaning);
-        }
+        concludeUnit(port, unit);
     }
     port.view.unit = 0;
     if (stopping_) {
