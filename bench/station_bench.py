@@ -44,26 +44,24 @@ def cpu_seconds(pid):
         return 0.0
 
 
-def pss_kib(pid):
+def proc_kib(pid, name, key):
+    """A "Key: N kB" line of /proc/PID/NAME, in KiB (0 once the process is gone)."""
     try:
-        with open("/proc/%d/smaps_rollup" % pid) as f:
+        with open("/proc/%d/%s" % (pid, name)) as f:
             for line in f:
-                if line.startswith("Pss:"):
+                if line.startswith(key):
                     return int(line.split()[1])
     except OSError:
         pass
     return 0
+
+
+def pss_kib(pid):
+    return proc_kib(pid, "smaps_rollup", "Pss:")
 
 
 def rss_kib(pid):
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
+    return proc_kib(pid, "status", "VmRSS:")
 
 
 def children(pid):

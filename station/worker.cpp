@@ -94,7 +94,7 @@ bool Worker::awaitPort()
 }
 
 // Tells the station the port is ready and waits for its "arm". False when told to stop or
-// when the port went away meanwhile (then *portGone).
+// when the port went away meanwhile.
 bool Worker::awaitArm()
 {
     link_.emit({{"event", "ready"}});
