@@ -23,15 +23,6 @@ namespace {
 uint8_t checksumFrame[wire::kChecksumLength] = {wire::kCommandMark, wire::kChecksum, 0, 0};
 const uint8_t abortFrame[wire::kAbortLength] = {wire::kCommandMark, wire::kAbort};
 
-void drainWhileSending(Handler sent)
-{
-    handlerSlots.onTxEmpty = sent;
-    armReceive(engine.drainBuffer, sizeof engine.drainBuffer);
-    handlerSlots.onRxComplete = drainReceive;
-}
-
-// The outcome is decided: from here on no handler may act.
-void freezeSlots() { handlerSlots = {idleHandler, idleHandler, idleHandler}; }
 
 }  // namespace
 

@@ -129,7 +129,7 @@ void postResult(int32_t result)
 {
     // Nothing may act after the outcome: without this, the handlers of the last state would
     // go on resending their frame on every time-out while the dialog stays open.
-    handlerSlots = {idleHandler, idleHandler, idleHandler};
+    freezeSlots();
     enterPhase(Phase::Ended);
     toFrontEnd([&](const FrontEnd& fe) {
         if (fe.postResult)
@@ -155,6 +155,15 @@ void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t
 }
 
 void drainReceive() { rearmReceive(); }
+
+void drainWhileSending(Handler sent)
+{
+    handlerSlots.onTxEmpty = sent;
+    armReceive(engine.drainBuffer, sizeof engine.drainBuffer);
+    handlerSlots.onRxComplete = drainReceive;
+}
+
+void freezeSlots() { handlerSlots = {idleHandler, idleHandler, idleHandler}; }
 
 void runTick()
 {

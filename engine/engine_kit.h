@@ -58,6 +58,11 @@ void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t
 
 // onRxComplete of the draining receive: arms the same receive again.
 void drainReceive();
+// A frame is about to go out: stores `sent` in onTxEmpty and drains whatever arrives before
+// the frame has left the line.
+void drainWhileSending(Handler sent);
+// The outcome is decided, or the download abandoned: from here on no handler may act.
+void freezeSlots();
 
 // Front end thread: runs the handler in onTick once, under the engine lock.
 void runTick();

@@ -29,14 +29,6 @@ const char kMultipleTimeouts[] =
     "\nMultiple timeouts have occurred, waiting for a mobile response\r\nCheck that the cable "
     "is still attached.\r\nIf download doesn't continue, select 'Abort'\r\n";
 
-// A frame is about to go out: whatever arrives before it has left the line is thrown away.
-void drainWhileSending(Handler sent)
-{
-    handlerSlots.onTxEmpty = sent;
-    armReceive(engine.drainBuffer, sizeof engine.drainBuffer);
-    handlerSlots.onRxComplete = drainReceive;
-}
-
 // Integer percentage of the image done, shown beside the block being written. A count of 0
 // (a release file shorter than the block it just read whole) cannot divide.
 int32_t percentDone(int32_t block)

@@ -57,7 +57,7 @@ void DownloadSession::abort()
     setLineRunning(false);
     {
         EngineLock lock;
-        handlerSlots = {idleHandler, idleHandler, idleHandler};
+        freezeSlots();
         if (engine.phase != Phase::Ended)
             enterPhase(Phase::Ended);
     }
