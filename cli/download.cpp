@@ -12,6 +12,7 @@
 #include "cli/download_session.h"
 #include "cli/port_choice.h"
 #include "session/modes.h"
+#include "session/release_check.h"
 #include "settings/settings.h"
 #include "transport/line_speed.h"
 
@@ -30,11 +31,29 @@ struct DownloadOptions {
     bool json = false;
 };
 
-DownloadPlan planFrom(const DownloadOptions& o)
+// A speed the line cannot take would leave the download inquiring for ever at a speed the
+// handset never hears: the file's value is refused, not replaced by a default unseen.
+bool checkSettingsSpeed(const DownloadOptions& o, const Settings& s)
+{
+    if (o.speed != 0 || isAllowedSpeed(s.speed) != 0)
+        return true;
+    std::fprintf(stderr,
+                 "tarvolo: %s: the speed field holds %lu, not a line speed this program can use "
+                 "(19200, 38400, 57600 or 115200); correct the file or give --speed\n",
+                 kSettingsFileName, static_cast<unsigned long>(s.speed));
+    return false;
+}
+
+Settings loadSettings()
 {
     Settings s;
     resetSettings(&s);
     loadSettingsFile(kSettingsFileName, &s);
+    return s;
+}
+
+DownloadPlan planFrom(const DownloadOptions& o, const Settings& s)
+{
 
     DownloadPlan plan;
     plan.releasePath = o.file;
@@ -94,7 +113,18 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
         "--give-up-after; 12 port went away; 64 malformed --port selector; 130 interrupted.");
     cmd->callback([&run] {
         run = [] {
-            DownloadPlan plan = planFrom(o);
+            // Before any port is touched: a FIFO would hang the open, a folder or a device
+            // would reach the handset as an image.
+            uint8_t productId[4];
+            std::string error;
+            if (!checkReleaseFile(o.file, o.file, productId, &error)) {
+                std::fprintf(stderr, "tarvolo: %s\n", error.c_str());
+                return static_cast<int>(kResultFileNotOpened);
+            }
+            const Settings fileSettings = loadSettings();
+            if (!checkSettingsSpeed(o, fileSettings))
+                return kExitUsage;
+            DownloadPlan plan = planFrom(o, fileSettings);
             const int chosen = choosePort(plan.port, o.waitPort, plan.view, &plan.port);
             return chosen != 0 ? chosen : runDownload(plan);
         };

@@ -9,7 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "cli/console.h"
@@ -22,16 +25,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kTickPeriod = std::chrono::milliseconds(500);
 
-// Enter on standard input, for gang mode without --continue. The reading thread is detached:
-// it may stay blocked in a read until the process ends.
-std::atomic<bool> enterPressed{false};
+// Enter on standard input, for gang mode without --continue, and whether the input has ended
+// (a scheduler's empty input: no operator will ever press Enter). Shared with the reading
+// thread, which is detached: it may stay blocked in a read until the process ends.
+struct OperatorInput {
+    std::atomic<bool> pressed{false};
+    std::atomic<bool> ended{false};
+};
 
-void listenForEnter()
+void listenForEnter(std::shared_ptr<OperatorInput> input)
 {
-    std::thread([] {
+    std::thread([input] {
         std::string line;
         while (std::getline(std::cin, line))
-            enterPressed.store(true);
+            input->pressed.store(true);
+        input->ended.store(true);
     }).detach();
 }
 
@@ -69,6 +77,8 @@ public:
 private:
     bool openEverything(Outcome* outcome);
     void handle(const EngineEvent& event, Outcome* outcome);
+    void warnOfUnsentBytes(const EngineEvent& event);
+    void reportAbortReason();
     void watch(Outcome* outcome);
     void stopWith(Outcome* outcome, int exitCode, const std::string& summary);
 
@@ -78,6 +88,8 @@ private:
     DownloadSession download_;
     bool continueEnabled_ = false;
     bool handsetSeen_ = false;
+    bool unsentChecked_ = false;
+    std::shared_ptr<OperatorInput> input_ = std::make_shared<OperatorInput>();
     Clock::time_point started_;
 };
 
@@ -110,9 +122,37 @@ bool Session::openEverything(Outcome* outcome)
     return true;
 }
 
+// Before the first byte of the image goes, once the handset's block size is known.
+void Session::warnOfUnsentBytes(const EngineEvent& event)
+{
+    const Phase phase = static_cast<Phase>(event.value);
+    if (event.kind != EngineEvent::PhaseChange || unsentChecked_ ||
+        (phase != Phase::Erasing && phase != Phase::Writing))
+        return;
+    unsentChecked_ = true;
+    const DownloadFacts facts = download_.facts();
+    const int32_t blockSize = download_.progress().blockSize;
+    if (facts.unsentBytes > 0)
+        view_.report(unsentWarning(facts.unsentBytes, blockSize),
+                     {{"event", "unsent"}, {"unsent_bytes", facts.unsentBytes},
+                      {"block_size", blockSize}});
+}
+
+// Result 4 says only that the handset gave up; why the abort was started matters more.
+void Session::reportAbortReason()
+{
+    const int32_t reason = download_.facts().abortReason;
+    if (reason < 0)
+        return;
+    view_.report("Abort started because: " + std::string(resultMeaning(reason)) + " (result " +
+                     std::to_string(reason) + ")",
+                 {{"event", "abort_reason"}, {"reason", reason}, {"meaning", resultMeaning(reason)}});
+}
+
 void Session::handle(const EngineEvent& event, Outcome* outcome)
 {
     view_.show(event);
+    warnOfUnsentBytes(event);
     if (event.kind == EngineEvent::Continue) {
         continueEnabled_ = event.value != 0;
         if (continueEnabled_ && !plan_.autoContinue)
@@ -163,9 +203,13 @@ void Session::watch(Outcome* outcome)
                  "No handset answered within " + std::to_string(plan_.giveUpSeconds) + " s");
         return;
     }
-    if (continueEnabled_ && (plan_.autoContinue || enterPressed.exchange(false))) {
+    if (continueEnabled_ && (plan_.autoContinue || input_->pressed.exchange(false))) {
         continueEnabled_ = false;
         download_.pressContinue();
+    } else if (continueEnabled_ && input_->ended.load()) {
+        stopWith(outcome, kExitUsage,
+                 "Standard input has ended: nobody can press Enter to continue the gang download "
+                 "(use --continue to go on as soon as CH1 answers); nothing was written");
     }
 }
 
@@ -180,7 +224,7 @@ int Session::run()
         return outcome.exitCode;
     }
     if (plan_.gang && !plan_.autoContinue)
-        listenForEnter();
+        listenForEnter(input_);
 
     started_ = Clock::now();
     auto nextTick = Clock::now() + kTickPeriod;
@@ -199,9 +243,15 @@ int Session::run()
     }
 
     download_.end();
-    stopLineWatch();
+    const bool traceWhole = stopLineWatch();
     for (const EngineEvent& event : takeEngineEvents(std::chrono::milliseconds(0)))
         view_.show(event);
+    if (outcome.exitCode == kResultHandsetAborted)
+        reportAbortReason();
+    if (!traceWhole)
+        view_.report("Warning: the trace file " + plan_.tracePath + " is incomplete: not all of it "
+                     "could be written (is the disk full?)",
+                     {{"event", "trace_incomplete"}, {"trace", plan_.tracePath}});
     view_.finish(outcome.summary, outcome.exitCode);
     return outcome.exitCode;
 }

@@ -14,6 +14,7 @@
 #include "engine/release_preview.h"
 #include "engine/wire.h"
 #include "record/unit_record.h"
+#include "session/release_check.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ struct ReleaseSummary {
     uint64_t fileBytes = 0;
     int32_t blockSize = 0;
     uint64_t wholeBlocks = 0;
+    uint64_t unsentBytes = 0;
     int32_t blocksShown = 0;
     uint64_t blankBlocks = 0;
     uint64_t writeFrames = 0;
@@ -86,6 +88,9 @@ int fail(int code, const std::string& message)
 
 int summarise(const std::string& path, int32_t blockSize, uint8_t blank, ReleaseSummary& summary)
 {
+    std::string notAFile;
+    if (!checkRegularFile(path, path, &notAFile))
+        return fail(kExitCannotOpen, notAFile);
     ReleasePreview p;
     int systemError = 0;
     switch (previewRelease(path.c_str(), blockSize, blank, &p, &systemError)) {
@@ -109,6 +114,7 @@ int summarise(const std::string& path, int32_t blockSize, uint8_t blank, Release
     summary.fileBytes = p.fileBytes;
     summary.blockSize = p.blockSize;
     summary.wholeBlocks = p.wholeBlocks;
+    summary.unsentBytes = p.unsentBytes;
     summary.blocksShown = p.blocksShown;
     summary.blankBlocks = p.blankBlocks;
     summary.writeFrames = p.writeFrames;
@@ -131,6 +137,7 @@ void printText(const ReleaseSummary& s)
     std::printf("wire bytes: %llu\n", static_cast<unsigned long long>(s.wireBytes));
     std::printf("crc-16/x-25: %s\n", hex4(s.crc).c_str());
     std::printf("byte sum: %s\n", hex4(s.byteSum).c_str());
+    std::printf("unsent bytes: %llu\n", static_cast<unsigned long long>(s.unsentBytes));
 }
 
 void printJson(const ReleaseSummary& s)
@@ -147,6 +154,7 @@ void printJson(const ReleaseSummary& s)
     j["wire_bytes"] = s.wireBytes;
     j["crc16_x25"] = s.crc;
     j["byte_sum"] = s.byteSum;
+    j["unsent_bytes"] = s.unsentBytes;
     // A path need not be UTF-8; replace what JSON cannot carry rather than fail.
     std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
@@ -184,6 +192,7 @@ constexpr const char* kInfoFooter =
     "  write frames   frames a download sends\n"
     "  wire bytes     the write frames' lengths added up, 4-byte headers included\n"
     "  crc-16/x-25, byte sum   the image checksums (%04X), whichever the handset asks for\n"
+    "  unsent bytes   the image's end after the last whole block, never sent\n"
     "Exit codes: 0 done, 1 FILE cannot be opened or read, 2 FILE shorter than 4 bytes,\n"
     "5 block size too large (a download refuses it too), 64 bad argument, 71 not enough\n"
     "memory for the block size.";
@@ -208,6 +217,6 @@ void setupInfoCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_flag("--json", options->json,
                   "Print one JSON object (keys file, product_id, file_bytes, block_size, "
                   "whole_blocks, blocks_shown, blank_blocks, write_frames, wire_bytes, "
-                  "crc16_x25, byte_sum) instead of key: value lines");
+                  "crc16_x25, byte_sum, unsent_bytes) instead of key: value lines");
     cmd->callback([&run, options] { run = [options] { return runInfo(*options); }; });
 }

@@ -18,6 +18,7 @@ std::mutex traceMutex;
 FILE* traceFile = nullptr;
 std::chrono::steady_clock::time_point traceStart;
 std::atomic<bool> traceOpen{false};  // lets the line skip the trace's work when there is none
+bool traceLost = false;  // a write to the trace failed (a full disk): the trace is incomplete
 
 bool tracing() { return traceOpen.load(std::memory_order_acquire); }
 
@@ -47,8 +48,8 @@ void trace(double seconds, uint32_t lineSpeed, const char* direction, const uint
     }
     line += '\n';
     std::lock_guard<std::mutex> guard(traceMutex);
-    if (traceFile)
-        std::fwrite(line.data(), 1, line.size(), traceFile);
+    if (traceFile && std::fwrite(line.data(), 1, line.size(), traceFile) != line.size())
+        traceLost = true;
 }
 
 void traceNote(const char* text)
@@ -56,7 +57,8 @@ void traceNote(const char* text)
     std::lock_guard<std::mutex> guard(traceMutex);
     if (!traceFile)
         return;
-    std::fprintf(traceFile, "%10.6f -- %s\n", secondsSinceStart(), text);
+    if (std::fprintf(traceFile, "%10.6f -- %s\n", secondsSinceStart(), text) < 0)
+        traceLost = true;
 }
 
 }  // namespace
@@ -124,20 +126,23 @@ bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std
         return false;
     }
     traceStart = std::chrono::steady_clock::now();
-    std::fprintf(traceFile, "# seconds dir speed bytes (hex)\n");
+    traceLost = std::fprintf(traceFile, "# seconds dir speed bytes (hex)\n") < 0;
     traceOpen = true;
     return true;
 }
 
 const SerialPortOps* watchedOps() { return &watched; }
 
-void stopLineWatch()
+bool stopLineWatch()
 {
     traceOpen = false;
     std::lock_guard<std::mutex> guard(traceMutex);
     if (traceFile) {
-        std::fclose(traceFile);
+        // Buffered lines reach the disk only here: a full disk shows at the latest now.
+        if (std::ferror(traceFile) || std::fclose(traceFile) != 0)
+            traceLost = true;
         traceFile = nullptr;
     }
+    return !traceLost;
 }
 

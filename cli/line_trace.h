@@ -14,7 +14,8 @@ bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std
 const SerialPortOps* watchedOps();
 // Writes a note with its time into the trace file, when there is one.
 void noteOnLine(const char* text);
-// Flushes and closes the trace file.
-void stopLineWatch();
+// Flushes and closes the trace file. False when some of the trace could not be written (a full
+// disk): the file is then incomplete.
+bool stopLineWatch();
 
 #endif

@@ -5,6 +5,7 @@
 
 #include "record/record_fields.h"
 #include "record/record_json.h"
+#include "session/results.h"
 
 namespace {
 
@@ -24,6 +25,15 @@ std::string seconds(int64_t ms)
     return text;
 }
 
+// Result 4 only says the handset gave up; the result the abort was started with says why.
+std::string withAbortReason(const std::string& text, const std::optional<int64_t>& reason)
+{
+    if (!reason)
+        return text;
+    return text + " (abort started on " + std::to_string(*reason) + " " +
+           resultMeaning(static_cast<int>(*reason)) + ")";
+}
+
 std::vector<std::string> columnsOf(const UnitRecord& u)
 {
     return {u.startedUtc,
@@ -33,7 +43,7 @@ std::vector<std::string> columnsOf(const UnitRecord& u)
             outcomeWord(u.outcome),
             seconds(u.durationMs),
             hex4(u.expectedChecksum) + "/" + hex4(u.reportedChecksum),
-            std::to_string(u.resultCode) + " " + u.resultMeaning};
+            withAbortReason(std::to_string(u.resultCode) + " " + u.resultMeaning, u.abortReason)};
 }
 
 std::string fieldText(const FieldValue& value)
@@ -113,7 +123,8 @@ void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, s
     sum["failures_by_result"] = nlohmann::ordered_json::array();
     for (const ResultFailures& r : s.failuresByResult)
         sum["failures_by_result"].push_back(
-            {{"result_code", r.resultCode}, {"result_meaning", r.meaning}, {"count", r.count}});
+            {{"result_code", r.resultCode}, {"result_meaning", r.meaning}, {"count", r.count},
+             {"abort_reason", r.abortReason ? nlohmann::ordered_json(*r.abortReason) : nullptr}});
     std::fprintf(out, "%s\n", jsonLine(j).c_str());
 }
 
@@ -138,6 +149,7 @@ void printSummary(const UnitSummary& s, std::FILE* out)
     if (!s.failuresByResult.empty())
         std::fprintf(out, "failures by result:\n");
     for (const ResultFailures& r : s.failuresByResult)
-        std::fprintf(out, "  %lld %s: %lld\n", static_cast<long long>(r.resultCode),
-                     r.meaning.c_str(), static_cast<long long>(r.count));
+        std::fprintf(out, "  %s: %lld\n",
+                     withAbortReason(std::to_string(r.resultCode) + " " + r.meaning, r.abortReason).c_str(),
+                     static_cast<long long>(r.count));
 }

@@ -218,6 +218,16 @@ void StatusView::note(const std::string& text)
     std::fflush(stdout);
 }
 
+void StatusView::report(const std::string& text, nlohmann::json fields)
+{
+    if (mode_ == ViewMode::Json) {
+        fields["text"] = text;
+        printJson(std::move(fields));
+    } else if (!text.empty()) {
+        note(text);
+    }
+}
+
 void StatusView::finish(const std::string& summary, int exitCode)
 {
     if (mode_ == ViewMode::Json) {

@@ -48,6 +48,9 @@ public:
     void finish(const std::string& summary, int exitCode);
     // A note of our own while the download runs ("Press Enter ...").
     void note(const std::string& text);
+    // A fact of our own with its figures: `text` as a line (none when empty), or with --json
+    // `fields` (which name their "event") as one object.
+    void report(const std::string& text, nlohmann::json fields);
 
 private:
     void redraw();

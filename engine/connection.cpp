@@ -85,6 +85,20 @@ void refuseMode()
                     "Use the Erase and Download option\r\n", mode);
 }
 
+// A block shorter than the handset's is never sent, so an image without one whole block would
+// have the handset erased and nothing written: the handset is told to give up instead, before
+// anything of its flash is touched.
+void refuseShortImage(int64_t imageBytes)
+{
+    const int32_t blockSize = engine.blockSize;
+    startAbort(kResultNoWholeBlock);
+    selectAdviceLine();
+    selectPhaseLine();
+    printStatus("\nAborted - Image shorter than one block\r\nImage: %lld bytes, block size: %d "
+                "bytes\r\nNothing was erased or written\r\n",
+                static_cast<long long>(imageBytes), blockSize);
+}
+
 void acceptRecord()
 {
     // Nothing of an earlier download may survive into this one.
@@ -102,6 +116,12 @@ void acceptRecord()
         return;
     }
     engine.totalBlocks = countBlocks();
+    const int64_t imageBytes = imageLength();
+    engine.unsentBytes = imageBytes < 0 ? -1 : imageBytes % engine.blockSize;
+    if (imageBytes >= 0 && imageBytes < engine.blockSize) {
+        refuseShortImage(imageBytes);
+        return;
+    }
     if (engine.downloadMode == kModeEraseAndDownload)
         startErase();
     else

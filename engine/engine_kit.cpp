@@ -152,6 +152,8 @@ void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t
     engine.recordReceived = false;
     engine.sentChecksum = -1;
     engine.reportedChecksum = -1;
+    engine.abortResult = -1;
+    engine.unsentBytes = -1;
 }
 
 void drainReceive() { rearmReceive(); }

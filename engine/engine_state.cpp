@@ -15,6 +15,8 @@ void setStartValues(EngineState& e)
     e.blankByte = 0xFF;
     e.currentLine = kPhaseLine;
     e.phase = Phase::Ended;
+    e.abortResult = -1;
+    e.unsentBytes = -1;
 }
 
 struct StartValues {

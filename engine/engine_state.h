@@ -31,7 +31,8 @@ struct EngineState {
     uint16_t blockNumber;    // current block, from 0
     int32_t retryCount;      // retries of the current frame
     int32_t eraseNakCount;   // erase refusals since the last warning
-    int32_t abortResult;     // DownloadResult to post when an abort goes unanswered
+    int32_t abortResult;     // DownloadResult the abort was started with (posted when it goes
+                             // unanswered), or -1 while no abort has started
     uint8_t* frameBuffer;    // 2 * blockSize + 4 bytes, per download
     uint8_t* readBuffer;     // blockSize bytes, per download
     uint8_t responseCell;    // receive target for response bytes
@@ -48,6 +49,7 @@ struct EngineState {
     bool recordReceived;     // parameterRecord holds this download's record
     int32_t sentChecksum;    // the image checksum sent in "<c", or -1
     int32_t reportedChecksum;  // the handset's checksum after '>c', or -1
+    int64_t unsentBytes;     // image bytes after the last whole block, or -1 before the record
 };
 
 extern EngineState engine;

@@ -48,6 +48,14 @@ uint32_t readImage(uint8_t* buffer, uint32_t n)
     return static_cast<uint32_t>(std::fread(buffer, 1, n, engine.releaseFile));
 }
 
+int64_t imageLength()
+{
+    if (!engine.releaseFile)
+        return -1;
+    const long length = releaseFileLength();
+    return length < 4 ? -1 : static_cast<int64_t>(length) - 4;
+}
+
 int32_t countBlocks()
 {
     if (!engine.releaseFile || engine.blockSize < 1)

@@ -20,6 +20,8 @@ FILE* openReleaseFile(const char* path);
 void closeReleaseFile();
 // Reads up to n bytes of the release file; returns how many were read.
 uint32_t readImage(uint8_t* buffer, uint32_t n);
+// Bytes of the open release file after the product identifier, or -1 when unknown.
+int64_t imageLength();
 // Whole file length (identifier included) divided by blockSize.
 int32_t countBlocks();
 // Checks engine.parameterRecord against the engine and the release file.

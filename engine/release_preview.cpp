@@ -52,6 +52,7 @@ PreviewError previewOpenFile(const char* path, ReleasePreview& p)
     engine.blockSize = p.blockSize;
     engine.totalBlocks = 0;  // no progress bars here
     p.blocksShown = countBlocks();
+    p.unsentBytes = (size - 4) % static_cast<uint64_t>(p.blockSize);
     const PreviewError error = readBlocks(p);
     if (error == PreviewError::None && std::ferror(engine.releaseFile))
         return PreviewError::CannotRead;

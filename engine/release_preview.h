@@ -12,6 +12,7 @@ struct ReleasePreview {
     uint64_t fileBytes;      // identifier included
     int32_t blockSize;
     uint64_t wholeBlocks;    // blocks a download reads whole
+    uint64_t unsentBytes;    // image bytes after the last whole block: never sent
     int32_t blocksShown;     // file bytes / block size: the count the operator is shown
     uint64_t blankBlocks;    // whole blocks of nothing but 0xFF: counted, never sent
     uint64_t writeFrames;    // frames a download sends

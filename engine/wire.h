@@ -90,6 +90,7 @@ enum DownloadResult : int {
     kResultCompleted = 0,           // handset's checksum equals ours
     kResultFileNotOpened = 1,       // release file could not be opened
     kResultProductMismatch = 2,     // product id mismatch, or erase-and-download needed
+    kResultNoWholeBlock = 3,        // the image holds no whole block: nothing to erase for
     kResultHandsetAborted = 4,      // handset acknowledged our abort
     kResultBlockSizeTooLarge = 5,   // block buffers could not be allocated
     kResultChecksumFailed = 6,      // completion refused, or checksums differ

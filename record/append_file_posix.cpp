@@ -1,8 +1,10 @@
 // AppendFile on POSIX: O_APPEND writes, fsync after each, and the directory synced once when
-// the file is opened so that a file just created survives a power cut too.
+// the file is opened so that a file just created survives a power cut too. The writers' lock
+// is flock(2): advisory, so readers never wait for it.
 #include "record/append_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +63,20 @@ bool AppendFile::append(const std::string& bytes, std::string* error)
     }
     return true;
 }
+
+bool AppendFile::lock(std::string* error)
+{
+    int locked;
+    do {
+        locked = ::flock(static_cast<int>(handle_), LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked == 0)
+        return true;
+    *error = "cannot lock " + path_ + ": " + std::strerror(errno);
+    return false;
+}
+
+void AppendFile::unlock() { ::flock(static_cast<int>(handle_), LOCK_UN); }
 
 void AppendFile::close()
 {

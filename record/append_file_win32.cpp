@@ -1,6 +1,6 @@
 // AppendFile on Windows: a handle opened for FILE_APPEND_DATA only (each WriteFile goes to the
 // end of the file as one piece), shared for reading and appending by others, and
-// FlushFileBuffers after each write.
+// FlushFileBuffers after each write; LockFileEx for the writers' lock.
 #include "record/append_file.h"
 
 #include <windows.h>
@@ -26,7 +26,8 @@ HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 bool AppendFile::open(const std::string& path, std::string* error)
 {
     close();
-    const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+    // GENERIC_READ as well: LockFileEx needs it (it gives no right to write anywhere but the end).
+    const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -56,6 +57,27 @@ bool AppendFile::append(const std::string& bytes, std::string* error)
         return false;
     }
     return true;
+}
+
+// Windows locks are mandatory: a lock on the data would stop readers and appends alike. The
+// writers lock one byte far beyond any record's end instead, as a mutex only they consult.
+bool AppendFile::lock(std::string* error)
+{
+    OVERLAPPED at = {};
+    at.Offset = 0xFFFFFFFEu;
+    at.OffsetHigh = 0x7FFFFFFFu;
+    if (LockFileEx(asHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at))
+        return true;
+    *error = "cannot lock " + path_ + ": " + lastErrorText();
+    return false;
+}
+
+void AppendFile::unlock()
+{
+    OVERLAPPED at = {};
+    at.Offset = 0xFFFFFFFEu;
+    at.OffsetHigh = 0x7FFFFFFFu;
+    UnlockFileEx(asHandle(handle_), 0, 1, 0, &at);
 }
 
 void AppendFile::close()

@@ -54,7 +54,10 @@ private:
     void parseLine(const std::string& text, size_t number, bool terminated, const LineVisitor& visit);
     void checkHeader(const FieldMap& values);
     bool learnWritten(ScanEnd* end, bool reportWarnings, std::string* error);
+    bool prepareToAppend(std::string* error);
     bool append(const char* type, const Fields& fields, std::string* error);
+    bool lockedAppend(const char* type, const Fields& fields, std::string* error);
+    bool appendRun(StationRun& run, std::string* error);
     bool knowsRun(int64_t runId, std::string* error);
 
     std::string path_;
@@ -75,6 +78,16 @@ bool JsonLinesRecord::open(std::string* error)
         *error = "cannot open " + path_;
         return false;
     }
+    // Under the lock: two stations creating the file at once write one header between them.
+    if (!file_.open(path_, error) || !file_.lock(error))
+        return false;
+    const bool ok = prepareToAppend(error);
+    file_.unlock();
+    return ok;
+}
+
+bool JsonLinesRecord::prepareToAppend(std::string* error)
+{
     ScanEnd end;
     if (!learnWritten(&end, true, error))
         return false;
@@ -82,8 +95,6 @@ bool JsonLinesRecord::open(std::string* error)
         *error = versionProblem_ + " and does not write to it";
         return false;
     }
-    if (!file_.open(path_, error))
-        return false;
     if (!end.endsWithNewline) {
         warnings_.push_back(path_ + ": ended with a torn line; a newline now closes it");
         if (!file_.append("\n", error))
@@ -204,7 +215,31 @@ bool JsonLinesRecord::knowsRun(int64_t runId, std::string* error)
     return false;
 }
 
+bool JsonLinesRecord::lockedAppend(const char* type, const Fields& fields, std::string* error)
+{
+    if (!file_.lock(error))
+        return false;
+    const bool ok = append(type, fields, error);
+    file_.unlock();
+    return ok;
+}
+
+// The run id is chosen and its line appended under the lock: another station appending to the
+// same file cannot take the same id meanwhile.
 bool JsonLinesRecord::beginRun(StationRun& run, std::string* error)
+{
+    if (access_ != RecordAccess::Write) {
+        *error = path_ + " is open for reading only";
+        return false;
+    }
+    if (!file_.lock(error))
+        return false;
+    const bool ok = appendRun(run, error);
+    file_.unlock();
+    return ok;
+}
+
+bool JsonLinesRecord::appendRun(StationRun& run, std::string* error)
 {
     ScanEnd end;
     if (!learnWritten(&end, false, error))
@@ -229,7 +264,7 @@ bool JsonLinesRecord::recordUnit(const UnitRecord& unit, std::string* error)
                  std::to_string(unit.runId) + " is already recorded";
         return false;
     }
-    if (!append("unit", unitFields(unit), error))
+    if (!lockedAppend("unit", unitFields(unit), error))
         return false;
     unitKeys_.insert({unit.runId, unit.sequence});
     return true;
@@ -237,7 +272,7 @@ bool JsonLinesRecord::recordUnit(const UnitRecord& unit, std::string* error)
 
 bool JsonLinesRecord::endRun(const StationRun& run, std::string* error)
 {
-    return knowsRun(run.runId, error) && append("run_end", runFields(run), error);
+    return knowsRun(run.runId, error) && lockedAppend("run_end", runFields(run), error);
 }
 
 bool JsonLinesRecord::listUnits(const UnitFilter& filter, std::vector<UnitRecord>* units,

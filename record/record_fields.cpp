@@ -168,6 +168,8 @@ Fields unitFields(const UnitRecord& u)
         {"retries_abort", u.retries.abort},
         {"tool_version", u.toolVersion},
         {"tool_sha256", u.toolSha256},
+        {"abort_reason", optionalNumber(u.abortReason)},
+        {"unsent_bytes", optionalNumber(u.unsentBytes)},
     };
     f.insert(f.end(), rest.begin(), rest.end());
     return f;
@@ -232,6 +234,8 @@ bool unitFromFields(const FieldMap& values, UnitRecord* u, std::string* error)
     r.number("retries_abort", &u->retries.abort);
     r.text("tool_version", &u->toolVersion);
     r.text("tool_sha256", &u->toolSha256);
+    r.optional("abort_reason", &u->abortReason);
+    r.optional("unsent_bytes", &u->unsentBytes);
     if (!r.ok(error))
         return false;
     if (!outcomeFromWord(outcome, &u->outcome)) {

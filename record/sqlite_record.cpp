@@ -7,6 +7,7 @@
 // reader opens read-only and reads newer versions too (versions only add columns and tables).
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ public:
                    std::string* error) override;
     bool listRuns(std::vector<StationRun>* runs, std::string* error) override;
     std::vector<std::string> takeWarnings() override { return std::move(warnings_); }
+    void noteImmutable()
+    {
+        warnings_.push_back(path_ + ": opened read-only as it stands (no write access to the file "
+                            "or its folder); units a station may be adding now are not shown");
+    }
 
 private:
     bool fail(const std::string& what, std::string* error) const
@@ -271,6 +277,45 @@ bool SqliteRecord::listRuns(std::vector<StationRun>* runs, std::string* error)
 
 }  // namespace
 
+namespace {
+
+// The file as an SQLite URI: the characters a URI gives a meaning to are escaped.
+std::string fileUri(const std::string& path, const char* query)
+{
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7F) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri + "?" + query;
+}
+
+// A record on a read-only medium, in a folder we may not write or owned by another user cannot
+// be opened the usual way: a reader of a WAL database must create or write its -shm file.
+// Immutable mode reads the file as it stands, which is right when nobody can be writing it.
+std::unique_ptr<ProductionRecord> openImmutable(const std::string& path, const std::string& why,
+                                                std::string* error)
+{
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(fileUri(path, "immutable=1").c_str(), &db,
+                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    auto record = std::make_unique<SqliteRecord>(db, path);
+    std::string ignored;
+    if (opened != SQLITE_OK || !record->prepare(RecordAccess::Read, &ignored)) {
+        *error = why;
+        return nullptr;
+    }
+    record->noteImmutable();
+    return record;
+}
+
+}  // namespace
+
 std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, RecordAccess access,
                                                    std::string* error)
 {
@@ -283,11 +328,14 @@ std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, Reco
     auto record = std::make_unique<SqliteRecord>(db, path);
     if (opened != SQLITE_OK) {
         *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
-        return nullptr;
+        record.reset();
+        return access == RecordAccess::Read && existed ? openImmutable(path, *error, error) : nullptr;
     }
     if (record->prepare(access, error))
         return record;
     record.reset();
+    if (access == RecordAccess::Read && existed)
+        return openImmutable(path, *error, error);
     if (!existed && access == RecordAccess::Write) {
         // A file this call created and could not make a record of is not left behind.
         for (const char* suffix : {"", "-wal", "-shm"})

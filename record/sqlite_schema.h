@@ -49,6 +49,10 @@ CREATE INDEX units_by_start ON units (started_utc);
 CREATE INDEX units_by_port ON units (port_selector);
 CREATE INDEX units_by_device ON units (device);
 )sql"},
+    {2, R"sql(
+ALTER TABLE units ADD COLUMN abort_reason INTEGER;
+ALTER TABLE units ADD COLUMN unsent_bytes INTEGER;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -18,12 +19,14 @@ void mostFirst(std::vector<T>* rows)
 void countFailures(const std::vector<UnitRecord>& units, UnitSummary* s)
 {
     std::map<std::string, int64_t> byPort;
-    std::map<int64_t, ResultFailures> byResult;
+    std::map<std::pair<int64_t, int64_t>, ResultFailures> byResult;
     for (const UnitRecord& u : units) {
         if (!isFailure(u.outcome))
             continue;
         ++byPort[u.portSelector];
-        auto found = byResult.try_emplace(u.resultCode, ResultFailures{u.resultCode, u.resultMeaning, 0});
+        const std::pair<int64_t, int64_t> key{u.resultCode, u.abortReason.value_or(-1)};
+        auto found = byResult.try_emplace(
+            key, ResultFailures{u.resultCode, u.resultMeaning, 0, u.abortReason});
         ++found.first->second.count;
     }
     for (const auto& [port, count] : byPort)

@@ -6,7 +6,8 @@
 //                rate leaves them out: completed / (completed + failed)
 //   durations    over every unit listed; p95 by the nearest-rank rule: the value at position
 //                ceil(0.95 * n) of the durations sorted in ascending order (1-based)
-//   failures by port (the port selector) and by result code, of the failed units, most first
+//   failures by port (the port selector) and by result code (and the abort's reason beside
+//                it), of the failed units, most first
 #ifndef TARVOLO_RECORD_SUMMARY_H
 #define TARVOLO_RECORD_SUMMARY_H
 
@@ -26,6 +27,7 @@ struct ResultFailures {
     int64_t resultCode;
     std::string meaning;  // as the first such unit recorded it
     int64_t count;
+    std::optional<int64_t> abortReason;  // why the abort was started: result 4 alone hides it
 };
 
 struct UnitSummary {

@@ -82,6 +82,10 @@ struct UnitRecord {
 
     std::string toolVersion;  // tool_identity.h
     std::string toolSha256;
+
+    // Since schema version 2; absent in older rows.
+    std::optional<int64_t> abortReason;  // the result the abort handshake was started with
+    std::optional<int64_t> unsentBytes;  // image bytes after the last whole block, never sent
 };
 
 struct StationRun {

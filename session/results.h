@@ -3,6 +3,9 @@
 #ifndef TARVOLO_SESSION_RESULTS_H
 #define TARVOLO_SESSION_RESULTS_H
 
+#include <cstdint>
+#include <string>
+
 // Codes beyond the DownloadResult values; `tarvolo download` exits with them.
 constexpr int kExitPortNotOpened = 10;   // the port could not be opened
 constexpr int kExitGaveUp = 11;          // no handset answered in the time given
@@ -12,5 +15,9 @@ constexpr int kExitInterrupted = 130;    // the operator stopped it (Ctrl-C)
 
 // One line for people: "download completed", "the port went away", ...
 const char* resultMeaning(int code);
+
+// The warning every tool gives before a transfer that leaves the end of the image behind:
+// only whole blocks are ever sent.
+std::string unsentWarning(int64_t unsentBytes, int64_t blockSize);
 
 #endif

@@ -105,6 +105,8 @@ DownloadFacts DownloadSession::facts() const
     std::memcpy(f.retries, engine.phaseRetries, sizeof f.retries);
     f.sentChecksum = engine.sentChecksum;
     f.reportedChecksum = engine.reportedChecksum;
+    f.abortReason = engine.abortResult;
+    f.unsentBytes = engine.unsentBytes;
     return f;
 }
 

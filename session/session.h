@@ -53,6 +53,8 @@ struct DownloadFacts {
     int32_t retries[kPhaseCount];  // frames sent again, by Phase
     int32_t sentChecksum;       // the image checksum sent to the handset, or -1
     int32_t reportedChecksum;   // the handset's checksum, or -1
+    int32_t abortReason;        // the result the abort handshake was started with, or -1
+    int64_t unsentBytes;        // image bytes after the last whole block, or -1 before the record
 };
 
 class DownloadSession {

@@ -2,13 +2,12 @@
 #include "station/release_copy.h"
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "engine/release_preview.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
+#include "session/release_check.h"
 
 namespace fs = std::filesystem;
 
@@ -34,23 +33,10 @@ bool makePrivateFolder(fs::path* folder, std::string* error)
 // What the copy holds must be a release file a download can send.
 bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* error)
 {
-    ReleasePreview preview;
-    int systemError = 0;
-    switch (previewRelease(copy.copyPath.c_str(), 1, 0xFF, &preview, &systemError)) {
-    case PreviewError::None: break;
-    case PreviewError::TooShort:
-        *error = copy.name + " holds " + std::to_string(preview.fileBytes) +
-                 " bytes: a release file begins with a 4-byte product identifier";
+    uint8_t id[4];
+    if (!checkReleaseFile(copy.copyPath, copy.name, id, error))
         return false;
-    default:
-        *error = "cannot read " + copy.name;
-        return false;
-    }
-    if (preview.fileBytes <= 4) {
-        *error = copy.name + " holds a product identifier but no image";
-        return false;
-    }
-    *productId = printableBytes(preview.productId, 4);
+    *productId = printableBytes(id, 4);
     return true;
 }
 
@@ -59,10 +45,8 @@ bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* err
 bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string* error)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        *error = "cannot open the release file " + path + (ec ? ": " + ec.message() : ": not a file");
+    if (!checkRegularFile(path, path, error))
         return false;
-    }
     fs::path folder;
     if (!makePrivateFolder(&folder, error))
         return false;

@@ -297,6 +297,9 @@ void Station::handleEvent(Port& port, const nlohmann::json& event)
     } else if (kind == "armed") {
         port.view.state = "waiting for a handset";
         view_.event(&port.view, event, "waiting for a handset");
+    } else if (kind == "unsent") {
+        view_.event(&port.view, event,
+                    unsentWarning(event.value("unsent_bytes", int64_t{0}), event.value("block_size", int64_t{0})));
     } else if (kind == "unit_start") {
         unitStarted(port, event);
     } else if (kind == "progress") {

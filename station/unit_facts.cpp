@@ -53,6 +53,10 @@ void describeDownload(const DownloadFacts& facts, UnitRecord* unit)
         unit->expectedChecksum = facts.sentChecksum;
     if (facts.reportedChecksum >= 0)
         unit->reportedChecksum = facts.reportedChecksum;
+    if (facts.abortReason >= 0)
+        unit->abortReason = facts.abortReason;
+    if (facts.unsentBytes >= 0)
+        unit->unsentBytes = facts.unsentBytes;
     unit->retries.exchange = retriesOf(facts, Phase::Waiting) + retriesOf(facts, Phase::GangReady) +
                              retriesOf(facts, Phase::Exchanging);
     unit->retries.erase = retriesOf(facts, Phase::Erasing);

@@ -58,6 +58,7 @@ private:
     void reportUnit(DownloadSession& session, UnitRecord& unit, int code,
                     Clock::time_point started);
     void emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started);
+    void emitUnsent(const DownloadSession& session);
 
     const WorkerOptions& options_;
     PortSelector selector_;
@@ -114,6 +115,16 @@ void Worker::emitProgress(const DownloadSession& session, Phase phase, Clock::ti
                 {"elapsed_ms", msBetween(started, Clock::now())}});
 }
 
+// Once the handset's block size is known and before the image goes: the end of the image
+// that no whole block carries.
+void Worker::emitUnsent(const DownloadSession& session)
+{
+    const int64_t unsent = session.facts().unsentBytes;
+    if (unsent > 0)
+        link_.emit({{"event", "unsent"}, {"unsent_bytes", unsent},
+                    {"block_size", session.progress().blockSize}});
+}
+
 void Worker::reportUnit(DownloadSession& session, UnitRecord& unit, int code,
                         Clock::time_point started)
 {
@@ -130,6 +141,7 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
     bool started = false;
     Clock::time_point startedAt;
     Phase shown = Phase::Waiting;
+    bool unsentTold = false;
     auto nextTick = Clock::now() + kTickPeriod;
     auto nextProgress = Clock::now();
     for (;;) {
@@ -161,6 +173,11 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
             return code == kExitPortLost ? UnitEnd::PortLost : UnitEnd::Reported;
         }
         if (started && (phase != shown || now >= nextProgress)) {
+            if (!unsentTold && (phase == Phase::Erasing || phase == Phase::Writing ||
+                                phase == Phase::Checksumming)) {
+                unsentTold = true;
+                emitUnsent(session);
+            }
             shown = phase;
             emitProgress(session, phase, startedAt);
             nextProgress = now + kProgressPeriod;

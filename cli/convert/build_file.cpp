@@ -28,6 +28,18 @@ std::vector<uint8_t> placed(void (*reader)(ByteView, ImageBuilder&), ByteView by
     return builder.build();
 }
 
+std::vector<uint8_t> fromSRecords(ByteView bytes, const ConvertOptions& options)
+{
+    ImageBuilder builder(options.base, options.limit);
+    SRecordEnd end;
+    readSRecords(bytes, builder, &end);
+    if (options.report && !end.endRecord && end.anyData) {
+        options.report->srecordsWithoutEnd = true;
+        options.report->lastAddressRead = end.lastAddress;
+    }
+    return builder.build();
+}
+
 std::vector<uint8_t> asItStands(ByteView bytes, const ConvertOptions& options)
 {
     if (bytes.size > options.limit)
@@ -50,7 +62,7 @@ std::vector<uint8_t> imageOfKind(const std::string& ext, ByteView bytes,
     if (ext == ".REL")
         return imageOfRelease(bytes, options);
     if (ext == ".SRE" || ext == ".MOT")
-        return placed(readSRecords, bytes, options);
+        return fromSRecords(bytes, options);
     if (ext == ".ABS")
         return placed(readElf, bytes, options);
     if (ext == ".LZH" && !inArchive) {
@@ -77,6 +89,8 @@ std::vector<uint8_t> imageOf(const std::string& name, ByteView bytes, const Conv
         throw ConvertError("holds no data for the image");
     return image;
 }
+
+bool isReleaseFileName(const std::string& name) { return upperExtension(name) == ".REL"; }
 
 void checkProductId(const std::string& id)
 {

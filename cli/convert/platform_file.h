@@ -1,4 +1,4 @@
-// The two file operations whose safe form differs between the operating systems. One
+// The file operations whose safe form differs between the operating systems. One
 // implementation per system, chosen by the build.
 #ifndef TARVOLO_CLI_CONVERT_PLATFORM_FILE_H
 #define TARVOLO_CLI_CONVERT_PLATFORM_FILE_H
@@ -15,6 +15,10 @@ bool flushToDisk(std::FILE* file);
 // Replaces `to` by `from` in one step (an existing `to` is overwritten). On failure returns
 // false and sets `why`.
 bool replaceFile(const std::string& from, const std::string& to, std::string& why);
+
+// True when both paths exist and name the same file (the same device and file number, or on
+// Windows the same volume and file index), however differently they are spelt.
+bool sameFile(const std::string& a, const std::string& b);
 
 }  // namespace convert
 

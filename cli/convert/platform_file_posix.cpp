@@ -1,4 +1,6 @@
-// File replacement on POSIX systems: rename(2) replaces the target atomically.
+// File replacement on POSIX systems: rename(2) replaces the target atomically; a file's
+// identity is its device and inode number.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,13 @@ bool replaceFile(const std::string& from, const std::string& to, std::string& wh
         return true;
     why = std::strerror(errno);
     return false;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace convert

@@ -1,5 +1,5 @@
 // File replacement on Windows, where rename() refuses an existing target: MoveFileEx with
-// MOVEFILE_REPLACE_EXISTING does it in one step.
+// MOVEFILE_REPLACE_EXISTING does it in one step. A file's identity is its volume and index.
 #include <windows.h>
 #include <io.h>
 
@@ -25,6 +25,30 @@ bool replaceFile(const std::string& from, const std::string& to, std::string& wh
     while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
         why.pop_back();
     return false;
+}
+
+namespace {
+
+bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = GetFileInformationByHandle(h, info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return fileIdentity(a, &first) && fileIdentity(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 }  // namespace convert

@@ -22,7 +22,14 @@ struct ByteView {
 // Motorola S-records, S0 to S9. Every record's count and checksum is verified, and an S5 or
 // S6 count against the data records before it. The end record (S7, S8, S9) is optional,
 // as srec_cat leaves it out when there is no start address, but nothing may follow it.
-void readSRecords(ByteView text, ImageBuilder& out);
+// Without one, a file cut at a line boundary reads like a whole one: `end` (when given) says
+// whether an end record came and where the last data record ended.
+struct SRecordEnd {
+    bool endRecord = false;
+    bool anyData = false;
+    uint64_t lastAddress = 0;  // of the last data byte read
+};
+void readSRecords(ByteView text, ImageBuilder& out, SRecordEnd* end = nullptr);
 
 // An ELF executable, 32 or 64 bits, either byte order: the file bytes of each PT_LOAD
 // segment at its physical address.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -60,6 +61,44 @@ void writeAll(std::FILE* file, const std::string& productId, const std::vector<u
         throw ConvertError("cannot write: " + errnoText());
 }
 
+// The file a conversion writes: a symbolic link's final target, so that the link stays.
+std::string outputTarget(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
+        const fs::path target = fs::read_symlink(p, ec);
+        if (ec)
+            break;
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return p.string();
+}
+
+// A device, a FIFO or a folder would be replaced by a regular file (as root, /dev/null too);
+// the build file itself would be lost.
+void checkOutput(const std::string& source, const std::string& release, const std::string& target)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(target, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        throw ConvertError(release + ": not a regular file (a device, FIFO or folder); not replaced");
+    if (!isReleaseFileName(source) && sameFile(source, target))
+        throw ConvertError(release + ": is the build file " + source + " itself; not replaced");
+}
+
+// Fills the image up to whole blocks: a download sends whole blocks only.
+void padToBlocks(std::vector<uint8_t>& image, const ConvertOptions& options)
+{
+    if (options.blockSize == 0 || image.size() % options.blockSize == 0)
+        return;
+    const size_t padding = options.blockSize - image.size() % options.blockSize;
+    image.insert(image.end(), padding, options.blank);
+    if (options.report)
+        options.report->paddingBytes = padding;
+}
+
 }  // namespace
 
 void writeRelease(const std::string& path, const std::string& productId,
@@ -91,6 +130,8 @@ size_t convertFile(const std::string& source, const std::string& release,
     } catch (const ConvertError& e) {
         throw ConvertError(std::string("--product-id: ") + e.what());
     }
+    const std::string target = outputTarget(release);
+    checkOutput(source, release, target);
     std::vector<uint8_t> image;
     try {
         const std::vector<uint8_t> bytes = readSource(source);
@@ -98,7 +139,10 @@ size_t convertFile(const std::string& source, const std::string& release,
     } catch (const ConvertError& e) {
         throw ConvertError(source + ": " + e.what());
     }
-    writeRelease(release, options.productId, image);
+    if (options.report)
+        options.report->imageBytes = image.size();
+    padToBlocks(image, options);
+    writeRelease(target, options.productId, image);
     return image.size();
 }
 

@@ -90,6 +90,10 @@ public:
         case '1': case '2': case '3':
             out_.add(address, record.bytes.data() + addrLen, dataLen);
             ++dataRecords_;
+            if (dataLen > 0) {
+                end_.anyData = true;
+                end_.lastAddress = address + dataLen - 1;
+            }
             break;
         case '5': case '6':
             if (dataLen != 0)
@@ -100,14 +104,18 @@ public:
             break;
         case '7': case '8': case '9':
             ended_ = true;
+            end_.endRecord = true;
             break;
         default:  // S0: a header for people, nothing for the image
             break;
         }
     }
 
+    const SRecordEnd& end() const { return end_; }
+
 private:
     ImageBuilder& out_;
+    SRecordEnd end_;
     uint64_t dataRecords_ = 0;
     bool ended_ = false;
 };
@@ -119,7 +127,7 @@ bool isBlank(uint8_t c)
 
 }  // namespace
 
-void readSRecords(ByteView text, ImageBuilder& out)
+void readSRecords(ByteView text, ImageBuilder& out, SRecordEnd* ending)
 {
     Reader reader(out);
     size_t lineNumber = 0;
@@ -143,6 +151,8 @@ void readSRecords(ByteView text, ImageBuilder& out)
         }
         pos = end + 1;
     }
+    if (ending)
+        *ending = reader.end();
 }
 
 }  // namespace convert

@@ -223,6 +223,7 @@ void checkAgainst(InfoTool& t, const std::string& path, const Bytes& file, size_
         {"wire bytes", std::to_string(e.wire)},
         {"crc-16/x-25", hex4(e.crc)},
         {"byte sum", hex4(e.sum)},
+        {"unsent bytes", std::to_string((file.size() - 4) % blockSize)},
     };
     EXPECT_EQ(lines(text.out), want);
 
@@ -235,6 +236,7 @@ void checkAgainst(InfoTool& t, const std::string& path, const Bytes& file, size_
         {"block_size", blockSize}, {"whole_blocks", e.whole}, {"blocks_shown", e.shown},
         {"blank_blocks", e.blank}, {"write_frames", e.frames}, {"wire_bytes", e.wire},
         {"crc16_x25", e.crc},    {"byte_sum", e.sum},
+        {"unsent_bytes", (file.size() - 4) % blockSize},
     };
     EXPECT_EQ(j, wantJson);
 }
