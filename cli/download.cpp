@@ -11,6 +11,7 @@
 #include "cli/console.h"
 #include "cli/download_session.h"
 #include "cli/port_choice.h"
+#include "engine/wire.h"
 #include "session/modes.h"
 #include "session/release_check.h"
 #include "settings/settings.h"

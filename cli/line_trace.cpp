@@ -139,7 +139,8 @@ bool stopLineWatch()
     std::lock_guard<std::mutex> guard(traceMutex);
     if (traceFile) {
         // Buffered lines reach the disk only here: a full disk shows at the latest now.
-        if (std::ferror(traceFile) || std::fclose(traceFile) != 0)
+        const bool failed = std::ferror(traceFile) != 0;
+        if (std::fclose(traceFile) != 0 || failed)
             traceLost = true;
         traceFile = nullptr;
     }

@@ -80,7 +80,7 @@ class ImageTails(E2ECase):
         self.assertEqual(run.code, 0, run.stdout + run.stderr)
         self.assertTrue(done["erased"])
         self.assertEqual(done["blocksWritten"], info["write_frames"])
-        self.assertEqual(done["hostChecksum"], info["byte_sum"])
+        self.assertEqual(int(done["hostChecksum"], 16), info["byte_sum"])
         self.assertEqual(handset.flash_bytes(), image[:whole], "length %d" % length)
         if length % block:
             self.assertEqual([(e["unsent_bytes"], e["block_size"]) for e in unsent],
