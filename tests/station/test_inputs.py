@@ -1,0 +1,83 @@
+"""What a station tells of a download it cannot do whole: the end of an image that no whole
+block carries (a warning before the transfer, a column of the record), the reason an abort
+was started beside result 4 (record, `tarvolo log`), a release file that is not a file, and
+a JSON Lines record another writer holds locked."""
+import fcntl
+import json
+import os
+import subprocess
+import time
+import unittest
+
+from station_case import BS, StationCase  # puts the end-to-end kit on the path
+from e2e_case import data_block  # noqa: E402
+from harness import bin_dir  # noqa: E402
+
+
+def log(*args):
+    proc = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "log"] + list(args),
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+class StationInputs(StationCase):
+    def tail_release(self):
+        return self.release([data_block(BS, n) for n in range(2)], tail=b"\x01" * 10)
+
+    def test_unsent_bytes_and_the_abort_reason_are_told_and_recorded(self):
+        release, _ = self.tail_release()
+        handsets = self.handsets(1, units=2, per_port=[["--unit-faults", "2:product-id=XY99"]])
+        run = self.station(release, [handsets[0].link], "--units", 2)
+        self.assertEqual(run.wait(), 20, run.stderr())
+
+        unsent = [e for e in run.events if e.get("event") == "unsent"]
+        self.assertEqual([(e["unsent_bytes"], e["block_size"], e["port"]) for e in unsent],
+                         [(10, BS, handsets[0].link)])
+        units = self.units_in(run.record)
+        self.assertEqual([(u["result_code"], u["abort_reason"], u["unsent_bytes"]) for u in units],
+                         [(0, None, 10), (4, 2, None)])
+
+        code, out, err = log("--db", run.record, "--failed")
+        self.assertEqual(code, 0, err)
+        self.assertIn("4 the handset acknowledged the abort (abort started on 2 product "
+                      "identifier mismatch", out)
+        code, out, err = log("--db", run.record, "--json")
+        self.assertEqual(code, 0, err)
+        summary = json.loads(out)["summary"]
+        self.assertEqual([(r["result_code"], r["abort_reason"], r["count"])
+                          for r in summary["failures_by_result"]], [(4, 2, 1)])
+        self.assertEqual([u["abort_reason"] for u in json.loads(out)["units"]], [None, 2])
+
+    def test_a_release_file_that_is_not_a_file_stops_before_any_port(self):
+        fifo = self.path("release.fifo")
+        os.mkfifo(fifo)
+        for path, why in ((fifo, ": not a file"), (self.work, ": not a file")):
+            run = self.station(path, ["/dev/null-no-port"], "--units", 1)
+            self.assertEqual(run.wait(30), 1)
+            self.assertIn("cannot open the release file " + path + why, run.stderr())
+        short = self.path("short.rel")
+        with open(short, "wb") as f:
+            f.write(b"KM52")
+        run = self.station(short, ["/dev/null-no-port"], "--units", 1)
+        self.assertEqual(run.wait(30), 1)
+        self.assertIn(short + " holds a product identifier but no image", run.stderr())
+
+    def test_a_json_lines_record_is_locked_while_a_run_is_begun(self):
+        release, _ = self.image(blocks=1)
+        record = self.path("record.jsonl")
+        handsets = self.handsets(1, units=1)
+        with open(record, "a") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            run = self.station(release, [handsets[0].link], "--units", 1, record=record)
+            time.sleep(1.5)
+            self.assertEqual(os.path.getsize(record), 0, "written while another writer held the lock")
+            self.assertIsNone(run.proc.poll())
+            fcntl.flock(held, fcntl.LOCK_UN)
+        self.assertEqual(run.wait(), 0, run.stderr())
+        with open(record) as f:
+            types = [json.loads(line)["type"] for line in f]
+        self.assertEqual(types, ["header", "run", "unit", "run_end"])
+
+
+if __name__ == "__main__":
+    unittest.main()
