@@ -1,5 +1,8 @@
 // Writing release files: the identifier, the image, and that a failure leaves nothing behind.
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <utility>
 
 #include "tests/convert/convert_test_util.h"
 
@@ -78,6 +81,82 @@ TEST(Release, AFailedConversionLeavesTheOldReleaseUntouched)
 }
 
 #ifndef _WIN32
+// Whatever the output names, only a regular file is replaced, never the build file itself;
+// a symbolic link keeps pointing at the release file it names.
+TEST(Release, OutputsThatAreNotReleaseFilesAreLeftAlone)
+{
+    ScratchDir dir;
+    const std::string sre = "S1060000010203F3\nS9030000FC\n";
+    writeBytes(dir.file("a.sre"), sre);
+    ASSERT_EQ(::mkfifo(dir.file("out.fifo").c_str(), 0644), 0);
+    fs::create_directory(dir.file("folder.rel"));
+    EXPECT_EQ(failureOf(dir.file("a.sre"), dir.file("out.fifo")),
+              dir.file("out.fifo") + ": not a regular file (a device, FIFO or folder); not replaced");
+    EXPECT_EQ(failureOf(dir.file("a.sre"), dir.file("folder.rel")),
+              dir.file("folder.rel") + ": not a regular file (a device, FIFO or folder); not replaced");
+    EXPECT_TRUE(fs::is_fifo(dir.file("out.fifo")));
+
+    fs::create_hard_link(dir.file("a.sre"), dir.file("hard.sre"));
+    fs::create_symlink("a.sre", dir.file("soft.sre"));
+    for (const std::string& same : {dir.file("a.sre"), dir.file("hard.sre"), dir.file("soft.sre"),
+                                    dir.file("folder.rel/../a.sre")})
+        EXPECT_EQ(failureOf(dir.file("a.sre"), same),
+                  same + ": is the build file " + dir.file("a.sre") + " itself; not replaced");
+    EXPECT_EQ(readText(dir.file("a.sre")), sre);
+
+    fs::create_symlink("target.rel", dir.file("link.rel"));
+    convert::convertFile(dir.file("a.sre"), dir.file("link.rel"), {});
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.rel")));
+    EXPECT_EQ(readText(dir.file("target.rel")), std::string("KM52\x01\x02\x03", 7));
+}
+
+// Padding to whole blocks, and what a conversion reports without failing.
+TEST(Release, PaddingAndTheReport)
+{
+    ScratchDir dir;
+    writeBytes(dir.file("a.bin"), "12345");
+    convert::ConvertReport report;
+    convert::ConvertOptions options;
+    options.blockSize = 4;
+    options.blank = 0x00;
+    options.report = &report;
+    EXPECT_EQ(convert::convertFile(dir.file("a.bin"), dir.file("a.rel"), options), 8u);
+    EXPECT_EQ(readText(dir.file("a.rel")), std::string("KM5212345\0\0\0", 12));
+    EXPECT_EQ((std::pair<size_t, size_t>{report.imageBytes, report.paddingBytes}),
+              (std::pair<size_t, size_t>{5, 3}));
+    EXPECT_FALSE(report.srecordsWithoutEnd);
+
+    // Cut after a whole line: no end record, the last address read is named.
+    writeBytes(dir.file("cut.sre"), "S1060000010203F3\nS1060003040506E7\n");
+    report = {};
+    options = {};
+    options.report = &report;
+    convert::convertFile(dir.file("cut.sre"), dir.file("cut.rel"), options);
+    EXPECT_TRUE(report.srecordsWithoutEnd);
+    EXPECT_EQ(report.lastAddressRead, 5u);
+}
+
+// A file cut at a line boundary converts, but the tool says so and names where it stops.
+TEST(Release, TheCommandWarnsOfACutSRecordFile)
+{
+    ScratchDir dir;
+    writeBytes(dir.file("cut.sre"), "S1060000010203F3\nS1060003040506E7\n");
+    const std::string out = dir.file("out.txt");
+    const std::string tool = TARVOLO_CLI;
+    const std::string json = tool + " convert --json " + dir.file("cut.sre") + " " +
+                             dir.file("cut.rel") + " >" + out;
+    ASSERT_EQ(std::system(json.c_str()), 0);
+    const std::string warning = dir.file("cut.sre") + " has no end record (S7, S8 or S9): it may "
+                                "have been cut short; the last address read is 0x5";
+    EXPECT_NE(readText(out).find("\"last_address_read\":5"), std::string::npos) << readText(out);
+    EXPECT_NE(readText(out).find(warning), std::string::npos) << readText(out);
+    const std::string plain = tool + " convert " + dir.file("cut.sre") + " " + dir.file("cut.rel") +
+                              " 2>" + out + " >/dev/null";
+    ASSERT_EQ(std::system(plain.c_str()), 0);
+    EXPECT_NE(readText(out).find("tarvolo convert: warning: " + warning + "\n"), std::string::npos)
+        << readText(out);
+}
+
 // The tool itself: exit status and message, as the batch file and the operator see them.
 TEST(Release, TheCommandExitsNonZeroWithTheFileAndReason)
 {

@@ -5,6 +5,7 @@ a JSON Lines record another writer holds locked."""
 import fcntl
 import json
 import os
+import sqlite3
 import subprocess
 import time
 import unittest
@@ -14,28 +15,70 @@ from e2e_case import data_block  # noqa: E402
 from harness import bin_dir  # noqa: E402
 
 
-def log(*args):
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+NOBODY = 65534
+
+
+def log(*args, user=None):
     proc = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "log"] + list(args),
-                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
+                          user=user, group=user, extra_groups=[] if user else None)
     return proc.returncode, proc.stdout, proc.stderr
+
+
+def make_first_version_record(path):
+    """A record as the first schema made it, in WAL mode as a station leaves it, holding one
+    failed unit."""
+    with open(os.path.join(SOURCE, "record", "sqlite_schema.h")) as f:
+        first = f.read().split('R"sql(')[1].split(')sql"')[0]
+    db = sqlite3.connect(path)
+    db.executescript(first)
+    db.execute("PRAGMA user_version = 1")
+    db.execute("PRAGMA application_id = %d" % 0x54564C52)
+    for table, given in (("runs", {"station_id": "OLD"}),
+                         ("units", {"run_id": 1, "sequence": 1, "outcome": "failed",
+                                    "result_code": 4, "port_selector": "old",
+                                    "result_meaning": "the handset acknowledged the abort"})):
+        columns = [c for c in db.execute("PRAGMA table_info(%s)" % table)
+                   if c[1] not in ("run_id", "unit_id") or c[1] in given]
+        values = [given.get(c[1], 0 if c[2] == "INTEGER" else "") for c in columns]
+        db.execute("INSERT INTO %s (%s) VALUES (%s)" % (table, ",".join(c[1] for c in columns),
+                                                       ",".join("?" * len(columns))), values)
+    db.commit()
+    db.execute("PRAGMA journal_mode = WAL")
+    db.close()
 
 
 class StationInputs(StationCase):
     def tail_release(self):
         return self.release([data_block(BS, n) for n in range(2)], tail=b"\x01" * 10)
 
-    def test_unsent_bytes_and_the_abort_reason_are_told_and_recorded(self):
+    def test_an_old_record_is_read_by_anyone_and_upgraded_by_a_station(self):
+        record = self.path("record.db")
+        make_first_version_record(record)
+        if os.geteuid() == 0:
+            # Another user's record in a folder they may not write: read as it stands.
+            os.chmod(self.work, 0o755)
+            code, out, err = log("--db", record, "--json", user=NOBODY)
+            self.assertEqual(code, 0, err)
+            self.assertIn("opened read-only as it stands", err)
+            units = json.loads(out)["units"]
+            self.assertEqual([(u["result_code"], u["abort_reason"], u["unsent_bytes"]) for u in units],
+                             [(4, None, None)])
+        self.check_unsent_and_abort_reason(record)
+
+    def check_unsent_and_abort_reason(self, record):
         release, _ = self.tail_release()
         handsets = self.handsets(1, units=2, per_port=[["--unit-faults", "2:product-id=XY99"]])
-        run = self.station(release, [handsets[0].link], "--units", 2)
+        run = self.station(release, [handsets[0].link], "--units", 2, record=record)
         self.assertEqual(run.wait(), 20, run.stderr())
 
         unsent = [e for e in run.events if e.get("event") == "unsent"]
         self.assertEqual([(e["unsent_bytes"], e["block_size"], e["port"]) for e in unsent],
                          [(10, BS, handsets[0].link)])
         units = self.units_in(run.record)
-        self.assertEqual([(u["result_code"], u["abort_reason"], u["unsent_bytes"]) for u in units],
-                         [(0, None, 10), (4, 2, None)])
+        self.assertEqual([(u["run_id"], u["result_code"], u["abort_reason"], u["unsent_bytes"])
+                          for u in units], [(1, 4, None, None), (2, 0, None, 10), (2, 4, 2, None)])
 
         code, out, err = log("--db", run.record, "--failed")
         self.assertEqual(code, 0, err)
@@ -44,9 +87,8 @@ class StationInputs(StationCase):
         code, out, err = log("--db", run.record, "--json")
         self.assertEqual(code, 0, err)
         summary = json.loads(out)["summary"]
-        self.assertEqual([(r["result_code"], r["abort_reason"], r["count"])
-                          for r in summary["failures_by_result"]], [(4, 2, 1)])
-        self.assertEqual([u["abort_reason"] for u in json.loads(out)["units"]], [None, 2])
+        self.assertEqual(sorted((r["result_code"], r["abort_reason"] or 0, r["count"])
+                                for r in summary["failures_by_result"]), [(4, 0, 1), (4, 2, 1)])
 
     def test_a_release_file_that_is_not_a_file_stops_before_any_port(self):
         fifo = self.path("release.fifo")
