@@ -107,11 +107,15 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
                   "One JSON object per line for every status text, progress change, Continue "
                   "change and the result");
     cmd->footer(
-        "Exit codes: 0 completed; 1 release file not opened; 2 product identifier mismatch or\n"
-        "erase-and-download needed; 4 the handset acknowledged the abort; 5 block size too large;\n"
-        "6 completion refused or checksum mismatch; 8 incompatible download code; 10 port not\n"
-        "opened, not found or not unique, or not there within --wait-port; 11 no handset within\n"
-        "--give-up-after; 12 port went away; 64 malformed --port selector; 130 interrupted.");
+        "Exit codes: 0 completed; 1 release file not usable (missing, not a regular file, no\n"
+        "product identifier or no image); 4 the handset acknowledged the abort (its reason is\n"
+        "shown beside it); when the handset does not answer the abort, its reason: 2 product\n"
+        "identifier mismatch or erase-and-download needed, 3 no whole block in the image, 5 block\n"
+        "size too large, 6 checksum mismatch, 8 incompatible download code; 6 completion refused;\n"
+        "10 port not opened, not found or not unique, or not there within --wait-port; 11 no\n"
+        "handset within --give-up-after; 12 port went away; 64 malformed --port selector, a\n"
+        "settings file speed the line cannot take, or --gang without --continue on an ended\n"
+        "input; 130 interrupted.");
     cmd->callback([&run] {
         run = [] {
             // Before any port is touched: a FIFO would hang the open, a folder or a device
