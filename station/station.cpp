@@ -265,11 +265,16 @@ void Station::concludeUnit(Port& port, UnitRecord& unit)
                       static_cast<unsigned>(*unit.reportedChecksum));
         text += checksum;
     }
-    view_.event(&port.view,
-                {{"event", "unit_end"}, {"unit", unit.sequence}, {"outcome", outcomeWord(unit.outcome)},
-                 {"result", unit.resultCode}, {"meaning", unit.resultMeaning},
-                 {"duration_ms", unit.durationMs}},
-                text);
+    nlohmann::json ended = {{"event", "unit_end"}, {"unit", unit.sequence}, {"outcome", outcomeWord(unit.outcome)},
+                            {"result", unit.resultCode}, {"meaning", unit.resultMeaning},
+                            {"duration_ms", unit.durationMs}};
+    if (unit.abortReason) {
+        // Result 4 alone says only that the handset gave up.
+        ended["abort_reason"] = *unit.abortReason;
+        text += " (abort started on " + std::to_string(*unit.abortReason) + " " +
+                resultMeaning(static_cast<int>(*unit.abortReason)) + ")";
+    }
+    view_.event(&port.view, ended, text);
     if (options_.units > 0 && done_ >= options_.units)
         beginStopping("all units done");
 }

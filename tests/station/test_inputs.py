@@ -73,6 +73,7 @@ class StationInputs(StationCase):
         run = self.station(release, [handsets[0].link], "--units", 2, record=record)
         self.assertEqual(run.wait(), 20, run.stderr())
 
+        self.assertEqual([e.get("abort_reason") for e in run.unit_ends()], [None, 2])
         unsent = [e for e in run.events if e.get("event") == "unsent"]
         self.assertEqual([(e["unsent_bytes"], e["block_size"], e["port"]) for e in unsent],
                          [(10, BS, handsets[0].link)])
