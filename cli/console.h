@@ -1,7 +1,14 @@
-// What the command-line tool needs of the console, one file per platform: interrupts,
-// whether a stream is a terminal, the terminal's width, and line-end translation.
+// What the command-line tool needs of the console, one file per platform: the command line,
+// interrupts, whether a stream is a terminal, the terminal's width, and line-end translation.
 #ifndef TARVOLO_CLI_CONSOLE_H
 #define TARVOLO_CLI_CONSOLE_H
+
+#include <string>
+#include <vector>
+
+// The command line, program name first. Windows holds it in UTF-16 and gets it turned into
+// UTF-8 here, whatever the console's code page; elsewhere the bytes are as given.
+std::vector<std::string> commandLine(int argc, char** argv);
 
 // Catches Ctrl-C (and SIGTERM, or the console's close on Windows) from now on: instead of
 // killing the process, interrupted() becomes true. `onInterrupt`, when given, runs at once

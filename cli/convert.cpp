@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kExitConvertFailed = 1;
 
 struct ConvertArgs {
     std::string source;

@@ -60,7 +60,7 @@ struct Outcome {
 class Session {
 public:
     explicit Session(const DownloadPlan& plan)
-        : plan_(plan), view_(plan.view), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
+        : plan_(plan), view_(plan.view, terminalColumns()), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
     {
     }
 

@@ -16,6 +16,7 @@
 
 #include "engine/front_end.h"
 #include "engine/phase.h"
+#include "output/terminal_view.h"
 
 struct EngineEvent {
     enum Kind { Text, Fine, Overall, Continue, Result, PhaseChange } kind;
@@ -40,7 +41,7 @@ struct ProgressFacts {
 
 class StatusView {
 public:
-    explicit StatusView(ViewMode mode);
+    StatusView(ViewMode mode, int columns);
     void show(const EngineEvent& event);
     // Redraws the progress bar (terminal mode only), at most a few times a second.
     void refresh(const ProgressFacts& facts);
@@ -55,8 +56,7 @@ private:
     ViewMode mode_;
     Phase phase_ = Phase::Ended;
     std::string phaseText_, advice_, bar_;
-    int32_t fine_ = 0, overall_ = 0;
-    int drawnLines_ = 0;
+    LiveBlock live_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <utility>
 
+#include "output/json_line.h"
 #include "record/append_file.h"
 #include "record/production_record.h"
 #include "record/record_json.h"

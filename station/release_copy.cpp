@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "engine/release_preview.h"
+#include "output/shown_text.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
 
@@ -50,7 +51,7 @@ bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* err
         *error = copy.name + " holds a product identifier but no image";
         return false;
     }
-    *productId = printableBytes(preview.productId, 4);
+    *productId = shownBytes(preview.productId, 4);
     return true;
 }
 
