@@ -73,7 +73,7 @@ std::string progressBar(int64_t done, int64_t total, int width)
 
 std::string formatDuration(double seconds)
 {
-    if (seconds < 0 || seconds > 359999)
+    if (!(seconds >= 0 && seconds <= 359999))  // NaN too
         return "--:--";
     const long total = static_cast<long>(seconds + 0.5);
     char text[32];
