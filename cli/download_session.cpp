@@ -212,7 +212,7 @@ int runDownload(const DownloadPlan& plan)
 {
     // Runs in the signal handler: from the signal on, the engine's handlers can neither send
     // nor arm, and its waits end; the session loop then ends the download and closes the rest.
-    catchInterrupts([] { DownloadSession::haltFromSignal(); });
+    catchInterrupts([] { DownloadSession::haltNow(); });
     Session session(plan);
     return session.run();
 }

@@ -35,7 +35,7 @@ void WorkerLink::readCommands()
         poke();
     }
     // The station is gone: nothing more may reach the line, whatever the main thread is doing.
-    DownloadSession::haltFromSignal();
+    DownloadSession::haltNow();
     gone_.store(true);
     poke();
 }
