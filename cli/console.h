@@ -19,8 +19,8 @@ bool interrupted();
 
 bool stdoutIsTerminal();
 int terminalColumns();
-// Lets the terminal act on the cursor and erase sequences of a live display (a Windows
-// console needs to be told; elsewhere nothing to do).
+// Lets the terminal act on the cursor and erase sequences of a live display and show its
+// UTF-8 text (a Windows console needs to be told; elsewhere nothing to do).
 void enableTerminalControl();
 
 // From now on stdout passes bytes unchanged (a Windows console stream turns "\n" into

@@ -64,6 +64,8 @@ void enableTerminalControl()
     DWORD mode = 0;
     if (GetConsoleMode(out, &mode))
         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    // What the live view prints is UTF-8 (an operator's "Zoë", the cut mark of a long name).
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 int terminalColumns()

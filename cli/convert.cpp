@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/convert/convert.h"
 #include "cli/convert/convert_error.h"
+#include "output/shown_text.h"
 
 namespace {
 
@@ -52,18 +53,18 @@ int runConvert(const ConvertArgs& args)
     convert::ConvertOptions options;
     options.productId = args.productId;
     if (!parseAddress(args.base, options.base)) {
-        std::fprintf(stderr, "tarvolo convert: --base: not an address: %s\n", args.base.c_str());
+        std::fprintf(stderr, "tarvolo convert: --base: not an address: %s\n", terminalSafe(args.base).c_str());
         return kExitUsage;
     }
     try {
         const size_t imageSize = convert::convertFile(args.source, args.release, options);
-        std::printf("%s: product %s, %zu bytes of image\n", args.release.c_str(),
+        std::printf("%s: product %s, %zu bytes of image\n", terminalSafe(args.release).c_str(),
                     args.productId.c_str(), imageSize);
     } catch (const convert::ConvertError& e) {
-        std::fprintf(stderr, "tarvolo convert: %s\n", e.what());
+        std::fprintf(stderr, "tarvolo convert: %s\n", terminalSafe(e.what()).c_str());
         return kExitConvertFailed;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "tarvolo convert: %s: out of memory\n", args.source.c_str());
+        std::fprintf(stderr, "tarvolo convert: %s: out of memory\n", terminalSafe(args.source).c_str());
         return kExitConvertFailed;
     }
     return 0;

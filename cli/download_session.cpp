@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/line_trace.h"
+#include "output/shown_text.h"
 #include "session/session.h"
 #include "transport/port_open.h"
 
@@ -176,7 +177,7 @@ int Session::run()
         download_.end();
         stopLineWatch();
         takeEngineEvents(std::chrono::milliseconds(0));
-        std::fprintf(stderr, "tarvolo: %s\n", outcome.summary.c_str());
+        std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(outcome.summary).c_str());
         return outcome.exitCode;
     }
     if (plan_.gang && !plan_.autoContinue)

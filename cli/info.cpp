@@ -82,7 +82,7 @@ std::string hex4(uint16_t value)
 
 int fail(int code, const std::string& message)
 {
-    std::fprintf(stderr, "tarvolo info: %s\n", message.c_str());
+    std::fprintf(stderr, "tarvolo info: %s\n", terminalSafe(message).c_str());
     return code;
 }
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "engine/release_preview.h"
+#include "output/file_name.h"
 #include "output/shown_text.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
@@ -60,7 +61,7 @@ bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* err
 bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string* error)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
+    if (!fs::is_regular_file(pathOf(path), ec)) {
         *error = "cannot open the release file " + path + (ec ? ": " + ec.message() : ": not a file");
         return false;
     }
@@ -68,13 +69,13 @@ bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string*
     if (!makePrivateFolder(&folder, error))
         return false;
     copy->name = path;
-    copy->folder = folder.string();
-    copy->copyPath = (folder / "release.rel").string();
-    bool ok = fs::copy_file(path, copy->copyPath, ec);
+    copy->folder = nameOf(folder);
+    copy->copyPath = nameOf(folder / "release.rel");
+    bool ok = fs::copy_file(pathOf(path), pathOf(copy->copyPath), ec);
     if (!ok)
         *error = "cannot copy the release file " + path + ": " + ec.message();
     if (ok) {
-        fs::permissions(copy->copyPath, fs::perms::owner_read | fs::perms::group_read |
+        fs::permissions(pathOf(copy->copyPath), fs::perms::owner_read | fs::perms::group_read |
                                             fs::perms::others_read, ec);
         ok = checkCopy(*copy, &copy->productId, error) &&
              sha256File(copy->copyPath, &copy->sha256, error);
@@ -91,5 +92,5 @@ void removeReleaseCopy(const ReleaseCopy& copy)
         return;
     // The copy is read-only; on Windows that keeps it from being removed.
     fs::permissions(copy.copyPath, fs::perms::owner_all, ec);
-    fs::remove_all(copy.folder, ec);
+    fs::remove_all(pathOf(copy.folder), ec);
 }
