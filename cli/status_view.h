@@ -3,7 +3,8 @@
 // The engine's outputs arrive on the reader thread or the main thread (queueingFrontEnd);
 // they are queued and the main thread renders them: on a terminal as two live status lines and
 // a progress bar, otherwise as plain lines, or as one JSON object per line (--json), each
-// carrying the phase the download was in when it happened.
+// carrying the phase the download was in when it happened. The engine's texts carry bytes of
+// the handset and the release file; they are shown by the rule of output/shown_text.h.
 #ifndef TARVOLO_CLI_STATUS_VIEW_H
 #define TARVOLO_CLI_STATUS_VIEW_H
 
@@ -41,6 +42,7 @@ struct ProgressFacts {
 
 class StatusView {
 public:
+    // `columns`: the terminal's width, to which the live lines are cut.
     StatusView(ViewMode mode, int columns);
     void show(const EngineEvent& event);
     // Redraws the progress bar (terminal mode only), at most a few times a second.
