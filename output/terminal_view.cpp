@@ -93,14 +93,14 @@ std::string formatRate(double bytesPerSecond)
     return text;
 }
 
-std::string fitColumn(const std::string& text, size_t width)
+std::string fitColumn(const std::string& text, size_t width, bool keepStart)
 {
     const size_t columns = columnsOf(text);
     if (columns <= width)
         return text + std::string(width - columns, ' ');
     if (width == 0)
         return {};
-    return kCutMark + lastColumns(text, width - 1);
+    return keepStart ? firstColumns(text, width - 1) + kCutMark : kCutMark + lastColumns(text, width - 1);
 }
 
 std::vector<std::string> distinctNames(const std::vector<std::string>& names, size_t width)

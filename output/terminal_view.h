@@ -31,9 +31,10 @@ std::string progressBar(int64_t done, int64_t total, int width);
 std::string formatDuration(double seconds);
 // "5120 B/s"; empty when nothing has been measured yet.
 std::string formatRate(double bytesPerSecond);
-// The text padded to `width` columns; when wider, its end is kept after "…" (where names
-// differ: "…/ttyUSB3", a serial number).
-std::string fitColumn(const std::string& text, size_t width);
+// The text padded to `width` columns. When wider, its end is kept after "…" (where names
+// differ: "…/ttyUSB3", a serial number), or with `keepStart` its start before "…" (a name
+// followed by what it is).
+std::string fitColumn(const std::string& text, size_t width, bool keepStart = false);
 // Names for one column: the folder all of them share, when any of them is too wide, becomes
 // "…", so that `/tmp/x/ttyPORT1` and `/tmp/x/ttyPORT2` read `…/ttyPORT1` and `…/ttyPORT2`.
 std::vector<std::string> distinctNames(const std::vector<std::string>& names, size_t width);

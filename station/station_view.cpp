@@ -42,13 +42,13 @@ void StationView::event(const PortView* port, nlohmann::json object, const std::
     }
 }
 
-std::string StationView::row(const PortView& p, const std::string& name) const
+std::string StationView::row(const PortView& p, const std::string& name, const std::string& identity) const
 {
     char unit[16] = "";
     if (p.unit > 0)
         std::snprintf(unit, sizeof unit, "#%lld", static_cast<long long>(p.unit));
     const std::string doing = p.unit > 0 ? p.phase : p.state;
-    return fitColumn(name, 22) + " " + fitColumn(p.identity, 24) + " " + fitColumn(unit, 6) + " " +
+    return fitColumn(name, 22) + " " + fitColumn(identity, 24, true) + " " + fitColumn(unit, 6) + " " +
            fitColumn(doing, 20) + " " + progressBar(p.block, p.total, 20) + " " +
            fitColumn(formatRate(p.bytesPerSecond), 10) + " " + fitColumn(p.lastResult, 26);
 }
@@ -61,16 +61,19 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
     if (!now && at - lastDraw_ < kRedrawPeriod)
         return;
     lastDraw_ = at;
-    std::vector<std::string> selectors;
-    for (const PortView& p : ports)
+    std::vector<std::string> selectors, identities;
+    for (const PortView& p : ports) {
         selectors.push_back(p.selector);
+        identities.push_back(p.identity);
+    }
     const std::vector<std::string> names = distinctNames(selectors, 22);
+    const std::vector<std::string> devices = distinctNames(identities, 24);
     std::vector<std::string> lines = {fitColumn("port", 22) + " " + fitColumn("device", 24) + " " +
                                       fitColumn("unit", 6) + " " + fitColumn("phase", 20) + " " +
                                       fitColumn("progress", 22) + " " + fitColumn("speed", 10) +
                                       " last unit"};
     for (size_t i = 0; i < ports.size(); ++i)
-        lines.push_back(row(ports[i], names[i]));
+        lines.push_back(row(ports[i], names[i], devices[i]));
     const double hours = totals.elapsedSeconds / 3600.0;
     char footer[160];
     std::snprintf(footer, sizeof footer, "units done %lld, failed %lld, %.1f units/hour, elapsed %s",

@@ -44,7 +44,8 @@ public:
     void draw(const std::vector<PortView>& ports, const StationTotals& totals, bool now = false);
 
 private:
-    std::string row(const PortView& port, const std::string& name) const;
+    // `name` and `identity`: the port's, cut so that the rows stay told apart.
+    std::string row(const PortView& port, const std::string& name, const std::string& identity) const;
     StationViewMode mode_;
     LiveBlock live_;
     std::vector<std::string> notes_;  // the latest events, under the table on a terminal

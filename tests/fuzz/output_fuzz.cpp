@@ -137,8 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkTerminalText(terminalSafe(field), false);
         checkTerminalText(terminalSafe(field, true), true);
         checkJson(field);
-        const std::string fitted = fitColumn(terminalSafe(field), width);
-        require(columnsOf(fitted) == width || (width == 0 && fitted.empty()));
+        for (bool keepStart : {false, true}) {
+            const std::string fitted = fitColumn(terminalSafe(field), width, keepStart);
+            require(columnsOf(fitted) == width || (width == 0 && fitted.empty()));
+        }
         shown.push_back(utf8OrShown(field));
     }
     require(readCsvRow(csvRow(fields)) == shown);
