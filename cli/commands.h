@@ -5,15 +5,11 @@
 
 #include <functional>
 
+#include "session/exit_codes.h"
+
 namespace CLI {
 class App;
 }
-
-// Exit codes shared by all commands (download also exits with the DownloadResult).
-constexpr int kExitCannotOpen = 1;
-constexpr int kExitTooShort = 2;
-constexpr int kExitUsage = 64;
-constexpr int kExitNoMemory = 71;
 
 // A command adds its subcommand to the app and sets `run` to what runs when it is chosen.
 using CommandSetup = void (*)(CLI::App& app, std::function<int()>& run);

@@ -21,6 +21,8 @@ void onSignal(int)
 
 }  // namespace
 
+std::vector<std::string> commandLine(int argc, char** argv) { return {argv, argv + argc}; }
+
 void catchInterrupts(void (*onInterrupt)())
 {
     interruptHook.store(onInterrupt);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -21,7 +22,31 @@ BOOL WINAPI onConsoleEvent(DWORD)
     return TRUE;
 }
 
+std::string utf8Of(const wchar_t* text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(size - 1));
+    return utf8;
+}
+
 }  // namespace
+
+std::vector<std::string> commandLine(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return {argv, argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(utf8Of(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
 
 void catchInterrupts(void (*onInterrupt)())
 {
@@ -39,6 +64,8 @@ void enableTerminalControl()
     DWORD mode = 0;
     if (GetConsoleMode(out, &mode))
         SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    // What the live view prints is UTF-8 (an operator's "Zoë", the cut mark of a long name).
+    SetConsoleOutputCP(CP_UTF8);
 }
 
 int terminalColumns()

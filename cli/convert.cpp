@@ -13,10 +13,11 @@
 #include "cli/commands.h"
 #include "cli/convert/convert.h"
 #include "cli/convert/convert_error.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
 
 namespace {
 
-constexpr int kExitConvertFailed = 1;
 
 struct ConvertArgs {
     std::string source;
@@ -93,13 +94,13 @@ void printOutcome(const ConvertArgs& args, size_t imageSize, const convert::Conv
         j["last_address_read"] = r.srecordsWithoutEnd ? nlohmann::ordered_json(r.lastAddressRead)
                                                       : nlohmann::ordered_json(nullptr);
         j["warnings"] = warnings;
-        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        writeJsonLine(stdout, j);
         return;
     }
     for (const std::string& w : warnings)
-        std::fprintf(stderr, "tarvolo convert: warning: %s\n", w.c_str());
-    std::printf("%s: product %s, %zu bytes of image", args.release.c_str(), args.productId.c_str(),
-                imageSize);
+        std::fprintf(stderr, "tarvolo convert: warning: %s\n", terminalSafe(w).c_str());
+    std::printf("%s: product %s, %zu bytes of image", terminalSafe(args.release).c_str(),
+                terminalSafe(args.productId).c_str(), imageSize);
     if (r.paddingBytes > 0)
         std::printf(" (%zu blank bytes added to fill the last block)", r.paddingBytes);
     std::printf("\n");
@@ -133,7 +134,7 @@ int runConvert(const ConvertArgs& args)
     options.productId = args.productId;
     options.report = &report;
     if (!parseAddress(args.base, options.base)) {
-        std::fprintf(stderr, "tarvolo convert: --base: not an address: %s\n", args.base.c_str());
+        std::fprintf(stderr, "tarvolo convert: --base: not an address: %s\n", terminalSafe(args.base).c_str());
         return kExitUsage;
     }
     if (!parsePadding(args, options))
@@ -142,10 +143,10 @@ int runConvert(const ConvertArgs& args)
         const size_t imageSize = convert::convertFile(args.source, args.release, options);
         printOutcome(args, imageSize, report);
     } catch (const convert::ConvertError& e) {
-        std::fprintf(stderr, "tarvolo convert: %s\n", e.what());
+        std::fprintf(stderr, "tarvolo convert: %s\n", terminalSafe(e.what()).c_str());
         return kExitConvertFailed;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "tarvolo convert: %s: out of memory\n", args.source.c_str());
+        std::fprintf(stderr, "tarvolo convert: %s: out of memory\n", terminalSafe(args.source).c_str());
         return kExitConvertFailed;
     }
     return 0;

@@ -12,6 +12,7 @@
 #include "cli/download_session.h"
 #include "cli/port_choice.h"
 #include "engine/wire.h"
+#include "output/shown_text.h"
 #include "session/modes.h"
 #include "session/release_check.h"
 #include "settings/settings.h"
@@ -123,7 +124,7 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
             uint8_t productId[4];
             std::string error;
             if (!checkReleaseFile(o.file, o.file, productId, &error)) {
-                std::fprintf(stderr, "tarvolo: %s\n", error.c_str());
+                std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(error).c_str());
                 return static_cast<int>(kResultFileNotOpened);
             }
             const Settings fileSettings = loadSettings();

@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/line_trace.h"
+#include "output/shown_text.h"
 #include "session/session.h"
 #include "transport/port_open.h"
 
@@ -68,7 +69,7 @@ struct Outcome {
 class Session {
 public:
     explicit Session(const DownloadPlan& plan)
-        : plan_(plan), view_(plan.view), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
+        : plan_(plan), view_(plan.view, terminalColumns()), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
     {
     }
 
@@ -220,7 +221,7 @@ int Session::run()
         download_.end();
         stopLineWatch();
         takeEngineEvents(std::chrono::milliseconds(0));
-        std::fprintf(stderr, "tarvolo: %s\n", outcome.summary.c_str());
+        std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(outcome.summary).c_str());
         return outcome.exitCode;
     }
     if (plan_.gang && !plan_.autoContinue)
@@ -262,7 +263,7 @@ int runDownload(const DownloadPlan& plan)
 {
     // Runs in the signal handler: from the signal on, the engine's handlers can neither send
     // nor arm, and its waits end; the session loop then ends the download and closes the rest.
-    catchInterrupts([] { DownloadSession::haltFromSignal(); });
+    catchInterrupts([] { DownloadSession::haltNow(); });
     Session session(plan);
     return session.run();
 }

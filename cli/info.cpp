@@ -13,6 +13,8 @@
 #include "cli/commands.h"
 #include "engine/release_preview.h"
 #include "engine/wire.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
 #include "record/unit_record.h"
 #include "session/release_check.h"
 
@@ -82,7 +84,7 @@ std::string hex4(uint16_t value)
 
 int fail(int code, const std::string& message)
 {
-    std::fprintf(stderr, "tarvolo info: %s\n", message.c_str());
+    std::fprintf(stderr, "tarvolo info: %s\n", terminalSafe(message).c_str());
     return code;
 }
 
@@ -110,7 +112,7 @@ int summarise(const std::string& path, int32_t blockSize, uint8_t blank, Release
         return fail(kExitNoMemory, "not enough memory for block size " + std::to_string(blockSize));
     }
     summary.file = path;
-    summary.productId = printableBytes(p.productId, 4);
+    summary.productId = shownBytes(p.productId, 4);
     summary.fileBytes = p.fileBytes;
     summary.blockSize = p.blockSize;
     summary.wholeBlocks = p.wholeBlocks;
@@ -126,7 +128,7 @@ int summarise(const std::string& path, int32_t blockSize, uint8_t blank, Release
 
 void printText(const ReleaseSummary& s)
 {
-    std::printf("file: %s\n", s.file.c_str());
+    std::printf("file: %s\n", terminalSafe(s.file).c_str());
     std::printf("product id: %s\n", s.productId.c_str());
     std::printf("file bytes: %llu\n", static_cast<unsigned long long>(s.fileBytes));
     std::printf("block size: %d\n", static_cast<int>(s.blockSize));
@@ -155,8 +157,7 @@ void printJson(const ReleaseSummary& s)
     j["crc16_x25"] = s.crc;
     j["byte_sum"] = s.byteSum;
     j["unsent_bytes"] = s.unsentBytes;
-    // A path need not be UTF-8; replace what JSON cannot carry rather than fail.
-    std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    writeJsonLine(stdout, j);
 }
 
 int runInfo(const InfoOptions& options)

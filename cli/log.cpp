@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/log_output.h"
+#include "output/shown_text.h"
 #include "record/production_record.h"
 #include "record/summary.h"
 #include "record/utc_time.h"
@@ -29,7 +30,7 @@ struct LogOptions {
 
 int fail(int code, const std::string& message)
 {
-    std::fprintf(stderr, "tarvolo log: %s\n", message.c_str());
+    std::fprintf(stderr, "tarvolo log: %s\n", terminalSafe(message).c_str());
     return code;
 }
 
@@ -78,7 +79,7 @@ int runLog(const LogOptions& o)
     const bool ok = record && record->listUnits(filter, &units, &error);
     if (record)
         for (const std::string& warning : record->takeWarnings())
-            std::fprintf(stderr, "tarvolo log: warning: %s\n", warning.c_str());
+            std::fprintf(stderr, "tarvolo log: warning: %s\n", terminalSafe(warning).c_str());
     if (!ok)
         return fail(kExitCannotOpen, error);
 

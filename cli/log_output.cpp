@@ -3,6 +3,10 @@
 
 #include <algorithm>
 
+#include "output/csv_text.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
+#include "output/terminal_view.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
 #include "session/results.h"
@@ -57,31 +61,24 @@ std::string fieldText(const FieldValue& value)
 
 }  // namespace
 
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
 {
     std::vector<std::vector<std::string>> rows = {
         {"started (UTC)", "run/unit", "port", "device", "outcome", "seconds",
          "expected/reported", "result"}};
-    for (const UnitRecord& u : units)
+    for (const UnitRecord& u : units) {
         rows.push_back(columnsOf(u));
+        for (std::string& cell : rows.back())
+            cell = terminalSafe(cell);
+    }
     std::vector<size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
+            widths[i] = std::max(widths[i], columnsOf(row[i]));
     for (const auto& row : rows) {
         std::string line;
         for (size_t i = 0; i + 1 < row.size(); ++i)
-            line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
+            line += fitColumn(row[i], widths[i]) + "  ";
         std::fprintf(out, "%s%s\n", line.c_str(), row.back().c_str());
     }
 }
@@ -93,13 +90,10 @@ void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out)
         heading += (heading.empty() ? "" : ",") + std::string(f.name);
     std::fprintf(out, "%s\r\n", heading.c_str());
     for (const UnitRecord& u : units) {
-        std::string row;
-        bool first = true;
-        for (const Field& f : unitFields(u)) {
-            row += (first ? "" : ",") + csvField(fieldText(f.value));
-            first = false;
-        }
-        std::fprintf(out, "%s\r\n", row.c_str());
+        std::vector<std::string> row;
+        for (const Field& f : unitFields(u))
+            row.push_back(fieldText(f.value));
+        std::fprintf(out, "%s\r\n", csvRow(row).c_str());
     }
 }
 
@@ -125,7 +119,7 @@ void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, s
         sum["failures_by_result"].push_back(
             {{"result_code", r.resultCode}, {"result_meaning", r.meaning}, {"count", r.count},
              {"abort_reason", r.abortReason ? nlohmann::ordered_json(*r.abortReason) : nullptr}});
-    std::fprintf(out, "%s\n", jsonLine(j).c_str());
+    writeJsonLine(out, j);
 }
 
 void printSummary(const UnitSummary& s, std::FILE* out)
@@ -145,11 +139,11 @@ void printSummary(const UnitSummary& s, std::FILE* out)
     if (!s.failuresByPort.empty())
         std::fprintf(out, "failures by port:\n");
     for (const PortFailures& p : s.failuresByPort)
-        std::fprintf(out, "  %s: %lld\n", p.port.c_str(), static_cast<long long>(p.count));
+        std::fprintf(out, "  %s: %lld\n", terminalSafe(p.port).c_str(), static_cast<long long>(p.count));
     if (!s.failuresByResult.empty())
         std::fprintf(out, "failures by result:\n");
     for (const ResultFailures& r : s.failuresByResult)
         std::fprintf(out, "  %s: %lld\n",
-                     withAbortReason(std::to_string(r.resultCode) + " " + r.meaning, r.abortReason).c_str(),
+                     terminalSafe(withAbortReason(std::to_string(r.resultCode) + " " + r.meaning, r.abortReason)).c_str(),
                      static_cast<long long>(r.count));
 }

@@ -21,8 +21,4 @@ void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& summ
 // duration, then the failures by port and by result.
 void printSummary(const UnitSummary& summary, std::FILE* out);
 
-// A field as RFC 4180 wants it: quoted, with quotes doubled, when it holds a comma, a quote,
-// or a line break.
-std::string csvField(const std::string& text);
-
 #endif

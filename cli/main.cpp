@@ -5,6 +5,32 @@
 #include <functional>
 
 #include "cli/commands.h"
+#include "cli/console.h"
+#include "output/shown_text.h"
+
+namespace {
+
+// An operator's words (names, selectors, file names) are stored and shown exactly as given,
+// so they must be text: refused here, naming the option, before any port is touched.
+bool argumentsAreText(const CLI::App& app)
+{
+    for (const CLI::App* command : app.get_subcommands()) {
+        for (const CLI::Option* option : command->get_options()) {
+            for (const std::string& value : option->results()) {
+                if (validUtf8(value))
+                    continue;
+                std::fprintf(stderr, "tarvolo %s: %s is not valid UTF-8 text: %s\n", command->get_name().c_str(),
+                             option->get_name().c_str(), shownBytes(value).c_str());
+                return false;
+            }
+        }
+        if (!argumentsAreText(*command))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -18,11 +44,17 @@ int main(int argc, char** argv)
     setupLogCommand(app, run);
     setupStationCommand(app, run);
     setupWorkerCommand(app, run);
+    const std::vector<std::string> arguments = commandLine(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
+    if (!argumentsAreText(app))
+        return kExitUsage;
     return run ? run() : kExitUsage;
 }

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/download_session.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
 #include "transport/port_discovery.h"
 #include "transport/port_selector.h"
 #include "transport/port_watch.h"
@@ -27,19 +27,17 @@ constexpr auto kSettleTime = std::chrono::seconds(2);
 
 int fail(int code, const std::string& text)
 {
-    std::fprintf(stderr, "tarvolo: %s\n", text.c_str());
+    std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(text).c_str());
     return code;
 }
 
 // A line on stderr for people, or the event on stdout for the JSON view.
 void tell(ViewMode view, const nlohmann::json& event, const std::string& text)
 {
-    if (view == ViewMode::Json) {
-        std::printf("%s\n", event.dump().c_str());
-        std::fflush(stdout);
-    } else {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
+    if (view == ViewMode::Json)
+        writeJsonLine(stdout, event);
+    else
+        std::fprintf(stderr, "%s\n", terminalSafe(text).c_str());
 }
 
 bool present(const PortSelector& selector)

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
-
 #include "cli/commands.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
+#include "output/terminal_view.h"
 #include "transport/port_discovery.h"
 #include "transport/port_open.h"
 #include "transport/port_selector.h"
@@ -70,7 +71,7 @@ void printJson(const std::vector<Row>& rows)
                         {"free", row.free},
                         {"reason", textOrNull(row.reason)}});
     }
-    std::printf("%s\n", Json{{"ports", list}}.dump(2).c_str());
+    std::printf("%s\n", jsonLine(Json{{"ports", list}}, 2).c_str());
 }
 
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
@@ -81,27 +82,31 @@ void printTable(const std::vector<Row>& rows)
         std::printf("no serial ports found\n");
         return;
     }
-    size_t widths[5] = {4, 11, 6, 6, 8};  // the headings' own widths
-    for (const Row& row : rows) {
-        const std::string cells[5] = {row.port.device, row.port.description, row.usbId, row.port.serialNumber,
-                                      row.port.location};
-        for (size_t i = 0; i < 5; ++i)
-            widths[i] = std::max(widths[i], cells[i].size());
-    }
-    const int w[5] = {static_cast<int>(widths[0]), static_cast<int>(widths[1]), static_cast<int>(widths[2]),
-                      static_cast<int>(widths[3]), static_cast<int>(widths[4])};
-    std::printf("%-*s  %-*s  %-*s  %-*s  %-*s  %s\n", w[0], "PORT", w[1], "DESCRIPTION", w[2], "USB ID", w[3],
-                "SERIAL", w[4], "LOCATION", "STATE");
+    std::vector<std::vector<std::string>> table = {{"PORT", "DESCRIPTION", "USB ID", "SERIAL", "LOCATION", "STATE"}};
     for (const Row& row : rows) {
         const PortInfo& p = row.port;
-        std::printf("%-*s  %-*s  %-*s  %-*s  %-*s  %s\n", w[0], p.device.c_str(), w[1], p.description.c_str(), w[2],
-                    orDash(row.usbId).c_str(), w[3], orDash(p.serialNumber).c_str(), w[4],
-                    orDash(p.location).c_str(), row.free ? "free" : row.reason.c_str());
+        table.push_back({p.device, p.description, orDash(row.usbId), orDash(p.serialNumber), orDash(p.location),
+                         row.free ? "free" : row.reason});
+        for (std::string& cell : table.back())
+            cell = terminalSafe(cell);
+    }
+    size_t widths[5] = {};
+    for (const auto& cells : table)
+        for (size_t i = 0; i < 5; ++i)
+            widths[i] = std::max(widths[i], columnsOf(cells[i]));
+    for (size_t r = 0; r < table.size(); ++r) {
+        std::string line;
+        for (size_t i = 0; i < 5; ++i)
+            line += fitColumn(table[r][i], widths[i]) + "  ";
+        std::printf("%s%s\n", line.c_str(), table[r][5].c_str());
+        if (r == 0)
+            continue;
+        const PortInfo& p = rows[r - 1].port;
         const std::string indent(widths[0] + 2, ' ');
-        if (row.selector != p.device)
-            std::printf("%s--port %s\n", indent.c_str(), row.selector.c_str());
+        if (rows[r - 1].selector != p.device)
+            std::printf("%s--port %s\n", indent.c_str(), terminalSafe(rows[r - 1].selector).c_str());
         for (const std::string& name : p.stableNames)
-            std::printf("%salso %s\n", indent.c_str(), name.c_str());
+            std::printf("%salso %s\n", indent.c_str(), terminalSafe(name).c_str());
     }
 }
 

@@ -6,9 +6,8 @@
 #include <deque>
 #include <mutex>
 
-#include <nlohmann/json.hpp>
-
-#include "cli/console.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
 
 namespace {
 
@@ -47,16 +46,6 @@ std::string indentLines(const std::string& text, const std::string& prefix, cons
     return out;
 }
 
-std::string formatDuration(double seconds)
-{
-    if (seconds < 0 || seconds > 359999)
-        return "--:--";
-    const int total = static_cast<int>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%02d", total / 60, total % 60);
-    return text;
-}
-
 }  // namespace
 
 const FrontEnd* queueingFrontEnd() { return &frontEnd; }
@@ -85,16 +74,15 @@ std::string cleanStatusText(const std::string& text)
     return out.substr(first, last - first + 1);
 }
 
-StatusView::StatusView(ViewMode mode)
-    : mode_(mode), started_(std::chrono::steady_clock::now()), lastDraw_(started_)
+StatusView::StatusView(ViewMode mode, int columns)
+    : mode_(mode), live_(columns), started_(std::chrono::steady_clock::now()), lastDraw_(started_)
 {
 }
 
 void StatusView::printJson(nlohmann::json line)
 {
     line["phase"] = phaseName(phase_);
-    std::printf("%s\n", line.dump().c_str());
-    std::fflush(stdout);
+    writeJsonLine(stdout, line);
 }
 
 void StatusView::show(const EngineEvent& event)
@@ -111,7 +99,7 @@ void StatusView::show(const EngineEvent& event)
         nlohmann::json line;
         switch (event.kind) {
         case EngineEvent::Text:
-            line = {{"event", "status"}, {"line", lineName(event.control)}, {"text", event.text}};
+            line = {{"event", "status"}, {"line", lineName(event.control)}, {"text", shownText(event.text)}};
             break;
         case EngineEvent::Fine:
             line = {{"event", "progress"}, {"bar", "fine"}, {"position", event.value}};
@@ -135,23 +123,19 @@ void StatusView::show(const EngineEvent& event)
     switch (event.kind) {
     case EngineEvent::Text: {
         std::string& target = event.control == kAdviceLine ? advice_ : phaseText_;
-        const std::string text = cleanStatusText(event.text);
+        const std::string text = cleanStatusText(shownText(event.text));
         if (text == target)
             return;
         target = text;
         if (mode_ == ViewMode::Plain && !text.empty()) {
             const std::string prefix = event.control == kAdviceLine ? "advice: " : "phase:  ";
-            std::printf("%s\n", indentLines(text, prefix, "        ").c_str());
+            std::printf("%s\n", terminalSafe(indentLines(text, prefix, "        "), true).c_str());
             std::fflush(stdout);
         }
         break;
     }
     case EngineEvent::Fine:
-        fine_ = event.value;
-        break;
     case EngineEvent::Overall:
-        overall_ = event.value;
-        break;
     case EngineEvent::Continue:
     case EngineEvent::Result:
     case EngineEvent::PhaseChange:
@@ -173,15 +157,10 @@ void StatusView::refresh(const ProgressFacts& facts)
     const double rate = elapsed > 0 ? facts.bytesSent / elapsed : 0.0;
     const double left = percent > 0 ? elapsed * (100.0 - percent) / percent : -1;
 
-    const int width = 30;
-    const int filled = static_cast<int>(percent * width / 100.0 + 0.5);
-    std::string bar = "[";
-    for (int i = 0; i < width; ++i)
-        bar += i < filled ? '#' : '-';
     char text[160];
-    std::snprintf(text, sizeof text, "] block %d/%d  %5.1f%%  %.0f B/s  %s left", facts.blockNumber,
-                  facts.totalBlocks, percent, rate, formatDuration(left).c_str());
-    bar += text;
+    std::snprintf(text, sizeof text, " block %d/%d  %5.1f%%  %s  %s left", facts.blockNumber,
+                  facts.totalBlocks, percent, formatRate(rate).c_str(), formatDuration(left).c_str());
+    const std::string bar = progressBar(facts.blockNumber, facts.totalBlocks, 30) + text;
     if (bar == bar_ && now - lastDraw_ < std::chrono::seconds(1))
         return;
     bar_ = bar;
@@ -192,30 +171,16 @@ void StatusView::redraw()
 {
     if (mode_ != ViewMode::Terminal)
         return;
-    std::string block = indentLines(phaseText_, "  ", "  ") + "\n" +
-                        indentLines(advice_, "  ", "  ") + "\n" + bar_ + "\n";
-    int lines = 0;
-    for (char c : block)
-        lines += c == '\n';
-    if (drawnLines_ > 0)
-        std::printf("\x1b[%dA\x1b[J", drawnLines_);
-    std::fputs(block.c_str(), stdout);
-    std::fflush(stdout);
-    drawnLines_ = lines;
+    live_.draw({indentLines(phaseText_, "  ", "  "), indentLines(advice_, "  ", "  "), bar_});
     lastDraw_ = std::chrono::steady_clock::now();
 }
 
 void StatusView::note(const std::string& text)
 {
-    if (mode_ == ViewMode::Json) {
+    if (mode_ == ViewMode::Json)
         printJson({{"event", "note"}, {"text", text}});
-        return;
-    } else {
-        if (mode_ == ViewMode::Terminal)
-            drawnLines_ = 0;  // keep the note above the next redraw
-        std::printf("%s\n", text.c_str());
-    }
-    std::fflush(stdout);
+    else
+        live_.printAbove(text);  // kept above the next redraw
 }
 
 void StatusView::report(const std::string& text, nlohmann::json fields)
@@ -230,11 +195,8 @@ void StatusView::report(const std::string& text, nlohmann::json fields)
 
 void StatusView::finish(const std::string& summary, int exitCode)
 {
-    if (mode_ == ViewMode::Json) {
+    if (mode_ == ViewMode::Json)
         printJson({{"event", "exit"}, {"code", exitCode}, {"summary", summary}});
-        return;
-    } else {
-        std::printf("%s\n", summary.c_str());
-    }
-    std::fflush(stdout);
+    else
+        live_.printAbove(summary);
 }

@@ -3,7 +3,8 @@
 // The engine's outputs arrive on the reader thread or the main thread (queueingFrontEnd);
 // they are queued and the main thread renders them: on a terminal as two live status lines and
 // a progress bar, otherwise as plain lines, or as one JSON object per line (--json), each
-// carrying the phase the download was in when it happened.
+// carrying the phase the download was in when it happened. The engine's texts carry bytes of
+// the handset and the release file; they are shown by the rule of output/shown_text.h.
 #ifndef TARVOLO_CLI_STATUS_VIEW_H
 #define TARVOLO_CLI_STATUS_VIEW_H
 
@@ -16,6 +17,7 @@
 
 #include "engine/front_end.h"
 #include "engine/phase.h"
+#include "output/terminal_view.h"
 
 struct EngineEvent {
     enum Kind { Text, Fine, Overall, Continue, Result, PhaseChange } kind;
@@ -40,7 +42,8 @@ struct ProgressFacts {
 
 class StatusView {
 public:
-    explicit StatusView(ViewMode mode);
+    // `columns`: the terminal's width, to which the live lines are cut.
+    StatusView(ViewMode mode, int columns);
     void show(const EngineEvent& event);
     // Redraws the progress bar (terminal mode only), at most a few times a second.
     void refresh(const ProgressFacts& facts);
@@ -58,8 +61,7 @@ private:
     ViewMode mode_;
     Phase phase_ = Phase::Ended;
     std::string phaseText_, advice_, bar_;
-    int32_t fine_ = 0, overall_ = 0;
-    int drawnLines_ = 0;
+    LiveBlock live_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

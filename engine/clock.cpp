@@ -60,14 +60,14 @@ bool hasElapsed(int32_t ms) { return elapsedMs() >= ms; }
 
 void waitSinceMark(int32_t ms)
 {
-    while (!hasElapsed(ms) && readerRunning())
+    while (!hasElapsed(ms) && lineRunning())
         pauseUnlocked(ms - elapsedMs());
 }
 
 void waitFor(int32_t ms)
 {
     const ClockMark start = clockNow();
-    while (readerRunning()) {
+    while (lineRunning()) {
         const int32_t passed = millisBetween(start, clockNow());
         if (passed >= ms)
             return;

@@ -40,7 +40,7 @@ void startChecksum()
     sendFrame(checksumFrame, wire::kChecksumLength);
     enterPhase(Phase::Checksumming);
 
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nChecksumming. Please wait...\r\n");
 }
 
@@ -58,7 +58,7 @@ void checksumResponse()
     const uint8_t r = recogniseResponse();
     if (r == wire::kCompletionRefused) {
         freezeSlots();
-        selectPhaseLine();
+        clearAndSelectPhaseLine();
         printStatus("\nComplete response NAK - Download terminated\r\n");
         postResult(kResultChecksumFailed);
     } else if (r == wire::kHandsetSum) {
@@ -77,13 +77,13 @@ void checksumReply()
     engine.reportedChecksum = h;
     if (v != h) {
         startAbort(kResultChecksumFailed);
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nChecksum failed - Aborting\r\n");
         return;
     }
     freezeSlots();
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     if (engine.gangMode)
         printStatus("\nDownload completed OK. Checksum %04X\r\nWait for all mobile displays to "
                     "clear\r\nand their LEDs to go off before disconnecting them.\r\n",
@@ -102,9 +102,9 @@ void checksumTimeout()
     if (!hasElapsed(kChecksumTimeoutMs) || handlerSlots.onTxEmpty != idleHandler)
         return;
     if (++engine.retryCount == 2) {
-        selectPhaseLine();
+        clearAndSelectPhaseLine();
         printStatus("\nNo response from mobile\r\n");
-        selectAdviceLine();
+        clearAndSelectAdviceLine();
         printStatus("\nCheck the cabling or select 'Abort' to quit download\r\n");
         return;
     }
@@ -145,7 +145,7 @@ void abortResponse()
         return;
     }
     freezeSlots();
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     printStatus("\nAbort response recieved. Download terminated\r\n");
     postResult(kResultHandsetAborted);
 }
@@ -159,7 +159,7 @@ void abortTimeout()
     if (++engine.retryCount == 2) {
         const int32_t result = engine.abortResult;
         freezeSlots();
-        selectAdviceLine();
+        clearAndSelectAdviceLine();
         printStatus("\nNo abort response from mobile. Download terminated\r\n");
         postResult(result);
         return;

@@ -46,24 +46,24 @@ void refuseRecord(int32_t outcome)
     switch (outcome) {
     case kRecordIncompatibleCode:
         startAbort(kResultIncompatibleCode);
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nAborted - Incompatible download code\r\nMobile code : %.7s.x\r\n"
                     "This program: DOWNLD%s\r\n",
-                    reinterpret_cast<const char*>(engine.parameterRecord + 16), "1.0");
+                    reinterpret_cast<const char*>(engine.parameterRecord + wire::kRecordCodeOffset), "1.0");
         break;
     case kRecordProductMismatch:
         startAbort(kResultProductMismatch);
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nAborted - Product ID mismatch\r\nMobile's ID: %.4s\r\nFile's   ID: %.4s\r\n",
                     reinterpret_cast<const char*>(engine.parameterRecord),
                     reinterpret_cast<const char*>(engine.fileProductId));
         break;
     default:
         startAbort(kResultProductMismatch);
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nAborted - Incompatible download code\r\nUse the Erase and Download option\r\n");
         break;
     }
@@ -75,8 +75,8 @@ void refuseMode()
 {
     const int32_t mode = engine.downloadMode;
     startAbort(kResultProductMismatch);
-    selectAdviceLine();
-    selectPhaseLine();
+    clearAndSelectAdviceLine();
+    clearAndSelectPhaseLine();
     if (mode == kModePatch)
         printStatus("\nAborted - Patch flash is not available\r\n"
                     "Use the Erase and Download option\r\n");
@@ -92,8 +92,8 @@ void refuseShortImage(int64_t imageBytes)
 {
     const int32_t blockSize = engine.blockSize;
     startAbort(kResultNoWholeBlock);
-    selectAdviceLine();
-    selectPhaseLine();
+    clearAndSelectAdviceLine();
+    clearAndSelectPhaseLine();
     printStatus("\nAborted - Image shorter than one block\r\nImage: %lld bytes, block size: %d "
                 "bytes\r\nNothing was erased or written\r\n",
                 static_cast<long long>(imageBytes), blockSize);
@@ -110,8 +110,8 @@ void acceptRecord()
     if (!allocateBlockBuffers()) {
         const int32_t blockSize = engine.blockSize;
         startAbort(kResultBlockSizeTooLarge);
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nAborted - Block size %d too large\r\n", blockSize);
         return;
     }
@@ -137,9 +137,9 @@ void acceptRecord()
 void startWaiting()
 {
     enterPhase(Phase::Waiting);
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nWaiting for mobile signal...\r\n");
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     if (engine.gangMode)
         printStatus("\nConnect a mobile to CH1. \r\nCheck the LED is on and 'Signalling' is "
                     "displayed.\r\nDisconnect and reconnect it if necessary, or %s to quit\r\n",
@@ -188,9 +188,9 @@ void enterGangReady()
     markClock();
     enterPhase(Phase::GangReady);
 
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nMobile signal received\r\n");
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     printStatus("\nConnect any other mobiles to be loaded.\r\nCheck that all the LEDs are on and "
                 "they all display\r\n'Signalling', then select 'Continue'.\r\nAlternatively, "
                 "select 'Abort' to abort the download\r\n");
@@ -225,8 +225,8 @@ void gangWatchdog()
 void startExchange()
 {
     enterPhase(Phase::Exchanging);
-    selectAdviceLine();
-    selectPhaseLine();
+    clearAndSelectAdviceLine();
+    clearAndSelectPhaseLine();
     printStatus("\r\nExchanging parameters...\r\n");
 
     writeSpeedCode(engine.chosenSpeed);
@@ -274,9 +274,9 @@ void exchangeTimeout()
     resendLastFrame();
 
     if (warn) {
-        selectPhaseLine();
+        clearAndSelectPhaseLine();
         printStatus("\nNo response from mobile\r\n");
-        selectAdviceLine();
+        clearAndSelectAdviceLine();
         printStatus("\nCheck the cabling and wait, or select 'Abort' to abort download\r\n");
     }
 }

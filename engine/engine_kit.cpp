@@ -39,7 +39,6 @@ void setLine(int32_t control, const char* text)
 
 void selectLine(int32_t control)
 {
-    engine.currentLine = control;
     selectedLine = control;
     setLine(control, "\r\n");
 }
@@ -61,9 +60,9 @@ uint8_t recogniseResponse()
     return wire::kNoResponse;
 }
 
-void selectPhaseLine() { selectLine(kPhaseLine); }
+void clearAndSelectPhaseLine() { selectLine(kPhaseLine); }
 
-void selectAdviceLine() { selectLine(kAdviceLine); }
+void clearAndSelectAdviceLine() { selectLine(kAdviceLine); }
 
 void printStatus(const char* format, ...)
 {

@@ -9,11 +9,12 @@
 //
 // Interface summary:
 //   recogniseResponse      the response recogniser ('>' + one of eleven letters)
-//   select*Line, printStatus, set*Progress, enableContinue, postResult   outputs
-//   enterPhase             the named phase, set by each state's start function
+//   clearAndSelect*Line, printStatus, set*Progress, enableContinue, postResult   outputs
+//   enterPhase, countRetry the named phase, set by each state's start function; its retries
 //   initEngine             the start of every download
-//   drainReceive           onRxComplete handler of the draining receive
-//   runTick, pressContinue entry points for the front end's thread
+//   drainReceive, drainWhileSending   the draining receive, while a frame is on its way
+//   freezeSlots            no handler acts once the outcome is decided
+//   runTick                entry point for the front end's thread (pressContinue: handlers.h)
 #ifndef TARVOLO_ENGINE_ENGINE_KIT_H
 #define TARVOLO_ENGINE_ENGINE_KIT_H
 
@@ -29,9 +30,10 @@
 // into responseCell has been armed again). Call after a one-byte receive into responseCell.
 uint8_t recogniseResponse();
 
-// Status text. A line shows only the last text written to it.
-void selectPhaseLine();
-void selectAdviceLine();
+// Status text. A line shows only the last text written to it. Each of these empties its line
+// and makes it the one this thread's printStatus writes to.
+void clearAndSelectPhaseLine();
+void clearAndSelectAdviceLine();
 void printStatus(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

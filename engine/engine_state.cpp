@@ -13,7 +13,6 @@ void setStartValues(EngineState& e)
     e.crcAccumulator = 0xFFFF;
     e.checksumKind = kChecksumByteSum;
     e.blankByte = 0xFF;
-    e.currentLine = kPhaseLine;
     e.phase = Phase::Ended;
     e.abortResult = -1;
     e.unsentBytes = -1;

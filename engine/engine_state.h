@@ -41,7 +41,6 @@ struct EngineState {
     uint8_t drainBuffer[100];  // receive target while a frame is on its way; never read
     int32_t previousByte;    // the recogniser's memory; kept across downloads
     ClockMark clockMark;     // the one time mark of the engine
-    int32_t currentLine;     // status control printStatus writes to: 1023 or 1024
     FILE* releaseFile;       // the open release file, or nullptr
     uint8_t fileProductId[4];  // first four bytes of the release file
     Phase phase;             // where the download stands (engine/phase.h)

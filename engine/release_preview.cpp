@@ -9,6 +9,7 @@
 #include "engine/checksum.h"
 #include "engine/engine_kit.h"
 #include "engine/release_file.h"
+#include "output/file_name.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ PreviewError readBlocks(ReleasePreview& p)
 PreviewError previewOpenFile(const char* path, ReleasePreview& p)
 {
     std::error_code ec;
-    const uintmax_t size = std::filesystem::file_size(path, ec);
+    const uintmax_t size = std::filesystem::file_size(pathOf(path), ec);
     const uint32_t idBytes = readImage(p.productId, 4);
     if (ec || std::ferror(engine.releaseFile))
         return PreviewError::CannotRead;

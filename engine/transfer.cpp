@@ -47,7 +47,7 @@ void beginTransfer()
     engine.eraseNakCount = 0;
     enterPhase(Phase::Writing);
     setOverallProgress(0);
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     sendBlocksFrom(true);
 }
 
@@ -79,8 +79,8 @@ void startErase()
     sendFrame(eraseFrame, wire::kEraseLength);
     enterPhase(Phase::Erasing);
 
-    selectAdviceLine();
-    selectPhaseLine();
+    clearAndSelectAdviceLine();
+    clearAndSelectPhaseLine();
     printStatus("\nErasing flash. Please wait...\r\n");
 }
 
@@ -104,7 +104,7 @@ void eraseResponse()
         resendLastFrame();
         if (++engine.eraseNakCount == kEraseNakWarning) {
             engine.eraseNakCount = 0;
-            selectAdviceLine();
+            clearAndSelectAdviceLine();
             printStatus("\nMultiple erase NAKs have been received\r\nCheck the cable, otherwise "
                         "press Esc to abort\r\n");
         }
@@ -137,10 +137,10 @@ void eraseTimeout()
     setOverallProgress(bar > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bar));
     if (!expired)
         return;
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nErasing flash - retry # %d\r\n", retry);
     if (retry == 2) {
-        selectAdviceLine();
+        clearAndSelectAdviceLine();
         printStatus("%s", kMultipleTimeouts);
     }
 }
@@ -170,7 +170,7 @@ void sendBlocksFrom(bool first)
         if (r == kBlockBlank) {
             handlerSlots.onTick = idleHandler;
             engine.blockNumber += 1;
-            selectPhaseLine();
+            clearAndSelectPhaseLine();
             printStatus("\nBlank block # %d of %ld\r\n", shown,
                         static_cast<long>(engine.totalBlocks));
             continue;
@@ -181,8 +181,8 @@ void sendBlocksFrom(bool first)
         markClock();
         resendLastFrame();
 
-        selectAdviceLine();
-        selectPhaseLine();
+        clearAndSelectAdviceLine();
+        clearAndSelectPhaseLine();
         printStatus("\nWriting block # %d of %ld (%d%%)\r\n", shown,
                     static_cast<long>(engine.totalBlocks), percentDone(shown));
         return;
@@ -223,7 +223,7 @@ void blockRefused()
     resendLastFrame();
 
     const int32_t shown = engine.blockNumber + 1;
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nWriting block # %d of %ld\r\n", shown, static_cast<long>(engine.totalBlocks));
 }
 
@@ -239,7 +239,7 @@ void blockReply()
         countRetry();
         resendLastFrame();
         const int32_t shown = engine.blockNumber + 1;
-        selectPhaseLine();
+        clearAndSelectPhaseLine();
         printStatus("\nRepeat  block # %d\r\n", shown);
         return;
     }
@@ -260,11 +260,11 @@ void blockTimeout()
     resendLastFrame();
 
     const int32_t shown = engine.blockNumber + 1;
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nWriting block # %d of %ld - retry # %d\r\n", shown,
                 static_cast<long>(engine.totalBlocks), retry);
     if (retry == 2) {
-        selectAdviceLine();
+        clearAndSelectAdviceLine();
         printStatus("%s", kMultipleTimeouts);
     }
 }

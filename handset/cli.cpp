@@ -44,6 +44,8 @@ void addRecord(CLI::App& app, HandsetOptions& o, FaultArguments& f)
                    "values below 1 are announced but no write frame can then be decoded")->capture_default_str();
     app.add_option("--blank", f.blank, "Blank byte, record byte 41: 0xFF = raw payloads, "
                    "otherwise the run-length escape byte (decimal or 0x..)")->capture_default_str();
+    app.add_option("--record-filler", f.recordFiller, "Every record byte no other option sets (decimal or "
+                   "0x..), so that a host can be shown what it must never read")->capture_default_str();
     app.add_option("--image-blocks", o.imageBlocks,
                    "Blocks in the host's image: the checksum covers this many blocks (erased ones count as 0xFF) "
                    "and --flash-out writes them. Without it the checksum covers the blocks up to the highest "
@@ -161,6 +163,8 @@ std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options
 {
     if (!parseBlank(arguments.blank, options.blank))
         return "--blank: expected a byte value 0 to 255 (decimal or 0x..): " + arguments.blank;
+    if (!parseBlank(arguments.recordFiller, options.recordFiller))
+        return "--record-filler: expected a byte value 0 to 255 (decimal or 0x..): " + arguments.recordFiller;
     if (arguments.exitAfterDownload && options.downloads == 0)
         options.downloads = 1;
     const std::pair<const char*, const std::string*> kScheduled[] = {

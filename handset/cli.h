@@ -19,11 +19,12 @@ struct FaultArguments {
     bool unansweredAbort = false;
     bool exitAfterDownload = false;
     std::string blank = "0xFF";
+    std::string recordFiller = "0";
 };
 
 // The stream's options go to `stream`, to be checked by applyStream (unit_options.h).
 void setupHandsetOptions(CLI::App& app, HandsetOptions& options, FaultArguments& faults, StreamOptions& stream);
-// Checks what CLI11 cannot and fills options.faults and options.blank. Returns an error text,
+// Checks what CLI11 cannot and fills options.faults, options.blank and options.recordFiller. Returns an error text,
 // empty when all is well.
 std::string applyFaults(const FaultArguments& arguments, HandsetOptions& options);
 

@@ -10,7 +10,9 @@ using namespace handset_detail;
 
 std::vector<uint8_t> HandsetMachine::parameterRecord() const
 {
-    std::vector<uint8_t> record(64, 0x00);
+    std::vector<uint8_t> record(64, options_.recordFiller);
+    std::fill_n(record.begin(), 4, 0x00);
+    std::fill_n(record.begin() + wire::kRecordCodeOffset, wire::kRecordCodeLength, 0x00);
     std::copy_n(options_.productId.begin(), std::min<size_t>(4, options_.productId.size()), record.begin());
     std::string code = options_.downloadCode.empty() ? "DOWNLD" + std::string(1, options_.protocol)
                                                      : options_.downloadCode;

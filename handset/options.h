@@ -16,6 +16,7 @@ struct HandsetOptions {
     std::string downloadCode;         // bytes 16-22 when set (up to 7 characters): overrides "DOWNLD" + protocol
     int32_t blockSize = 1024;         // bytes 32-35, little-endian
     uint8_t blank = 0xFF;             // byte 41; 0xFF: write payloads are raw
+    uint8_t recordFiller = 0x00;      // every other byte
 
     // Timing, in milliseconds.
     double turnaroundMs = 2;          // after a frame's line time, before any answer

@@ -11,6 +11,7 @@
 
 #include "handset/faults.h"
 #include "handset/options.h"
+#include "output/json_line.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ std::string resultOf(const std::string& outcome)
     return {};
 }
 
-nlohmann::json unitJson(const UnitRecord& u)
+nlohmann::json unitJson(const handset::UnitRecord& u)
 {
     nlohmann::json j = {{"unit", u.unit},
                         {"attachedMs", u.attachedMs},
@@ -104,7 +105,7 @@ void mergeReport(Report& into, const Report& from)
             into.violations.push_back(v);
 }
 
-std::string unitResult(const UnitRecord& unit)
+std::string unitResult(const handset::UnitRecord& unit)
 {
     if (unit.vanished)
         return "vanished";
@@ -118,7 +119,7 @@ std::string unitResult(const UnitRecord& unit)
 }
 
 std::string reportJson(const Report& report, const HandsetOptions& options, const FaultCounts& faults,
-                       const std::vector<UnitRecord>* units)
+                       const std::vector<handset::UnitRecord>* units)
 {
     nlohmann::json j;
     j["record"] = {{"productId", options.productId},
@@ -150,10 +151,10 @@ std::string reportJson(const Report& report, const HandsetOptions& options, cons
         j["violations"].push_back({{"atMs", v.atMs}, {"what", v.what}});
     if (units) {
         j["units"] = nlohmann::json::array();
-        for (const UnitRecord& unit : *units)
+        for (const handset::UnitRecord& unit : *units)
             j["units"].push_back(unitJson(unit));
     }
-    return j.dump(2) + "\n";
+    return jsonLine(j, 2) + "\n";
 }
 
 std::string saveReport(const std::string& text, const std::string& path)

@@ -58,7 +58,9 @@ void addFaultCounts(FaultCounts& counts, const FaultPlan& plan);
 // Adds what a later unit saw to `into`.
 void mergeReport(Report& into, const Report& from);
 
-// One unit of a stream.
+namespace handset {
+
+// One unit of a stream (a station's production record has a UnitRecord of its own).
 struct UnitRecord {
     uint32_t unit = 0;                      // from 1
     double attachedMs = 0;                  // since the handset started
@@ -71,14 +73,16 @@ struct UnitRecord {
     std::vector<std::string> settings;      // its own settings as given
 };
 
+}  // namespace handset
+
 // The unit's result as the handset saw it: the first of its downloads that ended decides
 // ("completed", "refused", "aborted"); otherwise "vanished", "abandoned" (a download cut short),
 // "never started", or while it is attached "in progress" or "waiting".
-std::string unitResult(const UnitRecord& unit);
+std::string unitResult(const handset::UnitRecord& unit);
 
 // The report as JSON text; `units` adds the per-unit array (a stream), null leaves it out.
 std::string reportJson(const Report& report, const HandsetOptions& options, const FaultCounts& faults,
-                       const std::vector<UnitRecord>* units);
+                       const std::vector<handset::UnitRecord>* units);
 // Writes `text` to `path` through a temporary file. Returns an error text, empty on success.
 std::string saveReport(const std::string& text, const std::string& path);
 

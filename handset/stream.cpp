@@ -98,7 +98,7 @@ void UnitStream::attach(int64_t nowUs)
     setupUnit(options_, stream_, unit, setup_);   // checked by applyStream before the start
     machine_ = std::make_unique<HandsetMachine>(setup_.options);
     endedSeen_ = 0;
-    current_ = UnitRecord{};
+    current_ = handset::UnitRecord{};
     current_.unit = unit;
     current_.attachedMs = static_cast<double>(nowUs) / 1000.0;
     current_.flashOut = unitFlashPath(options_.flashOut, unit);
@@ -117,7 +117,7 @@ void UnitStream::detach(int64_t nowUs, bool vanished)
     machine_->unplug(vanished ? "the port went away" : "the unit was taken away");
     for (std::string& line : machine_->takeMessages())
         messages_.push_back(std::move(line));
-    UnitRecord record = attachedRecord();
+    handset::UnitRecord record = attachedRecord();
     record.detachedMs = static_cast<double>(nowUs) / 1000.0;
     record.vanished = vanished;
     saveFlash(record.flashOut);
@@ -182,9 +182,9 @@ std::vector<std::string> UnitStream::takeMessages()
     return std::exchange(messages_, {});
 }
 
-UnitRecord UnitStream::attachedRecord() const
+handset::UnitRecord UnitStream::attachedRecord() const
 {
-    UnitRecord record = current_;
+    handset::UnitRecord record = current_;
     record.downloads = machine_->report().downloads;
     record.repeatedDownloads = machine_->report().repeatedDownloads;
     addFaultCounts(record.faults, machine_->faults());
@@ -213,7 +213,7 @@ bool UnitStream::saveReportNow()
     } else {
         Report total = goneReport_;
         FaultCounts faults = goneFaults_;
-        std::vector<UnitRecord> units = gone_;
+        std::vector<handset::UnitRecord> units = gone_;
         if (machine_) {
             mergeReport(total, machine_->report());
             addFaultCounts(faults, machine_->faults());

@@ -75,7 +75,7 @@ private:
     void track(int64_t nowUs);
     void advance(int64_t nowUs);
     bool vanishDue() const;
-    UnitRecord attachedRecord() const;
+    handset::UnitRecord attachedRecord() const;
     bool saveFlash(const std::string& path);
     bool saveReportNow();
     std::string unitName(uint32_t unit) const;
@@ -84,8 +84,8 @@ private:
     StreamOptions stream_;
     std::unique_ptr<HandsetMachine> machine_;
     UnitSetup setup_;                 // of the attached unit
-    UnitRecord current_;              // the attached unit's fixed facts
-    std::vector<UnitRecord> gone_;    // the units that have detached, in order
+    handset::UnitRecord current_;              // the attached unit's fixed facts
+    std::vector<handset::UnitRecord> gone_;    // the units that have detached, in order
     Report goneReport_;               // their reports summed
     FaultCounts goneFaults_;
     State state_ = State::Attached;

@@ -16,6 +16,8 @@
 #include <tuple>
 #include <utility>
 
+#include "output/file_name.h"
+#include "output/json_line.h"
 #include "record/append_file.h"
 #include "record/production_record.h"
 #include "record/record_json.h"
@@ -73,7 +75,7 @@ private:
 bool JsonLinesRecord::open(std::string* error)
 {
     if (access_ == RecordAccess::Read) {
-        if (std::ifstream(std::filesystem::path(path_), std::ios::binary))
+        if (std::ifstream(pathOf(path_), std::ios::binary))
             return true;
         *error = "cannot open " + path_;
         return false;
@@ -109,9 +111,9 @@ bool JsonLinesRecord::prepareToAppend(std::string* error)
 // writing (it is about to be created).
 bool JsonLinesRecord::scan(const LineVisitor& visit, ScanEnd* end, std::string* error)
 {
-    std::ifstream in(std::filesystem::path(path_), std::ios::binary);
+    std::ifstream in(pathOf(path_), std::ios::binary);
     if (!in) {
-        if (access_ == RecordAccess::Write && !std::filesystem::exists(std::filesystem::path(path_)))
+        if (access_ == RecordAccess::Write && !std::filesystem::exists(pathOf(path_)))
             return true;
         *error = "cannot open " + path_;
         return false;
@@ -336,12 +338,12 @@ std::unique_ptr<ProductionRecord> openJsonLinesRecord(const std::string& path,
                                                       RecordAccess access, std::string* error)
 {
     std::error_code ec;
-    const bool existed = std::filesystem::exists(std::filesystem::path(path), ec);
+    const bool existed = std::filesystem::exists(pathOf(path), ec);
     auto record = std::make_unique<JsonLinesRecord>(path, access);
     if (record->open(error))
         return record;
     record.reset();
     if (!existed && access == RecordAccess::Write)
-        std::filesystem::remove(std::filesystem::path(path), ec);  // created here, left unusable
+        std::filesystem::remove(pathOf(path), ec);  // created here, left unusable
     return nullptr;
 }

@@ -3,14 +3,16 @@
 
 #include <filesystem>
 
+#include "output/file_name.h"
+
 std::unique_ptr<ProductionRecord> openProductionRecord(const std::string& path,
                                                        RecordAccess access, std::string* error)
 {
-    if (access == RecordAccess::Read && !std::filesystem::exists(std::filesystem::path(path))) {
+    if (access == RecordAccess::Read && !std::filesystem::exists(pathOf(path))) {
         *error = "no production record at " + path;
         return nullptr;
     }
-    if (std::filesystem::path(path).extension() == ".jsonl")
+    if (pathOf(path).extension() == ".jsonl")
         return openJsonLinesRecord(path, access, error);
     return openSqliteRecord(path, access, error);
 }

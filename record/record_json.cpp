@@ -56,8 +56,3 @@ bool fieldsFromJson(const nlohmann::json& object, FieldMap* values, std::string*
     }
     return true;
 }
-
-std::string jsonLine(const nlohmann::ordered_json& object)
-{
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}

@@ -15,7 +15,4 @@ nlohmann::ordered_json fieldsToJson(const Fields& fields);
 // none of null, a whole number, text, or a list of texts.
 bool fieldsFromJson(const nlohmann::json& object, FieldMap* values, std::string* error);
 
-// One line of text: compact, non-UTF-8 bytes replaced rather than refused.
-std::string jsonLine(const nlohmann::ordered_json& object);
-
 #endif

@@ -1,4 +1,5 @@
 // Binding and reading field values (sqlite_statement.h). A list is stored as JSON text.
+#include "output/json_line.h"
 #include "record/sqlite_statement.h"
 
 #include "record/record_json.h"
@@ -10,7 +11,7 @@ void SqliteStatement::bind(int index, const FieldValue& value)
     } else if (const std::string* s = std::get_if<std::string>(&value)) {
         sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
     } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
-        bind(index, FieldValue(jsonLine(*list)));
+        bind(index, FieldValue(jsonLine(nlohmann::ordered_json(*list))));
     } else {
         sqlite3_bind_null(stmt_, index);
     }

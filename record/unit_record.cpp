@@ -1,8 +1,6 @@
 // The outcome words and the unit filter shared by every back end and reader.
 #include "record/unit_record.h"
 
-#include <cstdio>
-
 namespace {
 
 struct OutcomeName {
@@ -18,21 +16,6 @@ constexpr OutcomeName kOutcomes[] = {
 };
 
 }  // namespace
-
-std::string printableBytes(const uint8_t* bytes, size_t length)
-{
-    std::string shown;
-    for (size_t i = 0; i < length; ++i) {
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i] != '\\') {
-            shown += static_cast<char>(bytes[i]);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", bytes[i]);
-            shown += escaped;
-        }
-    }
-    return shown;
-}
 
 const char* outcomeWord(UnitOutcome outcome)
 {

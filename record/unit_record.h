@@ -23,9 +23,6 @@ enum class UnitOutcome {
 
 const char* outcomeWord(UnitOutcome outcome);
 
-// Raw identifier bytes as the record keeps them: printable ASCII as it is (but '\\'), every
-// other byte as \xNN. `tarvolo info` shows a release file's identifier the same way.
-std::string printableBytes(const uint8_t* bytes, size_t length);
 // False when `word` is none of the four words.
 bool outcomeFromWord(const std::string& word, UnitOutcome* outcome);
 
@@ -33,7 +30,7 @@ bool outcomeFromWord(const std::string& word, UnitOutcome* outcome);
 // never sent one (no answer, or the download stopped before the exchange).
 struct AnnouncedRecord {
     std::string productId;     // 4 bytes; printable ASCII as is, other bytes as \xNN
-    std::string downloadCode;  // the code text the handset carries, as received
+    std::string downloadCode;  // the code the handset carries, shown as productId is
     int64_t blockSize = 0;     // image bytes per write frame
     int64_t blankByte = 0;     // 0 to 255
     std::string checksumKind;  // "crc-16/x-25" or "byte-sum"
@@ -47,6 +44,10 @@ struct PhaseRetries {
     int64_t checksum = 0;
     int64_t abort = 0;
 };
+
+// In a namespace of its own: a virtual handset's report has a UnitRecord too, and a test
+// binary may link both. The rest of the tree names it unqualified.
+namespace record {
 
 struct UnitRecord {
     int64_t runId = 0;       // the StationRun this unit belongs to
@@ -88,6 +89,10 @@ struct UnitRecord {
     std::optional<int64_t> unsentBytes;  // image bytes after the last whole block, never sent
 };
 
+}  // namespace record
+
+using record::UnitRecord;
+
 struct StationRun {
     int64_t runId = 0;  // assigned by ProductionRecord::beginRun
     std::string stationId;
@@ -106,7 +111,7 @@ struct StationRun {
     int64_t unitsDone = 0;    // units that ended, whatever their outcome
     int64_t unitsFailed = 0;  // of those, the ones not completed
     std::string ending;       // how the run ended, the station's word ("completed", "units-failed",
-                              // "no-port", "interrupted"); empty while it goes on
+                              // "record-failed", "interrupted"); empty while it goes on
     std::optional<int64_t> exitCode;  // the station's exit code; absent while it goes on
 };
 

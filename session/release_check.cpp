@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "output/file_name.h"
+
 bool checkRegularFile(const std::string& path, const std::string& name, std::string* error)
 {
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    const std::filesystem::file_status status = std::filesystem::status(pathOf(path), ec);
     if (std::filesystem::is_regular_file(status))
         return true;
     const std::string why = status.type() == std::filesystem::file_type::not_found

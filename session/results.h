@@ -6,12 +6,7 @@
 #include <cstdint>
 #include <string>
 
-// Codes beyond the DownloadResult values; `tarvolo download` exits with them.
-constexpr int kExitPortNotOpened = 10;   // the port could not be opened
-constexpr int kExitGaveUp = 11;          // no handset answered in the time given
-constexpr int kExitPortLost = 12;        // the port went away during the download
-constexpr int kExitWorkerLost = 13;      // a station's worker process ended mid-download
-constexpr int kExitInterrupted = 130;    // the operator stopped it (Ctrl-C)
+#include "session/exit_codes.h"
 
 // One line for people: "download completed", "the port went away", ...
 const char* resultMeaning(int code);

@@ -112,7 +112,7 @@ DownloadFacts DownloadSession::facts() const
 
 bool DownloadSession::portLost() const { return readerLostPort(); }
 
-void DownloadSession::haltFromSignal() { setLineRunning(false); }
+void DownloadSession::haltNow() { setLineRunning(false); }
 
 void DownloadSession::onText(void* context, int32_t control, const char* text)
 {

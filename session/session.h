@@ -11,7 +11,7 @@
 // time-outs, on the thread that calls tick. The front end's outputs arrive on either thread
 // with no lock held, except phaseChanged (see engine/front_end.h). Every call here may be made
 // from the front end's thread; abort may also be made from inside one of its own outputs,
-// and haltFromSignal from a signal handler. end waits for the reader thread: never call it
+// and haltNow from a signal handler or any other thread. end waits for the reader thread: never call it
 // from an output.
 #ifndef TARVOLO_SESSION_SESSION_H
 #define TARVOLO_SESSION_SESSION_H
@@ -93,9 +93,10 @@ public:
     int32_t result() const { return result_.load(); }   // a DownloadResult, or -1
     bool portLost() const;            // the port went away during the download
 
-    // Stops all sending at once; async-signal-safe. The session's owner then calls abort
-    // and end from its own thread.
-    static void haltFromSignal();
+    // Stops all sending at once, from anywhere: a signal handler (Ctrl-C) or another thread
+    // (a worker whose station has gone); async-signal-safe. The session's owner then calls
+    // abort and end from its own thread.
+    static void haltNow();
 
 private:
     static void onText(void* context, int32_t control, const char* text);

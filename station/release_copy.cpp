@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "output/file_name.h"
+#include "output/shown_text.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
 #include "session/release_check.h"
@@ -36,7 +38,7 @@ bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* err
     uint8_t id[4];
     if (!checkReleaseFile(copy.copyPath, copy.name, id, error))
         return false;
-    *productId = printableBytes(id, 4);
+    *productId = shownBytes(id, 4);
     return true;
 }
 
@@ -51,13 +53,13 @@ bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string*
     if (!makePrivateFolder(&folder, error))
         return false;
     copy->name = path;
-    copy->folder = folder.string();
-    copy->copyPath = (folder / "release.rel").string();
-    bool ok = fs::copy_file(path, copy->copyPath, ec);
+    copy->folder = nameOf(folder);
+    copy->copyPath = nameOf(folder / "release.rel");
+    bool ok = fs::copy_file(pathOf(path), pathOf(copy->copyPath), ec);
     if (!ok)
         *error = "cannot copy the release file " + path + ": " + ec.message();
     if (ok) {
-        fs::permissions(copy->copyPath, fs::perms::owner_read | fs::perms::group_read |
+        fs::permissions(pathOf(copy->copyPath), fs::perms::owner_read | fs::perms::group_read |
                                             fs::perms::others_read, ec);
         ok = checkCopy(*copy, &copy->productId, error) &&
              sha256File(copy->copyPath, &copy->sha256, error);
@@ -74,5 +76,5 @@ void removeReleaseCopy(const ReleaseCopy& copy)
         return;
     // The copy is read-only; on Windows that keeps it from being removed.
     fs::permissions(copy.copyPath, fs::perms::owner_all, ec);
-    fs::remove_all(copy.folder, ec);
+    fs::remove_all(pathOf(copy.folder), ec);
 }

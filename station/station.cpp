@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "output/shown_text.h"
 #include "record/production_record.h"
 #include "record/record_json.h"
 #include "record/tool_identity.h"
@@ -32,7 +33,7 @@ constexpr auto kLongestRestartPause = std::chrono::seconds(30);
 
 int fail(int code, const std::string& text)
 {
-    std::fprintf(stderr, "tarvolo station: %s\n", text.c_str());
+    std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(text, true).c_str());
     return code;
 }
 

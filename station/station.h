@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "session/exit_codes.h"
+
 enum class StationViewMode { Terminal, Plain, Json };
 
 struct StationOptions {
@@ -33,10 +35,6 @@ struct StationOptions {
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
 };
-
-// Station exit codes beyond those of `tarvolo download`.
-constexpr int kStationUnitsFailed = 20;   // it stopped normally, but some unit did not complete
-constexpr int kStationRecordFailed = 73;  // the production record could not be written
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
 // 1 the release file is not usable; 10 no port could be opened; 64 a port that is not a

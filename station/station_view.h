@@ -1,8 +1,8 @@
 // What the operator of a station sees. On a terminal: a table redrawn in place, one row per
 // port (the port and its identity, the unit on it, its phase, a progress bar, bytes per
 // second, the last unit's result and time) and a footer (units done and failed, units per
-// hour, elapsed time), with the latest events under it. Without a terminal: one plain line per event. With --json: one object
-// per line, each carrying its port. Station's main thread.
+// hour, elapsed time), with the latest events under it. Without a terminal: one plain line per
+// event. With --json: one object per line, each carrying its port. Station's main thread.
 #ifndef TARVOLO_STATION_STATION_VIEW_H
 #define TARVOLO_STATION_STATION_VIEW_H
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "output/terminal_view.h"
 #include "station/station.h"
 
 struct PortView {
@@ -35,7 +36,7 @@ struct StationTotals {
 
 class StationView {
 public:
-    StationView(StationViewMode mode, int columns) : mode_(mode), columns_(columns) {}
+    StationView(StationViewMode mode, int columns) : mode_(mode), live_(columns) {}
 
     // A line for people and the same as an object, about one port (nullptr: the station).
     void event(const PortView* port, nlohmann::json object, const std::string& text);
@@ -43,11 +44,11 @@ public:
     void draw(const std::vector<PortView>& ports, const StationTotals& totals, bool now = false);
 
 private:
-    std::string row(const PortView& port) const;
+    // `name` and `identity`: the port's, cut so that the rows stay told apart.
+    std::string row(const PortView& port, const std::string& name, const std::string& identity) const;
     StationViewMode mode_;
-    int columns_;
+    LiveBlock live_;
     std::vector<std::string> notes_;  // the latest events, under the table on a terminal
-    int drawnLines_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -5,6 +5,7 @@
 
 #include "engine/phase.h"
 #include "engine/wire.h"
+#include "output/shown_text.h"
 #include "session/results.h"
 
 namespace {
@@ -12,15 +13,15 @@ namespace {
 AnnouncedRecord announced(const uint8_t* record)
 {
     AnnouncedRecord a;
-    a.productId = printableBytes(record, 4);
-    a.downloadCode = printableBytes(record + wire::kRecordCodeOffset, wire::kRecordCodeLength);
+    a.productId = shownBytes(record, 4);
+    a.downloadCode = shownBytes(record + wire::kRecordCodeOffset, wire::kRecordCodeLength);
     a.blockSize = wire::recordBlockSize(record);
     a.blankByte = record[wire::kRecordBlankByteOffset];
     switch (record[wire::kRecordProtocolOffset]) {
     case '0': a.checksumKind = "crc-16/x-25"; break;
     case '1': a.checksumKind = "byte-sum"; break;
     default:
-        a.checksumKind = "unknown " + printableBytes(record + wire::kRecordProtocolOffset, 1);
+        a.checksumKind = "unknown " + shownBytes(record + wire::kRecordProtocolOffset, 1);
         break;
     }
     return a;

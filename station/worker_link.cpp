@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "output/json_line.h"
 #include "session/session.h"
 
 WorkerLink& WorkerLink::get()
@@ -34,15 +35,14 @@ void WorkerLink::readCommands()
         poke();
     }
     // The station is gone: nothing more may reach the line, whatever the main thread is doing.
-    DownloadSession::haltFromSignal();
+    DownloadSession::haltNow();
     gone_.store(true);
     poke();
 }
 
 bool WorkerLink::emit(const nlohmann::json& event)
 {
-    const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+    if (!writeJsonLine(stdout, event)) {
         gone_.store(true);
         return false;
     }

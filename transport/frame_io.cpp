@@ -43,7 +43,7 @@ void writeLastFrame()
 
 }  // namespace
 
-bool readerRunning() { return running.load(std::memory_order_acquire); }
+bool lineRunning() { return running.load(std::memory_order_acquire); }
 
 void setLineRunning(bool value)
 {
@@ -72,7 +72,7 @@ const SerialPortOps* lineOps() { return ops; }
 
 void sendFrame(const uint8_t* bytes, uint32_t length)
 {
-    if (!readerRunning())
+    if (!lineRunning())
         return;
     lastFrame = {bytes, length};
     writeLastFrame();
@@ -80,7 +80,7 @@ void sendFrame(const uint8_t* bytes, uint32_t length)
 
 void resendLastFrame()
 {
-    if (!readerRunning())
+    if (!lineRunning())
         return;
     writeLastFrame();
 }
@@ -89,7 +89,7 @@ void setLastFrameLength(uint32_t length) { lastFrame.length = length; }
 
 void armReceive(uint8_t* destination, uint32_t count)
 {
-    if (!readerRunning())
+    if (!lineRunning())
         return;
     requestedReceive = {destination, count};
     armedReceive = requestedReceive;
@@ -98,7 +98,7 @@ void armReceive(uint8_t* destination, uint32_t count)
 
 void rearmReceive()
 {
-    if (!readerRunning())
+    if (!lineRunning())
         return;
     armedReceive = requestedReceive;
     listenForEvents();

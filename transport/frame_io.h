@@ -6,7 +6,7 @@
 //
 // Every operation here runs under the engine lock (handler_slots.h); the engine's handlers
 // already hold it, and the reader thread takes it for dispatchTxEmpty and deliverBytes.
-// While the line is not running (readerRunning false), every send and arm does nothing.
+// While the line is not running (lineRunning false), every send and arm does nothing.
 #ifndef TARVOLO_TRANSPORT_FRAME_IO_H
 #define TARVOLO_TRANSPORT_FRAME_IO_H
 
@@ -19,7 +19,7 @@ void resendLastFrame();
 void setLastFrameLength(uint32_t length);
 void armReceive(uint8_t* destination, uint32_t count);
 void rearmReceive();
-bool readerRunning();
+bool lineRunning();
 
 // Binds the frame I/O to an open port and marks the line running (or, with a null port,
 // unbinds it). The reader thread's start and stop use these; so do tests.

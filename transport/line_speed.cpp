@@ -18,7 +18,7 @@ uint32_t isAllowedSpeed(uint32_t speed)
 
 void switchLineSpeed(uint32_t speed)
 {
-    if (!readerRunning())
+    if (!lineRunning())
         return;
     const SerialPortOps* ops = lineOps();
     SerialPort* port = linePort();

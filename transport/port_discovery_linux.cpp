@@ -28,6 +28,7 @@
 #include <fstream>
 #include <map>
 
+#include "output/shown_text.h"
 #include "transport/port_discovery_linux.h"
 #include "transport/port_open.h"
 
@@ -56,6 +57,10 @@ std::string readAttribute(const std::string& path)
         text.pop_back();
     return text;
 }
+
+// A string the adapter itself reports (its USB descriptors): by the rule for bytes from
+// outside, whatever the adapter put there.
+std::string adapterString(const std::string& path) { return shownBytes(readAttribute(path)); }
 
 std::string linkTarget(const std::string& path)
 {
@@ -138,15 +143,15 @@ void describeUsb(const DeviceChain& chain, PortInfo* port)
     port->hasUsbId = true;
     port->vendorId = hexId(readAttribute(usb + "/idVendor"));
     port->productId = hexId(readAttribute(usb + "/idProduct"));
-    port->serialNumber = readAttribute(usb + "/serial");
-    port->manufacturer = readAttribute(usb + "/manufacturer");
-    port->product = readAttribute(usb + "/product");
+    port->serialNumber = adapterString(usb + "/serial");
+    port->manufacturer = adapterString(usb + "/manufacturer");
+    port->product = adapterString(usb + "/product");
     port->location = baseName(usb);
     if (!chain.usbInterface.empty()) {
         const std::string name = baseName(chain.usbInterface);  // "1-1.4.2:1.0"
         port->usbInterface = name.substr(name.find(':') + 1);
     }
-    const std::string interfaceText = chain.usbInterface.empty() ? "" : readAttribute(chain.usbInterface + "/interface");
+    const std::string interfaceText = chain.usbInterface.empty() ? "" : adapterString(chain.usbInterface + "/interface");
     port->description = !port->product.empty() ? port->product
                         : !interfaceText.empty() ? interfaceText
                         : "USB serial port";

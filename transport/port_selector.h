@@ -8,8 +8,9 @@
 //   auto                         the only USB serial port present
 //   all-usb                      every USB serial port present (a station's choice)
 //
-// Portable: a selector is matched against a list from listPorts(); only a device name's
-// presence asks the platform (portPresent). Any thread; nothing is kept between calls.
+// Portable matching against a list of ports; the platform is asked only through
+// portsToMatch (the machine's listing, for every selector but a device name) and portPresent
+// (whether a named device exists). Any thread; nothing is kept between calls.
 #ifndef TARVOLO_TRANSPORT_PORT_SELECTOR_H
 #define TARVOLO_TRANSPORT_PORT_SELECTOR_H
 

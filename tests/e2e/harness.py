@@ -38,7 +38,7 @@ class Handset:
                "--flash-out", self.flash, "--report", self.report_path]
         if image_blocks is not None:
             cmd += ["--image-blocks", str(image_blocks)]
-        cmd += [str(a) for a in args]
+        cmd += [a if isinstance(a, bytes) else str(a) for a in args]  # bytes: as they are
         self.stderr_path = os.path.join(workdir, "handset.err")
         self.stderr = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=self.stderr,

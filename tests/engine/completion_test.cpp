@@ -126,7 +126,7 @@ TEST(Checksum, SilenceRepeatsFromTheSendWithWarningsOnce)
     ASSERT_EQ(line.takeFrames().size(), 1u);
     const int64_t thirdAt = line.now();
     line.txEmpty();
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     line.runTicks(100000);  // the next repeat 25 s after the third; no texts, no result
     line.txEmpty();
     sent = line.takeFrames();

@@ -145,7 +145,7 @@ TEST(Connection, RequestRepeatedAtInitialSpeedEverySecondWithTextsAtSecondRetryO
 
     // Retry 3 sends again without printing.
     line.txEmpty();
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nmarker\r\n");
     line.runTicks(1000);
     EXPECT_EQ(line.takeFrames().size(), 1u);

@@ -87,20 +87,20 @@ TEST(Clock, WaitsEndAtTheirTimeAndNotWhenReaderStopped)
 TEST(StatusText, PrintReplacesTheCurrentLineOnly)
 {
     ScriptedLine line;
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     printStatus("\nadvice\r\n");
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("\nBlank block # %d of %ld\r\n", 3, 10L);
     EXPECT_EQ(line.line(kPhaseLine), "\nBlank block # 3 of 10\r\n");
     EXPECT_EQ(line.line(kAdviceLine), "\nadvice\r\n");
-    selectAdviceLine();
+    clearAndSelectAdviceLine();
     EXPECT_EQ(line.line(kAdviceLine), "\r\n");
 }
 
 TEST(StatusText, OverlongMessageIsCutNotOverflowed)
 {
     ScriptedLine line;
-    selectPhaseLine();
+    clearAndSelectPhaseLine();
     printStatus("%s", std::string(2000, 'x').c_str());
     EXPECT_EQ(line.line(kPhaseLine).size(), 511u);
 }

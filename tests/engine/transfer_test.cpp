@@ -88,7 +88,7 @@ TEST(Erase, RefusalsResendAtOnceWithNakTextAtEveryFifth)
         if (warned) {
             EXPECT_EQ(line.line(kAdviceLine), "\nMultiple erase NAKs have been received\r\nCheck "
                                               "the cable, otherwise press Esc to abort\r\n");
-            selectAdviceLine();  // so that the next warning shows as new
+            clearAndSelectAdviceLine();  // so that the next warning shows as new
         }
     }
     // Time-outs in between do not reset the count: 4 more refusals make the next warning.

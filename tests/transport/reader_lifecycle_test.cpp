@@ -88,7 +88,7 @@ TEST_F(ReaderLifecycle, StopReturnsAtOnceWhileAHandlerBlocksAndThePortClosesOnce
     const auto start = Clock::now();
     stopReader();
     EXPECT_LT(msSince(start), 100);
-    EXPECT_FALSE(readerRunning());
+    EXPECT_FALSE(lineRunning());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(calls.closes.load(), 0);   // the reader is still using the port
     {
@@ -106,7 +106,7 @@ TEST_F(ReaderLifecycle, StopReturnsAtOnceWhileAHandlerBlocksAndThePortClosesOnce
 TEST_F(ReaderLifecycle, APortThatFailedToOpenNeitherSpinsNorWrites)
 {
     ASSERT_TRUE(startReader(countingOps(), nullptr));
-    EXPECT_TRUE(readerRunning());
+    EXPECT_TRUE(lineRunning());
     const double cpuBefore = processCpuMs();
     {
         EngineLock lock;
@@ -167,7 +167,7 @@ TEST_F(ReaderLifecycle, StartingAgainStopsTheEarlierReaderAndUsesTheNewPort)
     }
     EXPECT_EQ(second.receive(2, 1000), (std::vector<uint8_t>{'<', 'p'}));
     EXPECT_TRUE(waitUntil([] { return calls.closes.load() == 1; }, 1000));
-    EXPECT_TRUE(readerRunning());
+    EXPECT_TRUE(lineRunning());
 }
 
 TEST(PosixPort, SetEventMaskReleasesAPendingWait)
