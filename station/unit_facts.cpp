@@ -26,6 +26,17 @@ AnnouncedRecord announced(const uint8_t* record)
     return a;
 }
 
+std::string hexBytes(const uint8_t* bytes, size_t length)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
+}
+
 int64_t retriesOf(const DownloadFacts& facts, Phase phase)
 {
     return facts.retries[static_cast<int>(phase)];
@@ -47,8 +58,10 @@ void describePort(const PortInfo& port, UnitRecord* unit)
 
 void describeDownload(const DownloadFacts& facts, UnitRecord* unit)
 {
-    if (facts.recordReceived)
+    if (facts.recordReceived) {
         unit->announced = announced(facts.record);
+        unit->parameterRecord = hexBytes(facts.record, sizeof facts.record);
+    }
     if (facts.sentChecksum >= 0)
         unit->expectedChecksum = facts.sentChecksum;
     if (facts.reportedChecksum >= 0)
