@@ -52,13 +52,12 @@ public:
 };
 
 // Opens (or with Write, creates) the record at `path`: ".jsonl" selects JSON Lines, any other
-// extension SQLite. Returns nullptr with a one-line message when that fails, including when
-// this build has no SQLite.
+// extension SQLite. Returns nullptr with a one-line message when that fails.
 std::unique_ptr<ProductionRecord> openProductionRecord(const std::string& path,
                                                        RecordAccess access, std::string* error);
 
-// The file a station writes and `tarvolo log` reads when none is named: a SQLite file where
-// every build writes SQLite.
+// The file a station writes and `tarvolo log` reads when none is named: a SQLite file, on
+// every build.
 const char* defaultRecordPath();
 
 // The two back ends, for the factory and for tests that name one.
