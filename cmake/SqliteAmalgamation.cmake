@@ -4,7 +4,7 @@
 # tclsh), then compiled with the cross compiler as the static library tarvolo_sqlite.
 set(TARVOLO_SQLITE_SOURCE "" CACHE PATH
     "Unpacked sqlite3 source tree (default: fetched into build/sources)")
-if(NOT TARVOLO_SQLITE_SOURCE)
+if(NOT EXISTS "${TARVOLO_SQLITE_SOURCE}/configure")
   execute_process(
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-sqlite-source.sh ${CMAKE_SOURCE_DIR}/build/sources
     OUTPUT_VARIABLE fetched OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE fetch_status)
@@ -26,8 +26,9 @@ add_custom_command(
 
 add_library(tarvolo_sqlite STATIC ${amalgamation}/sqlite3.c)
 set_target_properties(tarvolo_sqlite PROPERTIES C_STANDARD 99)
-# SQLite's own code: not held to this project's warnings.
-target_compile_options(tarvolo_sqlite PRIVATE -w)
+# SQLite's own code: not held to this project's warnings. -O1: a station writes a row a unit,
+# and the 8 MB file compiles in half the time of -O2 (the tests build it twice).
+target_compile_options(tarvolo_sqlite PRIVATE -w -O1)
 target_compile_definitions(tarvolo_sqlite
   PRIVATE SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0 SQLITE_DEFAULT_WAL_SYNCHRONOUS=2
   PUBLIC SQLITE_THREADSAFE=1)
