@@ -15,7 +15,7 @@ std::string newUuid7(UtcTime time)
     unsigned char b[16];
     for (int i = 0; i < 6; ++i)
         b[i] = static_cast<unsigned char>(stamp >> (40 - 8 * i));
-    gcry_randomize(b + 6, 10, GCRY_STRONG_RANDOM);
+    gcry_create_nonce(b + 6, 10);
     b[6] = static_cast<unsigned char>(0x70 | (b[6] & 0x0F));  // version 7
     b[8] = static_cast<unsigned char>(0x80 | (b[8] & 0x3F));  // variant 10
     char text[37];

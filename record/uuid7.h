@@ -1,7 +1,8 @@
 // Ids that stay unique when the records of many stations meet: UUIDv7, 48 bits of Unix time in
-// milliseconds followed by version, variant and 74 random bits from libgcrypt's strong
-// generator. The text form is lower-case 8-4-4-4-12, so text order is time order to the
-// millisecond.
+// milliseconds followed by version, variant and 74 random bits from libgcrypt's nonce
+// generator (unpredictable, seeded from its strong pool, not secret; gcry_randomize polls the
+// system on every call, 80 times slower on Windows). The text form is lower-case 8-4-4-4-12,
+// so text order is time order to the millisecond.
 #ifndef TARVOLO_RECORD_UUID7_H
 #define TARVOLO_RECORD_UUID7_H
 
