@@ -26,6 +26,8 @@ const char* outcomeWord(UnitOutcome outcome);
 // Raw identifier bytes as the record keeps them: printable ASCII as it is (but '\\'), every
 // other byte as \xNN. `tarvolo info` shows a release file's identifier the same way.
 std::string printableBytes(const uint8_t* bytes, size_t length);
+// Raw bytes as the record keeps the whole parameter record: two lower-case hex digits a byte.
+std::string hexBytes(const uint8_t* bytes, size_t length);
 // False when `word` is none of the four words.
 bool outcomeFromWord(const std::string& word, UnitOutcome* outcome);
 

@@ -26,17 +26,6 @@ AnnouncedRecord announced(const uint8_t* record)
     return a;
 }
 
-std::string hexBytes(const uint8_t* bytes, size_t length)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < length; ++i) {
-        hex += kDigits[bytes[i] >> 4];
-        hex += kDigits[bytes[i] & 15];
-    }
-    return hex;
-}
-
 int64_t retriesOf(const DownloadFacts& facts, Phase phase)
 {
     return facts.retries[static_cast<int>(phase)];
