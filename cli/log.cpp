@@ -1,6 +1,7 @@
 // tarvolo log: lists the units a production station recorded and sums them up (units, pass
 // rate, durations, failures by port and by result), from the SQLite or JSON Lines record.
-// It only reads: a station may be writing the same file at the same time.
+// It only reads: a station may be writing the same file at the same time. --export copies the
+// whole record into a new file instead (JSON Lines into SQLite).
 #include <CLI/CLI.hpp>
 
 #include <cctype>
@@ -14,6 +15,7 @@
 #include "cli/log_output.h"
 #include "output/shown_text.h"
 #include "record/production_record.h"
+#include "record/record_export.h"
 #include "record/summary.h"
 #include "record/utc_time.h"
 
@@ -26,6 +28,7 @@ struct LogOptions {
     bool failed = false;
     bool csv = false;
     bool json = false;
+    std::string exportTo;
 };
 
 int fail(int code, const std::string& message)
@@ -63,8 +66,33 @@ bool parseSince(const std::string& text, std::string* sinceUtc)
     return true;
 }
 
+// A path or message as it may reach the terminal: control bytes escaped (a file name is data).
+std::string shown(const std::string& text)
+{
+    return terminalSafe(text);
+}
+
+int runExport(const LogOptions& o)
+{
+    const std::string path = o.db.empty() ? defaultRecordPath() : o.db;
+    ExportCounts counts;
+    std::vector<std::string> warnings;
+    std::string error;
+    const bool ok = exportRecord(path, o.exportTo, &counts, &warnings, &error);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "tarvolo log: warning: %s\n", shown(warning).c_str());
+    if (!ok)
+        return fail(kExitCannotOpen, shown(error));
+    std::printf("exported %lld runs and %lld units from %s to %s\n",
+                static_cast<long long>(counts.runs), static_cast<long long>(counts.units),
+                shown(path).c_str(), shown(o.exportTo).c_str());
+    return 0;
+}
+
 int runLog(const LogOptions& o)
 {
+    if (!o.exportTo.empty())
+        return runExport(o);
     UnitFilter filter;
     filter.port = o.port;
     filter.notCompleted = o.failed;
@@ -103,8 +131,10 @@ constexpr const char* kLogFooter =
     "units, completed, failed (outcome failed or port-lost), interrupted, pass rate\n"
     "(completed of completed and failed), mean and p95 duration (nearest rank, over the\n"
     "units listed), failures by port and by result. --csv writes the summary to stderr.\n"
-    "Exit codes: 0 listed (also when no unit matches), 1 the record is missing or cannot be\n"
-    "read, 64 bad argument.";
+    "--export NEW writes every run and unit of the record into the new file NEW instead\n"
+    "(NEW.db: SQLite), keeping their ids; nothing is left at NEW when it fails.\n"
+    "Exit codes: 0 listed (also when no unit matches) or exported, 1 the record is missing or\n"
+    "cannot be read, or NEW cannot be written, 64 bad argument.";
 
 }  // namespace
 
@@ -113,9 +143,7 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
     auto o = std::make_shared<LogOptions>();
     auto* cmd = app.add_subcommand("log", "List the units a production station recorded");
     cmd->footer(kLogFooter);
-    const std::string kinds = sqliteRecordBuilt()
-                                  ? "a .jsonl file is read as JSON Lines, any other as SQLite"
-                                  : "a JSON Lines file (this build reads no SQLite)";
+    const std::string kinds = "a .jsonl file is read as JSON Lines, any other as SQLite";
     cmd->add_option("--db", o->db,
                     "The production record: " + kinds + " (default " + defaultRecordPath() + ")")
         ->type_name("FILE");
@@ -132,5 +160,10 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
     auto* json = cmd->add_flag("--json", o->json,
                                "One JSON object: \"units\" (the record's columns) and \"summary\"");
     csv->excludes(json);
+    auto* exportTo = cmd->add_option("--export", o->exportTo,
+                                     "Copy the whole record into the new file NEW (NEW.db: SQLite)")
+                         ->type_name("NEW");
+    for (const char* listing : {"--since", "--port", "--failed", "--csv", "--json"})
+        exportTo->excludes(listing);
     cmd->callback([&run, o] { run = [o] { return runLog(*o); }; });
 }

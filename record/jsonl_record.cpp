@@ -1,5 +1,5 @@
-// The production record as a JSON Lines file: the back end of builds without SQLite, and of
-// any build given a ".jsonl" file. One JSON object a line, each with a "type":
+// The production record as a JSON Lines file, for a ".jsonl" name: records kept before every
+// build wrote SQLite, and stations asked for one. One JSON object a line, each with a "type":
 //   "header"   written once when the file is created: {"type":"header","schema_version":1}
 //   "run"      a run as beginRun recorded it (the columns of the runs table)
 //   "unit"     one unit (the columns of the units table)
@@ -20,6 +20,7 @@
 #include "output/json_line.h"
 #include "record/append_file.h"
 #include "record/production_record.h"
+#include "record/uuid7.h"
 #include "record/record_json.h"
 
 namespace {
@@ -248,6 +249,8 @@ bool JsonLinesRecord::appendRun(StationRun& run, std::string* error)
         return false;
     const StationRun saved = run;
     run.runId = lastRunId_ + 1;
+    if (run.runUuid.empty())
+        run.runUuid = uuid7ForRow(run.startedUtc);
     if (!append("run", runFields(run), error)) {
         run = saved;
         return false;
@@ -266,7 +269,10 @@ bool JsonLinesRecord::recordUnit(const UnitRecord& unit, std::string* error)
                  std::to_string(unit.runId) + " is already recorded";
         return false;
     }
-    if (!lockedAppend("unit", unitFields(unit), error))
+    UnitRecord row = unit;
+    if (row.attemptUuid.empty())
+        row.attemptUuid = uuid7ForRow(row.startedUtc);
+    if (!lockedAppend("unit", unitFields(row), error))
         return false;
     unitKeys_.insert({unit.runId, unit.sequence});
     return true;

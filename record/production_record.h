@@ -2,7 +2,7 @@
 // per unit it flashed, and where `tarvolo log` reads them back.
 //
 // Two back ends behind one interface, chosen by the file's extension: SQLite (WAL, every
-// write synchronous) where the build has it, and JSON Lines (one object a line, each line one
+// write synchronous) on every build, and JSON Lines (one object a line, each line one
 // write followed by a flush to the disk) everywhere. Whatever a write call returned true for
 // survives a kill -9 of the process or a power cut.
 //
@@ -19,7 +19,7 @@
 #include "record/unit_record.h"
 
 // The version of the tables and keys this build writes (docs/production-record.md).
-constexpr int kRecordSchemaVersion = 2;
+constexpr int kRecordSchemaVersion = 3;
 
 enum class RecordAccess {
     Write,  // creates the file when missing
@@ -30,10 +30,12 @@ class ProductionRecord {
 public:
     virtual ~ProductionRecord() = default;
 
-    // Records the start of a run and sets run.runId to the id its units must carry.
+    // Records the start of a run and sets run.runId to the id its units must carry (and
+    // run.runUuid, when empty, to a new UUIDv7).
     virtual bool beginRun(StationRun& run, std::string* error) = 0;
     // Records one unit in a transaction of its own; durable when it returns true. A unit whose
-    // (runId, sequence) is already recorded is refused: every unit is in the record once.
+    // (runId, sequence) is already recorded is refused: every unit is in the record once. A
+    // unit without an attemptUuid gets a new UUIDv7 of its start time.
     virtual bool recordUnit(const UnitRecord& unit, std::string* error) = 0;
     // Records how the run ended (endedUtc, units, ending, exitCode) for run.runId.
     virtual bool endRun(const StationRun& run, std::string* error) = 0;
@@ -50,13 +52,12 @@ public:
 };
 
 // Opens (or with Write, creates) the record at `path`: ".jsonl" selects JSON Lines, any other
-// extension SQLite. Returns nullptr with a one-line message when that fails, including when
-// this build has no SQLite.
+// extension SQLite. Returns nullptr with a one-line message when that fails.
 std::unique_ptr<ProductionRecord> openProductionRecord(const std::string& path,
                                                        RecordAccess access, std::string* error);
 
-// The file a station writes and `tarvolo log` reads when none is named: a SQLite file where
-// the build has SQLite, else a JSON Lines file.
+// The file a station writes and `tarvolo log` reads when none is named: a SQLite file, on
+// every build.
 const char* defaultRecordPath();
 
 // The two back ends, for the factory and for tests that name one.
@@ -64,7 +65,5 @@ std::unique_ptr<ProductionRecord> openJsonLinesRecord(const std::string& path,
                                                       RecordAccess access, std::string* error);
 std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, RecordAccess access,
                                                    std::string* error);
-// False in a build without SQLite (openSqliteRecord then always fails).
-bool sqliteRecordBuilt();
 
 #endif

@@ -170,6 +170,8 @@ Fields unitFields(const UnitRecord& u)
         {"tool_sha256", u.toolSha256},
         {"abort_reason", optionalNumber(u.abortReason)},
         {"unsent_bytes", optionalNumber(u.unsentBytes)},
+        {"attempt_uuid", textOrNull(u.attemptUuid)},
+        {"parameter_record", textOrNull(u.parameterRecord)},
     };
     f.insert(f.end(), rest.begin(), rest.end());
     return f;
@@ -196,6 +198,7 @@ Fields runFields(const StationRun& r)
         {"units_failed", r.unitsFailed},
         {"ending", textOrNull(r.ending)},
         {"exit_code", optionalNumber(r.exitCode)},
+        {"run_uuid", textOrNull(r.runUuid)},
     };
 }
 
@@ -236,6 +239,8 @@ bool unitFromFields(const FieldMap& values, UnitRecord* u, std::string* error)
     r.text("tool_sha256", &u->toolSha256);
     r.optional("abort_reason", &u->abortReason);
     r.optional("unsent_bytes", &u->unsentBytes);
+    r.text("attempt_uuid", &u->attemptUuid);
+    r.text("parameter_record", &u->parameterRecord);
     if (!r.ok(error))
         return false;
     if (!outcomeFromWord(outcome, &u->outcome)) {
@@ -267,5 +272,6 @@ bool runFromFields(const FieldMap& values, StationRun* run, std::string* error)
     r.number("units_failed", &run->unitsFailed);
     r.text("ending", &run->ending);
     r.optional("exit_code", &run->exitCode);
+    r.text("run_uuid", &run->runUuid);
     return r.ok(error);
 }

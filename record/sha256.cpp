@@ -1,5 +1,5 @@
 // SHA-256 with libgcrypt (sha256.h). The library is initialised once, on first use, without
-// secure memory: nothing hashed here is secret.
+// secure memory: nothing hashed or drawn here is secret.
 #include "record/sha256.h"
 
 #include <gcrypt.h>
@@ -10,8 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <vector>
-
-namespace {
 
 void initialiseGcrypt()
 {
@@ -24,6 +22,8 @@ void initialiseGcrypt()
         gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
     });
 }
+
+namespace {
 
 std::string hexOf(const unsigned char* digest, size_t size)
 {

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <string>
 
+// Initialises libgcrypt once for the whole program (the digests here and uuid7.h's random
+// bits); any thread may call it, any number of times.
+void initialiseGcrypt();
+
 std::string sha256Hex(const void* data, size_t size);
 // False with "cannot read PATH: reason" when the file cannot be opened or read.
 bool sha256File(const std::string& path, std::string* hex, std::string* error);

@@ -1,4 +1,4 @@
-// The production record as a SQLite database (Linux builds): tables `runs` and `units`, one
+// The production record as a SQLite database (every build; Windows ones compile SQLite in): tables `runs` and `units`, one
 // autocommit INSERT per unit in WAL mode with synchronous=FULL, so a unit is on the disk
 // when recordUnit returns and a killed writer leaves a database that passes integrity_check.
 //
@@ -16,6 +16,7 @@
 #include "record/record_fields.h"
 #include "record/sqlite_schema.h"
 #include "record/sqlite_statement.h"
+#include "record/uuid7.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ private:
     bool pragmaNumber(const char* name, int64_t* value, std::string* error);
     bool countTables(int64_t* tables, std::string* error);
     bool migrate(std::string* error);
+    bool addFunctions(std::string* error);
     bool switchToWal(std::string* error);
     bool checkVersion(RecordAccess access, std::string* error);
     bool insert(const char* table, const Fields& fields, size_t from, std::string* error);
@@ -89,6 +91,21 @@ bool SqliteRecord::pragmaNumber(const char* name, int64_t* value, std::string* e
 bool SqliteRecord::countTables(int64_t* tables, std::string* error)
 {
     return queryNumber("SELECT count(*) FROM sqlite_master", tables, error);
+}
+
+// tarvolo_uuid7(utc_text): the id a row written before schema version 3 gets when migrated.
+void uuid7Function(sqlite3_context* context, int, sqlite3_value** args)
+{
+    const unsigned char* text = sqlite3_value_text(args[0]);
+    const std::string id = uuid7ForRow(text ? reinterpret_cast<const char*>(text) : "");
+    sqlite3_result_text(context, id.c_str(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
+}
+
+bool SqliteRecord::addFunctions(std::string* error)
+{
+    return sqlite3_create_function(db_, "tarvolo_uuid7", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                   nullptr, uuid7Function, nullptr, nullptr) == SQLITE_OK ||
+           fail("cannot prepare the schema's upgrade", error);
 }
 
 // Brings the tables up to this build's version inside one write transaction, so that two
@@ -162,7 +179,8 @@ bool SqliteRecord::prepare(RecordAccess access, std::string* error)
         return false;
     if (access == RecordAccess::Read)
         return true;
-    return switchToWal(error) && exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON", error) && migrate(error);
+    return switchToWal(error) && exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON", error) &&
+           addFunctions(error) && migrate(error);
 }
 
 // INSERT of fields[from..] into `table`: one autocommit statement, its own transaction.
@@ -185,15 +203,22 @@ bool SqliteRecord::insert(const char* table, const Fields& fields, size_t from, 
 
 bool SqliteRecord::beginRun(StationRun& run, std::string* error)
 {
-    if (!insert("runs", runFields(run), 1, error))  // run_id is the table's to assign
+    StationRun row = run;
+    if (row.runUuid.empty())
+        row.runUuid = uuid7ForRow(row.startedUtc);
+    if (!insert("runs", runFields(row), 1, error))  // run_id is the table's to assign
         return false;
+    run.runUuid = row.runUuid;
     run.runId = sqlite3_last_insert_rowid(db_);
     return true;
 }
 
 bool SqliteRecord::recordUnit(const UnitRecord& unit, std::string* error)
 {
-    if (insert("units", unitFields(unit), 0, error))
+    UnitRecord row = unit;
+    if (row.attemptUuid.empty())
+        row.attemptUuid = uuid7ForRow(row.startedUtc);
+    if (insert("units", unitFields(row), 0, error))
         return true;
     const int code = sqlite3_extended_errcode(db_);
     const std::string which =
@@ -345,5 +370,3 @@ std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, Reco
 }
 
 const char* defaultRecordPath() { return "tarvolo-production.db"; }
-
-bool sqliteRecordBuilt() { return true; }

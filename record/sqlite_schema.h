@@ -53,6 +53,17 @@ CREATE INDEX units_by_device ON units (device);
 ALTER TABLE units ADD COLUMN abort_reason INTEGER;
 ALTER TABLE units ADD COLUMN unsent_bytes INTEGER;
 )sql"},
+    // Rows written before this step get ids of their own start time, so that every row of a
+    // record has one and ids sort like the rows (tarvolo_uuid7 is the writer's, uuid7.h).
+    {3, R"sql(
+ALTER TABLE runs ADD COLUMN run_uuid TEXT;
+ALTER TABLE units ADD COLUMN attempt_uuid TEXT;
+ALTER TABLE units ADD COLUMN parameter_record TEXT;
+UPDATE runs SET run_uuid = tarvolo_uuid7(started_utc);
+UPDATE units SET attempt_uuid = tarvolo_uuid7(started_utc);
+CREATE UNIQUE INDEX runs_by_uuid ON runs (run_uuid);
+CREATE UNIQUE INDEX units_by_attempt ON units (attempt_uuid);
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

@@ -17,6 +17,17 @@ constexpr OutcomeName kOutcomes[] = {
 
 }  // namespace
 
+std::string hexBytes(const uint8_t* bytes, size_t length)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += kDigits[bytes[i] >> 4];
+        hex += kDigits[bytes[i] & 15];
+    }
+    return hex;
+}
+
 const char* outcomeWord(UnitOutcome outcome)
 {
     for (const OutcomeName& o : kOutcomes)

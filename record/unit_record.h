@@ -25,6 +25,8 @@ const char* outcomeWord(UnitOutcome outcome);
 
 // False when `word` is none of the four words.
 bool outcomeFromWord(const std::string& word, UnitOutcome* outcome);
+// Raw bytes as the record keeps the whole parameter record: two lower-case hex digits a byte.
+std::string hexBytes(const uint8_t* bytes, size_t length);
 
 // What the handset's 64-byte parameter record announced. Absent from a unit whose handset
 // never sent one (no answer, or the download stopped before the exchange).
@@ -87,6 +89,12 @@ struct UnitRecord {
     // Since schema version 2; absent in older rows.
     std::optional<int64_t> abortReason;  // the result the abort handshake was started with
     std::optional<int64_t> unsentBytes;  // image bytes after the last whole block, never sent
+
+    // Since schema version 3; empty in older rows until a writer migrates them.
+    std::string attemptUuid;      // UUIDv7 (uuid7.h), unique among every station's units;
+                                  // the back end makes it when the unit is recorded without one
+    std::string parameterRecord;  // the handset's whole 64-byte parameter record, 128 lower-case
+                                  // hex digits, as received; empty when none was received
 };
 
 }  // namespace record
@@ -113,6 +121,7 @@ struct StationRun {
     std::string ending;       // how the run ended, the station's word ("completed", "units-failed",
                               // "record-failed", "interrupted"); empty while it goes on
     std::optional<int64_t> exitCode;  // the station's exit code; absent while it goes on
+    std::string runUuid;  // since schema version 3: UUIDv7 made by beginRun when empty
 };
 
 // Which units a reader wants. Empty texts select everything.

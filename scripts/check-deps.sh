@@ -55,6 +55,10 @@ stat coreutils
 timeout coreutils
 dpkg dpkg
 apt-get apt
+dpkg-source dpkg-dev
+tclsh tcl
+make make
+gcc gcc
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed -e '/^$/d' -e 's/:i386$//')

@@ -2,6 +2,8 @@
 # Installs everything the build, the demo and the tests need, from Debian's packages listed in
 # scripts/packages.txt (the one list; scripts/check-deps.sh reads it too).
 # Safe to run again: packages already there are left alone.
+# It also enables Debian's source packages (a sources entry of the project's own) and unpacks
+# the sqlite3 source the Windows builds make their SQLite from (scripts/fetch-sqlite-source.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mapfile -t packages < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed '/^$/d')
@@ -10,9 +12,30 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 export DEBIAN_FRONTEND=noninteractive
+
+# Source packages only: the binary entries stay the system's own (a second deb entry for the
+# same archive makes apt warn about every index configured twice).
+src_entry=/etc/apt/sources.list.d/tarvolo-sources.sources
+if [ ! -f "$src_entry" ]; then
+  cat >"$src_entry" <<'ENTRY'
+# Debian's source packages, for the libraries the Windows builds compile from source (SQLite).
+# Written by Tarvolo's scripts/install-deps.sh.
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+ENTRY
+  apt-get update -qq
+fi
+fetch_sqlite() { "$top/scripts/fetch-sqlite-source.sh" >/dev/null; }
+
+if [ ${#missing[@]} -eq 0 ]; then
+  fetch_sqlite
+  exit 0
+fi
+
 # 32-bit Wine comes from the i386 architecture.
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -20,3 +43,4 @@ fi
 echo "installing: ${missing[*]}"
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fetch_sqlite

@@ -48,8 +48,10 @@ void describePort(const PortInfo& port, UnitRecord* unit)
 
 void describeDownload(const DownloadFacts& facts, UnitRecord* unit)
 {
-    if (facts.recordReceived)
+    if (facts.recordReceived) {
         unit->announced = announced(facts.record);
+        unit->parameterRecord = hexBytes(facts.record, sizeof facts.record);
+    }
     if (facts.sentChecksum >= 0)
         unit->expectedChecksum = facts.sentChecksum;
     if (facts.reportedChecksum >= 0)

@@ -26,6 +26,17 @@ def make_release(path, blocks, product_id=b"KM52", tail=b""):
     return image
 
 
+def parameter_record(product_id=b"KM52", block_size=1024, protocol=b"1", blank=0xFF):
+    """The 64-byte parameter record a tarvolo-handset sends, as lower-case hex: product id,
+    download code, block size (little-endian) and blank byte at their places, zeros elsewhere."""
+    record = bytearray(64)
+    record[0:4] = product_id
+    record[16:23] = b"DOWNLD" + protocol
+    record[32:36] = block_size.to_bytes(4, "little")
+    record[41] = blank
+    return record.hex()
+
+
 class Handset:
     """A tarvolo-handset process on its own pty, reachable through a symlink."""
 

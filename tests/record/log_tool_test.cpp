@@ -1,5 +1,5 @@
 // `tarvolo log` run as a program on a record made here: what each option selects, the CSV
-// and JSON forms, and the missing file.
+// and JSON forms, the missing file, and a JSON Lines record exported into SQLite.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -105,6 +105,14 @@ TEST(LogTool, ListsSelectsAndSumsUpUnits)
     const std::string jsonl = dir.file("production.jsonl");
     makeRecord(jsonl);
     EXPECT_EQ(listed(runLog(dir, "--json --failed --db " + jsonl)), (std::vector<int64_t>{2, 4}));
+    // The JSON Lines record moved into SQLite lists the same; a second export is refused.
+    const std::string moved = dir.file("moved.db");
+    const ToolRun exported = runLog(dir, "--db " + jsonl + " --export " + moved);
+    EXPECT_EQ(exported.out, "exported 1 runs and 4 units from " + jsonl + " to " + moved + "\n")
+        << exported.err;
+    EXPECT_EQ(listed(runLog(dir, "--json --failed --db " + moved)), (std::vector<int64_t>{2, 4}));
+    EXPECT_EQ(runLog(dir, "--db " + jsonl + " --export " + moved).code, 1);
+    EXPECT_EQ(runLog(dir, "--db " + jsonl + " --failed --export " + dir.file("x.db")).code, 64);
 
     const ToolRun missing = runLog(dir, "--db " + dir.file("none.db"));
     EXPECT_EQ(missing.code, 1);

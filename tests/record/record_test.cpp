@@ -57,8 +57,7 @@ std::vector<UnitRecord> unitsOf(ProductionRecord& record, const UnitFilter& filt
 
 std::vector<std::string> builtExtensions()
 {
-    return sqliteRecordBuilt() ? std::vector<std::string>{".db", ".jsonl"}
-                               : std::vector<std::string>{".jsonl"};
+    return {".db", ".jsonl"};
 }
 
 class RecordBackend : public ::testing::TestWithParam<std::string> {

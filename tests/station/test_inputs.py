@@ -1,10 +1,12 @@
 """What a station tells of a download it cannot do whole: the end of an image that no whole
 block carries (a warning before the transfer, a column of the record), the reason an abort
 was started beside result 4 (record, `tarvolo log`), a release file that is not a file, and
-a JSON Lines record another writer holds locked."""
+a JSON Lines record another writer holds locked. An old record a station writes to keeps its
+rows and gives them ids; each new row carries the handset's whole parameter record."""
 import fcntl
 import json
 import os
+import re
 import sqlite3
 import subprocess
 import time
@@ -12,7 +14,7 @@ import unittest
 
 from station_case import BS, StationCase  # puts the end-to-end kit on the path
 from e2e_case import data_block  # noqa: E402
-from harness import bin_dir  # noqa: E402
+from harness import bin_dir, parameter_record  # noqa: E402
 
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -24,6 +26,9 @@ def log(*args, user=None):
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
                           user=user, group=user, extra_groups=[] if user else None)
     return proc.returncode, proc.stdout, proc.stderr
+
+
+UUID7 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
 
 
 def make_first_version_record(path):
@@ -66,6 +71,21 @@ class StationInputs(StationCase):
             self.assertEqual([(u["result_code"], u["abort_reason"], u["unsent_bytes"]) for u in units],
                              [(4, None, None)])
         self.check_unsent_and_abort_reason(record)
+        self.check_ids_and_parameter_records(record)
+
+    def check_ids_and_parameter_records(self, record):
+        units = self.units_in(record)
+        self.assertEqual([u["parameter_record"] for u in units],
+                         [None, parameter_record(b"KM52", BS), parameter_record(b"XY99", BS)])
+        runs = self.runs_in(record)
+        ids = [u["attempt_uuid"] for u in units] + [r["run_uuid"] for r in runs]
+        self.assertEqual(len(ids), 5)
+        self.assertEqual(len(set(ids)), 5, ids)
+        for i in ids:
+            self.assertRegex(i, UUID7)
+        db = sqlite3.connect(record)
+        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], 3)
+        db.close()
 
     def check_unsent_and_abort_reason(self, record):
         release, _ = self.tail_release()
