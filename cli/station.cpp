@@ -51,11 +51,25 @@ const CLI::Validator kFinite(
 const CLI::Validator kNotEmpty(
     [](std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); }, "");
 
+// "a,b" into its items, an empty one kept (CLI11's own splitting drops it): the station
+// refuses it rather than flash on fewer ports than were named.
+std::vector<std::string> splitAtCommas(const std::vector<std::string>& given)
+{
+    std::vector<std::string> items;
+    for (const std::string& text : given) {
+        size_t from = 0;
+        for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+            items.push_back(text.substr(from, comma - from));
+        items.push_back(text.substr(from));
+    }
+    return items;
+}
+
 int runStationCommand(const StationArguments& a)
 {
     StationOptions o;
     o.releasePath = a.file;
-    o.ports = a.ports;
+    o.ports = splitAtCommas(a.ports);
     o.speed = a.speed;
     o.mode = downloadModeWords().at(a.mode);
     o.units = a.units;
@@ -101,7 +115,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--ports", a->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->required()->delimiter(',')->check(kNotEmpty);
+        ->required()->check(kNotEmpty);
     cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
         ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}))->capture_default_str();
     cmd->add_option("--mode", a->mode, "erase, normal or patch")

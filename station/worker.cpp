@@ -35,7 +35,9 @@ int64_t msBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
 
-enum class UnitEnd { Reported, NoUnit, PortLost, Stopped, Fatal };
+// Reported: a unit ended and its handset is still there; Silenced: it ended because its
+// handset fell silent, which is gone then (and a handset answering now is the next one).
+enum class UnitEnd { Reported, Silenced, NoUnit, PortLost, Stopped, Fatal };
 
 int64_t retriesOf(const DownloadFacts& facts)
 {
@@ -200,6 +202,8 @@ UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, Un
             reportUnit(session, unit, code, startedAt);
             if (code == kExitInterrupted)
                 return UnitEnd::Stopped;
+            if (code == kExitHandsetSilent)
+                return UnitEnd::Silenced;
             return code == kExitPortLost ? UnitEnd::PortLost : UnitEnd::Reported;
         }
         if (started && (phase != shown || now >= nextProgress)) {
@@ -272,7 +276,7 @@ int Worker::run()
         if (end == UnitEnd::Stopped)
             break;
         if (end != UnitEnd::Reported)
-            continue;
+            continue;  // no handset to wait for: none came, it went with the port, or it fell silent
         if (!awaitRemoval())
             break;
     }

@@ -142,29 +142,6 @@ class Station(StationCase):
             fd = os.open(h.link, os.O_RDWR | os.O_NOCTTY)  # the ports were closed
             os.close(fd)
 
-    def workers_of(self, pid):
-        """The station's worker processes: {port: pid}."""
-        workers = {}
-        for entry in os.listdir("/proc"):
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    argv = f.read().decode().split("\0")
-            except (OSError, ValueError, IndexError):
-                continue
-            if parent == pid and "--port" in argv:
-                workers[argv[argv.index("--port") + 1]] = int(entry)
-        return workers
-
-    @staticmethod
-    def alive(pid):
-        try:
-            with open("/proc/%d/stat" % pid) as f:
-                return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-        except OSError:
-            return False
-
 
 if __name__ == "__main__":
     unittest.main()
