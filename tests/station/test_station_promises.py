@@ -123,8 +123,8 @@ class StationPromises(StationCase):
         # A temporary-folder cleaner removes the copy: one message and the station stops.
         os.chmod(folder, 0o700)
         os.unlink(copy)
-        self.assertEqual(run.wait(60), 1, run.stderr())
-        err = run.stderr()
+        code, err = run.wait(60), run.stderr()
+        self.assertEqual(code, 1, err)
         self.assertIn("release file's copy", err)
         self.assertLessEqual(len([e for e in run.events if e.get("event") == "worker_ended"]), 1)
         self.assertEqual(os.listdir(temp), [])
