@@ -12,6 +12,11 @@ station --json` flashes them all; afterwards it checks:
   - every completed unit's flash equals the image;
   - no handset was flashed twice;
   - the record passes PRAGMA integrity_check.
+With --chaos SECONDS it also, every SECONDS on average, picks one of the station's workers at
+random and kills it (SIGKILL or SIGSEGV), stops it briefly (SIGSTOP, SIGCONT a second later)
+or stops it for good (the station must notice and end it). A unit whose worker was killed
+under it is recorded as failed (13, or 15 for a stopped one) instead of its prescribed outcome;
+everything else above must still hold, and every handset that was flashed is recorded once.
 Exit status 0 when all hold. The test command runs a short one (ctest label soak); the long
 run's figures are in docs/reliability.md:
     scripts/build.sh release && TARVOLO_BIN=build/release/bin bench/station_soak.py --ports 8 --units-per-port 25
@@ -23,7 +28,9 @@ import random
 import sqlite3
 import subprocess
 import sys
+import signal
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -79,7 +86,50 @@ def start_handsets(work, ports, units, rng, fault_rate):
     return handsets, expected
 
 
-def check(record, handsets, expected, image):
+def workers_of(pid):
+    """The station's worker processes."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                argv = f.read().split(b"\0")
+        except (OSError, ValueError, IndexError):
+            continue
+        if int(fields[1]) == pid and fields[0] != "Z" and b"worker" in argv:
+            found.append(int(entry))
+    return found
+
+
+def chaos(station, rng, mean, done, log):
+    """Kills, stops and continues the station's workers at random until `done` is set."""
+    while not done.wait(rng.uniform(0.5, 1.5) * mean):
+        workers = workers_of(station.pid)
+        if not workers:
+            continue
+        pid = rng.choice(workers)
+        action = rng.choice(["kill", "segv", "pause", "stop"])
+        log.append((round(time.monotonic(), 1), action, pid))
+        try:
+            if action == "kill":
+                os.kill(pid, signal.SIGKILL)
+            elif action == "segv":
+                os.kill(pid, signal.SIGSEGV)
+            elif action == "pause":
+                os.kill(pid, signal.SIGSTOP)
+                time.sleep(1)
+                os.kill(pid, signal.SIGCONT)
+            else:
+                os.kill(pid, signal.SIGSTOP)   # for good: the station ends it
+        except ProcessLookupError:
+            pass
+
+
+CHAOS_RESULTS = (13, 15)   # the unit's worker died, or stopped reporting and was ended
+
+
+def check(record, handsets, expected, image, chaotic=False):
     problems = []
     db = sqlite3.connect(record)
     if db.execute("PRAGMA integrity_check").fetchone()[0] != "ok":
@@ -91,10 +141,16 @@ def check(record, handsets, expected, image):
         problems.append("recorded sequences are not 1..%d once each: %d rows" % (total, len(rows)))
     for (link, _, report), outcomes in zip(handsets, expected):
         got = [(r[2], r[3]) for r in rows if r[1] == link]
-        if got != outcomes:
-            problems.append("%s: recorded %s, prescribed %s" % (link, got, outcomes))
         with open(report) as f:
             units = json.load(f)["units"]
+        if chaotic:
+            # Each handset a download reached is recorded once, in order; a unit whose worker
+            # was killed under it ends as such, every other as prescribed.
+            flashed = [outcomes[u["unit"] - 1] for u in units if u["downloadsStarted"] > 0]
+            if len(got) != len(flashed) or any(g != f and g[1] not in CHAOS_RESULTS for g, f in zip(got, flashed)):
+                problems.append("%s: recorded %s, prescribed %s" % (link, got, flashed))
+        elif got != outcomes:
+            problems.append("%s: recorded %s, prescribed %s" % (link, got, outcomes))
         for unit in units:
             if unit["flashedTwice"]:
                 problems.append("%s unit %d flashed twice" % (link, unit["unit"]))
@@ -111,6 +167,8 @@ def main():
     parser.add_argument("--units-per-port", type=int, default=6)
     parser.add_argument("--fault-rate", type=float, default=0.5)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--chaos", type=float, default=0,
+                        help="seconds between two random kills or stops of a worker, on average (0: none)")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     work = tempfile.mkdtemp(prefix="tarvolo-station-soak-")
@@ -122,20 +180,32 @@ def main():
     total = args.ports * args.units_per_port
     record = os.path.join(work, "record.db")
     started = time.monotonic()
-    station = subprocess.run(
-        [os.path.join(BIN, "tarvolo"), "station", "--ports", ",".join(h[0] for h in handsets),
-         "--units", str(total), "--rearm-silence", "1", "--log", record, "--json", release],
-        stdin=subprocess.DEVNULL, capture_output=True, text=True, cwd=work, timeout=3600)
+    command = [os.path.join(BIN, "tarvolo"), "station", "--ports", ",".join(h[0] for h in handsets),
+               "--units", str(total), "--rearm-silence", "1", "--log", record, "--json", release]
+    if args.chaos:
+        command[2:2] = ["--worker-silence-ms", "3000"]
+    station = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, cwd=work)
+    done, actions = threading.Event(), []
+    if args.chaos:
+        threading.Thread(target=chaos, args=(station, random.Random(args.seed), args.chaos, done, actions),
+                         daemon=True).start()
+    try:
+        out, err = station.communicate(timeout=3600)
+    finally:
+        done.set()
+    station.stderr_text = err
     seconds = time.monotonic() - started
     for _, proc, _ in handsets:
         proc.terminate()
         proc.wait(30)
-    problems, recorded = check(record, handsets, expected, image)
+    problems, recorded = check(record, handsets, expected, image, chaotic=bool(actions))
     failing = sum(1 for e in expected for o in e if o[0] != "completed")
-    if station.returncode != (20 if failing else 0):
-        problems.append("station exit %d: %s" % (station.returncode, station.stderr[-2000:]))
-    print("%d units over %d ports in %.0f s (%d prescribed to fail): %d recorded, %s" % (
-        total, args.ports, seconds, failing, recorded, "all checks hold" if not problems else "PROBLEMS"))
+    if station.returncode != (20 if failing or actions else 0):
+        problems.append("station exit %d: %s" % (station.returncode, station.stderr_text[-2000:]))
+    print("%d units over %d ports in %.0f s (%d prescribed to fail, %d workers killed or stopped): "
+          "%d recorded, %s" % (total, args.ports, seconds, failing, len(actions), recorded,
+                               "all checks hold" if not problems else "PROBLEMS"))
     for p in problems:
         print("  " + p)
     if not problems:

@@ -73,6 +73,7 @@ struct Port {
     Clock::time_point lastHeard;   // the worker's last line
     bool workerReady = false;      // this worker has once been ready
     bool endedAsHung = false;      // the station ended this worker for its silence
+    bool handsetStays = false;     // a handset a unit ran on may still be on the cable
     int startFailures = 0;         // workers in a row that ended before they were ready
     Clock::time_point restartAt;
     std::chrono::seconds restartPause = kFirstRestartPause;
@@ -91,7 +92,7 @@ private:
 
     int prepare();
     void startWorkers();
-    bool startWorker(size_t index, bool afterDeath);
+    bool startWorker(size_t index);
     void enter(Port& port, PortState state);
     void take(const WorkerMessage& message);
     void onEvent(Port& port, const WorkerEvent& event, const nlohmann::json& object);
@@ -183,9 +184,9 @@ void Station::enter(Port& port, PortState state)
     }
 }
 
-// A worker that replaces one that died first waits for a handset still on the cable to go:
+// A worker that replaces one that died with a handset on the cable first waits for it to go:
 // that handset is already recorded, and is not flashed again without being plugged in again.
-bool Station::startWorker(size_t index, bool afterDeath)
+bool Station::startWorker(size_t index)
 {
     Port& port = ports_[index];
     port.worker = std::make_unique<WorkerProcess>(index, messages_);
@@ -197,7 +198,7 @@ bool Station::startWorker(size_t index, bool afterDeath)
         std::string(modeWord(options_.mode)), "--rearm-silence-ms",
         std::to_string(options_.rearmSilenceMs), "--handset-silence-ms",
         std::to_string(options_.handsetSilenceMs)};
-    if (afterDeath)
+    if (port.handsetStays)
         argv.push_back("--await-removal");
     std::string error;
     if (port.worker->start(argv, port.errorFile, &error)) {
@@ -217,7 +218,7 @@ void Station::startWorkers()
     for (size_t i = 0; i < ports_.size(); ++i) {
         ports_[i].view.selector = selectors_[i];
         ports_[i].errorFile = release_.folder + "/worker-" + std::to_string(i + 1) + ".log";
-        startWorker(i, false);
+        startWorker(i);
     }
 }
 
@@ -249,6 +250,7 @@ void Station::unitStarted(Port& port, const UnitStartEvent& event)
     port.unit.startedUtc = event.startedUtc;
     port.unit.device = port.device;  // what a unit its worker never reports is known by
     port.unitStarted = Clock::now();
+    port.handsetStays = true;
     enter(port, PortState::Flashing);
     port.view.unit = port.unit.sequence;
     port.view.phase = "exchanging";
@@ -335,6 +337,8 @@ struct Station::OnEvent {
         if (e.presence == PortPresence::Present) {
             port.device = e.device;
             port.view.identity = e.summary;
+        } else {
+            port.handsetStays = false;  // its adapter went, and the handset with it
         }
         s.enter(port, e.presence == PortPresence::Present   ? PortState::Present
                       : e.presence == PortPresence::Waiting ? PortState::AwaitingAdapter
@@ -346,6 +350,7 @@ struct Station::OnEvent {
     void operator()(const ReadyEvent&)
     {
         port.workerReady = true;
+        port.handsetStays = false;
         port.startFailures = 0;
         s.enter(port, PortState::Ready);
     }
@@ -505,7 +510,7 @@ void Station::restartDueWorkers()
     for (size_t i = 0; i < ports_.size(); ++i) {
         Port& port = ports_[i];
         if (!stopping_ && port.state == PortState::Restarting && Clock::now() >= port.restartAt)
-            startWorker(i, true);
+            startWorker(i);
     }
 }
 
