@@ -431,7 +431,9 @@ void Station::workerEnded(Port& port)
         describeResult(interrupted_ ? kExitInterrupted : port.endedAsHung ? kExitWorkerHung : kExitWorkerLost, &unit);
         endUnit(port, unit);
     }
-    if (!port.workerReady && !port.endedAsHung)
+    // A worker that exits by itself before it was ever ready failed at its start; one killed
+    // by a signal (-1) was ended from outside, which says nothing of the next one.
+    if (!port.workerReady && !port.endedAsHung && code != -1)
         ++port.startFailures;
     restartLater(port, "its worker ended (exit " + std::to_string(code) + "): starting a fresh one. " +
                            tail(port.errorFile, 3));

@@ -25,6 +25,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kTickPeriod(500);
 constexpr milliseconds kProgressPeriod(250);
 constexpr milliseconds kLookAgain(250);
+constexpr milliseconds kStall(1000);  // longer between two looks: the worker was not running
 
 // The session's outputs only wake the loop: it asks the session for the rest.
 void wakeOnPhase(void* link, int32_t) { static_cast<WorkerLink*>(link)->poke(); }
@@ -60,11 +61,15 @@ public:
     void begin(Clock::time_point now)
     {
         heardSeen_ = std::max(line_.lastHeard(), now);
+        lastLook_ = now;
         retriesWhenHeard_ = retriesOf(session_.facts());
     }
     bool silent(Clock::time_point now)
     {
-        const Clock::time_point heard = line_.lastHeard();
+        Clock::time_point heard = line_.lastHeard();
+        if (now - lastLook_ > kStall)
+            heard = now;  // the worker was not listening (stopped, or starved): no silence heard
+        lastLook_ = now;
         if (heard > heardSeen_) {
             heardSeen_ = heard;
             retriesWhenHeard_ = retriesOf(session_.facts());
@@ -77,6 +82,7 @@ private:
     const HeardLine& line_;
     milliseconds limit_;
     Clock::time_point heardSeen_;
+    Clock::time_point lastLook_;
     int64_t retriesWhenHeard_ = 0;
 };
 
