@@ -6,8 +6,9 @@
 // download failed), report the unit, then wait until the handset has been removed (the port
 // unanswered for the re-arm silence) before it is ready again. A port that goes away ends the
 // unit in progress as "port lost" and the worker waits for the adapter to come back. A handset
-// that falls silent mid-download ends its unit as failed (silence_judge in worker.cpp), and
-// the port re-arms once the handset has gone.
+// that falls silent mid-download ends its unit as failed (SilenceJudge in worker.cpp) and the
+// port re-arms at once: that handset is gone, one that answers now is the next. A worker
+// started to replace one that died first waits for the handset on the cable to be removed.
 //
 // The engine's state is per process, so a fault on one port cannot touch another. Threads:
 // the main thread runs the loop and the session's ticks; the session's reader thread and the
