@@ -83,7 +83,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string writeError(int code, const ReleaseCopy& copy)
 {
-    if (code == ENOSPC || code == EDQUOT)
+    if (code == ENOSPC || diskQuotaExceeded(code))
         return "cannot copy the release file: the disk holding " + copy.folder + " is full";
     return "cannot copy the release file to " + copy.folder + ": " + std::strerror(code ? code : EIO);
 }

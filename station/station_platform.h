@@ -15,6 +15,9 @@ void leaveStopSignalsToTheStation();
 long currentProcessId();
 bool processRunning(long pid);
 
+// Whether an errno value says the user's disk quota is used up (a full disk to the user).
+bool diskQuotaExceeded(int error);
+
 // The machine's name: a station's default identity.
 std::string machineName();
 

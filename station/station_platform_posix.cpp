@@ -27,3 +27,5 @@ std::string machineName()
         return "station";
     return name;
 }
+
+bool diskQuotaExceeded(int error) { return error == EDQUOT; }

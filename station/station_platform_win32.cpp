@@ -30,3 +30,5 @@ std::string machineName()
         return "station";
     return name;
 }
+
+bool diskQuotaExceeded(int) { return false; }  // Windows reports a quota as a full disk
