@@ -83,7 +83,8 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--port", o.port,
                     "Serial port: a device path such as /dev/ttyUSB0, COMn, or what the port is: "
                     "usb:VVVV:PPPP[:SERIAL], usb-path:LOCATION, auto (the only USB serial port); "
-                    "`tarvolo ports` shows them (default: the settings file's port, else COM1)");
+                    "`tarvolo ports` shows them (default: the settings file's port, else COM1)")
+        ->check(CLI::Validator([](std::string& t) { return t.empty() ? "must not be empty" : ""; }, ""));
     cmd->add_option("--wait-port", o.waitPort,
                     "When the port is not there, wait up to SECONDS for it to appear (plugged in)")
         ->check(CLI::NonNegativeNumber);

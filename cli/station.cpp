@@ -3,6 +3,7 @@
 // (not for people: it takes the station's commands on standard input).
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <memory>
 
 #include "cli/commands.h"
@@ -27,14 +28,48 @@ struct StationArguments {
     std::string operatorName;
     std::string lot;
     double rearmSilence = 2;
+    int handsetSilenceMs = 30000;
+    int workerSilenceMs = 15000;
     bool json = false;
 };
+
+// A range check lets NaN through (every comparison with it is false): refused first, as are
+// the infinities, under the option's name.
+const CLI::Validator kFinite(
+    [](std::string& text) {
+        try {
+            size_t used = 0;
+            const double value = std::stod(text, &used);
+            return std::isfinite(value) ? std::string() : "not a finite number: " + text;
+        } catch (const std::exception&) {
+            return std::string();  // not a number at all: the option's own conversion says so
+        }
+    },
+    "FINITE");
+
+// An empty value would silently mean the default (or nothing): refused.
+const CLI::Validator kNotEmpty(
+    [](std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); }, "");
+
+// "a,b" into its items, an empty one kept (CLI11's own splitting drops it): the station
+// refuses it rather than flash on fewer ports than were named.
+std::vector<std::string> splitAtCommas(const std::vector<std::string>& given)
+{
+    std::vector<std::string> items;
+    for (const std::string& text : given) {
+        size_t from = 0;
+        for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+            items.push_back(text.substr(from, comma - from));
+        items.push_back(text.substr(from));
+    }
+    return items;
+}
 
 int runStationCommand(const StationArguments& a)
 {
     StationOptions o;
     o.releasePath = a.file;
-    o.ports = a.ports;
+    o.ports = splitAtCommas(a.ports);
     o.speed = a.speed;
     o.mode = downloadModeWords().at(a.mode);
     o.units = a.units;
@@ -43,6 +78,8 @@ int runStationCommand(const StationArguments& a)
     o.operatorName = a.operatorName;
     o.lot = a.lot;
     o.rearmSilenceMs = static_cast<int>(a.rearmSilence * 1000);
+    o.handsetSilenceMs = a.handsetSilenceMs;
+    o.workerSilenceMs = a.workerSilenceMs;
     o.view = a.json ? StationViewMode::Json
              : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
@@ -58,11 +95,14 @@ constexpr const char* kStationFooter =
     "Each port loops: wait for a handset, download, record the unit, then wait until the\n"
     "handset has been removed (the port unanswered for --rearm-silence seconds) before the\n"
     "next. Ports absent at start or unplugged wait for their adapter. The release file is\n"
-    "copied once at start; the copy is what every unit receives.\n"
+    "copied once at start; the copy is what every unit receives. A handset silent for 30 s\n"
+    "mid-download fails its unit (14); a worker silent for 15 s is ended (its unit 15) and\n"
+    "replaced, and a replaced worker's handset must be taken off before the port re-arms.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
-    "1 the release file is not usable; 10 no port could be opened; 64 bad argument; 73 the\n"
-    "production record could not be written; 130 stopped by Ctrl-C (units in progress are\n"
-    "recorded as interrupted).";
+    "1 the release file is not usable, or its copy went away; 10 no port could be opened;\n"
+    "21 every port's worker fails at its start; 64 bad argument; 73 the production record\n"
+    "could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in progress\n"
+    "are recorded as interrupted).";
 
 }  // namespace
 
@@ -75,23 +115,27 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--ports", a->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->required()->delimiter(',');
+        ->required()->check(kNotEmpty);
     cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
         ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}))->capture_default_str();
     cmd->add_option("--mode", a->mode, "erase, normal or patch")
         ->check(CLI::IsMember(downloadModeWords()))->capture_default_str();
-    cmd->add_option("--units", a->units, "Stop after this many units in all (default: until Ctrl-C)")
+    cmd->add_option("--units", a->units, "Stop after this many units in all (0, the default: until stopped)")
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--log,--db", a->record,
                     std::string("The production record (default ") + defaultRecordPath() +
-                        " in the current directory; a .jsonl name writes JSON Lines)");
+                        " in the current directory; a .jsonl name writes JSON Lines)")
+        ->check(kNotEmpty);
     cmd->add_option("--station-id", a->stationId, "This station's name in the record (default: the machine's name)");
     cmd->add_option("--operator", a->operatorName, "The operator's name in the record");
     cmd->add_option("--lot", a->lot, "The production lot in the record");
     cmd->add_option("--rearm-silence", a->rearmSilence,
                     "Seconds a port must stay unanswered after a unit before the next is armed")
-        ->check(CLI::Range(0.2, 600.0))->capture_default_str();
+        ->check(kFinite & CLI::Range(0.2, 600.0))->capture_default_str();
     cmd->add_flag("--json", a->json, "One JSON object per line, each carrying its port");
+    // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
+    cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
+    cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
     cmd->callback([&run, a] { run = [a] { return runStationCommand(*a); }; });
 }
 
@@ -106,6 +150,8 @@ void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--speed", o->speed);
     cmd->add_option("--mode", *mode)->check(CLI::IsMember(downloadModeWords()));
     cmd->add_option("--rearm-silence-ms", o->rearmSilenceMs);
+    cmd->add_option("--handset-silence-ms", o->handsetSilenceMs);
+    cmd->add_flag("--await-removal", o->awaitRemovalFirst);
     cmd->callback([&run, o, mode] {
         run = [o, mode] {
             o->mode = downloadModeWords().at(*mode);

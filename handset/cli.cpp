@@ -120,8 +120,9 @@ void addStream(CLI::App& app, StreamOptions& s)
                    "2,5 or 2-4. ITEM: a fault option without its dashes (completion-refusals=1, "
                    "silent=block=2@3, unanswered-abort; a schedule option alone means all), noise-bytes=N, "
                    "product-id=ID, protocol=0|1, download-code=TEXT, block-size=N, image-blocks=N, "
-                   "erase-ms=MS, write-ms=MS, turnaround-ms=MS, or vanish-after-blocks=N (the adapter is "
-                   "unplugged once the unit has taken N blocks). May be repeated.")
+                   "erase-ms=MS, write-ms=MS, turnaround-ms=MS, vanish-after-blocks=N (the adapter is "
+                   "unplugged once the unit has taken N blocks) or leave-after-blocks=N (the handset alone "
+                   "is taken off the cable then; the port stays). May be repeated.")
         ->group(group)->type_name("UNITS:ITEMS");
     app.add_option("--scenario", s.scenario,
                    "JSON lines, one object per unit in order, keyed by the same item names "

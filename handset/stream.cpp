@@ -77,8 +77,12 @@ void UnitStream::track(int64_t nowUs)
 void UnitStream::advance(int64_t nowUs)
 {
     for (;;) {
-        if (state_ == State::Attached && streaming() && vanishDue()) {
+        if (state_ == State::Attached && streaming() && blocksDue(setup_.vanishAfterBlocks)) {
             detach(nowUs, true);
+            continue;
+        }
+        if (state_ == State::Attached && streaming() && blocksDue(setup_.leaveAfterBlocks)) {
+            detach(nowUs, false);
             continue;
         }
         if (nowUs < untilUs_)
@@ -157,14 +161,14 @@ void UnitStream::nextUnit(int64_t nowUs)
     untilUs_ = last ? INT64_MAX : nowUs + ms(stream_.gapMs);
 }
 
-bool UnitStream::vanishDue() const
+bool UnitStream::blocksDue(uint32_t limit) const
 {
-    if (setup_.vanishAfterBlocks == 0 || machine_->answersPending())
+    if (limit == 0 || machine_->answersPending())
         return false;
     uint32_t blocks = 0;
     for (const DownloadRecord& d : machine_->report().downloads)
         blocks += d.blocksWritten;
-    return blocks >= setup_.vanishAfterBlocks;
+    return blocks >= limit;
 }
 
 std::string UnitStream::unitName(uint32_t unit) const

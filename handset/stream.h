@@ -19,7 +19,8 @@
 //   handed over the last acknowledgement: portPlugged() turns false, the loop sends what is on
 //   its way, closes the pty, removes the link and says so (portUnplugged); --replug-ms later
 //   portPlugged() is true again, the loop opens a new pty and points the link at it, and the
-//   next unit attaches --unit-gap-ms after that.
+//   next unit attaches --unit-gap-ms after that. One with leave-after-blocks=N is taken off
+//   the cable at that point instead: it detaches as a unit does, the port stays.
 // - Once the last unit has detached (and the port is back) the stream is over: the loop then
 //   lingers for the host to close, as after --downloads.
 // - Each unit's flash goes to its own file (unitFlashPath) after each of its downloads and
@@ -74,7 +75,8 @@ private:
     void nextUnit(int64_t nowUs);
     void track(int64_t nowUs);
     void advance(int64_t nowUs);
-    bool vanishDue() const;
+    // The unit has taken `limit` blocks (0: never) and its last answer is out.
+    bool blocksDue(uint32_t limit) const;
     handset::UnitRecord attachedRecord() const;
     bool saveFlash(const std::string& path);
     bool saveReportNow();

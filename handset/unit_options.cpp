@@ -79,6 +79,12 @@ const Setting kSettings[] = {
          u.vanishAfterBlocks = static_cast<uint32_t>(n);
          return ok ? std::string() : std::string("expected 1 to 65536 blocks");
      }},
+    {"leave-after-blocks", [](const std::string& v, UnitSetup& u) {
+         long long n = 0;
+         const bool ok = parseWhole(v, 1, 65536, n);
+         u.leaveAfterBlocks = static_cast<uint32_t>(n);
+         return ok ? std::string() : std::string("expected 1 to 65536 blocks");
+     }},
     {"erase-ms", [](const std::string& v, UnitSetup& u) { return applyMs(v, u.options.eraseMs); }},
     {"write-ms", [](const std::string& v, UnitSetup& u) { return applyMs(v, u.options.writeMs); }},
     {"turnaround-ms", [](const std::string& v, UnitSetup& u) { return applyMs(v, u.options.turnaroundMs); }},
@@ -104,7 +110,7 @@ std::string applyItem(const UnitItem& item, UnitSetup& unit)
     const std::string error = setFaultOption(unit.options.faults, item.name, value, known);
     return known ? error : item.name + ": unknown setting (a fault option, noise-bytes, product-id, protocol, "
                                        "download-code, block-size, image-blocks, erase-ms, write-ms, "
-                                       "turnaround-ms or vanish-after-blocks)";
+                                       "turnaround-ms, vanish-after-blocks or leave-after-blocks)";
 }
 
 // "3", "2,5", "2-4,7" into unit numbers.

@@ -8,8 +8,9 @@
 // the fault options ("completion-refusals=2", "silent=block=1@3", "unanswered-abort"; a schedule
 // option without a value means "all") and "noise-bytes", the record ("product-id", "protocol",
 // "download-code", "block-size", "image-blocks"), timing ("erase-ms", "write-ms",
-// "turnaround-ms"), and "vanish-after-blocks=N" (the adapter is pulled once the unit has taken
-// N blocks). A unit's item replaces the global setting for that unit only.
+// "turnaround-ms"), "vanish-after-blocks=N" (the adapter is pulled once the unit has taken
+// N blocks) and "leave-after-blocks=N" (the handset alone is pulled off the cable then; the
+// adapter stays). A unit's item replaces the global setting for that unit only.
 #ifndef TARVOLO_HANDSET_UNIT_OPTIONS_H
 #define TARVOLO_HANDSET_UNIT_OPTIONS_H
 
@@ -44,6 +45,7 @@ struct StreamOptions {
 struct UnitSetup {
     HandsetOptions options;
     uint32_t vanishAfterBlocks = 0;       // 0: never
+    uint32_t leaveAfterBlocks = 0;        // 0: never
     std::vector<std::string> settings;    // its items as given
 };
 

@@ -80,3 +80,25 @@ bool sha256File(const std::string& path, std::string* hex, std::string* error)
     *hex = hexOf(gcry_md_read(hash.get(), GCRY_MD_SHA256), 32);
     return true;
 }
+
+Sha256::Sha256()
+{
+    initialiseGcrypt();
+    gcry_md_hd_t raw = nullptr;
+    if (gcry_md_open(&raw, GCRY_MD_SHA256, 0) == 0)
+        handle_ = raw;
+}
+
+Sha256::~Sha256()
+{
+    if (handle_)
+        gcry_md_close(handle_);
+}
+
+void Sha256::add(const void* data, size_t size)
+{
+    if (handle_)
+        gcry_md_write(handle_, data, size);
+}
+
+std::string Sha256::hex() { return handle_ ? hexOf(gcry_md_read(handle_, GCRY_MD_SHA256), 32) : std::string(); }

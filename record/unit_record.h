@@ -117,7 +117,7 @@ struct StationRun {
     std::string toolVersion;
     std::string toolSha256;
     int64_t unitsDone = 0;    // units that ended, whatever their outcome
-    int64_t unitsFailed = 0;  // of those, the ones not completed
+    int64_t unitsFailed = 0;  // of those, the ones failed (not completed, not interrupted)
     std::string ending;       // how the run ended, the station's word ("completed", "units-failed",
                               // "record-failed", "interrupted"); empty while it goes on
     std::optional<int64_t> exitCode;  // the station's exit code; absent while it goes on

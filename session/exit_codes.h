@@ -17,9 +17,12 @@ constexpr int kExitPortNotOpened = 10;   // the port could not be opened
 constexpr int kExitGaveUp = 11;          // no handset answered in the time given
 constexpr int kExitPortLost = 12;        // the port went away during the download
 constexpr int kExitWorkerLost = 13;      // a station's worker process ended mid-download
+constexpr int kExitHandsetSilent = 14;   // a station's handset stopped answering mid-download
+constexpr int kExitWorkerHung = 15;      // a station's worker stopped reporting and was ended
 
 // The station.
 constexpr int kStationUnitsFailed = 20;   // it stopped normally, but some unit did not complete
+constexpr int kStationWorkersFailed = 21; // every port's worker failed at its start, again and again
 constexpr int kStationRecordFailed = 73;  // the production record could not be written
 
 // Every command.

@@ -18,6 +18,8 @@ const char* resultMeaning(int code)
     case kExitGaveUp: return "no handset answered";
     case kExitPortLost: return "the port went away (adapter unplugged?)";
     case kExitWorkerLost: return "the worker process of the port ended unexpectedly";
+    case kExitHandsetSilent: return "the handset stopped answering";
+    case kExitWorkerHung: return "the worker process of the port stopped reporting and was ended";
     case kExitInterrupted: return "interrupted by the operator";
     default: return "unknown result";
     }

@@ -13,6 +13,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kInquiryPeriod = std::chrono::milliseconds(100);
 constexpr auto kReopenPause = std::chrono::milliseconds(250);
+// Longer than this between two inquiries, the worker was not listening (stopped, or starved):
+// that time is not silence heard, and the count starts again.
+constexpr auto kStall = std::chrono::milliseconds(1000);
 
 // Scans received bytes for '>' 'i', across reads.
 struct AnswerSpotter {
@@ -69,8 +72,15 @@ Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& li
     }
     AnswerSpotter spotter;
     auto lastAnswer = Clock::now();
+    auto lastTurn = lastAnswer;
     Presence outcome = Presence::Removed;
-    while (Clock::now() - lastAnswer < std::chrono::milliseconds(silenceMs)) {
+    for (;;) {
+        const auto now = Clock::now();
+        if (now - lastTurn > kStall)
+            lastAnswer = now;
+        lastTurn = now;
+        if (now - lastAnswer >= std::chrono::milliseconds(silenceMs))
+            break;
         if (link.stopAsked()) {
             outcome = Presence::Stopped;
             break;

@@ -1,72 +1,181 @@
 // The station's private copy of its release file (see release_copy.h).
 #include "station/release_copy.h"
 
-#include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <vector>
 
 #include "output/file_name.h"
 #include "output/shown_text.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
 #include "session/release_check.h"
+#include "station/station_platform.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A folder no other station run uses.
-bool makePrivateFolder(fs::path* folder, std::string* error)
+constexpr const char* kFolderPrefix = "tarvolo-station-";
+constexpr size_t kPiece = 1 << 20;  // copied and hashed between two looks at Ctrl-C
+
+// "tarvolo-station-PID-N" -> PID; 0 for any other name.
+long folderOwner(const std::string& name)
 {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string prefix = kFolderPrefix;
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return 0;
+    size_t end = 0;
+    long pid = 0;
+    try {
+        pid = std::stol(name.substr(prefix.size()), &end);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    const std::string rest = name.substr(prefix.size() + end);
+    return rest.size() > 1 && rest[0] == '-' && rest.find_first_not_of("0123456789", 1) == std::string::npos
+               ? pid
+               : 0;
+}
+
+// Folders of stations killed before they could remove their own.
+void removeLeftCopies(const fs::path& temp)
+{
     std::error_code ec;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            fs::temp_directory_path(ec) / ("tarvolo-station-" + std::to_string(stamp + attempt));
-        if (!ec && fs::create_directory(candidate, ec)) {
+    for (fs::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
+        const long owner = folderOwner(it->path().filename().string());
+        if (owner > 0 && !processRunning(owner) && it->is_directory(ec)) {
+            std::error_code ignored;
+            fs::permissions(it->path() / "release.rel", fs::perms::owner_all, ignored);
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+}
+
+// A folder no other station run uses, that only this user can enter.
+bool makePrivateFolder(const fs::path& temp, fs::path* folder, std::string* error)
+{
+    std::error_code ec;
+    const std::string base = kFolderPrefix + std::to_string(currentProcessId()) + "-";
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const fs::path candidate = temp / (base + std::to_string(attempt));
+        if (fs::create_directory(candidate, ec)) {
+            fs::permissions(candidate, fs::perms::owner_all, ec);
+            if (ec) {
+                fs::remove(candidate, ec);
+                break;
+            }
             *folder = candidate;
             return true;
         }
+        if (ec)
+            break;
     }
-    *error = "cannot make a private folder for the release file: " + ec.message();
+    *error = "cannot make a private folder for the release file in " + temp.string() + ": " + ec.message();
     return false;
 }
 
-// What the copy holds must be a release file a download can send.
-bool checkCopy(const ReleaseCopy& copy, std::string* productId, std::string* error)
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string writeError(int code, const ReleaseCopy& copy)
 {
-    uint8_t id[4];
-    if (!checkReleaseFile(copy.copyPath, copy.name, id, error))
-        return false;
-    *productId = shownBytes(id, 4);
-    return true;
+    if (code == ENOSPC || diskQuotaExceeded(code))
+        return "cannot copy the release file: the disk holding " + copy.folder + " is full";
+    return "cannot copy the release file to " + copy.folder + ": " + std::strerror(code ? code : EIO);
+}
+
+// Copies and hashes in pieces, looking at `interrupted` between them.
+CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* copy, std::string* error)
+{
+    errno = 0;
+    File in(std::fopen(copy->name.c_str(), "rb"));
+    if (!in) {
+        *error = "cannot open the release file " + copy->name + ": " + std::strerror(errno);
+        return CopyResult::Failed;
+    }
+    File out(std::fopen(copy->copyPath.c_str(), "wb"));
+    if (!out) {
+        *error = writeError(errno, *copy);
+        return CopyResult::Failed;
+    }
+    Sha256 hash;
+    std::vector<unsigned char> piece(kPiece);
+    uint64_t total = 0;
+    for (;;) {
+        if (interrupted && interrupted())
+            return CopyResult::Interrupted;
+        const size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
+        if (n == 0)
+            break;
+        if (total == 0 && n >= 4)
+            copy->productId = shownBytes(piece.data(), 4);
+        total += n;
+        hash.add(piece.data(), n);
+        errno = 0;
+        if (std::fwrite(piece.data(), 1, n, out.get()) != n) {
+            *error = writeError(errno, *copy);
+            return CopyResult::Failed;
+        }
+    }
+    if (std::ferror(in.get())) {
+        *error = "cannot read the release file " + copy->name + ": " + std::strerror(errno ? errno : EIO);
+        return CopyResult::Failed;
+    }
+    errno = 0;
+    if (std::fflush(out.get()) != 0) {
+        *error = writeError(errno, *copy);
+        return CopyResult::Failed;
+    }
+    if (total < 4) {
+        *error = copy->name + " holds " + std::to_string(total) +
+                 " bytes: a release file begins with a 4-byte product identifier";
+        return CopyResult::Failed;
+    }
+    if (total == 4) {
+        *error = copy->name + " holds a product identifier but no image";
+        return CopyResult::Failed;
+    }
+    if (!hash.ready()) {
+        *error = "cannot hash " + copy->name + ": SHA-256 is not available";
+        return CopyResult::Failed;
+    }
+    copy->sha256 = hash.hex();
+    return CopyResult::Ready;
 }
 
 }  // namespace
 
-bool prepareReleaseCopy(const std::string& path, ReleaseCopy* copy, std::string* error)
+CopyResult prepareReleaseCopy(const std::string& path, const std::function<bool()>& interrupted,
+                              ReleaseCopy* copy, std::string* error)
 {
     std::error_code ec;
     if (!checkRegularFile(path, path, error))
-        return false;
+        return CopyResult::Failed;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) {
+        *error = "no temporary folder for the release file's copy: " + ec.message();
+        return CopyResult::Failed;
+    }
+    removeLeftCopies(temp);
     fs::path folder;
-    if (!makePrivateFolder(&folder, error))
-        return false;
+    if (!makePrivateFolder(temp, &folder, error))
+        return CopyResult::Failed;
     copy->name = path;
     copy->folder = nameOf(folder);
     copy->copyPath = nameOf(folder / "release.rel");
-    bool ok = fs::copy_file(pathOf(path), pathOf(copy->copyPath), ec);
-    if (!ok)
-        *error = "cannot copy the release file " + path + ": " + ec.message();
-    if (ok) {
-        fs::permissions(pathOf(copy->copyPath), fs::perms::owner_read | fs::perms::group_read |
-                                            fs::perms::others_read, ec);
-        ok = checkCopy(*copy, &copy->productId, error) &&
-             sha256File(copy->copyPath, &copy->sha256, error);
-    }
-    if (!ok)
+    const CopyResult result = copyAndHash(interrupted, copy, error);
+    if (result == CopyResult::Ready)
+        fs::permissions(pathOf(copy->copyPath), fs::perms::owner_read, ec);
+    else
         removeReleaseCopy(*copy);
-    return ok;
+    return result;
 }
 
 void removeReleaseCopy(const ReleaseCopy& copy)

@@ -1,25 +1,26 @@
 // A production station (see station.h).
 #include "station/station.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "output/shown_text.h"
 #include "record/production_record.h"
-#include "record/record_json.h"
 #include "record/tool_identity.h"
 #include "record/utc_time.h"
 #include "session/modes.h"
 #include "session/results.h"
+#include "station/port_state.h"
+#include "station/record_writer.h"
 #include "station/release_copy.h"
 #include "station/station_ports.h"
 #include "station/station_view.h"
 #include "station/unit_facts.h"
+#include "station/worker_messages.h"
 #include "station/worker_process.h"
 
 namespace {
@@ -30,6 +31,9 @@ constexpr milliseconds kLoopPeriod(100);
 constexpr auto kStopGrace = std::chrono::seconds(5);
 constexpr auto kFirstRestartPause = std::chrono::seconds(1);
 constexpr auto kLongestRestartPause = std::chrono::seconds(30);
+// Workers in a row that ended before they were ready, on every port, before the station
+// concludes that no restart will mend it.
+constexpr int kStartFailuresToGiveUp = 3;
 
 int fail(int code, const std::string& text)
 {
@@ -52,18 +56,28 @@ std::string tail(const std::string& path, size_t lines)
     return text;
 }
 
+std::string secondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
 struct Port {
     PortView view;
+    PortState state = PortState::Starting;
     std::unique_ptr<WorkerProcess> worker;
     std::string errorFile;
     std::string device;            // what the worker opens, once it has said
-    bool armed = false;            // an "arm" was sent and not yet used
-    bool ready = false;            // the worker waits for an "arm"
-    UnitRecord unit;               // the unit on the port (sequence 0: none)
+    UnitRecord unit;               // the unit in progress (Flashing)
     Clock::time_point unitStarted;
+    Clock::time_point lastHeard;   // the worker's last line
+    bool workerReady = false;      // this worker has once been ready
+    bool endedAsHung = false;      // the station ended this worker for its silence
+    bool handsetStays = false;     // a handset a unit ran on may still be on the cable
+    int startFailures = 0;         // workers in a row that ended before they were ready
     Clock::time_point restartAt;
     std::chrono::seconds restartPause = kFirstRestartPause;
-    int restarts = 0;
 };
 
 class Station {
@@ -75,20 +89,27 @@ public:
     int run();
 
 private:
+    struct OnEvent;
+
     int prepare();
+    void startWorkers();
     bool startWorker(size_t index);
-    void handle(const WorkerMessage& message);
-    void handleEvent(Port& port, const nlohmann::json& event);
-    void unitStarted(Port& port, const nlohmann::json& event);
-    void unitEnded(Port& port, const nlohmann::json& event);
-    void concludeUnit(Port& port, UnitRecord& unit);
+    void enter(Port& port, PortState state);
+    void take(const WorkerMessage& message);
+    void onEvent(Port& port, const WorkerEvent& event, const nlohmann::json& object);
+    void unitStarted(Port& port, const UnitStartEvent& event);
+    void endUnit(Port& port, UnitRecord unit);
+    void unitWritten(WrittenUnit& written);
     void workerEnded(Port& port);
-    bool recordUnit(Port& port, UnitRecord& unit);
+    void restartLater(Port& port, const std::string& why);
+    void checkRepeatingFaults(const Port& port);
+    void endSilentWorkers();
     void armWhereAllowed();
     bool quotaLeft() const;
-    void beginStopping(const std::string& why);
+    void beginStopping(const std::string& why, int code = 0);
     void restartDueWorkers();
     bool allWorkersEnded() const;
+    void loop();
     int finish();
     StationTotals totals() const;
     std::vector<PortView> views() const;
@@ -97,6 +118,7 @@ private:
     StationView view_;
     ReleaseCopy release_;
     std::unique_ptr<ProductionRecord> record_;
+    std::unique_ptr<RecordWriter> writer_;
     StationRun run_;
     ToolIdentity tool_;
     std::vector<std::string> selectors_;
@@ -106,9 +128,11 @@ private:
     int64_t nextSequence_ = 0;
     int64_t done_ = 0;
     int64_t failed_ = 0;
+    int64_t interruptedUnits_ = 0;
     bool stopping_ = false;
     bool interrupted_ = false;
     bool recordFailed_ = false;
+    int faultCode_ = 0;            // a fault that stopped the station (kResultFileNotOpened, ...)
     Clock::time_point stopDeadline_;
 };
 
@@ -119,8 +143,11 @@ int Station::prepare()
     std::string error;
     if (int code = expandStationPorts(options_.ports, &selectors_, &error))
         return fail(code, error);
-    if (!prepareReleaseCopy(options_.releasePath, &release_, &error))
-        return fail(kResultFileNotOpened, error);
+    switch (prepareReleaseCopy(options_.releasePath, options_.interrupted, &release_, &error)) {
+    case CopyResult::Ready: break;
+    case CopyResult::Interrupted: return fail(kExitInterrupted, "interrupted while copying the release file");
+    case CopyResult::Failed: return fail(kResultFileNotOpened, error);
+    }
     std::string why;
     if (!somePortOpens(selectors_, &why))
         return fail(kExitPortNotOpened, "no port can be opened:\n" + why);
@@ -143,39 +170,66 @@ int Station::prepare()
     run_.toolSha256 = tool_.sha256;
     if (!record_->beginRun(run_, &error))
         return fail(kStationRecordFailed, error);
+    writer_ = std::make_unique<RecordWriter>(*record_);
     return 0;
 }
 
+// The one place a port's state changes, and with it what its row says.
+void Station::enter(Port& port, PortState state)
+{
+    port.state = state;
+    port.view.state = portStateText(state);
+    if (state != PortState::Flashing) {
+        port.view.unit = 0;
+        port.view.phase.clear();
+    }
+}
+
+// A worker that replaces one that died with a handset on the cable first waits for it to go:
+// that handset is already recorded, and is not flashed again without being plugged in again.
 bool Station::startWorker(size_t index)
 {
     Port& port = ports_[index];
     port.worker = std::make_unique<WorkerProcess>(index, messages_);
-    port.armed = port.ready = false;
-    const std::vector<std::string> argv = {
+    port.workerReady = port.endedAsHung = false;
+    port.lastHeard = Clock::now();
+    std::vector<std::string> argv = {
         options_.workerProgram, "worker", "--port", port.view.selector, "--release",
         release_.copyPath, "--speed", std::to_string(options_.speed), "--mode",
         std::string(modeWord(options_.mode)), "--rearm-silence-ms",
-        std::to_string(options_.rearmSilenceMs)};
+        std::to_string(options_.rearmSilenceMs), "--handset-silence-ms",
+        std::to_string(options_.handsetSilenceMs)};
+    if (port.handsetStays)
+        argv.push_back("--await-removal");
     std::string error;
     if (port.worker->start(argv, port.errorFile, &error)) {
-        port.view.state = "starting";
+        enter(port, PortState::Starting);
         return true;
     }
     port.worker.reset();
-    port.view.state = "worker not started";
-    port.restartAt = Clock::now() + port.restartPause;
-    port.restartPause = std::min(port.restartPause * 2, kLongestRestartPause);
+    ++port.startFailures;
     view_.event(&port.view, {{"event", "worker_failed"}, {"reason", error}}, error);
+    restartLater(port, error);
     return false;
+}
+
+void Station::startWorkers()
+{
+    ports_.resize(selectors_.size());
+    for (size_t i = 0; i < ports_.size(); ++i) {
+        ports_[i].view.selector = selectors_[i];
+        ports_[i].errorFile = release_.folder + "/worker-" + std::to_string(i + 1) + ".log";
+        startWorker(i);
+    }
 }
 
 bool Station::quotaLeft() const
 {
     if (options_.units == 0)
         return true;
-    int64_t committed = done_;
+    int64_t committed = done_ + static_cast<int64_t>(writer_->pending());
     for (const Port& p : ports_)
-        committed += (p.armed || p.unit.sequence > 0) ? 1 : 0;
+        committed += holdsUnit(p.state) ? 1 : 0;
     return committed < options_.units;
 }
 
@@ -183,17 +237,37 @@ bool Station::quotaLeft() const
 void Station::armWhereAllowed()
 {
     for (Port& port : ports_) {
-        if (stopping_ || !port.worker || !port.ready || port.armed || !quotaLeft())
+        if (stopping_ || port.state != PortState::Ready || !quotaLeft())
             continue;
-        if (port.worker->send("arm")) {
-            port.armed = true;
-            port.ready = false;
-        }
+        if (port.worker->send(workerCommandLine(WorkerCommand::Arm)))
+            enter(port, PortState::Armed);
     }
 }
 
-bool Station::recordUnit(Port& port, UnitRecord& unit)
+void Station::unitStarted(Port& port, const UnitStartEvent& event)
 {
+    port.unit = UnitRecord{};
+    port.unit.sequence = ++nextSequence_;
+    port.unit.startedUtc = event.startedUtc;
+    port.unit.device = port.device;  // what a unit its worker never reports is known by
+    port.unitStarted = Clock::now();
+    port.handsetStays = true;
+    enter(port, PortState::Flashing);
+    port.view.unit = port.unit.sequence;
+    port.view.phase = "exchanging";
+    port.view.block = port.view.total = 0;
+    port.view.bytesPerSecond = 0;
+    view_.event(&port.view, {{"event", "unit_start"}, {"unit", port.view.unit}},
+                "unit " + std::to_string(port.view.unit) + " started");
+}
+
+// A unit has ended, reported by its worker or not: it goes to the record, and its result is
+// shown once the record has answered (unitWritten).
+void Station::endUnit(Port& port, UnitRecord unit)
+{
+    if (unit.sequence == 0)
+        unit.sequence = port.unit.sequence > 0 ? port.unit.sequence : ++nextSequence_;
+    port.unit = UnitRecord{};
     unit.runId = run_.runId;
     unit.stationId = options_.stationId;
     unit.operatorName = options_.operatorName;
@@ -204,60 +278,24 @@ bool Station::recordUnit(Port& port, UnitRecord& unit)
     unit.fileProductId = release_.productId;
     unit.toolVersion = tool_.version;
     unit.toolSha256 = tool_.sha256;
-    std::string error;
-    if (record_->recordUnit(unit, &error))
-        return true;
-    // A unit that cannot be recorded must not be flashed again unnoticed: stop everything.
-    recordFailed_ = true;
-    view_.event(&port.view, {{"event", "record_failed"}, {"reason", error}},
-                "cannot write the production record: " + error);
-    beginStopping("the production record cannot be written");
-    return false;
+    writer_->write(static_cast<size_t>(&port - ports_.data()), unit);
 }
 
-void Station::unitStarted(Port& port, const nlohmann::json& event)
+// Shows a unit's result. One that could not be recorded is shown all the same, saying so: the
+// operator must know what the handset in the fixture got. Nothing more is armed then.
+void Station::unitWritten(WrittenUnit& written)
 {
-    port.armed = false;
-    port.unit = UnitRecord{};
-    port.unit.sequence = ++nextSequence_;
-    port.unit.startedUtc = event.value("started_utc", "");
-    port.unit.device = port.device;  // what a unit its worker never reports is known by
-    port.unitStarted = Clock::now();
-    port.view.unit = port.unit.sequence;
-    port.view.phase = "exchanging";
-    port.view.block = port.view.total = 0;
-    port.view.bytesPerSecond = 0;
-    view_.event(&port.view, {{"event", "unit_start"}, {"unit", port.view.unit}},
-                "unit " + std::to_string(port.view.unit) + " started");
-}
-
-void Station::unitEnded(Port& port, const nlohmann::json& event)
-{
-    FieldMap fields;
-    std::string error;
-    UnitRecord unit;
-    if (!fieldsFromJson(event.at("unit"), &fields, &error) || !unitFromFields(fields, &unit, &error)) {
-        view_.event(&port.view, {{"event", "bad_worker_line"}, {"reason", error}}, error);
-        return;
-    }
-    unit.sequence = port.unit.sequence > 0 ? port.unit.sequence : ++nextSequence_;
-    concludeUnit(port, unit);
-}
-
-// Records the unit, then shows it: a unit whose result was shown is in the record.
-void Station::concludeUnit(Port& port, UnitRecord& unit)
-{
-    port.unit = UnitRecord{};
-    port.view.unit = 0;
-    if (!recordUnit(port, unit))
-        return;
+    Port& port = ports_[written.port];
+    const UnitRecord& unit = written.unit;
     ++done_;
-    if (unit.outcome != UnitOutcome::Completed)
+    if (unit.outcome == UnitOutcome::Interrupted)
+        ++interruptedUnits_;
+    else if (unit.outcome != UnitOutcome::Completed)
         ++failed_;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f s", unit.durationMs / 1000.0);
-    port.view.lastResult = "#" + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome) +
-                           " " + seconds;
+    else
+        port.restartPause = kFirstRestartPause;  // this port works: back to the short pause
+    const std::string seconds = secondsText(unit.durationMs / 1000.0);
+    port.view.lastResult = "#" + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome) + " " + seconds;
     std::string text = "unit " + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome) +
                        " in " + seconds + ": " + unit.resultMeaning;
     if (unit.reportedChecksum) {
@@ -266,131 +304,226 @@ void Station::concludeUnit(Port& port, UnitRecord& unit)
                       static_cast<unsigned>(*unit.reportedChecksum));
         text += checksum;
     }
-    nlohmann::json ended = {{"event", "unit_end"}, {"unit", unit.sequence}, {"outcome", outcomeWord(unit.outcome)},
-                            {"result", unit.resultCode}, {"meaning", unit.resultMeaning},
-                            {"duration_ms", unit.durationMs}};
+    if (!written.recorded)
+        text += " - NOT RECORDED: " + written.error;
+    nlohmann::json object = {{"event", "unit_end"}, {"unit", unit.sequence},
+                             {"outcome", outcomeWord(unit.outcome)}, {"result", unit.resultCode},
+                             {"meaning", unit.resultMeaning}, {"duration_ms", unit.durationMs},
+                             {"recorded", written.recorded}};
     if (unit.abortReason) {
         // Result 4 alone says only that the handset gave up.
-        ended["abort_reason"] = *unit.abortReason;
+        object["abort_reason"] = *unit.abortReason;
         text += " (abort started on " + std::to_string(*unit.abortReason) + " " +
                 resultMeaning(static_cast<int>(*unit.abortReason)) + ")";
     }
-    view_.event(&port.view, ended, text);
+    if (!written.recorded)
+        object["reason"] = written.error;
+    view_.event(&port.view, object, text);
+    if (!written.recorded) {
+        // A unit that cannot be recorded must not be followed by others unrecorded.
+        recordFailed_ = true;
+        view_.event(&port.view, {{"event", "record_failed"}, {"reason", written.error}},
+                    "cannot write the production record: " + written.error);
+        beginStopping("the production record cannot be written");
+    }
     if (options_.units > 0 && done_ >= options_.units)
         beginStopping("all units done");
 }
 
-void Station::handleEvent(Port& port, const nlohmann::json& event)
-{
-    const std::string kind = event.value("event", "");
-    if (kind == "port") {
-        const std::string state = event.value("state", "");
-        if (state == "present") {
-            port.device = event.value("device", "");
-            port.view.identity = event.value("summary", port.device);
+// What each event does in each state of the port.
+struct Station::OnEvent {
+    Station& s;
+    Port& port;
+    const nlohmann::json& object;
+
+    void operator()(const HelloEvent&) {}
+    void operator()(const BeatEvent&) {}
+    void operator()(const ByeEvent&) {}
+    void operator()(const PortEvent& e)
+    {
+        if (e.presence == PortPresence::Present) {
+            port.device = e.device;
+            port.view.identity = e.summary;
+        } else {
+            port.handsetStays = false;  // its adapter went, and the handset with it
         }
-        port.view.state = state == "present" ? "port present"
-                          : state == "waiting" ? "waiting for its adapter"
-                                               : "port unusable";
-        port.ready = port.armed = false;
-        view_.event(&port.view, event, port.view.state +
-                    (state == "present" ? ": " + port.view.identity : " " + event.value("reason", "")));
-    } else if (kind == "ready") {
-        port.restartPause = kFirstRestartPause;  // this worker is sound: back to the short pause
-        port.ready = true;
-        port.armed = false;
-        port.view.state = "ready";
-    } else if (kind == "armed") {
-        port.view.state = "waiting for a handset";
-        view_.event(&port.view, event, "waiting for a handset");
-    } else if (kind == "unsent") {
-        view_.event(&port.view, event,
-                    unsentWarning(event.value("unsent_bytes", int64_t{0}), event.value("block_size", int64_t{0})));
-    } else if (kind == "unit_start") {
-        unitStarted(port, event);
-    } else if (kind == "progress") {
-        port.view.phase = event.value("phase", "");
-        port.view.block = event.value("block", 0);
-        port.view.total = event.value("total", 0);
-        const double seconds = event.value("elapsed_ms", 0) / 1000.0;
-        port.view.bytesPerSecond = seconds > 0 ? event.value("bytes", 0.0) / seconds : 0;
-        if (options_.view == StationViewMode::Json)
-            view_.event(&port.view, event, {});
-    } else if (kind == "unit_end") {
-        unitEnded(port, event);
-    } else if (kind == "remove") {
-        port.view.state = "remove the handset";
-        port.view.phase.clear();
-        view_.event(&port.view, event, "remove the handset");
-    } else if (kind == "error") {
-        view_.event(&port.view, event, event.value("text", ""));
+        s.enter(port, e.presence == PortPresence::Present   ? PortState::Present
+                      : e.presence == PortPresence::Waiting ? PortState::AwaitingAdapter
+                                                            : PortState::Unusable);
+        s.view_.event(&port.view, object,
+                      port.view.state + (e.presence == PortPresence::Present ? ": " + port.view.identity
+                                                                             : " " + e.reason));
     }
+    void operator()(const ReadyEvent&)
+    {
+        port.workerReady = true;
+        port.handsetStays = false;
+        port.startFailures = 0;
+        s.enter(port, PortState::Ready);
+    }
+    void operator()(const ArmedEvent&)
+    {
+        s.enter(port, PortState::Armed);
+        s.view_.event(&port.view, object, port.view.state);
+    }
+    void operator()(const UnitStartEvent& e) { s.unitStarted(port, e); }
+    void operator()(const ProgressEvent& e)
+    {
+        if (port.state != PortState::Flashing)
+            return;
+        port.view.phase = e.phase;
+        port.view.block = e.block;
+        port.view.total = e.total;
+        const double seconds = e.elapsedMs / 1000.0;
+        port.view.bytesPerSecond = seconds > 0 ? static_cast<double>(e.bytes) / seconds : 0;
+        if (s.options_.view == StationViewMode::Json)
+            s.view_.event(&port.view, object, {});
+    }
+    void operator()(const UnitEndEvent& e)
+    {
+        s.endUnit(port, e.unit);
+        s.enter(port, PortState::Present);
+    }
+    void operator()(const UnsentEvent& e)
+    {
+        s.view_.event(&port.view, object, unsentWarning(e.unsentBytes, e.blockSize));
+    }
+    void operator()(const RemoveEvent&)
+    {
+        s.enter(port, PortState::Removing);
+        s.view_.event(&port.view, object, port.view.state);
+    }
+    void operator()(const ErrorEvent& e)
+    {
+        s.view_.event(&port.view, object, e.text);
+        if (e.fault == WorkerFault::Release)
+            s.beginStopping("the release file's copy " + s.release_.copyPath +
+                                " cannot be read (removed by a temporary-folder cleaner?)",
+                            kResultFileNotOpened);
+    }
+};
+
+void Station::onEvent(Port& port, const WorkerEvent& event, const nlohmann::json& object)
+{
+    std::visit(OnEvent{*this, port, object}, event);
 }
 
-// The worker is gone. A unit it had in progress is recorded as failed; unless the station is
-// stopping, a fresh worker takes the port's next unit.
+void Station::take(const WorkerMessage& message)
+{
+    Port& port = ports_[message.port];
+    port.lastHeard = Clock::now();
+    if (message.ended) {
+        workerEnded(port);
+        return;
+    }
+    WorkerEvent event;
+    std::string error;
+    if (!parseWorkerEvent(message.line, &event, &error))
+        return;  // a worker writes only events; anything else is not ours to act on
+    onEvent(port, event, workerEventObject(event));
+}
+
+// The worker is gone. A unit it had in progress is recorded (failed, or interrupted when the
+// station is stopping for the operator); then the port's one restart path.
 void Station::workerEnded(Port& port)
 {
     const int code = port.worker->finish();
     port.worker.reset();
-    port.armed = port.ready = false;
-    if (port.unit.sequence > 0) {
+    if (options_.interrupted && options_.interrupted() && !interrupted_) {
+        interrupted_ = true;  // a signal to the group may reach the worker first
+        beginStopping("interrupted");
+    }
+    if (port.state == PortState::Flashing) {
         UnitRecord unit = port.unit;
         unit.endedUtc = formatUtc(std::chrono::system_clock::now());
         unit.durationMs = std::chrono::duration_cast<milliseconds>(Clock::now() - port.unitStarted).count();
         unit.mode = modeWord(options_.mode);
         unit.speed = options_.speed;
-        describeResult(interrupted_ ? kExitInterrupted : kExitWorkerLost, &unit);
-        concludeUnit(port, unit);
+        describeResult(interrupted_ ? kExitInterrupted : port.endedAsHung ? kExitWorkerHung : kExitWorkerLost, &unit);
+        endUnit(port, unit);
     }
-    port.view.unit = 0;
+    // A worker that exits by itself before it was ever ready failed at its start; one killed
+    // by a signal (-1) was ended from outside, which says nothing of the next one.
+    if (!port.workerReady && !port.endedAsHung && code != -1)
+        ++port.startFailures;
+    restartLater(port, "its worker ended (exit " + std::to_string(code) + "): starting a fresh one. " +
+                           tail(port.errorFile, 3));
+    checkRepeatingFaults(port);
+}
+
+// The one restart path: after a pause that doubles with each worker lost without a completed
+// unit in between, up to kLongestRestartPause.
+void Station::restartLater(Port& port, const std::string& why)
+{
     if (stopping_) {
-        port.view.state = "stopped";
+        enter(port, PortState::Stopped);
         return;
     }
-    port.view.state = "worker restarting";
-    view_.event(&port.view, {{"event", "worker_ended"}, {"code", code}},
-                "its worker ended (exit " + std::to_string(code) + "): starting a fresh one. " +
-                    tail(port.errorFile, 3));
+    enter(port, PortState::Restarting);
+    view_.event(&port.view, {{"event", "worker_ended"}, {"reason", why}}, why);
     port.restartAt = Clock::now() + port.restartPause;
     port.restartPause = std::min(port.restartPause * 2, kLongestRestartPause);
 }
 
-void Station::handle(const WorkerMessage& message)
+// A fault no restart mends stops the station with one message rather than a loop.
+void Station::checkRepeatingFaults(const Port& port)
 {
-    Port& port = ports_[message.port];
-    if (message.ended) {
-        workerEnded(port);
+    std::error_code ec;
+    if (!std::filesystem::exists(release_.copyPath, ec)) {
+        beginStopping("the release file's copy " + release_.copyPath +
+                          " is gone (removed by a temporary-folder cleaner?)",
+                      kResultFileNotOpened);
         return;
     }
-    nlohmann::json event = nlohmann::json::parse(message.line, nullptr, false);
-    if (event.is_discarded() || !event.is_object())
-        return;  // a worker only writes objects; anything else is not ours to act on
-    handleEvent(port, event);
+    const bool allFailing = std::all_of(ports_.begin(), ports_.end(), [](const Port& p) {
+        return p.startFailures >= kStartFailuresToGiveUp;
+    });
+    if (allFailing)
+        beginStopping("every port's worker fails at its start: " + tail(port.errorFile, 3),
+                      kStationWorkersFailed);
 }
 
-void Station::beginStopping(const std::string& why)
+// A worker that has said nothing, not even its beat, for the limit is hung: it is ended, and
+// its end then takes the usual path (unit recorded, port restarted).
+void Station::endSilentWorkers()
 {
+    const auto limit = milliseconds(options_.workerSilenceMs);
+    for (Port& port : ports_) {
+        if (!port.worker || port.endedAsHung || Clock::now() - port.lastHeard < limit)
+            continue;
+        port.endedAsHung = true;
+        const std::string text = "its worker has not reported for " + secondsText(limit.count() / 1000.0) +
+                                 ": ending it";
+        view_.event(&port.view, {{"event", "worker_hung"}, {"silent_ms", limit.count()}}, text);
+        port.worker->kill();
+    }
+}
+
+void Station::beginStopping(const std::string& why, int code)
+{
+    if (code != 0 && faultCode_ == 0 && !stopping_)
+        faultCode_ = code;
     if (stopping_)
         return;
     stopping_ = true;
     stopDeadline_ = Clock::now() + kStopGrace;
     view_.event(nullptr, {{"event", "stopping"}, {"reason", why}}, "stopping: " + why);
-    for (Port& port : ports_)
+    if (code != 0)
+        std::fprintf(stderr, "tarvolo station: %s\n", why.c_str());
+    for (Port& port : ports_) {
         if (port.worker)
-            port.worker->send("stop");
+            port.worker->send(workerCommandLine(WorkerCommand::Stop));
+        else
+            enter(port, PortState::Stopped);
+    }
 }
 
 void Station::restartDueWorkers()
 {
     for (size_t i = 0; i < ports_.size(); ++i) {
         Port& port = ports_[i];
-        if (!stopping_ && !port.worker && port.restartAt != Clock::time_point{} &&
-            Clock::now() >= port.restartAt) {
-            port.restartAt = {};
-            ++port.restarts;
+        if (!stopping_ && port.state == PortState::Restarting && Clock::now() >= port.restartAt)
             startWorker(i);
-        }
     }
 }
 
@@ -401,8 +534,7 @@ bool Station::allWorkersEnded() const
 
 StationTotals Station::totals() const
 {
-    return {done_, failed_,
-            std::chrono::duration<double>(Clock::now() - started_).count()};
+    return {done_, failed_, interruptedUnits_, std::chrono::duration<double>(Clock::now() - started_).count()};
 }
 
 std::vector<PortView> Station::views() const
@@ -413,8 +545,32 @@ std::vector<PortView> Station::views() const
     return rows;
 }
 
+// Each turn waits at most one period: for worker lines, never for the record.
+void Station::loop()
+{
+    while (!(stopping_ && allWorkersEnded() && writer_->pending() == 0)) {
+        if (!stopping_ && options_.interrupted && options_.interrupted()) {
+            interrupted_ = true;
+            beginStopping("interrupted");
+        }
+        for (const WorkerMessage& message : messages_.take(kLoopPeriod))
+            take(message);
+        for (WrittenUnit& written : writer_->takeWritten())
+            unitWritten(written);
+        if (stopping_ && Clock::now() >= stopDeadline_)
+            for (Port& port : ports_)
+                if (port.worker)
+                    port.worker->kill();
+        endSilentWorkers();
+        restartDueWorkers();
+        armWhereAllowed();
+        view_.draw(views(), totals());
+    }
+}
+
 int Station::finish()
 {
+    writer_->finish();
     int code = 0;
     run_.ending = "completed";
     if (recordFailed_) {
@@ -423,6 +579,12 @@ int Station::finish()
     } else if (interrupted_) {
         code = kExitInterrupted;
         run_.ending = "interrupted";
+    } else if (faultCode_ == kResultFileNotOpened) {
+        code = faultCode_;
+        run_.ending = "release-failed";
+    } else if (faultCode_ == kStationWorkersFailed) {
+        code = faultCode_;
+        run_.ending = "workers-failed";
     } else if (failed_ > 0) {
         code = kStationUnitsFailed;
         run_.ending = "units-failed";
@@ -437,9 +599,12 @@ int Station::finish()
         code = kStationRecordFailed;
     }
     view_.draw(views(), totals(), true);
-    view_.event(nullptr, {{"event", "station_end"}, {"code", code}, {"units", done_}, {"failed", failed_}},
+    view_.event(nullptr,
+                {{"event", "station_end"}, {"code", code}, {"units", done_}, {"failed", failed_},
+                 {"interrupted", interruptedUnits_}},
                 "station stopped: " + std::to_string(done_) + " units, " + std::to_string(failed_) +
-                    " failed (exit " + std::to_string(code) + ")");
+                    " failed, " + std::to_string(interruptedUnits_) + " interrupted (exit " +
+                    std::to_string(code) + ")");
     return code;
 }
 
@@ -449,32 +614,13 @@ int Station::run()
         removeReleaseCopy(release_);
         return code;
     }
-    ports_.resize(selectors_.size());
-    for (size_t i = 0; i < ports_.size(); ++i) {
-        ports_[i].view.selector = selectors_[i];
-        ports_[i].errorFile = release_.folder + "/worker-" + std::to_string(i + 1) + ".log";
-        startWorker(i);
-    }
+    startWorkers();
     view_.event(nullptr, {{"event", "station_start"}, {"run", run_.runId}, {"release", release_.name},
                           {"sha256", release_.sha256}, {"ports", selectors_}},
                 "station run " + std::to_string(run_.runId) + ": " + release_.name + " (sha256 " +
                     release_.sha256.substr(0, 16) + "...) on " + std::to_string(selectors_.size()) +
                     " ports");
-    while (!(stopping_ && allWorkersEnded())) {
-        for (const WorkerMessage& message : messages_.take(kLoopPeriod))
-            handle(message);
-        if (!stopping_ && options_.interrupted && options_.interrupted()) {
-            interrupted_ = true;
-            beginStopping("interrupted");
-        }
-        if (stopping_ && Clock::now() >= stopDeadline_)
-            for (Port& port : ports_)
-                if (port.worker)
-                    port.worker->kill();
-        restartDueWorkers();
-        armWhereAllowed();
-        view_.draw(views(), totals());
-    }
+    loop();
     const int code = finish();
     removeReleaseCopy(release_);
     return code;

@@ -3,7 +3,9 @@
 // (`tarvolo worker`), hands out "arm"s so that no more than --units units are flashed, keeps
 // the production record (it is its only writer: a unit's row is durable before its result
 // is shown), shows every port's progress, restarts a worker that dies, and on Ctrl-C stops
-// the workers so that units in progress end as "interrupted".
+// the workers so that units in progress end as "interrupted" (SIGTERM and a hang-up as well).
+// A worker that stops reporting is ended and replaced; a fault that would only repeat (the
+// release copy gone, every worker failing at its start) stops the station with one message.
 //
 // Threads: the main thread runs everything above; one thread per worker reads its events
 // into a queue.
@@ -30,6 +32,8 @@ struct StationOptions {
     std::string operatorName;
     std::string lot;
     int rearmSilenceMs = 2000;
+    int handsetSilenceMs = 30000;    // a handset silent this long mid-download fails its unit
+    int workerSilenceMs = 15000;     // a worker that reports nothing this long is ended
     StationViewMode view = StationViewMode::Plain;
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     std::string workerProgram;       // the tarvolo executable that runs `worker`
@@ -37,8 +41,9 @@ struct StationOptions {
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
-// 1 the release file is not usable; 10 no port could be opened; 64 a port that is not a
-// selector; 73 the record could not be written; 130 stopped by Ctrl-C.
+// 1 the release file is not usable (or its copy went away); 10 no port could be opened; 21
+// every worker fails at its start; 64 a port that is not a selector; 73 the record could not
+// be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up.
 int runStation(const StationOptions& options);
 
 #endif

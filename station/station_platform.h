@@ -4,9 +4,19 @@
 
 #include <string>
 
-// For a worker: Ctrl-C belongs to the station, which tells its workers to stop, and a
-// station that has gone must not kill a worker by a broken pipe before it has halted its line.
-void ignoreInterruptsAndBrokenPipes();
+// For a worker: Ctrl-C, SIGTERM and a hang-up (the terminal closed) belong to the station,
+// which tells its workers to stop, so that a signal to the whole process group ends the units
+// as interrupted rather than killing the workers under them; and a station that has gone must
+// not kill a worker by a broken pipe before it has halted its line.
+void leaveStopSignalsToTheStation();
+
+// This process's id, and whether a process of that id runs (a station's private folder is
+// named after the station's process, so a later station can tell a folder left behind).
+long currentProcessId();
+bool processRunning(long pid);
+
+// Whether an errno value says the user's disk quota is used up (a full disk to the user).
+bool diskQuotaExceeded(int error);
 
 // The machine's name: a station's default identity.
 std::string machineName();

@@ -1,15 +1,24 @@
 // The station's platform needs on POSIX (see station_platform.h).
 #include "station/station_platform.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
-void ignoreInterruptsAndBrokenPipes()
+void leaveStopSignalsToTheStation()
 {
     std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
 }
+
+long currentProcessId() { return static_cast<long>(::getpid()); }
+
+// EPERM: it runs, as another user.
+bool processRunning(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 std::string machineName()
 {
@@ -18,3 +27,5 @@ std::string machineName()
         return "station";
     return name;
 }
+
+bool diskQuotaExceeded(int error) { return error == EDQUOT; }

@@ -7,7 +7,20 @@
 
 #include <csignal>
 
-void ignoreInterruptsAndBrokenPipes() { std::signal(SIGINT, SIG_IGN); }
+void leaveStopSignalsToTheStation() { std::signal(SIGINT, SIG_IGN); }
+
+long currentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool processRunning(long pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
 
 std::string machineName()
 {
@@ -17,3 +30,5 @@ std::string machineName()
         return "station";
     return name;
 }
+
+bool diskQuotaExceeded(int) { return false; }  // Windows reports a quota as a full disk

@@ -75,9 +75,11 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
     for (size_t i = 0; i < ports.size(); ++i)
         lines.push_back(row(ports[i], names[i], devices[i]));
     const double hours = totals.elapsedSeconds / 3600.0;
-    char footer[160];
-    std::snprintf(footer, sizeof footer, "units done %lld, failed %lld, %.1f units/hour, elapsed %s",
+    char footer[200];
+    std::snprintf(footer, sizeof footer,
+                  "units done %lld, failed %lld, interrupted %lld, %.1f units/hour, elapsed %s",
                   static_cast<long long>(totals.done), static_cast<long long>(totals.failed),
+                  static_cast<long long>(totals.interrupted),
                   hours > 0 ? totals.done / hours : 0.0, formatDuration(totals.elapsedSeconds).c_str());
     lines.push_back(footer);
     lines.insert(lines.end(), notes_.begin(), notes_.end());

@@ -1,8 +1,8 @@
 // What the operator of a station sees. On a terminal: a table redrawn in place, one row per
 // port (the port and its identity, the unit on it, its phase, a progress bar, bytes per
-// second, the last unit's result and time) and a footer (units done and failed, units per
-// hour, elapsed time), with the latest events under it. Without a terminal: one plain line per
-// event. With --json: one object per line, each carrying its port. Station's main thread.
+// second, the last unit's result and time) and a footer (units done, failed and interrupted,
+// units per hour, elapsed time), with the latest events under it. Without a terminal: one plain
+// line per event. With --json: one object per line, each carrying its port. Station's main thread.
 #ifndef TARVOLO_STATION_STATION_VIEW_H
 #define TARVOLO_STATION_STATION_VIEW_H
 
@@ -30,7 +30,8 @@ struct PortView {
 
 struct StationTotals {
     int64_t done = 0;
-    int64_t failed = 0;
+    int64_t failed = 0;        // not completed, and not interrupted
+    int64_t interrupted = 0;   // stopped by the operator: they say nothing of the handset
     double elapsedSeconds = 0;
 };
 

@@ -4,14 +4,11 @@
 #include <chrono>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "record/record_fields.h"
-#include "record/record_json.h"
 #include "record/utc_time.h"
 #include "session/modes.h"
 #include "session/results.h"
 #include "session/session.h"
+#include "station/heard_line.h"
 #include "station/presence.h"
 #include "station/station_platform.h"
 #include "station/unit_facts.h"
@@ -28,6 +25,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kTickPeriod(500);
 constexpr milliseconds kProgressPeriod(250);
 constexpr milliseconds kLookAgain(250);
+constexpr milliseconds kStall(1000);  // longer between two looks: the worker was not running
 
 // The session's outputs only wake the loop: it asks the session for the rest.
 void wakeOnPhase(void* link, int32_t) { static_cast<WorkerLink*>(link)->poke(); }
@@ -38,7 +36,55 @@ int64_t msBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
 
-enum class UnitEnd { Reported, NoUnit, PortLost, Stopped, Fatal };
+// Reported: a unit ended and its handset is still there; Silenced: it ended because its
+// handset fell silent, which is gone then (and a handset answering now is the next one).
+enum class UnitEnd { Reported, Silenced, NoUnit, PortLost, Stopped, Fatal };
+
+int64_t retriesOf(const DownloadFacts& facts)
+{
+    int64_t sum = 0;
+    for (int32_t r : facts.retries)
+        sum += r;
+    return sum;
+}
+
+// Whether the handset has fallen silent for good: nothing heard for the limit, and the engine
+// has meanwhile waited out one of its own time-outs (so a handset that is busy erasing, and
+// answers only when done, is given the engine's full erase time).
+class SilenceJudge {
+public:
+    SilenceJudge(const DownloadSession& session, const HeardLine& line, milliseconds limit)
+        : session_(session), line_(line), limit_(limit)
+    {
+    }
+    // The unit began now: the silence counts from here at the earliest.
+    void begin(Clock::time_point now)
+    {
+        heardSeen_ = std::max(line_.lastHeard(), now);
+        lastLook_ = now;
+        retriesWhenHeard_ = retriesOf(session_.facts());
+    }
+    bool silent(Clock::time_point now)
+    {
+        Clock::time_point heard = line_.lastHeard();
+        if (now - lastLook_ > kStall)
+            heard = now;  // the worker was not listening (stopped, or starved): no silence heard
+        lastLook_ = now;
+        if (heard > heardSeen_) {
+            heardSeen_ = heard;
+            retriesWhenHeard_ = retriesOf(session_.facts());
+        }
+        return now - heardSeen_ >= limit_ && retriesOf(session_.facts()) > retriesWhenHeard_;
+    }
+
+private:
+    const DownloadSession& session_;
+    const HeardLine& line_;
+    milliseconds limit_;
+    Clock::time_point heardSeen_;
+    Clock::time_point lastLook_;
+    int64_t retriesWhenHeard_ = 0;
+};
 
 class Worker {
 public:
@@ -53,8 +99,9 @@ public:
 private:
     bool awaitPort();
     bool awaitArm();
+    bool awaitRemoval();
     UnitEnd runUnit();
-    UnitEnd driveSession(DownloadSession& session, UnitRecord& unit);
+    UnitEnd driveSession(DownloadSession& session, const HeardLine& line, UnitRecord& unit);
     void reportUnit(DownloadSession& session, UnitRecord& unit, int code,
                     Clock::time_point started);
     void emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started);
@@ -78,19 +125,19 @@ bool Worker::awaitPort()
         if (found.size() == 1 && (!byName || portPresent(found[0].device))) {
             // Said once, and again only when the port comes back or is another.
             if (told || found[0].device != port_.device)
-                link_.emit({{"event", "port"}, {"state", "present"}, {"device", found[0].device},
-                            {"summary", portSummary(found[0])}});
+                link_.emit(PortEvent{PortPresence::Present, found[0].device, portSummary(found[0]), {}});
             port_ = found[0];
             return true;
         }
         if (!told) {
             const std::string why = found.size() > 1 ? "several ports match" : "absent";
-            link_.emit({{"event", "port"}, {"state", "waiting"}, {"reason", why}});
+            link_.emit(PortEvent{PortPresence::Waiting, {}, {}, why});
             told = true;
         }
         if (link_.stopAsked())
             return false;
         watch.wait(static_cast<int>(kLookAgain.count()));
+        link_.beat();
     }
 }
 
@@ -98,7 +145,7 @@ bool Worker::awaitPort()
 // when the port went away meanwhile.
 bool Worker::awaitArm()
 {
-    link_.emit({{"event", "ready"}});
+    link_.emit(ReadyEvent{});
     while (!link_.takeArm()) {
         if (link_.stopAsked() || !portPresent(port_.device))
             return false;
@@ -110,9 +157,8 @@ bool Worker::awaitArm()
 void Worker::emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started)
 {
     const DownloadProgress p = session.progress();
-    link_.emit({{"event", "progress"}, {"phase", phaseName(phase)}, {"block", p.blockNumber},
-                {"total", p.totalBlocks}, {"bytes", p.bytesOnLine},
-                {"elapsed_ms", msBetween(started, Clock::now())}});
+    link_.emit(ProgressEvent{phaseName(phase), p.blockNumber, p.totalBlocks, p.bytesOnLine,
+                             msBetween(started, Clock::now())});
 }
 
 // Once the handset's block size is known and before the image goes: the end of the image
@@ -121,8 +167,7 @@ void Worker::emitUnsent(const DownloadSession& session)
 {
     const int64_t unsent = session.facts().unsentBytes;
     if (unsent > 0)
-        link_.emit({{"event", "unsent"}, {"unsent_bytes", unsent},
-                    {"block_size", session.progress().blockSize}});
+        link_.emit(UnsentEvent{unsent, session.progress().blockSize});
 }
 
 void Worker::reportUnit(DownloadSession& session, UnitRecord& unit, int code,
@@ -132,12 +177,13 @@ void Worker::reportUnit(DownloadSession& session, UnitRecord& unit, int code,
     unit.durationMs = msBetween(started, Clock::now());
     describeDownload(session.facts(), &unit);
     describeResult(code, &unit);
-    link_.emit({{"event", "unit_end"}, {"unit", fieldsToJson(unitFields(unit))}});
+    link_.emit(UnitEndEvent{unit});
 }
 
 // Ticks the session until its unit has ended one way or another.
-UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
+UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, UnitRecord& unit)
 {
+    SilenceJudge silence(session, line, milliseconds(options_.handsetSilenceMs));
     bool started = false;
     Clock::time_point startedAt;
     Phase shown = Phase::Waiting;
@@ -153,7 +199,8 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
             started = true;
             startedAt = now;
             unit.startedUtc = formatUtc(std::chrono::system_clock::now());
-            link_.emit({{"event", "unit_start"}, {"started_utc", unit.startedUtc}});
+            silence.begin(now);
+            link_.emit(UnitStartEvent{unit.startedUtc});
         }
         int code = -1;
         if (session.hasResult())
@@ -162,6 +209,8 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
             code = kExitInterrupted;
         else if (session.portLost() || !portPresent(port_.device))
             code = kExitPortLost;
+        else if (started && silence.silent(now))
+            code = kExitHandsetSilent;
         if (code >= 0) {
             session.abort();
             session.end();
@@ -170,6 +219,8 @@ UnitEnd Worker::driveSession(DownloadSession& session, UnitRecord& unit)
             reportUnit(session, unit, code, startedAt);
             if (code == kExitInterrupted)
                 return UnitEnd::Stopped;
+            if (code == kExitHandsetSilent)
+                return UnitEnd::Silenced;
             return code == kExitPortLost ? UnitEnd::PortLost : UnitEnd::Reported;
         }
         if (started && (phase != shown || now >= nextProgress)) {
@@ -195,13 +246,13 @@ UnitEnd Worker::runUnit()
 {
     DownloadSession session(&frontEnd_);
     if (!session.openRelease(options_.releasePath)) {
-        link_.emit({{"event", "error"}, {"text", "cannot read the release file " + options_.releasePath}});
+        link_.emit(ErrorEvent{"cannot read the release file " + options_.releasePath, WorkerFault::Release});
         return UnitEnd::Fatal;
     }
     std::string error;
     SerialPort* port = openSerialPort(port_.device.c_str(), &error);
     if (!port) {
-        link_.emit({{"event", "port"}, {"state", "unusable"}, {"reason", error}});
+        link_.emit(PortEvent{PortPresence::Unusable, {}, {}, error});
         link_.wait(milliseconds(1000));
         return portPresent(port_.device) ? UnitEnd::NoUnit : UnitEnd::PortLost;
     }
@@ -209,15 +260,33 @@ UnitEnd Worker::runUnit()
     describePort(port_, &unit);
     unit.mode = modeWord(options_.mode);
     unit.speed = options_.speed;
-    link_.emit({{"event", "armed"}});
-    session.start({platformPortOps(), port}, {options_.speed, options_.mode, false});
-    return driveSession(session, unit);
+    HeardLine line(platformPortOps(), port);
+    link_.emit(ArmedEvent{});
+    session.start(line.line(), {options_.speed, options_.mode, false});
+    return driveSession(session, line, unit);
+}
+
+// A worker that replaces one that died may find the dead one's handset still on the cable,
+// flashed in part or in full: that handset is not flashed again (it is already recorded as
+// failed), the operator takes it off first. A port that went away takes its handset with it.
+bool Worker::awaitRemoval()
+{
+    link_.emit(RemoveEvent{});
+    const Presence presence = waitForRemoval(port_.device, options_.rearmSilenceMs, link_);
+    return presence != Presence::Stopped;
 }
 
 int Worker::run()
 {
-    link_.emit({{"event", "hello"}, {"selector", selector_.text}});
+    link_.emit(HelloEvent{selector_.text});
+    bool removalFirst = options_.awaitRemovalFirst;
     while (awaitPort()) {
+        if (removalFirst) {
+            if (!awaitRemoval())
+                break;
+            removalFirst = false;
+            continue;  // the port may have gone meanwhile: look for it again
+        }
         if (!awaitArm()) {
             if (link_.stopAsked())
                 break;
@@ -229,12 +298,11 @@ int Worker::run()
         if (end == UnitEnd::Stopped)
             break;
         if (end != UnitEnd::Reported)
-            continue;
-        link_.emit({{"event", "remove"}});
-        if (waitForRemoval(port_.device, options_.rearmSilenceMs, link_) == Presence::Stopped)
+            continue;  // no handset to wait for: none came, it went with the port, or it fell silent
+        if (!awaitRemoval())
             break;
     }
-    link_.emit({{"event", "bye"}});
+    link_.emit(ByeEvent{});
     return 0;
 }
 
@@ -242,13 +310,14 @@ int Worker::run()
 
 int runWorker(const WorkerOptions& options)
 {
-    // Ctrl-C is the station's to handle: it tells its workers to stop.
-    ignoreInterruptsAndBrokenPipes();
+    // Ctrl-C, SIGTERM and a hang-up are the station's to handle: it tells its workers to stop.
+    leaveStopSignalsToTheStation();
     PortSelector selector;
     std::string error;
     if (!parsePortSelector(options.selector, &selector, &error) ||
         selector.kind == PortSelector::Kind::AllUsb || selector.kind == PortSelector::Kind::Auto) {
-        WorkerLink::get().emit({{"event", "error"}, {"text", "not a port of its own: " + options.selector + " " + error}});
+        WorkerLink::get().emit(ErrorEvent{"not a port of its own: " + options.selector + " " + error,
+                                          WorkerFault::Selector});
         return 64;
     }
     Worker worker(options, selector);

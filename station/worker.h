@@ -5,7 +5,10 @@
 // the station's "arm", run one download session until a handset has been flashed (or the
 // download failed), report the unit, then wait until the handset has been removed (the port
 // unanswered for the re-arm silence) before it is ready again. A port that goes away ends the
-// unit in progress as "port lost" and the worker waits for the adapter to come back.
+// unit in progress as "port lost" and the worker waits for the adapter to come back. A handset
+// that falls silent mid-download ends its unit as failed (SilenceJudge in worker.cpp) and the
+// port re-arms at once: that handset is gone, one that answers now is the next. A worker
+// started to replace one that died first waits for the handset on the cable to be removed.
 //
 // The engine's state is per process, so a fault on one port cannot touch another. Threads:
 // the main thread runs the loop and the session's ticks; the session's reader thread and the
@@ -22,6 +25,8 @@ struct WorkerOptions {
     uint32_t speed = 115200;
     int32_t mode = 0;          // DownloadMode
     int rearmSilenceMs = 2000;
+    int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
+    bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
 };
 
 // Runs until the station says stop or goes away. Returns the process exit code: 0, or 64

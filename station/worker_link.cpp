@@ -6,10 +6,13 @@
 #include <string>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
-#include "output/json_line.h"
 #include "session/session.h"
+
+namespace {
+
+constexpr auto kBeatPeriod = std::chrono::seconds(1);
+
+}  // namespace
 
 WorkerLink& WorkerLink::get()
 {
@@ -28,9 +31,12 @@ void WorkerLink::readCommands()
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line == "arm")
+        WorkerCommand command;
+        if (!parseWorkerCommand(line, &command))
+            continue;
+        if (command == WorkerCommand::Arm)
             ++arms_;
-        else if (line == "stop")
+        else
             stop_.store(true);
         poke();
     }
@@ -40,9 +46,11 @@ void WorkerLink::readCommands()
     poke();
 }
 
-bool WorkerLink::emit(const nlohmann::json& event)
+bool WorkerLink::emit(const WorkerEvent& event)
 {
-    if (!writeJsonLine(stdout, event)) {
+    lastSent_ = std::chrono::steady_clock::now();
+    const std::string line = workerEventLine(event);
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
         gone_.store(true);
         return false;
     }
@@ -59,8 +67,15 @@ bool WorkerLink::takeArm()
     return false;
 }
 
+void WorkerLink::beat()
+{
+    if (std::chrono::steady_clock::now() - lastSent_ >= kBeatPeriod)
+        emit(BeatEvent{});
+}
+
 void WorkerLink::wait(std::chrono::milliseconds timeout)
 {
+    beat();
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, timeout, [this] { return poked_; });
     poked_ = false;

@@ -1,6 +1,6 @@
-// The worker's end of its link to the station: commands in on standard input, one per line
-// ("arm": wait for the next handset; "stop": end, reporting a unit in progress as
-// interrupted), events out on standard output, one JSON object per line.
+// The worker's end of its link to the station: commands in on standard input, events out on
+// standard output (worker_messages.h). While the worker has nothing to say it beats once a
+// second from its loop, so the station can tell a worker that hangs from one that waits.
 //
 // The station is the worker's only reason to run: when its end of the pipe closes (the
 // station ended or was killed), the line is halted at once from the reading thread, so
@@ -10,12 +10,12 @@
 #ifndef TARVOLO_STATION_WORKER_LINK_H
 #define TARVOLO_STATION_WORKER_LINK_H
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+
+#include "station/worker_messages.h"
 
 class WorkerLink {
 public:
@@ -27,7 +27,10 @@ public:
     WorkerLink& operator=(const WorkerLink&) = delete;
 
     // Sends one event line; false once the station can no longer be reached.
-    bool emit(const nlohmann::json& event);
+    bool emit(const WorkerEvent& event);
+    // A beat when nothing has been sent for a while. The worker's loops call it (wait does):
+    // only a loop that turns beats.
+    void beat();
 
     bool stationGone() const { return gone_.load(); }
     bool stopAsked() const { return stop_.load() || gone_.load(); }
@@ -49,6 +52,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool poked_ = false;
+    std::chrono::steady_clock::time_point lastSent_{};  // main thread only
 };
 
 #endif

@@ -20,13 +20,14 @@ BS = 256
 class StationRun:
     """A `tarvolo station --json` process; its events are kept in order as they arrive."""
 
-    def __init__(self, case, release, ports, *args, record=None):
+    def __init__(self, case, release, ports, *args, record=None, env=None, new_group=False):
         self.record = record or case.path("record.db")
         cmd = [os.path.abspath(os.path.join(bin_dir(), "tarvolo")), "station", "--json", "--ports", ",".join(ports),
                "--log", self.record, "--station-id", "S1", "--operator", "ann", "--lot", "L7",
                "--rearm-silence", "1"] + [str(a) for a in args] + [release]
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, cwd=case.work)
+                                     stderr=subprocess.PIPE, text=True, cwd=case.work,
+                                     env=dict(os.environ, **(env or {})), start_new_session=new_group)
         self.events = []
         self._new = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -88,8 +89,8 @@ class StationCase(E2ECase):
     def image(self, blocks=4):
         return self.release([data_block(BS, n) for n in range(blocks)])
 
-    def station(self, release, ports, *args, record=None):
-        return StationRun(self, release, ports, *args, record=record)
+    def station(self, release, ports, *args, record=None, env=None, new_group=False):
+        return StationRun(self, release, ports, *args, record=record, env=env, new_group=new_group)
 
     def units_in(self, record):
         db = sqlite3.connect(record)
@@ -111,3 +112,26 @@ class StationCase(E2ECase):
             h.stop()
             for unit in h.report().get("units", []):
                 self.assertFalse(unit["flashedTwice"], unit)
+
+    def workers_of(self, pid):
+        """The station's worker processes: {port: pid}."""
+        workers = {}
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv = f.read().decode().split("\0")
+            except (OSError, ValueError, IndexError):
+                continue
+            if parent == pid and "--port" in argv:
+                workers[argv[argv.index("--port") + 1]] = int(entry)
+        return workers
+
+    @staticmethod
+    def alive(pid):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+        except OSError:
+            return False

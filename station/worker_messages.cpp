@@ -1,0 +1,186 @@
+// The station's and workers' vocabulary on the wire (see worker_messages.h).
+#include "station/worker_messages.h"
+
+#include "output/json_line.h"
+#include "record/record_fields.h"
+#include "record/record_json.h"
+
+namespace {
+
+using nlohmann::json;
+
+const char* presenceWord(PortPresence p)
+{
+    switch (p) {
+    case PortPresence::Present: return "present";
+    case PortPresence::Waiting: return "waiting";
+    case PortPresence::Unusable: return "unusable";
+    }
+    return "unusable";
+}
+
+const char* faultWord(WorkerFault f)
+{
+    switch (f) {
+    case WorkerFault::Release: return "release";
+    case WorkerFault::Selector: return "selector";
+    case WorkerFault::None: break;
+    }
+    return "";
+}
+
+struct ToObject {
+    json operator()(const HelloEvent& e) const { return {{"event", "hello"}, {"selector", e.selector}}; }
+    json operator()(const PortEvent& e) const
+    {
+        json o = {{"event", "port"}, {"state", presenceWord(e.presence)}};
+        if (e.presence == PortPresence::Present) {
+            o["device"] = e.device;
+            o["summary"] = e.summary;
+        } else {
+            o["reason"] = e.reason;
+        }
+        return o;
+    }
+    json operator()(const ReadyEvent&) const { return {{"event", "ready"}}; }
+    json operator()(const ArmedEvent&) const { return {{"event", "armed"}}; }
+    json operator()(const UnitStartEvent& e) const
+    {
+        return {{"event", "unit_start"}, {"started_utc", e.startedUtc}};
+    }
+    json operator()(const ProgressEvent& e) const
+    {
+        return {{"event", "progress"}, {"phase", e.phase}, {"block", e.block}, {"total", e.total},
+                {"bytes", e.bytes}, {"elapsed_ms", e.elapsedMs}};
+    }
+    json operator()(const UnsentEvent& e) const
+    {
+        return {{"event", "unsent"}, {"unsent_bytes", e.unsentBytes}, {"block_size", e.blockSize}};
+    }
+    json operator()(const UnitEndEvent& e) const
+    {
+        return {{"event", "unit_end"}, {"unit", json(fieldsToJson(unitFields(e.unit)))}};
+    }
+    json operator()(const RemoveEvent&) const { return {{"event", "remove"}}; }
+    json operator()(const BeatEvent&) const { return {{"event", "beat"}}; }
+    json operator()(const ErrorEvent& e) const
+    {
+        json o = {{"event", "error"}, {"text", e.text}};
+        if (e.fault != WorkerFault::None)
+            o["fault"] = faultWord(e.fault);
+        return o;
+    }
+    json operator()(const ByeEvent&) const { return {{"event", "bye"}}; }
+};
+
+bool parsePort(const json& o, WorkerEvent* event)
+{
+    const std::string state = o.value("state", "");
+    PortEvent e;
+    if (state == "present")
+        e.presence = PortPresence::Present;
+    else if (state == "waiting")
+        e.presence = PortPresence::Waiting;
+    else if (state == "unusable")
+        e.presence = PortPresence::Unusable;
+    else
+        return false;
+    e.device = o.value("device", "");
+    e.summary = o.value("summary", e.device);
+    e.reason = o.value("reason", "");
+    *event = e;
+    return true;
+}
+
+bool parseUnitEnd(const json& o, WorkerEvent* event, std::string* error)
+{
+    FieldMap fields;
+    UnitEndEvent e;
+    if (!o.contains("unit") || !fieldsFromJson(o.at("unit"), &fields, error) ||
+        !unitFromFields(fields, &e.unit, error))
+        return false;
+    *event = e;
+    return true;
+}
+
+WorkerFault faultOf(const std::string& word)
+{
+    if (word == "release")
+        return WorkerFault::Release;
+    if (word == "selector")
+        return WorkerFault::Selector;
+    return WorkerFault::None;
+}
+
+bool parseObject(const json& o, WorkerEvent* event, std::string* error)
+{
+    const std::string kind = o.value("event", "");
+    if (kind == "hello")
+        *event = HelloEvent{o.value("selector", "")};
+    else if (kind == "port")
+        return parsePort(o, event) || (*error = "a port event without a known state", false);
+    else if (kind == "ready")
+        *event = ReadyEvent{};
+    else if (kind == "armed")
+        *event = ArmedEvent{};
+    else if (kind == "unit_start")
+        *event = UnitStartEvent{o.value("started_utc", "")};
+    else if (kind == "progress")
+        *event = ProgressEvent{o.value("phase", ""), o.value("block", 0), o.value("total", 0),
+                               o.value("bytes", uint64_t{0}), o.value("elapsed_ms", int64_t{0})};
+    else if (kind == "unsent")
+        *event = UnsentEvent{o.value("unsent_bytes", int64_t{0}), o.value("block_size", int64_t{0})};
+    else if (kind == "unit_end")
+        return parseUnitEnd(o, event, error);
+    else if (kind == "remove")
+        *event = RemoveEvent{};
+    else if (kind == "beat")
+        *event = BeatEvent{};
+    else if (kind == "error")
+        *event = ErrorEvent{o.value("text", ""), faultOf(o.value("fault", ""))};
+    else if (kind == "bye")
+        *event = ByeEvent{};
+    else
+        return (*error = "an unknown event \"" + kind + "\"", false);
+    return true;
+}
+
+}  // namespace
+
+nlohmann::json workerEventObject(const WorkerEvent& event) { return std::visit(ToObject{}, event); }
+
+std::string workerEventLine(const WorkerEvent& event)
+{
+    return jsonLine(workerEventObject(event)) + "\n";
+}
+
+bool parseWorkerEvent(const std::string& line, WorkerEvent* event, std::string* error)
+{
+    const json o = json::parse(line, nullptr, false);
+    if (o.is_discarded() || !o.is_object()) {
+        *error = "not a JSON object";
+        return false;
+    }
+    try {
+        return parseObject(o, event, error);
+    } catch (const json::exception& e) {
+        *error = std::string("a member of the wrong type: ") + e.what();  // value() of another type
+        return false;
+    }
+}
+
+const char* workerCommandLine(WorkerCommand command)
+{
+    return command == WorkerCommand::Arm ? "arm" : "stop";
+}
+
+bool parseWorkerCommand(const std::string& line, WorkerCommand* command)
+{
+    if (line == "arm")
+        *command = WorkerCommand::Arm;
+    else if (line == "stop")
+        *command = WorkerCommand::Stop;
+    else
+        return false;
+    return true;
+}
