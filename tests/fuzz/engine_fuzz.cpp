@@ -177,8 +177,8 @@ void checkFrame(const uint8_t* bytes, uint32_t length)
 void checkResult(int32_t result)
 {
     require(fuzzline::resultsPosted() == 1);
-    require(result == 0 || result == 2 || result == 4 || result == 5 || result == 6 ||
-            result == 8);
+    require(result == 0 || result == 2 || result == 3 || result == 4 || result == 5 ||
+            result == 6 || result == 8);
     require(result != 0 || checksumFrameSeen);
 }
 
