@@ -48,7 +48,7 @@ void loadBlock(const std::vector<uint8_t>& block, uint8_t blank)
     resetEngineState();
     engine.blockSize = static_cast<int32_t>(block.size());
     engine.blankByte = blank;
-    if (!allocateBlockBuffers())
+    if (!allocateBlockBuffers(engine))
         std::abort();
     std::copy(block.begin(), block.end(), engine.readBuffer);
 }
@@ -58,13 +58,13 @@ void BM_Encode(benchmark::State& state, Content content)
     const size_t size = static_cast<size_t>(state.range(0));
     loadBlock(makeBlock(content, size), 0x00);
     for (auto _ : state) {
-        encodeBlock();
+        encodeBlock(engine);
         benchmark::DoNotOptimize(engine.frameBuffer);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
     state.counters["payload/block"] =
-        static_cast<double>(preparedFrameLength() - 4) / static_cast<double>(size);
+        static_cast<double>(preparedFrameLength(engine) - 4) / static_cast<double>(size);
     resetEngineState();
 }
 
@@ -85,13 +85,13 @@ void BM_PrepareBlock(benchmark::State& state, Content content, uint8_t blank)
     engine.blockSize = static_cast<int32_t>(size);
     engine.blankByte = blank;
     engine.checksumKind = kChecksumCrc;
-    if (!allocateBlockBuffers())
+    if (!allocateBlockBuffers(engine))
         std::abort();
     std::rewind(engine.releaseFile);
     for (auto _ : state) {
-        if (prepareBlock() == kBlockEndOfImage) {
+        if (prepareBlock(engine) == kBlockEndOfImage) {
             std::rewind(engine.releaseFile);
-            prepareBlock();
+            prepareBlock(engine);
         }
         benchmark::DoNotOptimize(engine.frameBuffer);
         benchmark::ClobberMemory();
@@ -119,7 +119,7 @@ void BM_ByteSum(benchmark::State& state)
     const size_t size = static_cast<size_t>(state.range(0));
     const std::vector<uint8_t> block = makeBlock(kRandom, size);
     for (auto _ : state) {
-        addToByteSum(block.data(), static_cast<uint32_t>(size));
+        addToByteSum(engine, block.data(), static_cast<uint32_t>(size));
         benchmark::DoNotOptimize(engine.byteSum);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));

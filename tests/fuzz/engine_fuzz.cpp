@@ -268,10 +268,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(file != nullptr);
     fuzzline::useReleaseFile(file);
     {
-        EngineLock lock;
-        initEngine(mode, 19200, speed, gang);
+        EngineLock lock(engine);
+        initEngine(engine, mode, 19200, speed, gang);
     }
-    beginDownload();
+    beginDownload(engine);
     Script script{data + 1, size - 1};
     while (script.more())
         runAction(script);

@@ -107,10 +107,10 @@ const FrontEnd frontEnd = {nullptr, feText, feFine, feOverall, feContinue, feRes
 
 void resetAll()
 {
-    closeReleaseFile();
+    closeReleaseFile(engine);
     resetEngineState();
     resetFrameIo();
-    clearHandlerSlots();
+    clearHandlerSlots(engine);
 }
 
 }  // namespace
@@ -121,8 +121,8 @@ void begin(FrameCheck onFrame, ResultCheck onResult)
     line.onFrame = onFrame;
     line.onResult = onResult;
     resetAll();
-    setClockSource(&clock);
-    setFrontEnd(&frontEnd);
+    setClockSource(engine, &clock);
+    setFrontEnd(engine, &frontEnd);
     attachLine(&ops, port);
     setLineRunning(true);
 }
@@ -132,14 +132,14 @@ void end()
     setLineRunning(false);
     attachLine(nullptr, nullptr);
     resetAll();
-    setClockSource(nullptr);
-    setFrontEnd(nullptr);
+    setClockSource(engine, nullptr);
+    setFrontEnd(engine, nullptr);
 }
 
 void useReleaseFile(FILE* file)
 {
-    EngineLock lock;
-    closeReleaseFile();
+    EngineLock lock(engine);
+    closeReleaseFile(engine);
     engine.releaseFile = file;
 }
 
@@ -150,17 +150,17 @@ void receive(const uint8_t* bytes, uint32_t length) { deliverBytes(bytes, length
 void tickAfter(int32_t ms)
 {
     line.now += ms;
-    runTick();
+    runTick(engine);
 }
 
-void pressContinueButton() { pressContinue(); }
+void pressContinueButton() { pressContinue(engine); }
 
 void stopLine()
 {
     line.stopped = true;
     setLineRunning(false);
-    EngineLock lock;
-    closeReleaseFile();  // the dialog's Abort closes it too
+    EngineLock lock(engine);
+    closeReleaseFile(engine);  // the dialog's Abort closes it too
 }
 
 bool lineStopped() { return line.stopped; }

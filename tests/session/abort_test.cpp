@@ -165,3 +165,22 @@ TEST(SessionAbort, InEveryPhaseSendsNothingMoreAndClosesThePort)
     }
     fs::remove_all(dir);
 }
+
+// A release file that cannot be opened ends the download as any other outcome does: result 1,
+// once, through the front end, and the session in the Ended phase.
+TEST(SessionRelease, MissingReleaseFilePostsResultOne)
+{
+    std::vector<int32_t> results;
+    FrontEnd fe{};
+    fe.context = &results;
+    fe.postResult = [](void* context, int32_t result) {
+        static_cast<std::vector<int32_t>*>(context)->push_back(result);
+    };
+    DownloadSession session(&fe);
+    EXPECT_FALSE(session.openRelease("/no/such/folder/missing.rel"));
+    EXPECT_EQ(results, std::vector<int32_t>{kResultFileNotOpened});
+    EXPECT_EQ(session.result(), kResultFileNotOpened);
+    EXPECT_EQ(session.phase(), Phase::Ended);
+    session.end();
+    EXPECT_EQ(results.size(), 1u);
+}
