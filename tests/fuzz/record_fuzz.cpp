@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/engine_kit.h"
+#include "engine/engine_state.h"
 #include "engine/release_file.h"
 
 namespace {
@@ -51,7 +52,8 @@ FILE* releaseFileOf(const uint8_t* bytes, size_t length)
 }
 
 // What the check leaves behind, against the values it found before it ran.
-void checkLeftBehind(int32_t outcome, const uint8_t* record, const uint8_t* file, size_t length)
+void checkLeftBehind(Engine& engine, int32_t outcome, const uint8_t* record, const uint8_t* file,
+                     size_t length)
 {
     const bool codeAccepted = std::memcmp(record + 16, "DOWNLD", 6) == 0 &&
                               (record[22] == '1' || (record[22] == '0' && engine.downloadMode == 0));
@@ -92,9 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* file = record + wire::kParameterRecordLength;
     const size_t length = size - 1 - wire::kParameterRecordLength;
 
+    Engine engine;  // this input's own
     EngineLock lock(engine);
-    closeReleaseFile(engine);
-    resetEngineState();
     engine.downloadMode = mode;
     engine.checksumKind = 7;  // values no check can leave, to see what it changed
     engine.blockSize = -7;
@@ -107,11 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(outcome == expectedOutcome(mode, record, file, length));
     if (outcome == kRecordValid)
         require(engine.blockSize >= 1 && std::memcmp(record, engine.fileProductId, 4) == 0);
-    checkLeftBehind(outcome, record, file, length);
+    checkLeftBehind(engine, outcome, record, file, length);
     // A count is safe whatever the check left in the block size.
     require(countBlocks(engine) >= 0);
 
     closeReleaseFile(engine);
-    resetEngineState();
     return 0;
 }
