@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "engine/engine_kit.h"
 #include "engine/engine_state.h"
 
 namespace {
