@@ -13,6 +13,7 @@
 
 #include "engine/block_prep.h"
 #include "engine/engine_kit.h"
+#include "engine/handset_answer.h"
 #include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-const uint8_t inquiryFrame[wire::kInquiryLength] = {wire::kCommandMark, wire::kInquiry};
 
 
 // The speed code (byte 2 of engine.parameterFrame) is written each time the exchange starts
@@ -152,7 +152,8 @@ void startWaiting(Engine& engine)
     engine.slots.onRxComplete = inquiryResponse;
     engine.slots.onTick = idleHandler;
     engine.io.armReceive(&engine.responseCell, 1);
-    engine.io.sendFrame(inquiryFrame, wire::kInquiryLength);
+    const WireFrame inquiry = inquiryFrame();
+    engine.io.sendFrame(inquiry.bytes, inquiry.length);
 }
 
 // Reader thread, onTxEmpty: keeps the inquiry on the line, pausing 10 ms between sends.

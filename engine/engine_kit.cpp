@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/checksum.h"
+#include "engine/handset_answer.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
 
@@ -42,15 +43,10 @@ void setFrontEnd(Engine& engine, const FrontEnd* fe) { engine.frontEnd = fe; }
 
 uint8_t recogniseResponse(Engine& engine)
 {
-    const int32_t previous = engine.previousByte;
-    const uint8_t current = engine.responseCell;
-    engine.previousByte = current;
-    if (previous == wire::kResponseMark && wire::isResponseLetter(current)) {
-        engine.previousByte = 0xFF;
-        return current;
-    }
-    engine.io.armReceive(&engine.responseCell, 1);
-    return wire::kNoResponse;
+    const uint8_t letter = recogniseStep(&engine.previousByte, engine.responseCell);
+    if (letter == wire::kNoResponse)
+        engine.io.armReceive(&engine.responseCell, 1);
+    return letter;
 }
 
 void clearAndSelectPhaseLine(Engine& engine) { selectLine(engine, kPhaseLine); }
