@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "session/session.h"
+#include "tests/session/handset_process.h"
 #include "transport/port_open.h"
 
 namespace {
@@ -54,33 +55,10 @@ const SerialPortOps* watchedOps()
 // tarvolo-handset on its own pty, reachable through `link`.
 class Handset {
 public:
-    Handset(const fs::path& link, const std::vector<std::string>& args) : link_(link)
-    {
-        std::vector<std::string> argv = {TARVOLO_HANDSET_EXE, "--link", link.string(),
-                                         "--block-size", "256"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            std::vector<char*> raw;
-            for (std::string& a : argv)
-                raw.push_back(a.data());
-            raw.push_back(nullptr);
-            execv(raw[0], raw.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && !fs::is_symlink(link_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~Handset()
-    {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    Handset(const fs::path& link, const std::vector<std::string>& args) : process_(link, args) {}
 
 private:
-    fs::path link_;
-    pid_t pid_ = -1;
+    HandsetProcess process_;
 };
 
 struct AbortCase {
