@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdio>
-
 #include <thread>
 
 #include "engine/front_end.h"
@@ -83,8 +82,10 @@ private:
         std::thread::id thread;
         int32_t line;
     };
+    // Two threads run a download's handlers (the reader's, the front end's); the spare
+    // entries serve a front end whose ticks come from more than one thread.
     Entry entries_[4] = {};
-    int next_ = 0;  // entry taken when this thread has none
+    int next_ = 0;  // entry taken when this thread has none (the oldest goes)
 };
 
 struct Engine : EngineState, LineEvents {
@@ -99,7 +100,7 @@ struct Engine : EngineState, LineEvents {
     Reader reader{io, *this};
     const FrontEnd* frontEnd = nullptr;  // nullptr discards every output
     SelectedLines selectedLines;
-    const ClockSource* clock;
+    const ClockSource* clock;  // never null (engine/clock.h)
 
     // The reader thread's events, each under the lock.
     void lineTxEmpty() override;

@@ -102,7 +102,7 @@ const std::vector<PortEvent>* events = nullptr;
 size_t next = 0;
 bool begun = false;
 std::vector<uint8_t> waiting;
-// The end of the events, told to the test thread; and stopReader's release of the last wait.
+// The end of the events, told to the test thread; and the reader's stop releasing of the last wait.
 std::mutex mutex;
 std::condition_variable changed;
 bool finished = false;

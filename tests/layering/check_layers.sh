@@ -10,7 +10,7 @@ cd "$top"
 failed=0
 complain() { echo "$1"; failed=1; }
 
-internal='engine/(engine_kit|engine_state|handlers|handler_slots|clock|block_prep|release_file|checksum)\.h|transport/(frame_io|reader|reader_platform)\.h'
+internal='engine/(engine_kit|engine_state|handlers|handler_slots|clock|block_prep|release_file|checksum)\.h|transport/(frame_io|reader|reader_platform|line_events)\.h'
 front_ends=$(ls -d cli shell station 2>/dev/null)
 for dir in $front_ends; do
   while IFS= read -r hit; do
@@ -18,7 +18,7 @@ for dir in $front_ends; do
   done < <(grep -rnE "#include \"($internal)\"" "$dir" --include='*.cpp' --include='*.h')
   while IFS= read -r hit; do
     complain "front end reads the engine's handlers or state directly: $hit"
-  done < <(grep -rnE '\bhandlerSlots\b|\bengine\.[a-zA-Z]' "$dir" --include='*.cpp' --include='*.h' | grep -vE ':\s*//')
+  done < <(grep -rnE '\bhandlerSlots\b|\bslots\.on[A-Z]|\bengine\.[a-zA-Z]' "$dir" --include='*.cpp' --include='*.h' | grep -vE ':\s*//')
 done
 while IFS= read -r hit; do
   complain "transport includes code of a layer above it: $hit"

@@ -2,7 +2,7 @@
 //
 // It is one more implementation of the serial-port interface. Frames the engine writes are
 // recorded with the line speed in force; bytes a test "receives" are delivered into the
-// armed receive exactly as the reader thread does (deliverBytes), and transmit-empty is
+// armed receive exactly as the reader thread does (Engine::lineBytes), and transmit-empty is
 // raised when the test says the frame has left the line. A fake clock replaces the real
 // one: waits advance it instead of sleeping. A recording front end keeps the text of both
 // status lines, the progress positions, the Continue state and the results posted.
