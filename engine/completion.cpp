@@ -84,11 +84,13 @@ void checksumReply(Engine& engine)
     freezeSlots(engine);
     clearAndSelectAdviceLine(engine);
     if (engine.gangMode)
-        printStatus(engine, "\nDownload completed OK. Checksum %04X\r\nWait for all mobile displays to "
+        printStatus(engine,
+                    "\nDownload completed OK. Checksum %04X\r\nWait for all mobile displays to "
                     "clear\r\nand their LEDs to go off before disconnecting them.\r\n",
                     static_cast<unsigned>(v));
     else
-        printStatus(engine, "\nDownload completed OK. Checksum %04X\r\nWait for the mobile's display to "
+        printStatus(engine,
+                    "\nDownload completed OK. Checksum %04X\r\nWait for the mobile's display to "
                     "clear\r\nand its LED to go off before disconnecting it.\r\n",
                     static_cast<unsigned>(v));
     postResult(engine, kResultCompleted);

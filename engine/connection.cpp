@@ -46,7 +46,8 @@ void refuseRecord(Engine& engine, int32_t outcome)
         startAbort(engine, kResultIncompatibleCode);
         clearAndSelectAdviceLine(engine);
         clearAndSelectPhaseLine(engine);
-        printStatus(engine, "\nAborted - Incompatible download code\r\nMobile code : %.7s.x\r\n"
+        printStatus(engine,
+                    "\nAborted - Incompatible download code\r\nMobile code : %.7s.x\r\n"
                     "This program: DOWNLD%s\r\n",
                     reinterpret_cast<const char*>(engine.parameterRecord + wire::kRecordCodeOffset), "1.0");
         break;
@@ -54,7 +55,8 @@ void refuseRecord(Engine& engine, int32_t outcome)
         startAbort(engine, kResultProductMismatch);
         clearAndSelectAdviceLine(engine);
         clearAndSelectPhaseLine(engine);
-        printStatus(engine, "\nAborted - Product ID mismatch\r\nMobile's ID: %.4s\r\nFile's   ID: %.4s\r\n",
+        printStatus(engine,
+                    "\nAborted - Product ID mismatch\r\nMobile's ID: %.4s\r\nFile's   ID: %.4s\r\n",
                     reinterpret_cast<const char*>(engine.parameterRecord),
                     reinterpret_cast<const char*>(engine.fileProductId));
         break;
@@ -62,7 +64,8 @@ void refuseRecord(Engine& engine, int32_t outcome)
         startAbort(engine, kResultProductMismatch);
         clearAndSelectAdviceLine(engine);
         clearAndSelectPhaseLine(engine);
-        printStatus(engine, "\nAborted - Incompatible download code\r\nUse the Erase and Download option\r\n");
+        printStatus(engine,
+                    "\nAborted - Incompatible download code\r\nUse the Erase and Download option\r\n");
         break;
     }
 }
@@ -76,10 +79,12 @@ void refuseMode(Engine& engine)
     clearAndSelectAdviceLine(engine);
     clearAndSelectPhaseLine(engine);
     if (mode == kModePatch)
-        printStatus(engine, "\nAborted - Patch flash is not available\r\n"
+        printStatus(engine,
+                    "\nAborted - Patch flash is not available\r\n"
                     "Use the Erase and Download option\r\n");
     else
-        printStatus(engine, "\nAborted - Download mode %d is not available\r\n"
+        printStatus(engine,
+                    "\nAborted - Download mode %d is not available\r\n"
                     "Use the Erase and Download option\r\n", mode);
 }
 
@@ -92,7 +97,8 @@ void refuseShortImage(Engine& engine, int64_t imageBytes)
     startAbort(engine, kResultNoWholeBlock);
     clearAndSelectAdviceLine(engine);
     clearAndSelectPhaseLine(engine);
-    printStatus(engine, "\nAborted - Image shorter than one block\r\nImage: %lld bytes, block size: %d "
+    printStatus(engine,
+                "\nAborted - Image shorter than one block\r\nImage: %lld bytes, block size: %d "
                 "bytes\r\nNothing was erased or written\r\n",
                 static_cast<long long>(imageBytes), blockSize);
 }
@@ -139,11 +145,13 @@ void startWaiting(Engine& engine)
     printStatus(engine, "\nWaiting for mobile signal...\r\n");
     clearAndSelectAdviceLine(engine);
     if (engine.gangMode)
-        printStatus(engine, "\nConnect a mobile to CH1. \r\nCheck the LED is on and 'Signalling' is "
+        printStatus(engine,
+                    "\nConnect a mobile to CH1. \r\nCheck the LED is on and 'Signalling' is "
                     "displayed.\r\nDisconnect and reconnect it if necessary, or %s to quit\r\n",
                     "select 'Abort'");
     else
-        printStatus(engine, "\nConnect the mobile to the serial cable and power it up.\r\nCheck the LED "
+        printStatus(engine,
+                    "\nConnect the mobile to the serial cable and power it up.\r\nCheck the LED "
                     "is on and 'FLASH LOADER' is displayed.\r\nPower-cycle it if necessary, or "
                     "%s to quit\r\n",
                     "select 'Abort'");
@@ -190,7 +198,8 @@ void enterGangReady(Engine& engine)
     clearAndSelectPhaseLine(engine);
     printStatus(engine, "\nMobile signal received\r\n");
     clearAndSelectAdviceLine(engine);
-    printStatus(engine, "\nConnect any other mobiles to be loaded.\r\nCheck that all the LEDs are on and "
+    printStatus(engine,
+                "\nConnect any other mobiles to be loaded.\r\nCheck that all the LEDs are on and "
                 "they all display\r\n'Signalling', then select 'Continue'.\r\nAlternatively, "
                 "select 'Abort' to abort the download\r\n");
     enableContinue(engine, 1);
@@ -276,7 +285,8 @@ void exchangeTimeout(Engine& engine)
         clearAndSelectPhaseLine(engine);
         printStatus(engine, "\nNo response from mobile\r\n");
         clearAndSelectAdviceLine(engine);
-        printStatus(engine, "\nCheck the cabling and wait, or select 'Abort' to abort download\r\n");
+        printStatus(engine,
+                    "\nCheck the cabling and wait, or select 'Abort' to abort download\r\n");
     }
 }
 

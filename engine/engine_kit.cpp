@@ -128,7 +128,8 @@ void postResult(Engine& engine, int32_t result)
     closeReleaseFile(engine);
 }
 
-void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t gangMode)
+void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
+                int32_t gangMode)
 {
     engine.downloadMode = mode;
     engine.initialSpeed = initialSpeed;

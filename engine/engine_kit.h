@@ -58,7 +58,8 @@ void countRetry(Engine& engine);
 void postResult(Engine& engine, int32_t result);
 
 // The start of every download. Keeps checksumKind, the blank byte and previousByte.
-void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t gangMode);
+void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
+                int32_t gangMode);
 
 // onRxComplete of the draining receive: arms the same receive again.
 void drainReceive(Engine& engine);

@@ -105,7 +105,8 @@ void eraseResponse(Engine& engine)
         if (++engine.eraseNakCount == kEraseNakWarning) {
             engine.eraseNakCount = 0;
             clearAndSelectAdviceLine(engine);
-            printStatus(engine, "\nMultiple erase NAKs have been received\r\nCheck the cable, otherwise "
+            printStatus(engine,
+                        "\nMultiple erase NAKs have been received\r\nCheck the cable, otherwise "
                         "press Esc to abort\r\n");
         }
     } else if (r == wire::kErased) {
@@ -171,7 +172,8 @@ void sendBlocksFrom(Engine& engine, bool first)
             engine.slots.onTick = idleHandler;
             engine.blockNumber += 1;
             clearAndSelectPhaseLine(engine);
-            printStatus(engine, "\nBlank block # %d of %ld\r\n", shown,
+            printStatus(engine,
+                        "\nBlank block # %d of %ld\r\n", shown,
                         static_cast<long>(engine.totalBlocks));
             continue;
         }
@@ -183,7 +185,8 @@ void sendBlocksFrom(Engine& engine, bool first)
 
         clearAndSelectAdviceLine(engine);
         clearAndSelectPhaseLine(engine);
-        printStatus(engine, "\nWriting block # %d of %ld (%d%%)\r\n", shown,
+        printStatus(engine,
+                    "\nWriting block # %d of %ld (%d%%)\r\n", shown,
                     static_cast<long>(engine.totalBlocks), percentDone(engine, shown));
         return;
     }
@@ -224,7 +227,8 @@ void blockRefused(Engine& engine)
 
     const int32_t shown = engine.blockNumber + 1;
     clearAndSelectPhaseLine(engine);
-    printStatus(engine, "\nWriting block # %d of %ld\r\n", shown, static_cast<long>(engine.totalBlocks));
+    printStatus(engine,
+                "\nWriting block # %d of %ld\r\n", shown, static_cast<long>(engine.totalBlocks));
 }
 
 // Reader thread, onRxComplete: the block number after '>w'. In gang mode the pacing holds
@@ -261,7 +265,8 @@ void blockTimeout(Engine& engine)
 
     const int32_t shown = engine.blockNumber + 1;
     clearAndSelectPhaseLine(engine);
-    printStatus(engine, "\nWriting block # %d of %ld - retry # %d\r\n", shown,
+    printStatus(engine,
+                "\nWriting block # %d of %ld - retry # %d\r\n", shown,
                 static_cast<long>(engine.totalBlocks), retry);
     if (retry == 2) {
         clearAndSelectAdviceLine(engine);

@@ -129,7 +129,8 @@ bool waitEvent(SerialPort*, uint32_t* mask)
     *mask = 0;
     if (!begun) {
         begun = true;
-        start(ScriptedLine::current->engine, *scenario);  // the first state, on this thread like everything after it
+        // The first state, on this thread like everything after it.
+        start(ScriptedLine::current->engine, *scenario);
         return true;
     }
     if (next == events->size()) {
