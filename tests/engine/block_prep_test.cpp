@@ -282,7 +282,6 @@ TEST(Encoder, WorkedExamples)
 TEST(Encoder, RunsOfThreeStayLiteralAndEscapesArePaired)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     // Escape 0x7E: a run of 0xFF is ordinary data, and escapes interrupt a run.
     EXPECT_EQ(payloadOf(concat({repeat(0xFF, 5), Bytes{0x7E}, repeat(0xFF, 3)}), 0x7E),
               (Bytes{0x7E, 0xFF, 0x05, 0x7E, 0x7E, 0xFF, 0xFF, 0xFF}));
@@ -293,7 +292,6 @@ TEST(Encoder, RunsOfThreeStayLiteralAndEscapesArePaired)
 TEST(Encoder, EscapeOnlyBlockDoublesAndFitsTheBuffer)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     for (int32_t size : {1, 2, 1024, 8192}) {
         const Bytes payload = payloadOf(repeat(0x5A, static_cast<size_t>(size)), 0x5A);
         EXPECT_EQ(payload, repeat(0x5A, 2 * static_cast<size_t>(size)));

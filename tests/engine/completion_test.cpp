@@ -64,7 +64,6 @@ TEST(Checksum, MatchingAnswerCompletesWithResultZero)
 TEST(Checksum, DifferingAnswerAbortsAtChosenSpeed)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toChecksum(line);
     line.txEmpty();
     const int purgesBefore = line.purges;
@@ -89,7 +88,6 @@ TEST(Checksum, DifferingAnswerAbortsAtChosenSpeed)
 TEST(Checksum, CompletionRefusedEndsWithSixAndNoAbort)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toChecksum(line);
     line.txEmpty();
     line.takeFrames();
@@ -144,7 +142,6 @@ TEST(Checksum, SilenceRepeatsFromTheSendWithWarningsOnce)
 TEST(Abort, UnansweredGoesTwiceThenPostsTheReason)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toChecksum(line);
     line.txEmpty();
     line.receive(frameOf(">c", {0, 0}));
@@ -175,7 +172,6 @@ TEST(Abort, UnansweredGoesTwiceThenPostsTheReason)
 TEST(Abort, AnswerAfterTheRepeatStillEndsWithFour)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toChecksum(line);
     line.txEmpty();
     line.receive(frameOf(">c", {0, 0}));

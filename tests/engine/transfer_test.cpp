@@ -33,7 +33,6 @@ void toErase(ScriptedLine& line, int32_t blocks = 3)
 TEST(Erase, TimesOutEvery81SecondsFromLeavingTheLineWithRetryTexts)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toErase(line);
     EXPECT_EQ(line.line(kPhaseLine), "\nErasing flash. Please wait...\r\n");
     EXPECT_EQ(line.line(kAdviceLine), "\r\n");
@@ -149,7 +148,6 @@ TEST(Blocks, ImageOfBlankBlocksOnlyGoesStraightToTheChecksum)
 TEST(Blocks, AcknowledgementsRefusalsAndWrongNumbers)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toErase(line, 3);
     line.txEmpty();
     line.receive(">e");
@@ -253,7 +251,6 @@ void toGangErase(ScriptedLine& line, int32_t mode, char protocol, int32_t blockS
 TEST(GangPacing, EraseHoldsUntilEightySecondsAfterTheCommandLeft)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toGangErase(line, kModeEraseAndDownload, '0', 1024);
     line.txEmpty();
     const int64_t leftAt = line.now();
@@ -300,7 +297,6 @@ TEST(GangPacing, EraseModeWaitsPerKilobyteFromTheFrameLeavingTheLine)
 TEST(GangPacing, NormalModeWaitsAFurtherThirdOfTheAnswerTime)
 {
     ScriptedLine line;
-    Engine& engine = line.engine;
     toGangErase(line, kModeNormal, '1', 64);
     line.txEmpty();
     line.advance(300);
