@@ -43,12 +43,11 @@ std::vector<uint8_t> makeBlock(Content content, size_t size)
 }
 
 // Sets up the engine's buffers as a download would, with `block` in readBuffer.
-void loadBlock(const std::vector<uint8_t>& block, uint8_t blank)
+void loadBlock(Engine& engine, const std::vector<uint8_t>& block, uint8_t blank)
 {
-    resetEngineState();
     engine.blockSize = static_cast<int32_t>(block.size());
     engine.blankByte = blank;
-    if (!allocateBlockBuffers())
+    if (!allocateBlockBuffers(engine))
         std::abort();
     std::copy(block.begin(), block.end(), engine.readBuffer);
 }
@@ -56,16 +55,16 @@ void loadBlock(const std::vector<uint8_t>& block, uint8_t blank)
 void BM_Encode(benchmark::State& state, Content content)
 {
     const size_t size = static_cast<size_t>(state.range(0));
-    loadBlock(makeBlock(content, size), 0x00);
+    Engine engine;
+    loadBlock(engine, makeBlock(content, size), 0x00);
     for (auto _ : state) {
-        encodeBlock();
+        encodeBlock(engine);
         benchmark::DoNotOptimize(engine.frameBuffer);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
     state.counters["payload/block"] =
-        static_cast<double>(preparedFrameLength() - 4) / static_cast<double>(size);
-    resetEngineState();
+        static_cast<double>(preparedFrameLength(engine) - 4) / static_cast<double>(size);
 }
 
 // The whole of prepareBlock (read, CRC, blank test, payload) on a file of blocks; with blank
@@ -73,7 +72,7 @@ void BM_Encode(benchmark::State& state, Content content)
 void BM_PrepareBlock(benchmark::State& state, Content content, uint8_t blank)
 {
     const size_t size = static_cast<size_t>(state.range(0));
-    resetEngineState();
+    Engine engine;
     engine.releaseFile = std::tmpfile();
     if (!engine.releaseFile)
         std::abort();
@@ -85,20 +84,18 @@ void BM_PrepareBlock(benchmark::State& state, Content content, uint8_t blank)
     engine.blockSize = static_cast<int32_t>(size);
     engine.blankByte = blank;
     engine.checksumKind = kChecksumCrc;
-    if (!allocateBlockBuffers())
+    if (!allocateBlockBuffers(engine))
         std::abort();
     std::rewind(engine.releaseFile);
     for (auto _ : state) {
-        if (prepareBlock() == kBlockEndOfImage) {
+        if (prepareBlock(engine) == kBlockEndOfImage) {
             std::rewind(engine.releaseFile);
-            prepareBlock();
+            prepareBlock(engine);
         }
         benchmark::DoNotOptimize(engine.frameBuffer);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
-    std::fclose(engine.releaseFile);
-    resetEngineState();
 }
 
 void BM_Crc(benchmark::State& state)
@@ -118,8 +115,9 @@ void BM_ByteSum(benchmark::State& state)
 {
     const size_t size = static_cast<size_t>(state.range(0));
     const std::vector<uint8_t> block = makeBlock(kRandom, size);
+    Engine engine;
     for (auto _ : state) {
-        addToByteSum(block.data(), static_cast<uint32_t>(size));
+        addToByteSum(engine, block.data(), static_cast<uint32_t>(size));
         benchmark::DoNotOptimize(engine.byteSum);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));

@@ -20,12 +20,10 @@ namespace {
 constexpr uint32_t kLongestRun = 255;
 constexpr uint32_t kShortestRun = 4;
 
-uint32_t lastPreparedLength = 0;
-
-void recordFrameLength(uint32_t length)
+void recordFrameLength(Engine& engine, uint32_t length)
 {
-    lastPreparedLength = length;
-    setLastFrameLength(length);
+    engine.preparedLength = length;
+    engine.io.setLastFrameLength(length);
 }
 
 struct Encoder {
@@ -76,28 +74,28 @@ bool isBlank(const uint8_t* block, uint32_t size)
     return true;
 }
 
-void showBlockProgress()
+void showBlockProgress(Engine& engine)
 {
     if (engine.totalBlocks == 0)
         return;
     const int64_t b = engine.blockNumber;
-    setFineProgress(static_cast<int32_t>((b * 10000 / engine.totalBlocks) % 100));
-    setOverallProgress(static_cast<int32_t>(b * 100 / engine.totalBlocks));
+    setFineProgress(engine, static_cast<int32_t>((b * 10000 / engine.totalBlocks) % 100));
+    setOverallProgress(engine, static_cast<int32_t>(b * 100 / engine.totalBlocks));
 }
 
 }  // namespace
 
-void encodeBlock()
+void encodeBlock(Engine& engine)
 {
     Encoder encoder{engine.frameBuffer + wire::kWriteHeaderLength, 0, engine.blankByte, 0, 0};
     const uint32_t size = static_cast<uint32_t>(engine.blockSize);
     for (uint32_t i = 0; i < size; ++i)
         encoder.add(engine.readBuffer[i]);
     encoder.flushRun();
-    recordFrameLength(encoder.length + wire::kWriteHeaderLength);
+    recordFrameLength(engine, encoder.length + wire::kWriteHeaderLength);
 }
 
-uint32_t preparedFrameLength() { return lastPreparedLength; }
+uint32_t preparedFrameLength(Engine& engine) { return engine.preparedLength; }
 
 bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes)
 {
@@ -109,16 +107,16 @@ bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes)
     return true;
 }
 
-bool allocateBlockBuffers()
+bool allocateBlockBuffers(Engine& engine)
 {
-    releaseBlockBuffers();
+    releaseBlockBuffers(engine);
     BlockBufferSizes sizes;
     if (!blockBufferSizes(engine.blockSize, &sizes))
         return false;
     engine.readBuffer = static_cast<uint8_t*>(std::malloc(sizes.readBytes));
     engine.frameBuffer = static_cast<uint8_t*>(std::malloc(sizes.frameBytes));
     if (!engine.readBuffer || !engine.frameBuffer) {
-        releaseBlockBuffers();
+        releaseBlockBuffers(engine);
         return false;
     }
     engine.frameBuffer[0] = wire::kCommandMark;
@@ -126,31 +124,31 @@ bool allocateBlockBuffers()
     return true;
 }
 
-int32_t prepareBlock()
+int32_t prepareBlock(Engine& engine)
 {
-    showBlockProgress();
+    showBlockProgress(engine);
     // Without buffers for this block size there is no block to read: end the image rather
     // than read or write out of bounds.
     BlockBufferSizes sizes;
     if (!engine.readBuffer || !engine.frameBuffer || !blockBufferSizes(engine.blockSize, &sizes))
         return kBlockEndOfImage;
     const uint32_t size = static_cast<uint32_t>(engine.blockSize);
-    if (readImage(engine.readBuffer, size) != size)
+    if (readImage(engine, engine.readBuffer, size) != size)
         return kBlockEndOfImage;
 
     if (engine.checksumKind == kChecksumCrc)
         crcUpdate(&engine.crcAccumulator, engine.readBuffer, size);
     else
-        addToByteSum(engine.readBuffer, size);
+        addToByteSum(engine, engine.readBuffer, size);
 
     if (isBlank(engine.readBuffer, size))
         return kBlockBlank;
 
     if (engine.blankByte == 0xFF) {
         std::memcpy(engine.frameBuffer + wire::kWriteHeaderLength, engine.readBuffer, size);
-        recordFrameLength(size + wire::kWriteHeaderLength);
+        recordFrameLength(engine, size + wire::kWriteHeaderLength);
     } else {
-        encodeBlock();
+        encodeBlock(engine);
     }
     return kBlockFrameReady;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct Engine;
+
 #include "engine/wire.h"
 
 // Results of prepareBlock.
@@ -27,17 +29,17 @@ bool blockBufferSizes(int32_t blockSize, BlockBufferSizes* sizes);
 // Allocates readBuffer and frameBuffer for engine.blockSize and writes the frame's '<' 'w'.
 // False (and no buffer held) when the size is unusable or the memory is not there. The one
 // allocation of both the download and `tarvolo info`, so the two refuse the same sizes.
-bool allocateBlockBuffers();
+bool allocateBlockBuffers(Engine& engine);
 
 // Reads the next block, counts it in the checksum and builds its write frame (see BlockPrep).
 // Runs on the reader thread inside an onRxComplete handler; the progress calls it makes are
 // synchronous front-end calls.
-int32_t prepareBlock();
+int32_t prepareBlock(Engine& engine);
 // Encodes engine.readBuffer (blockSize bytes) into frameBuffer from offset 4.
-void encodeBlock();
+void encodeBlock(Engine& engine);
 // Length of the last frame prepareBlock built (header included), as given to
 // setLastFrameLength; 0 before the first. Lets a caller without a line total the wire bytes.
-uint32_t preparedFrameLength();
+uint32_t preparedFrameLength(Engine& engine);
 void putBlockNumber(uint8_t* frame, uint32_t number);
 uint16_t getBlockNumber(const uint8_t* bytes);
 

@@ -19,7 +19,7 @@ void crcUpdate(uint32_t* accumulator, const uint8_t* bytes, uint32_t length)
 
 uint32_t crcFinal(uint32_t accumulator) { return ~accumulator; }
 
-void addToByteSum(const uint8_t* bytes, uint32_t length)
+void addToByteSum(Engine& engine, const uint8_t* bytes, uint32_t length)
 {
     uint32_t sum = engine.byteSum;
     for (uint32_t i = 0; i < length; ++i)
@@ -27,7 +27,7 @@ void addToByteSum(const uint8_t* bytes, uint32_t length)
     engine.byteSum = static_cast<uint16_t>(sum);
 }
 
-uint16_t imageChecksum()
+uint16_t imageChecksum(Engine& engine)
 {
     if (engine.checksumKind == kChecksumCrc)
         return static_cast<uint16_t>(crcFinal(engine.crcAccumulator));

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct Engine;
+
 namespace checksum_detail {
 // Entry i is i after eight reflected steps with polynomial 0x8408.
 constexpr std::array<uint16_t, 256> buildCrcTable()
@@ -29,8 +31,8 @@ void crcInit(uint32_t* accumulator);
 void crcUpdate(uint32_t* accumulator, const uint8_t* bytes, uint32_t length);
 uint32_t crcFinal(uint32_t accumulator);
 // Adds each byte to engine.byteSum, modulo 65536.
-void addToByteSum(const uint8_t* bytes, uint32_t length);
+void addToByteSum(Engine& engine, const uint8_t* bytes, uint32_t length);
 // engine.checksumKind's checksum of the blocks counted so far.
-uint16_t imageChecksum();
+uint16_t imageChecksum(Engine& engine);
 
 #endif

@@ -27,21 +27,23 @@ void realPause(int32_t ms)
 }
 
 const ClockSource realSource = {realNow, realPause};
-const ClockSource* source = &realSource;
 
 // Lets time pass towards a deadline `remaining` ms away, with the engine lock released so
 // that the other thread can run its handlers meanwhile.
-void pauseUnlocked(int32_t remaining)
+void pauseUnlocked(Engine& engine, int32_t remaining)
 {
-    EngineUnlock unlock;
-    source->pause(std::max<int32_t>(remaining, 1));
+    EngineUnlock unlock(engine);
+    engine.clock->pause(std::max<int32_t>(remaining, 1));
 }
 
 }  // namespace
 
-void setClockSource(const ClockSource* s) { source = s ? s : &realSource; }
+void setClockSource(Engine& engine, const ClockSource* s)
+{
+    engine.clock = s ? s : &realSource;
+}
 
-ClockMark clockNow() { return source->now(); }
+ClockMark clockNow(Engine& engine) { return engine.clock->now(); }
 
 int32_t millisBetween(ClockMark from, ClockMark to)
 {
@@ -52,25 +54,25 @@ int32_t millisBetween(ClockMark from, ClockMark to)
     return static_cast<int32_t>(ms);
 }
 
-void markClock() { engine.clockMark = clockNow(); }
+void markClock(Engine& engine) { engine.clockMark = clockNow(engine); }
 
-int32_t elapsedMs() { return millisBetween(engine.clockMark, clockNow()); }
+int32_t elapsedMs(Engine& engine) { return millisBetween(engine.clockMark, clockNow(engine)); }
 
-bool hasElapsed(int32_t ms) { return elapsedMs() >= ms; }
+bool hasElapsed(Engine& engine, int32_t ms) { return elapsedMs(engine) >= ms; }
 
-void waitSinceMark(int32_t ms)
+void waitSinceMark(Engine& engine, int32_t ms)
 {
-    while (!hasElapsed(ms) && lineRunning())
-        pauseUnlocked(ms - elapsedMs());
+    while (!hasElapsed(engine, ms) && engine.io.running())
+        pauseUnlocked(engine, ms - elapsedMs(engine));
 }
 
-void waitFor(int32_t ms)
+void waitFor(Engine& engine, int32_t ms)
 {
-    const ClockMark start = clockNow();
-    while (lineRunning()) {
-        const int32_t passed = millisBetween(start, clockNow());
+    const ClockMark start = clockNow(engine);
+    while (engine.io.running()) {
+        const int32_t passed = millisBetween(start, clockNow(engine));
         if (passed >= ms)
             return;
-        pauseUnlocked(ms - passed);
+        pauseUnlocked(engine, ms - passed);
     }
 }

@@ -1,6 +1,6 @@
 // The engine's millisecond clock and its two waits.
 //
-// There is one time mark for the whole engine (engine.clockMark). elapsedMs keeps the
+// There is one time mark per engine (engine.clockMark). elapsedMs keeps the
 // seconds-and-milliseconds arithmetic of the mark: (now.s - mark.s) * 1000 + now.ms - mark.ms
 // in signed 32-bit arithmetic.
 //
@@ -16,27 +16,22 @@
 
 #include <cstdint>
 
+struct Engine;
+
 #include "engine/engine_state.h"
 
-struct ClockSource {
-    ClockMark (*now)();
-    // Lets at most `ms` milliseconds pass (ms >= 1). The real source sleeps; a fake one
-    // advances its time.
-    void (*pause)(int32_t ms);
-};
-
 // Installs a clock source; nullptr puts back the real monotonic one.
-void setClockSource(const ClockSource* source);
-ClockMark clockNow();
+void setClockSource(Engine& engine, const ClockSource* source);
+ClockMark clockNow(Engine& engine);
 
-void markClock();
-int32_t elapsedMs();
-bool hasElapsed(int32_t ms);
+void markClock(Engine& engine);
+int32_t elapsedMs(Engine& engine);
+bool hasElapsed(Engine& engine, int32_t ms);
 
 // Returns once ms milliseconds have passed since the mark, or the reader has stopped.
-void waitSinceMark(int32_t ms);
+void waitSinceMark(Engine& engine, int32_t ms);
 // Returns once ms milliseconds have passed since the call, or the reader has stopped.
-void waitFor(int32_t ms);
+void waitFor(Engine& engine, int32_t ms);
 
 // Milliseconds from a to b with the mark's arithmetic.
 int32_t millisBetween(ClockMark from, ClockMark to);

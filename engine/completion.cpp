@@ -19,153 +19,154 @@
 
 namespace {
 
-// Bytes 2 and 3 are written from the image checksum each time the phase starts.
-uint8_t checksumFrame[wire::kChecksumLength] = {wire::kCommandMark, wire::kChecksum, 0, 0};
 const uint8_t abortFrame[wire::kAbortLength] = {wire::kCommandMark, wire::kAbort};
 
 
 }  // namespace
 
 // Reader thread (end of the image). The time-out counts from the send.
-void startChecksum()
+void startChecksum(Engine& engine)
 {
-    const uint16_t v = imageChecksum();
+    const uint16_t v = imageChecksum(engine);
     engine.sentChecksum = v;
-    checksumFrame[2] = static_cast<uint8_t>(v >> 8);
-    checksumFrame[3] = static_cast<uint8_t>(v);
-    drainWhileSending(checksumSent);
-    handlerSlots.onTick = checksumTimeout;
+    // Bytes 2 and 3 of the engine's checksum frame are written each time the phase starts.
+    engine.checksumFrame[2] = static_cast<uint8_t>(v >> 8);
+    engine.checksumFrame[3] = static_cast<uint8_t>(v);
+    drainWhileSending(engine, checksumSent);
+    engine.slots.onTick = checksumTimeout;
     engine.retryCount = 0;
-    markClock();
-    sendFrame(checksumFrame, wire::kChecksumLength);
-    enterPhase(Phase::Checksumming);
+    markClock(engine);
+    engine.io.sendFrame(engine.checksumFrame, wire::kChecksumLength);
+    enterPhase(engine, Phase::Checksumming);
 
-    clearAndSelectPhaseLine();
-    printStatus("\nChecksumming. Please wait...\r\n");
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "\nChecksumming. Please wait...\r\n");
 }
 
 // Reader thread, onTxEmpty.
-void checksumSent()
+void checksumSent(Engine& engine)
 {
-    handlerSlots.onTxEmpty = idleHandler;
-    armReceive(&engine.responseCell, 1);
-    handlerSlots.onRxComplete = checksumResponse;
+    engine.slots.onTxEmpty = idleHandler;
+    engine.io.armReceive(&engine.responseCell, 1);
+    engine.slots.onRxComplete = checksumResponse;
 }
 
 // Reader thread, onRxComplete.
-void checksumResponse()
+void checksumResponse(Engine& engine)
 {
-    const uint8_t r = recogniseResponse();
+    const uint8_t r = recogniseResponse(engine);
     if (r == wire::kCompletionRefused) {
-        freezeSlots();
-        clearAndSelectPhaseLine();
-        printStatus("\nComplete response NAK - Download terminated\r\n");
-        postResult(kResultChecksumFailed);
+        freezeSlots(engine);
+        clearAndSelectPhaseLine(engine);
+        printStatus(engine, "\nComplete response NAK - Download terminated\r\n");
+        postResult(engine, kResultChecksumFailed);
     } else if (r == wire::kHandsetSum) {
-        armReceive(engine.replyWord, sizeof engine.replyWord);
-        handlerSlots.onRxComplete = checksumReply;
+        engine.io.armReceive(engine.replyWord, sizeof engine.replyWord);
+        engine.slots.onRxComplete = checksumReply;
     } else if (r != wire::kNoResponse) {
-        armReceive(&engine.responseCell, 1);
+        engine.io.armReceive(&engine.responseCell, 1);
     }
 }
 
 // Reader thread, onRxComplete: the handset's checksum, big-endian.
-void checksumReply()
+void checksumReply(Engine& engine)
 {
-    const uint16_t v = imageChecksum();
+    const uint16_t v = imageChecksum(engine);
     const uint16_t h = static_cast<uint16_t>(engine.replyWord[0] << 8 | engine.replyWord[1]);
     engine.reportedChecksum = h;
     if (v != h) {
-        startAbort(kResultChecksumFailed);
-        clearAndSelectAdviceLine();
-        clearAndSelectPhaseLine();
-        printStatus("\nChecksum failed - Aborting\r\n");
+        startAbort(engine, kResultChecksumFailed);
+        clearAndSelectAdviceLine(engine);
+        clearAndSelectPhaseLine(engine);
+        printStatus(engine, "\nChecksum failed - Aborting\r\n");
         return;
     }
-    freezeSlots();
-    clearAndSelectAdviceLine();
+    freezeSlots(engine);
+    clearAndSelectAdviceLine(engine);
     if (engine.gangMode)
-        printStatus("\nDownload completed OK. Checksum %04X\r\nWait for all mobile displays to "
+        printStatus(engine,
+                    "\nDownload completed OK. Checksum %04X\r\nWait for all mobile displays to "
                     "clear\r\nand their LEDs to go off before disconnecting them.\r\n",
                     static_cast<unsigned>(v));
     else
-        printStatus("\nDownload completed OK. Checksum %04X\r\nWait for the mobile's display to "
+        printStatus(engine,
+                    "\nDownload completed OK. Checksum %04X\r\nWait for the mobile's display to "
                     "clear\r\nand its LED to go off before disconnecting it.\r\n",
                     static_cast<unsigned>(v));
-    postResult(kResultCompleted);
+    postResult(engine, kResultCompleted);
 }
 
 // Front end thread, onTick: 25000 ms after the send without an answer the frame goes again.
 // The second expiry only warns, without marking, so the very next tick sends again.
-void checksumTimeout()
+void checksumTimeout(Engine& engine)
 {
-    if (!hasElapsed(kChecksumTimeoutMs) || handlerSlots.onTxEmpty != idleHandler)
+    if (!hasElapsed(engine, kChecksumTimeoutMs) || engine.slots.onTxEmpty != idleHandler)
         return;
     if (++engine.retryCount == 2) {
-        clearAndSelectPhaseLine();
-        printStatus("\nNo response from mobile\r\n");
-        clearAndSelectAdviceLine();
-        printStatus("\nCheck the cabling or select 'Abort' to quit download\r\n");
+        clearAndSelectPhaseLine(engine);
+        printStatus(engine, "\nNo response from mobile\r\n");
+        clearAndSelectAdviceLine(engine);
+        printStatus(engine, "\nCheck the cabling or select 'Abort' to quit download\r\n");
         return;
     }
-    markClock();
-    drainWhileSending(checksumSent);
-    countRetry();
-    resendLastFrame();
+    markClock(engine);
+    drainWhileSending(engine, checksumSent);
+    countRetry(engine);
+    engine.io.resendLastFrame();
 }
 
 // Reader thread (refused record, buffers, differing checksums). The abort goes out at the
 // handset's speed; switching also empties the port's buffers. `result` is posted when the
 // handset does not answer.
-void startAbort(int32_t result)
+void startAbort(Engine& engine, int32_t result)
 {
     engine.abortResult = result;
-    switchLineSpeed(static_cast<uint32_t>(engine.chosenSpeed));
-    drainWhileSending(abortSent);
-    handlerSlots.onTick = abortTimeout;
+    switchLineSpeed(engine.io, static_cast<uint32_t>(engine.chosenSpeed));
+    drainWhileSending(engine, abortSent);
+    engine.slots.onTick = abortTimeout;
     engine.retryCount = 0;
-    markClock();
-    sendFrame(abortFrame, wire::kAbortLength);
-    enterPhase(Phase::Aborting);
+    markClock(engine);
+    engine.io.sendFrame(abortFrame, wire::kAbortLength);
+    enterPhase(engine, Phase::Aborting);
 }
 
 // Reader thread, onTxEmpty.
-void abortSent()
+void abortSent(Engine& engine)
 {
-    handlerSlots.onTxEmpty = idleHandler;
-    armReceive(&engine.responseCell, 1);
-    handlerSlots.onRxComplete = abortResponse;
+    engine.slots.onTxEmpty = idleHandler;
+    engine.io.armReceive(&engine.responseCell, 1);
+    engine.slots.onRxComplete = abortResponse;
 }
 
 // Reader thread, onRxComplete: '>a' ends the download with 4, whatever the reason was.
-void abortResponse()
+void abortResponse(Engine& engine)
 {
-    if (recogniseResponse() != wire::kAborted) {
-        armReceive(&engine.responseCell, 1);
+    if (recogniseResponse(engine) != wire::kAborted) {
+        engine.io.armReceive(&engine.responseCell, 1);
         return;
     }
-    freezeSlots();
-    clearAndSelectAdviceLine();
-    printStatus("\nAbort response recieved. Download terminated\r\n");
-    postResult(kResultHandsetAborted);
+    freezeSlots(engine);
+    clearAndSelectAdviceLine(engine);
+    printStatus(engine, "\nAbort response recieved. Download terminated\r\n");
+    postResult(engine, kResultHandsetAborted);
 }
 
 // Front end thread, onTick: 10000 ms after each send; the frame goes twice, then the
 // download ends with the reason given to startAbort.
-void abortTimeout()
+void abortTimeout(Engine& engine)
 {
-    if (!hasElapsed(kAbortTimeoutMs) || handlerSlots.onTxEmpty != idleHandler)
+    if (!hasElapsed(engine, kAbortTimeoutMs) || engine.slots.onTxEmpty != idleHandler)
         return;
     if (++engine.retryCount == 2) {
         const int32_t result = engine.abortResult;
-        freezeSlots();
-        clearAndSelectAdviceLine();
-        printStatus("\nNo abort response from mobile. Download terminated\r\n");
-        postResult(result);
+        freezeSlots(engine);
+        clearAndSelectAdviceLine(engine);
+        printStatus(engine, "\nNo abort response from mobile. Download terminated\r\n");
+        postResult(engine, result);
         return;
     }
-    markClock();
-    drainWhileSending(abortSent);
-    countRetry();
-    resendLastFrame();
+    markClock(engine);
+    drainWhileSending(engine, abortSent);
+    countRetry(engine);
+    engine.io.resendLastFrame();
 }

@@ -5,106 +5,96 @@
 #include <cstdio>
 
 #include "engine/checksum.h"
+#include "engine/handset_answer.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
 
 namespace {
 
-const FrontEnd* frontEnd = nullptr;
-
-// The line a thread selected. Selecting writes to the front end, which releases the engine
-// lock, so the other thread may select its own line before this one prints: each thread's
-// printStatus must still go to the line that thread selected.
-thread_local int32_t selectedLine = kPhaseLine;
-
 // Every output goes to the front end with the engine lock released: the front end may wait
 // for its own thread, and that thread may be waiting for the lock.
 template <typename Call>
-void toFrontEnd(Call call)
+void toFrontEnd(Engine& engine, Call call)
 {
-    const FrontEnd* fe = frontEnd;
+    const FrontEnd* fe = engine.frontEnd;
     if (!fe)
         return;
-    EngineUnlock unlock;
+    EngineUnlock unlock(engine);
     call(*fe);
 }
 
-void setLine(int32_t control, const char* text)
+void setLine(Engine& engine, int32_t control, const char* text)
 {
-    toFrontEnd([&](const FrontEnd& fe) {
+    toFrontEnd(engine, [&](const FrontEnd& fe) {
         if (fe.setLineText)
             fe.setLineText(fe.context, control, text);
     });
 }
 
-void selectLine(int32_t control)
+void selectLine(Engine& engine, int32_t control)
 {
-    selectedLine = control;
-    setLine(control, "\r\n");
+    engine.selectedLines.select(control);
+    setLine(engine, control, "\r\n");
 }
 
 }  // namespace
 
-void setFrontEnd(const FrontEnd* fe) { frontEnd = fe; }
+void setFrontEnd(Engine& engine, const FrontEnd* fe) { engine.frontEnd = fe; }
 
-uint8_t recogniseResponse()
+uint8_t recogniseResponse(Engine& engine)
 {
-    const int32_t previous = engine.previousByte;
-    const uint8_t current = engine.responseCell;
-    engine.previousByte = current;
-    if (previous == wire::kResponseMark && wire::isResponseLetter(current)) {
-        engine.previousByte = 0xFF;
-        return current;
-    }
-    armReceive(&engine.responseCell, 1);
-    return wire::kNoResponse;
+    const uint8_t letter = recogniseStep(&engine.previousByte, engine.responseCell);
+    if (letter == wire::kNoResponse)
+        engine.io.armReceive(&engine.responseCell, 1);
+    return letter;
 }
 
-void clearAndSelectPhaseLine() { selectLine(kPhaseLine); }
+void clearAndSelectPhaseLine(Engine& engine) { selectLine(engine, kPhaseLine); }
 
-void clearAndSelectAdviceLine() { selectLine(kAdviceLine); }
+void clearAndSelectAdviceLine(Engine& engine) { selectLine(engine, kAdviceLine); }
 
-void printStatus(const char* format, ...)
+void printStatus(Engine& engine, const char* format, ...)
 {
     char message[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    const int32_t line = selectedLine;
-    setLine(line, "\r\n");
-    setLine(line, message);
+    const int32_t line = engine.selectedLines.current();
+    setLine(engine, line, "\r\n");
+    setLine(engine, line, message);
 }
 
-void setFineProgress(int32_t position)
+void setFineProgress(Engine& engine, int32_t position)
 {
-    toFrontEnd([&](const FrontEnd& fe) {
+    toFrontEnd(engine, [&](const FrontEnd& fe) {
         if (fe.setFineProgress)
             fe.setFineProgress(fe.context, position);
     });
 }
 
-void setOverallProgress(int32_t position)
+void setOverallProgress(Engine& engine, int32_t position)
 {
-    toFrontEnd([&](const FrontEnd& fe) {
+    toFrontEnd(engine, [&](const FrontEnd& fe) {
         if (fe.setOverallProgress)
             fe.setOverallProgress(fe.context, position);
     });
 }
 
-void enableContinue(int32_t enable)
+void enableContinue(Engine& engine, int32_t enable)
 {
-    toFrontEnd([&](const FrontEnd& fe) {
+    toFrontEnd(engine, [&](const FrontEnd& fe) {
         if (fe.enableContinue)
             fe.enableContinue(fe.context, enable);
     });
 }
 
-void enterPhase(Phase phase)
+void enterPhase(Engine& engine, Phase phase)
 {
     engine.phase = phase;
-    if (frontEnd && frontEnd->phaseChanged)
-        frontEnd->phaseChanged(frontEnd->context, static_cast<int32_t>(phase));
+    const FrontEnd* fe = engine.frontEnd;
+    if (fe && fe->phaseChanged)
+        fe->phaseChanged(fe->context, static_cast<int32_t>(phase));
 }
 
 const char* phaseName(Phase phase)
@@ -122,23 +112,24 @@ const char* phaseName(Phase phase)
     return "unknown";
 }
 
-void countRetry() { engine.phaseRetries[static_cast<int>(engine.phase)] += 1; }
+void countRetry(Engine& engine) { engine.phaseRetries[static_cast<int>(engine.phase)] += 1; }
 
-void postResult(int32_t result)
+void postResult(Engine& engine, int32_t result)
 {
     // Nothing may act after the outcome: without this, the handlers of the last state would
     // go on resending their frame on every time-out while the dialog stays open.
-    freezeSlots();
-    enterPhase(Phase::Ended);
-    toFrontEnd([&](const FrontEnd& fe) {
+    freezeSlots(engine);
+    enterPhase(engine, Phase::Ended);
+    toFrontEnd(engine, [&](const FrontEnd& fe) {
         if (fe.postResult)
             fe.postResult(fe.context, result);
     });
-    releaseBlockBuffers();
-    closeReleaseFile();
+    releaseBlockBuffers(engine);
+    closeReleaseFile(engine);
 }
 
-void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t gangMode)
+void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
+                int32_t gangMode)
 {
     engine.downloadMode = mode;
     engine.initialSpeed = initialSpeed;
@@ -155,20 +146,20 @@ void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t
     engine.unsentBytes = -1;
 }
 
-void drainReceive() { rearmReceive(); }
+void drainReceive(Engine& engine) { engine.io.rearmReceive(); }
 
-void drainWhileSending(Handler sent)
+void drainWhileSending(Engine& engine, Handler sent)
 {
-    handlerSlots.onTxEmpty = sent;
-    armReceive(engine.drainBuffer, sizeof engine.drainBuffer);
-    handlerSlots.onRxComplete = drainReceive;
+    engine.slots.onTxEmpty = sent;
+    engine.io.armReceive(engine.drainBuffer, sizeof engine.drainBuffer);
+    engine.slots.onRxComplete = drainReceive;
 }
 
-void freezeSlots() { handlerSlots = {idleHandler, idleHandler, idleHandler}; }
+void freezeSlots(Engine& engine) { engine.slots = {idleHandler, idleHandler, idleHandler}; }
 
-void runTick()
+void runTick(Engine& engine)
 {
-    EngineLock lock;
-    if (handlerSlots.onTick)
-        handlerSlots.onTick();
+    EngineLock lock(engine);
+    if (engine.slots.onTick)
+        engine.slots.onTick(engine);
 }

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+struct Engine;
+
 #include "engine/clock.h"
 #include "engine/engine_state.h"
 #include "engine/front_end.h"
@@ -28,45 +30,46 @@
 
 // Returns a response letter, or '|' when none is recognised yet (then a one-byte receive
 // into responseCell has been armed again). Call after a one-byte receive into responseCell.
-uint8_t recogniseResponse();
+uint8_t recogniseResponse(Engine& engine);
 
 // Status text. A line shows only the last text written to it. Each of these empties its line
 // and makes it the one this thread's printStatus writes to.
-void clearAndSelectPhaseLine();
-void clearAndSelectAdviceLine();
-void printStatus(const char* format, ...)
+void clearAndSelectPhaseLine(Engine& engine);
+void clearAndSelectAdviceLine(Engine& engine);
+void printStatus(Engine& engine, const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+    __attribute__((format(printf, 2, 3)))
 #endif
     ;
 
-void setFineProgress(int32_t position);
-void setOverallProgress(int32_t position);
-void enableContinue(int32_t enable);
+void setFineProgress(Engine& engine, int32_t position);
+void setOverallProgress(Engine& engine, int32_t position);
+void enableContinue(Engine& engine, int32_t enable);
 
 // Enters a phase: sets engine.phase and tells the front end (phaseChanged, under the lock).
 // Called by each state's start or enter function where its handlers are stored.
-void enterPhase(Phase phase);
+void enterPhase(Engine& engine, Phase phase);
 
 // A frame of the current phase goes again (a time-out, a refusal, a wrong block number).
-void countRetry();
+void countRetry(Engine& engine);
 
 // Ends the download: idles all three slots (so that nothing acts after the outcome), hands
 // the result to the front end, releases the block buffers and closes the release file.
-void postResult(int32_t result);
+void postResult(Engine& engine, int32_t result);
 
 // The start of every download. Keeps checksumKind, the blank byte and previousByte.
-void initEngine(int32_t mode, int32_t initialSpeed, int32_t chosenSpeed, int32_t gangMode);
+void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
+                int32_t gangMode);
 
 // onRxComplete of the draining receive: arms the same receive again.
-void drainReceive();
+void drainReceive(Engine& engine);
 // A frame is about to go out: stores `sent` in onTxEmpty and drains whatever arrives before
 // the frame has left the line.
-void drainWhileSending(Handler sent);
+void drainWhileSending(Engine& engine, Handler sent);
 // The outcome is decided, or the download abandoned: from here on no handler may act.
-void freezeSlots();
+void freezeSlots(Engine& engine);
 
 // Front end thread: runs the handler in onTick once, under the engine lock.
-void runTick();
+void runTick(Engine& engine);
 
 #endif

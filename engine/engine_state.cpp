@@ -1,30 +1,64 @@
-// The engine's process-wide variables and their program-start values.
+// The engine's start values, its line events and the status line each thread selected.
 #include "engine/engine_state.h"
 
 #include <cstdlib>
 
-EngineState engine = {};
+#include "engine/clock.h"
 
-namespace {
-
-void setStartValues(EngineState& e)
+Engine::Engine() : EngineState{}, clock(nullptr)
 {
-    e = EngineState{};
-    e.crcAccumulator = 0xFFFF;
-    e.checksumKind = kChecksumByteSum;
-    e.blankByte = 0xFF;
-    e.phase = Phase::Ended;
-    e.abortResult = -1;
-    e.unsentBytes = -1;
+    crcAccumulator = 0xFFFF;
+    checksumKind = kChecksumByteSum;
+    blankByte = 0xFF;
+    phase = Phase::Ended;
+    abortResult = -1;
+    unsentBytes = -1;
+    previousByte = 0;
+    parameterFrame[0] = wire::kCommandMark;
+    parameterFrame[1] = wire::kParameter;
+    parameterFrame[2] = wire::kSpeedCodeAtStart;
+    parameterFrame[3] = wire::kParameterTrailer;
+    checksumFrame[0] = wire::kCommandMark;
+    checksumFrame[1] = wire::kChecksum;
+    setClockSource(*this, nullptr);
 }
 
-struct StartValues {
-    StartValues() { setStartValues(engine); }
-} startValues;
+Engine::~Engine()
+{
+    reader.stop();
+    reader.join();
+    releaseBlockBuffers(*this);
+    if (releaseFile)
+        std::fclose(releaseFile);
+}
 
-}  // namespace
+void Engine::lineTxEmpty()
+{
+    EngineLock hold(*this);
+    if (slots.onTxEmpty)
+        slots.onTxEmpty(*this);
+}
 
-void releaseBlockBuffers()
+void Engine::lineBytes(const uint8_t* bytes, uint32_t n)
+{
+    EngineLock hold(*this);
+    io.deliverBytes(bytes, n, [](void* context) {
+        Engine& engine = *static_cast<Engine*>(context);
+        if (!engine.slots.onRxComplete)
+            return false;
+        engine.slots.onRxComplete(engine);
+        return true;
+    }, this);
+}
+
+void Engine::lineClosing(SerialPort* port)
+{
+    EngineLock hold(*this);
+    if (io.port() == port)
+        io.attach(nullptr, nullptr);
+}
+
+void releaseBlockBuffers(Engine& engine)
 {
     std::free(engine.frameBuffer);
     std::free(engine.readBuffer);
@@ -32,8 +66,24 @@ void releaseBlockBuffers()
     engine.readBuffer = nullptr;
 }
 
-void resetEngineState()
+void SelectedLines::select(int32_t line)
 {
-    releaseBlockBuffers();
-    setStartValues(engine);
+    const std::thread::id me = std::this_thread::get_id();
+    for (Entry& entry : entries_) {
+        if (entry.thread == me) {
+            entry.line = line;
+            return;
+        }
+    }
+    entries_[next_] = {me, line};
+    next_ = (next_ + 1) % 4;
+}
+
+int32_t SelectedLines::current() const
+{
+    const std::thread::id me = std::this_thread::get_id();
+    for (const Entry& entry : entries_)
+        if (entry.thread == me)
+            return entry.line;
+    return kPhaseLine;
 }

@@ -1,20 +1,36 @@
-// The download engine's variables: one process-wide set, grouped so that tests can put
-// them back to their program-start values between cases (resetEngineState).
+// The download engine: one object per download, owned by its session (session/session.h).
+// It holds the protocol's variables (EngineState), the handler slots and their lock, the
+// frame I/O and reader thread of its line, the front end its outputs go to and its clock.
+// Every handler takes it as its first argument, so a signature shows what a handler touches
+// and two downloads never share a variable.
 //
-// Every field is read and written under the engine lock (handler_slots.h).
+// Every field is read and written under the engine's lock (handler_slots.h).
 #ifndef TARVOLO_ENGINE_ENGINE_STATE_H
 #define TARVOLO_ENGINE_ENGINE_STATE_H
 
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "engine/front_end.h"
+#include "engine/handler_slots.h"
 #include "engine/phase.h"
 #include "engine/wire.h"
+#include "transport/frame_io.h"
+#include "transport/line_events.h"
+#include "transport/reader.h"
 
 struct ClockMark {
     int32_t seconds;
     uint16_t millis;
+};
+
+// The engine's time source: its one seam for tests (engine/clock.h).
+struct ClockSource {
+    ClockMark (*now)();
+    // Lets at most `ms` milliseconds pass (ms >= 1). The real source sleeps; a fake one
+    // advances its time.
+    void (*pause)(int32_t ms);
 };
 
 struct EngineState {
@@ -49,9 +65,48 @@ struct EngineState {
     int32_t sentChecksum;    // the image checksum sent in "<c", or -1
     int32_t reportedChecksum;  // the handset's checksum after '>c', or -1
     int64_t unsentBytes;     // image bytes after the last whole block, or -1 before the record
+    // The frames whose bytes change per download; sent from here, so they outlive resends.
+    uint8_t parameterFrame[wire::kParameterLength];  // speed code written at each exchange
+    uint8_t checksumFrame[wire::kChecksumLength];    // image checksum written at each send
+    uint32_t preparedLength;  // length of the last write frame built, or 0
 };
 
-extern EngineState engine;
+// The status line each thread last selected: selecting writes to the front end, which
+// releases the lock, so the other thread may select its own line before this one prints.
+class SelectedLines {
+public:
+    void select(int32_t line);
+    int32_t current() const;
+private:
+    struct Entry {
+        std::thread::id thread;
+        int32_t line;
+    };
+    // Two threads run a download's handlers (the reader's, the front end's); the spare
+    // entries serve a front end whose ticks come from more than one thread.
+    Entry entries_[4] = {};
+    int next_ = 0;  // entry taken when this thread has none (the oldest goes)
+};
+
+struct Engine : EngineState, LineEvents {
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    HandlerSlots slots = {nullptr, nullptr, nullptr};
+    EngineMutex lock;
+    FrameIo io;
+    Reader reader{io, *this};
+    const FrontEnd* frontEnd = nullptr;  // nullptr discards every output
+    SelectedLines selectedLines;
+    const ClockSource* clock;  // never null (engine/clock.h)
+
+    // The reader thread's events, each under the lock.
+    void lineTxEmpty() override;
+    void lineBytes(const uint8_t* bytes, uint32_t n) override;
+    void lineClosing(SerialPort* port) override;
+};
 
 // Time limits of the protocol states, in milliseconds.
 constexpr int32_t kExchangeTimeoutMs = 1000;
@@ -65,11 +120,7 @@ constexpr int32_t kInquiryPauseMs = 10;
 constexpr int32_t kSpeedSwitchPauseMs = 10;
 constexpr int32_t kInitialSpeed = 19200;
 
-// Puts every variable back to its program-start value and releases the block buffers.
-// Closes no file: call closeReleaseFile first when one may be open.
-void resetEngineState();
-
 // Releases frameBuffer and readBuffer (no-op when none are held).
-void releaseBlockBuffers();
+void releaseBlockBuffers(Engine& engine);
 
 #endif

@@ -31,7 +31,9 @@ struct FrontEnd {
     void (*phaseChanged)(void* context, int32_t phase);
 };
 
+struct Engine;
+
 // Installs the front end the engine's outputs go to; nullptr discards every output.
-void setFrontEnd(const FrontEnd* frontEnd);
+void setFrontEnd(Engine& engine, const FrontEnd* frontEnd);
 
 #endif

@@ -1,47 +1,55 @@
 // The handler slots and the engine lock (see handler_slots.h).
 #include "engine/handler_slots.h"
 
-#include <mutex>
+#include "engine/engine_state.h"
 
-HandlerSlots handlerSlots = {nullptr, nullptr, nullptr};
+void idleHandler(Engine&) {}
 
-void idleHandler() {}
-
-namespace {
-std::mutex engineMutex;
-thread_local int lockDepth = 0;
-}  // namespace
-
-void enterEngine()
+void enterEngine(Engine& engine)
 {
-    if (lockDepth++ == 0)
-        engineMutex.lock();
-}
-
-void leaveEngine()
-{
-    if (--lockDepth == 0)
-        engineMutex.unlock();
-}
-
-EngineUnlock::EngineUnlock() : depth_(lockDepth)
-{
-    if (depth_ > 0) {
-        lockDepth = 0;
-        engineMutex.unlock();
+    EngineMutex& m = engine.lock;
+    const std::thread::id me = std::this_thread::get_id();
+    if (m.owner.load(std::memory_order_relaxed) == me) {
+        ++m.depth;
+        return;
     }
+    m.mutex.lock();
+    m.owner.store(me, std::memory_order_relaxed);
+    m.depth = 1;
+}
+
+void leaveEngine(Engine& engine)
+{
+    EngineMutex& m = engine.lock;
+    if (--m.depth == 0) {
+        m.owner.store(std::thread::id(), std::memory_order_relaxed);
+        m.mutex.unlock();
+    }
+}
+
+EngineUnlock::EngineUnlock(Engine& engine) : engine_(engine), depth_(0)
+{
+    EngineMutex& m = engine_.lock;
+    if (m.owner.load(std::memory_order_relaxed) != std::this_thread::get_id())
+        return;
+    depth_ = m.depth;
+    m.depth = 0;
+    m.owner.store(std::thread::id(), std::memory_order_relaxed);
+    m.mutex.unlock();
 }
 
 EngineUnlock::~EngineUnlock()
 {
-    if (depth_ > 0) {
-        engineMutex.lock();
-        lockDepth = depth_;
-    }
+    if (depth_ == 0)
+        return;
+    EngineMutex& m = engine_.lock;
+    m.mutex.lock();
+    m.owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    m.depth = depth_;
 }
 
-void clearHandlerSlots()
+void clearHandlerSlots(Engine& engine)
 {
-    EngineLock lock;
-    handlerSlots = {nullptr, nullptr, nullptr};
+    EngineLock lock(engine);
+    engine.slots = {nullptr, nullptr, nullptr};
 }

@@ -12,47 +12,49 @@
 
 #include <cstdint>
 
+struct Engine;
+
 // Connection and parameter exchange.
-void startWaiting();
-void enterGangReady();
-void startExchange();
-void repeatInquiry();
-void inquiryResponse();
-void gangResponse();
-void gangWatchdog();
-void parameterSent();
-void parameterResponse();
-void parameterReply();
-void exchangeTimeout();
+void startWaiting(Engine& engine);
+void enterGangReady(Engine& engine);
+void startExchange(Engine& engine);
+void repeatInquiry(Engine& engine);
+void inquiryResponse(Engine& engine);
+void gangResponse(Engine& engine);
+void gangWatchdog(Engine& engine);
+void parameterSent(Engine& engine);
+void parameterResponse(Engine& engine);
+void parameterReply(Engine& engine);
+void exchangeTimeout(Engine& engine);
 
 // Erase and block transfer.
-void startErase();
-void startBlocks();
-void sendBlocksFrom(bool first);
-void eraseSent();
-void eraseResponse();
-void eraseTimeout();
-void blockSent();
-void blockResponse();
-void blockRefused();
-void blockReply();
-void blockTimeout();
+void startErase(Engine& engine);
+void startBlocks(Engine& engine);
+void sendBlocksFrom(Engine& engine, bool first);
+void eraseSent(Engine& engine);
+void eraseResponse(Engine& engine);
+void eraseTimeout(Engine& engine);
+void blockSent(Engine& engine);
+void blockResponse(Engine& engine);
+void blockRefused(Engine& engine);
+void blockReply(Engine& engine);
+void blockTimeout(Engine& engine);
 
 // Completion and abort handshake.
-void startChecksum();
-void checksumSent();
-void checksumResponse();
-void checksumReply();
-void checksumTimeout();
-void startAbort(int32_t result);
-void abortSent();
-void abortResponse();
-void abortTimeout();
+void startChecksum(Engine& engine);
+void checksumSent(Engine& engine);
+void checksumResponse(Engine& engine);
+void checksumReply(Engine& engine);
+void checksumTimeout(Engine& engine);
+void startAbort(Engine& engine, int32_t result);
+void abortSent(Engine& engine);
+void abortResponse(Engine& engine);
+void abortTimeout(Engine& engine);
 
 // Entry points for the session (session/session.h); each takes the engine lock.
 // The first state of a download (after initEngine): starts waiting for the handset.
-void beginDownload();
+void beginDownload(Engine& engine);
 // Gang mode: the operator pressed Continue (the front end has disabled the button).
-void pressContinue();
+void pressContinue(Engine& engine);
 
 #endif

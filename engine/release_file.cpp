@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "engine/engine_kit.h"
 #include "engine/engine_state.h"
 
 namespace {
@@ -11,7 +10,7 @@ namespace {
 constexpr char kDownloadCode[] = "DOWNLD";
 
 // Length of the open release file in bytes, or -1.
-long releaseFileLength()
+long releaseFileLength(Engine& engine)
 {
     FILE* file = engine.releaseFile;
     const long position = std::ftell(file);
@@ -24,16 +23,14 @@ long releaseFileLength()
 
 }  // namespace
 
-FILE* openReleaseFile(const char* path)
+FILE* openReleaseFile(Engine& engine, const char* path)
 {
-    closeReleaseFile();
+    closeReleaseFile(engine);
     engine.releaseFile = std::fopen(path, "rb");
-    if (!engine.releaseFile)
-        postResult(kResultFileNotOpened);
     return engine.releaseFile;
 }
 
-void closeReleaseFile()
+void closeReleaseFile(Engine& engine)
 {
     if (engine.releaseFile) {
         std::fclose(engine.releaseFile);
@@ -41,33 +38,33 @@ void closeReleaseFile()
     }
 }
 
-uint32_t readImage(uint8_t* buffer, uint32_t n)
+uint32_t readImage(Engine& engine, uint8_t* buffer, uint32_t n)
 {
     if (!engine.releaseFile)
         return 0;
     return static_cast<uint32_t>(std::fread(buffer, 1, n, engine.releaseFile));
 }
 
-int64_t imageLength()
+int64_t imageLength(Engine& engine)
 {
     if (!engine.releaseFile)
         return -1;
-    const long length = releaseFileLength();
+    const long length = releaseFileLength(engine);
     return length < 4 ? -1 : static_cast<int64_t>(length) - 4;
 }
 
-int32_t countBlocks()
+int32_t countBlocks(Engine& engine)
 {
     if (!engine.releaseFile || engine.blockSize < 1)
         return 0;
-    const long length = releaseFileLength();
+    const long length = releaseFileLength(engine);
     if (length < 0)
         return 0;
     const long long blocks = static_cast<long long>(length) / engine.blockSize;
     return blocks > INT32_MAX ? INT32_MAX : static_cast<int32_t>(blocks);
 }
 
-int32_t checkParameterRecord()
+int32_t checkParameterRecord(Engine& engine)
 {
     const uint8_t* record = engine.parameterRecord;
     if (std::memcmp(record + wire::kRecordCodeOffset, kDownloadCode, 6) != 0)
@@ -91,7 +88,7 @@ int32_t checkParameterRecord()
         return kRecordIncompatibleCode;
     engine.blankByte = record[wire::kRecordBlankByteOffset];
 
-    if (readImage(engine.fileProductId, 4) < 4)
+    if (readImage(engine, engine.fileProductId, 4) < 4)
         return kRecordProductMismatch;
     return std::memcmp(record, engine.fileProductId, 4) == 0 ? kRecordValid
                                                              : kRecordProductMismatch;

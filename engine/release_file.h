@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+struct Engine;
+
 // Results of checkParameterRecord.
 enum RecordCheck : int32_t {
     kRecordValid = 0,
@@ -14,17 +16,17 @@ enum RecordCheck : int32_t {
     kRecordNeedsErase = 3,        // protocol '0' outside erase-and-download mode
 };
 
-// Opens the release file for reading; on failure posts result 1 and returns nullptr.
-FILE* openReleaseFile(const char* path);
+// Opens the release file for reading (closing one already open); nullptr when it cannot.
+FILE* openReleaseFile(Engine& engine, const char* path);
 // Closes the release file if one is open.
-void closeReleaseFile();
+void closeReleaseFile(Engine& engine);
 // Reads up to n bytes of the release file; returns how many were read.
-uint32_t readImage(uint8_t* buffer, uint32_t n);
+uint32_t readImage(Engine& engine, uint8_t* buffer, uint32_t n);
 // Bytes of the open release file after the product identifier, or -1 when unknown.
-int64_t imageLength();
+int64_t imageLength(Engine& engine);
 // Whole file length (identifier included) divided by blockSize.
-int32_t countBlocks();
+int32_t countBlocks(Engine& engine);
 // Checks engine.parameterRecord against the engine and the release file.
-int32_t checkParameterRecord();
+int32_t checkParameterRecord(Engine& engine);
 
 #endif

@@ -1,7 +1,7 @@
 // What a release file will send: the file read exactly as a download reads it (the product
 // identifier, then whole blocks through block preparation), so that the figures are the
 // engine's own. `tarvolo info` shows them; a station checks its release file with them.
-// Uses the engine's process-wide state: never while a download runs in the same process.
+// Reads with an engine of its own, so it may run while downloads run in the same process.
 #ifndef TARVOLO_ENGINE_RELEASE_PREVIEW_H
 #define TARVOLO_ENGINE_RELEASE_PREVIEW_H
 

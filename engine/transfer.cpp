@@ -31,7 +31,7 @@ const char kMultipleTimeouts[] =
 
 // Integer percentage of the image done, shown beside the block being written. A count of 0
 // (a release file shorter than the block it just read whole) cannot divide.
-int32_t percentDone(int32_t block)
+int32_t percentDone(Engine& engine, int32_t block)
 {
     if (engine.totalBlocks <= 0)
         return 0;
@@ -39,232 +39,237 @@ int32_t percentDone(int32_t block)
 }
 
 // Common start of the transfer after the handlers of the first frame are stored.
-void beginTransfer()
+void beginTransfer(Engine& engine)
 {
     // The erase time-out (or the exchange's) has nothing to do from here on; the first frame
     // sent sets the write time-out.
-    handlerSlots.onTick = idleHandler;
+    engine.slots.onTick = idleHandler;
     engine.eraseNakCount = 0;
-    enterPhase(Phase::Writing);
-    setOverallProgress(0);
-    clearAndSelectAdviceLine();
-    sendBlocksFrom(true);
+    enterPhase(engine, Phase::Writing);
+    setOverallProgress(engine, 0);
+    clearAndSelectAdviceLine(engine);
+    sendBlocksFrom(engine, true);
 }
 
 // Gang mode: the listening handsets need time to program what the answering one has
 // acknowledged; the pause scales with the block and the checksum kind.
-void paceGang()
+void paceGang(Engine& engine)
 {
-    handlerSlots.onTick = idleHandler;
+    engine.slots.onTick = idleHandler;
     if (engine.downloadMode != kModeEraseAndDownload) {
-        waitFor(elapsedMs() / 3);
+        waitFor(engine, elapsedMs(engine) / 3);
     } else {
         const int64_t perKilobyte = engine.checksumKind == kChecksumCrc ? 90 : 30;
         const int64_t ms = static_cast<int64_t>(engine.blockSize) * perKilobyte / 1024;
-        waitSinceMark(ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
+        waitSinceMark(engine, ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
     }
-    handlerSlots.onTick = blockTimeout;
+    engine.slots.onTick = blockTimeout;
 }
 
 }  // namespace
 
 // Reader thread (from parameterReply).
-void startErase()
+void startErase(Engine& engine)
 {
-    drainWhileSending(eraseSent);
-    handlerSlots.onTick = eraseTimeout;
+    drainWhileSending(engine, eraseSent);
+    engine.slots.onTick = eraseTimeout;
     engine.retryCount = 0;
     engine.eraseNakCount = 0;
-    markClock();
-    sendFrame(eraseFrame, wire::kEraseLength);
-    enterPhase(Phase::Erasing);
+    markClock(engine);
+    engine.io.sendFrame(eraseFrame, wire::kEraseLength);
+    enterPhase(engine, Phase::Erasing);
 
-    clearAndSelectAdviceLine();
-    clearAndSelectPhaseLine();
-    printStatus("\nErasing flash. Please wait...\r\n");
+    clearAndSelectAdviceLine(engine);
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "\nErasing flash. Please wait...\r\n");
 }
 
 // Reader thread, onTxEmpty: the erase time counts from here.
-void eraseSent()
+void eraseSent(Engine& engine)
 {
-    armReceive(&engine.responseCell, 1);
-    handlerSlots.onTxEmpty = idleHandler;
-    handlerSlots.onRxComplete = eraseResponse;
-    markClock();
+    engine.io.armReceive(&engine.responseCell, 1);
+    engine.slots.onTxEmpty = idleHandler;
+    engine.slots.onRxComplete = eraseResponse;
+    markClock(engine);
 }
 
 // Reader thread, onRxComplete. In gang mode '>e' holds this thread until 80 s after the
 // erase command left the line.
-void eraseResponse()
+void eraseResponse(Engine& engine)
 {
-    const uint8_t r = recogniseResponse();
+    const uint8_t r = recogniseResponse(engine);
     if (r == wire::kEraseRefused) {
-        drainWhileSending(eraseSent);
-        countRetry();
-        resendLastFrame();
+        drainWhileSending(engine, eraseSent);
+        countRetry(engine);
+        engine.io.resendLastFrame();
         if (++engine.eraseNakCount == kEraseNakWarning) {
             engine.eraseNakCount = 0;
-            clearAndSelectAdviceLine();
-            printStatus("\nMultiple erase NAKs have been received\r\nCheck the cable, otherwise "
+            clearAndSelectAdviceLine(engine);
+            printStatus(engine,
+                        "\nMultiple erase NAKs have been received\r\nCheck the cable, otherwise "
                         "press Esc to abort\r\n");
         }
     } else if (r == wire::kErased) {
         engine.blockNumber = 0;
-        drainWhileSending(blockSent);
+        drainWhileSending(engine, blockSent);
         if (engine.gangMode)
-            waitSinceMark(kEraseBarMs);
-        beginTransfer();
+            waitSinceMark(engine, kEraseBarMs);
+        beginTransfer(engine);
     } else if (r != wire::kNoResponse) {
-        armReceive(&engine.responseCell, 1);
+        engine.io.armReceive(&engine.responseCell, 1);
     }
 }
 
 // Front end thread, onTick: the erase bar fills in 80 s; 81 s after the command left the
 // line without an answer it goes again, without limit.
-void eraseTimeout()
+void eraseTimeout(Engine& engine)
 {
-    const int64_t bar = (static_cast<int64_t>(elapsedMs()) + 1) * 100 / kEraseBarMs;
-    const bool expired = hasElapsed(kEraseTimeoutMs) && handlerSlots.onTxEmpty == idleHandler;
+    const int64_t bar = (static_cast<int64_t>(elapsedMs(engine)) + 1) * 100 / kEraseBarMs;
+    const bool expired = hasElapsed(engine, kEraseTimeoutMs) && engine.slots.onTxEmpty == idleHandler;
     int32_t retry = 0;
     if (expired) {
         retry = ++engine.retryCount;
-        countRetry();
-        markClock();
-        drainWhileSending(eraseSent);
-        resendLastFrame();
+        countRetry(engine);
+        markClock(engine);
+        drainWhileSending(engine, eraseSent);
+        engine.io.resendLastFrame();
     }
 
-    setOverallProgress(bar > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bar));
+    setOverallProgress(engine, bar > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bar));
     if (!expired)
         return;
-    clearAndSelectPhaseLine();
-    printStatus("\nErasing flash - retry # %d\r\n", retry);
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "\nErasing flash - retry # %d\r\n", retry);
     if (retry == 2) {
-        clearAndSelectAdviceLine();
-        printStatus("%s", kMultipleTimeouts);
+        clearAndSelectAdviceLine(engine);
+        printStatus(engine, "%s", kMultipleTimeouts);
     }
 }
 
 // Reader thread (from parameterReply, normal download).
-void startBlocks()
+void startBlocks(Engine& engine)
 {
     engine.blockNumber = 0;
-    drainWhileSending(blockSent);
-    beginTransfer();
+    drainWhileSending(engine, blockSent);
+    beginTransfer(engine);
 }
 
 // Reader thread. Reads blocks until one is to be sent (and sends it) or the image ends.
 // `first`: the write frame goes out for the first time in this download, so frameBuffer
 // becomes the remembered last frame; every later frame is sent again from it in place.
-void sendBlocksFrom(bool first)
+void sendBlocksFrom(Engine& engine, bool first)
 {
     if (first)
-        sendFrame(engine.frameBuffer, 0);  // remembered, nothing written yet
+        engine.io.sendFrame(engine.frameBuffer, 0);  // remembered, nothing written yet
     for (;;) {
-        const int32_t r = prepareBlock();
+        const int32_t r = prepareBlock(engine);
         if (r == kBlockEndOfImage) {
-            startChecksum();
+            startChecksum(engine);
             return;
         }
         const int32_t shown = engine.blockNumber + 1;
         if (r == kBlockBlank) {
-            handlerSlots.onTick = idleHandler;
+            engine.slots.onTick = idleHandler;
             engine.blockNumber += 1;
-            clearAndSelectPhaseLine();
-            printStatus("\nBlank block # %d of %ld\r\n", shown,
+            clearAndSelectPhaseLine(engine);
+            printStatus(engine,
+                        "\nBlank block # %d of %ld\r\n", shown,
                         static_cast<long>(engine.totalBlocks));
             continue;
         }
         putBlockNumber(engine.frameBuffer, engine.blockNumber);
-        handlerSlots.onTick = blockTimeout;
+        engine.slots.onTick = blockTimeout;
         engine.retryCount = 0;
-        markClock();
-        resendLastFrame();
+        markClock(engine);
+        engine.io.resendLastFrame();
 
-        clearAndSelectAdviceLine();
-        clearAndSelectPhaseLine();
-        printStatus("\nWriting block # %d of %ld (%d%%)\r\n", shown,
-                    static_cast<long>(engine.totalBlocks), percentDone(shown));
+        clearAndSelectAdviceLine(engine);
+        clearAndSelectPhaseLine(engine);
+        printStatus(engine,
+                    "\nWriting block # %d of %ld (%d%%)\r\n", shown,
+                    static_cast<long>(engine.totalBlocks), percentDone(engine, shown));
         return;
     }
 }
 
 // Reader thread, onTxEmpty: the write time-out and the gang pacing count from here.
-void blockSent()
+void blockSent(Engine& engine)
 {
-    armReceive(&engine.responseCell, 1);
-    handlerSlots.onTxEmpty = idleHandler;
-    handlerSlots.onRxComplete = blockResponse;
-    markClock();
+    engine.io.armReceive(&engine.responseCell, 1);
+    engine.slots.onTxEmpty = idleHandler;
+    engine.slots.onRxComplete = blockResponse;
+    markClock(engine);
 }
 
 // Reader thread, onRxComplete. After '>W' nothing is armed: the filled one-byte receive takes
 // the next byte, whatever it is, for blockRefused.
-void blockResponse()
+void blockResponse(Engine& engine)
 {
-    const uint8_t r = recogniseResponse();
+    const uint8_t r = recogniseResponse(engine);
     if (r == wire::kWriteRefused) {
-        handlerSlots.onRxComplete = blockRefused;
+        engine.slots.onRxComplete = blockRefused;
     } else if (r == wire::kWritten) {
-        armReceive(engine.replyWord, sizeof engine.replyWord);
-        handlerSlots.onRxComplete = blockReply;
+        engine.io.armReceive(engine.replyWord, sizeof engine.replyWord);
+        engine.slots.onRxComplete = blockReply;
     } else if (r != wire::kNoResponse) {
-        armReceive(&engine.responseCell, 1);
+        engine.io.armReceive(&engine.responseCell, 1);
     }
 }
 
 // Reader thread, onRxComplete: the byte after '>W'; the same block goes again.
-void blockRefused()
+void blockRefused(Engine& engine)
 {
     putBlockNumber(engine.frameBuffer, engine.blockNumber);
-    drainWhileSending(blockSent);
-    markClock();
-    countRetry();
-    resendLastFrame();
+    drainWhileSending(engine, blockSent);
+    markClock(engine);
+    countRetry(engine);
+    engine.io.resendLastFrame();
 
     const int32_t shown = engine.blockNumber + 1;
-    clearAndSelectPhaseLine();
-    printStatus("\nWriting block # %d of %ld\r\n", shown, static_cast<long>(engine.totalBlocks));
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine,
+                "\nWriting block # %d of %ld\r\n", shown, static_cast<long>(engine.totalBlocks));
 }
 
 // Reader thread, onRxComplete: the block number after '>w'. In gang mode the pacing holds
 // this thread (time-outs idle meanwhile).
-void blockReply()
+void blockReply(Engine& engine)
 {
-    drainWhileSending(blockSent);
+    drainWhileSending(engine, blockSent);
     if (engine.gangMode)
-        paceGang();
-    markClock();
+        paceGang(engine);
+    markClock(engine);
     if (getBlockNumber(engine.replyWord) != engine.blockNumber) {
-        countRetry();
-        resendLastFrame();
+        countRetry(engine);
+        engine.io.resendLastFrame();
         const int32_t shown = engine.blockNumber + 1;
-        clearAndSelectPhaseLine();
-        printStatus("\nRepeat  block # %d\r\n", shown);
+        clearAndSelectPhaseLine(engine);
+        printStatus(engine, "\nRepeat  block # %d\r\n", shown);
         return;
     }
     engine.blockNumber += 1;
-    sendBlocksFrom(false);
+    sendBlocksFrom(engine, false);
 }
 
 // Front end thread, onTick: 10000 ms after the frame left the line without an answer the
 // same block goes again, without limit.
-void blockTimeout()
+void blockTimeout(Engine& engine)
 {
-    if (!hasElapsed(kBlockTimeoutMs) || handlerSlots.onTxEmpty != idleHandler)
+    if (!hasElapsed(engine, kBlockTimeoutMs) || engine.slots.onTxEmpty != idleHandler)
         return;
     const int32_t retry = ++engine.retryCount;
-    countRetry();
-    markClock();
-    drainWhileSending(blockSent);
-    resendLastFrame();
+    countRetry(engine);
+    markClock(engine);
+    drainWhileSending(engine, blockSent);
+    engine.io.resendLastFrame();
 
     const int32_t shown = engine.blockNumber + 1;
-    clearAndSelectPhaseLine();
-    printStatus("\nWriting block # %d of %ld - retry # %d\r\n", shown,
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine,
+                "\nWriting block # %d of %ld - retry # %d\r\n", shown,
                 static_cast<long>(engine.totalBlocks), retry);
     if (retry == 2) {
-        clearAndSelectAdviceLine();
-        printStatus("%s", kMultipleTimeouts);
+        clearAndSelectAdviceLine(engine);
+        printStatus(engine, "%s", kMultipleTimeouts);
     }
 }

@@ -5,6 +5,7 @@
 
 #include "engine/checksum.h"
 #include "engine/engine_kit.h"
+#include "engine/engine_state.h"
 #include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
@@ -21,47 +22,55 @@ const DownloadSession* relayOwner(void* context) { return static_cast<DownloadSe
 // the front end.
 DownloadSession::DownloadSession(const FrontEnd* frontEnd)
     : outer_(frontEnd),
-      relay_{this, onText, onFine, onOverall, onContinue, onResult, onPhase}
+      relay_{this, onText, onFine, onOverall, onContinue, onResult, onPhase},
+      engine_(std::make_unique<Engine>())
 {
-    EngineLock lock;
-    setFrontEnd(&relay_);
+    EngineLock lock(*engine_);
+    setFrontEnd(*engine_, &relay_);
 }
 
 DownloadSession::~DownloadSession() { end(); }
 
 bool DownloadSession::openRelease(const std::string& path)
 {
-    EngineLock lock;
-    return openReleaseFile(path.c_str()) != nullptr;
+    Engine& engine = *engine_;
+    EngineLock lock(engine);
+    if (openReleaseFile(engine, path.c_str()))
+        return true;
+    // The download cannot start: it ends as any download does, with its result.
+    postResult(engine, kResultFileNotOpened);
+    return false;
 }
 
 bool DownloadSession::start(const DownloadLine& line, const DownloadChoice& choice)
 {
-    const bool reading = startReader(line.ops, line.port);
+    Engine& engine = *engine_;
+    const bool reading = engine.reader.start(line.ops, line.port);
     {
-        EngineLock lock;
-        initEngine(choice.mode, kInitialSpeed, static_cast<int32_t>(isAllowedSpeed(choice.speed)),
-                   choice.gang ? 1 : 0);
+        EngineLock lock(engine);
+        initEngine(engine, choice.mode, kInitialSpeed,
+                   static_cast<int32_t>(isAllowedSpeed(choice.speed)), choice.gang ? 1 : 0);
     }
-    beginDownload();
+    beginDownload(engine);
     return reading;
 }
 
-void DownloadSession::tick() { runTick(); }
+void DownloadSession::tick() { runTick(*engine_); }
 
-void DownloadSession::pressContinue() { ::pressContinue(); }
+void DownloadSession::pressContinue() { ::pressContinue(*engine_); }
 
 void DownloadSession::abort()
 {
+    Engine& engine = *engine_;
     // The line stops first: whatever a handler is doing, it can send nothing more.
-    setLineRunning(false);
+    engine.io.setRunning(false);
     {
-        EngineLock lock;
-        freezeSlots();
+        EngineLock lock(engine);
+        freezeSlots(engine);
         if (engine.phase != Phase::Ended)
-            enterPhase(Phase::Ended);
+            enterPhase(engine, Phase::Ended);
     }
-    stopReader();
+    engine.reader.stop();
 }
 
 void DownloadSession::end()
@@ -70,35 +79,38 @@ void DownloadSession::end()
         return;
     ended_ = true;
     abort();
-    joinReader();
-    EngineLock lock;
-    closeReleaseFile();
-    releaseBlockBuffers();
-    clearHandlerSlots();
-    setFrontEnd(nullptr);
+    Engine& engine = *engine_;
+    engine.reader.join();
+    EngineLock lock(engine);
+    closeReleaseFile(engine);
+    releaseBlockBuffers(engine);
+    clearHandlerSlots(engine);
+    setFrontEnd(engine, nullptr);
 }
 
 Phase DownloadSession::phase() const
 {
-    EngineLock lock;
-    return engine.phase;
+    EngineLock lock(*engine_);
+    return engine_->phase;
 }
 
 DownloadProgress DownloadSession::progress() const
 {
-    EngineLock lock;
-    return {engine.blockNumber, engine.totalBlocks, engine.blockSize, bytesWrittenOnLine()};
+    const Engine& engine = *engine_;
+    EngineLock lock(*engine_);
+    return {engine.blockNumber, engine.totalBlocks, engine.blockSize, engine.io.bytesWritten()};
 }
 
 uint16_t DownloadSession::imageChecksum() const
 {
-    EngineLock lock;
-    return ::imageChecksum();
+    EngineLock lock(*engine_);
+    return ::imageChecksum(*engine_);
 }
 
 DownloadFacts DownloadSession::facts() const
 {
-    EngineLock lock;
+    const Engine& engine = *engine_;
+    EngineLock lock(*engine_);
     DownloadFacts f{};
     f.recordReceived = engine.recordReceived;
     std::memcpy(f.record, engine.parameterRecord, sizeof f.record);
@@ -110,9 +122,9 @@ DownloadFacts DownloadSession::facts() const
     return f;
 }
 
-bool DownloadSession::portLost() const { return readerLostPort(); }
+bool DownloadSession::portLost() const { return engine_->reader.lostPort(); }
 
-void DownloadSession::haltNow() { setLineRunning(false); }
+void DownloadSession::haltNow() { FrameIo::haltAll(); }
 
 void DownloadSession::onText(void* context, int32_t control, const char* text)
 {

@@ -4,8 +4,9 @@
 // Continue, abort, and leaving nothing open — and answers what a front end may ask at any
 // time: the phase, the progress, the image checksum, the result.
 //
-// The engine keeps its state process-wide, so one session runs at a time per process; a
-// station runs one process per port.
+// Each session owns its engine (engine/engine_state.h): sessions in one process share no
+// state and may run at the same time on different lines. A station still runs one process
+// per port, so that a fault on one port cannot touch another.
 //
 // Threads. The engine's handlers run on the reader thread (started by start) and, for the
 // time-outs, on the thread that calls tick. The front end's outputs arrive on either thread
@@ -18,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/front_end.h"
@@ -27,6 +29,8 @@
 
 // The line a download runs on: an open port and its operations (a wrapper such as a line
 // trace will do). A null port is allowed: the download then runs with nothing to talk to.
+struct Engine;
+
 struct DownloadLine {
     const SerialPortOps* ops;
     SerialPort* port;
@@ -66,7 +70,8 @@ public:
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
 
-    // Opens the release file. False when it cannot: result 1 has then been posted.
+    // Opens the release file. False when it cannot: result 1 has then been posted (shown by
+    // the front end, as any result).
     bool openRelease(const std::string& path);
     // Binds the line, starts the reader thread, initialises the engine and starts waiting for
     // the handset. False when the reader thread could not be created: the port has then been
@@ -93,9 +98,9 @@ public:
     int32_t result() const { return result_.load(); }   // a DownloadResult, or -1
     bool portLost() const;            // the port went away during the download
 
-    // Stops all sending at once, from anywhere: a signal handler (Ctrl-C) or another thread
-    // (a worker whose station has gone); async-signal-safe. The session's owner then calls
-    // abort and end from its own thread.
+    // Stops all sending of every session in the process at once, from anywhere: a signal
+    // handler (Ctrl-C) or another thread (a worker whose station has gone);
+    // async-signal-safe. Each session's owner then calls abort and end from its own thread.
     static void haltNow();
 
 private:
@@ -108,6 +113,7 @@ private:
 
     const FrontEnd* outer_;
     FrontEnd relay_;
+    std::unique_ptr<Engine> engine_;
     std::atomic<int32_t> result_{-1};
     bool ended_ = false;
 };

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "engine/wire.h"
+#include "engine/handset_answer.h"
 #include "transport/port_discovery.h"
 #include "transport/port_open.h"
 
@@ -17,26 +17,13 @@ constexpr auto kReopenPause = std::chrono::milliseconds(250);
 // that time is not silence heard, and the count starts again.
 constexpr auto kStall = std::chrono::milliseconds(1000);
 
-// Scans received bytes for '>' 'i', across reads.
-struct AnswerSpotter {
-    uint8_t previous = 0;
-    bool feed(const uint8_t* bytes, int32_t n)
-    {
-        bool seen = false;
-        for (int32_t i = 0; i < n; ++i) {
-            seen |= previous == wire::kResponseMark && bytes[i] == wire::kPresent;
-            previous = bytes[i];
-        }
-        return seen;
-    }
-};
-
-// One inquiry, and whatever has arrived since the last. False when the port failed.
-bool inquire(const SerialPortOps* ops, SerialPort* port, AnswerSpotter& spotter, bool* answered)
+// One inquiry, and whatever has arrived since the last. False when the port failed. The
+// frame and the recogniser are the engine's: the wire is known there alone.
+bool inquire(const SerialPortOps* ops, SerialPort* port, PresenceAnswer& spotter, bool* answered)
 {
-    static const uint8_t inquiry[] = {wire::kCommandMark, wire::kInquiry};
+    const WireFrame inquiry = inquiryFrame();
     *answered = false;
-    if (!ops->write(port, inquiry, sizeof inquiry))
+    if (!ops->write(port, inquiry.bytes, inquiry.length))
         return false;
     for (;;) {
         const int32_t waiting = ops->bytesWaiting(port);
@@ -70,7 +57,7 @@ Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& li
         if (!port)
             link.wait(kReopenPause);
     }
-    AnswerSpotter spotter;
+    PresenceAnswer spotter;
     auto lastAnswer = Clock::now();
     auto lastTurn = lastAnswer;
     Presence outcome = Presence::Removed;

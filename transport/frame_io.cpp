@@ -1,144 +1,105 @@
 // Frame I/O and delivery of received bytes (see frame_io.h).
 #include "transport/frame_io.h"
 
-#include <atomic>
 #include <cstring>
-
-#include "engine/handler_slots.h"
 
 namespace {
 
-struct Receive {
-    uint8_t* destination;
-    uint32_t count;
-};
-
-struct Frame {
-    const uint8_t* bytes;
-    uint32_t length;
-};
-
-// Guarded by the engine lock, except `running`, which the waits poll without it.
-std::atomic<bool> running{false};
-const SerialPortOps* ops = nullptr;
-SerialPort* port = nullptr;
-Frame lastFrame = {nullptr, 0};
-Receive requestedReceive = {nullptr, 0};
-Receive armedReceive = {nullptr, 0};
-uint64_t bytesWritten = 0;  // this download's, from the line's start
-
-void listenForEvents()
-{
-    if (ops && port)
-        ops->setEventMask(port, kTransportMask);
-}
-
-void writeLastFrame()
-{
-    listenForEvents();
-    if (ops && port && lastFrame.bytes && lastFrame.length > 0 &&
-        ops->write(port, lastFrame.bytes, lastFrame.length))
-        bytesWritten += lastFrame.length;
-}
+// Counts haltAll calls. Process-wide because a signal handler (Ctrl-C) sets it and can reach
+// no object; a line started before the count last changed is no longer running.
+std::atomic<uint32_t> haltCount{0};
 
 }  // namespace
 
-bool lineRunning() { return running.load(std::memory_order_acquire); }
+void FrameIo::haltAll() { haltCount.fetch_add(1, std::memory_order_acq_rel); }
 
-void setLineRunning(bool value)
+bool FrameIo::running() const
 {
-    // Async-signal-safe when stopping: one atomic store.
-    running.store(value, std::memory_order_release);
+    return running_.load(std::memory_order_acquire) &&
+           haltCount.load(std::memory_order_acquire) ==
+               haltsAtStart_.load(std::memory_order_relaxed);
 }
 
-void startLineCount()
+void FrameIo::setRunning(bool value)
 {
-    EngineLock lock;
-    bytesWritten = 0;
+    if (value)
+        haltsAtStart_.store(haltCount.load(std::memory_order_acquire), std::memory_order_relaxed);
+    running_.store(value, std::memory_order_release);
 }
 
-uint64_t bytesWrittenOnLine() { return bytesWritten; }
-
-void attachLine(const SerialPortOps* newOps, SerialPort* newPort)
+void FrameIo::attach(const SerialPortOps* newOps, SerialPort* newPort)
 {
-    EngineLock lock;
-    ops = newPort ? newOps : nullptr;
-    port = newPort;
+    ops_ = newPort ? newOps : nullptr;
+    port_ = newPort;
 }
 
-SerialPort* linePort() { return port; }
-
-const SerialPortOps* lineOps() { return ops; }
-
-void sendFrame(const uint8_t* bytes, uint32_t length)
+void FrameIo::listenForEvents()
 {
-    if (!lineRunning())
+    if (ops_ && port_)
+        ops_->setEventMask(port_, kTransportMask);
+}
+
+void FrameIo::writeLastFrame()
+{
+    listenForEvents();
+    if (ops_ && port_ && lastFrame_.bytes && lastFrame_.length > 0 &&
+        ops_->write(port_, lastFrame_.bytes, lastFrame_.length))
+        bytesWritten_ += lastFrame_.length;
+}
+
+void FrameIo::sendFrame(const uint8_t* bytes, uint32_t length)
+{
+    if (!running())
         return;
-    lastFrame = {bytes, length};
+    lastFrame_ = {bytes, length};
     writeLastFrame();
 }
 
-void resendLastFrame()
+void FrameIo::resendLastFrame()
 {
-    if (!lineRunning())
+    if (!running())
         return;
     writeLastFrame();
 }
 
-void setLastFrameLength(uint32_t length) { lastFrame.length = length; }
+void FrameIo::setLastFrameLength(uint32_t length) { lastFrame_.length = length; }
 
-void armReceive(uint8_t* destination, uint32_t count)
+void FrameIo::armReceive(uint8_t* destination, uint32_t count)
 {
-    if (!lineRunning())
+    if (!running())
         return;
-    requestedReceive = {destination, count};
-    armedReceive = requestedReceive;
+    requested_ = {destination, count};
+    armed_ = requested_;
     listenForEvents();
 }
 
-void rearmReceive()
+void FrameIo::rearmReceive()
 {
-    if (!lineRunning())
+    if (!running())
         return;
-    armedReceive = requestedReceive;
+    armed_ = requested_;
     listenForEvents();
 }
 
-void dispatchTxEmpty()
+void FrameIo::deliverBytes(const uint8_t* bytes, uint32_t n, bool (*complete)(void*),
+                           void* context)
 {
-    EngineLock lock;
-    if (handlerSlots.onTxEmpty)
-        handlerSlots.onTxEmpty();
-}
-
-void deliverBytes(const uint8_t* bytes, uint32_t n)
-{
-    EngineLock lock;
     while (n > 0) {
         // Read afresh every step: the last completion's handler may have armed another receive.
-        const Receive current = armedReceive;
+        const Receive current = armed_;
         if (current.destination == nullptr || current.count == 0)
             return;  // nothing armed: the bytes have nowhere to go
         if (n < current.count) {
             std::memcpy(current.destination, bytes, n);
-            armedReceive = {current.destination + n, current.count - n};
+            armed_ = {current.destination + n, current.count - n};
             return;
         }
-        // The completing bytes leave armedReceive as it was: a handler that arms nothing
+        // The completing bytes leave the armed receive as it was: a handler that arms nothing
         // gets the following bytes into the same place again.
         std::memcpy(current.destination, bytes, current.count);
         bytes += current.count;
         n -= current.count;
-        if (!handlerSlots.onRxComplete)
+        if (!complete(context))
             return;  // no state yet to take them
-        handlerSlots.onRxComplete();
     }
-}
-
-void resetFrameIo()
-{
-    EngineLock lock;
-    lastFrame = {nullptr, 0};
-    requestedReceive = {nullptr, 0};
-    armedReceive = {nullptr, 0};
 }

@@ -16,12 +16,12 @@ uint32_t isAllowedSpeed(uint32_t speed)
     }
 }
 
-void switchLineSpeed(uint32_t speed)
+void switchLineSpeed(FrameIo& io, uint32_t speed)
 {
-    if (!lineRunning())
+    if (!io.running())
         return;
-    const SerialPortOps* ops = lineOps();
-    SerialPort* port = linePort();
+    const SerialPortOps* ops = io.ops();
+    SerialPort* port = io.port();
     if (!ops || !port)
         return;
     ops->purge(port);

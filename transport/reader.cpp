@@ -1,11 +1,11 @@
 // The reader thread (see reader.h).
 //
-// One reader thread runs per download. It owns the port from startReader on: it is the only
-// thread that waits on it, reads from it, and in the end purges and closes it. Other threads
-// write frames and change the event mask while it waits (the port operations allow that).
+// One reader thread runs per download. It owns the port from start on: it is the only thread
+// that waits on it, reads from it, and in the end purges and closes it. Other threads write
+// frames and change the event mask while it waits (the port operations allow that).
 //
-// The reader never holds the engine lock while it waits on the port; it takes the lock only
-// inside dispatchTxEmpty and deliverBytes, and once at the end to unbind the line.
+// The reader holds no lock of the line's owner while it waits on the port; the owner takes
+// its own inside each LineEvents call.
 #include "transport/reader.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/handler_slots.h"
 #include "transport/frame_io.h"
 #include "transport/reader_platform.h"
 
@@ -31,21 +30,20 @@ constexpr auto kFailurePause = std::chrono::milliseconds(20);
 // waits): one failure may be a line error, a port that fails every time is not coming back.
 constexpr int kFailuresUntilLost = 25;
 
-// One download's reader. Shared by the thread and by stopReader, so that a late stopReader
-// never touches a port the reader has closed.
+}  // namespace
+
+// One start's reader. Shared by the thread and by stop, so that a late stop never touches a
+// port the reader has closed.
 struct ReaderRun {
     const SerialPortOps* ops = nullptr;
     SerialPort* port = nullptr;
     std::atomic<bool> stopped{false};
     std::mutex mutex;               // guards portClosed and the port's mask against close
-    std::condition_variable wake;   // stopReader wakes pauses and a port-less reader
+    std::condition_variable wake;   // stop wakes pauses and a port-less reader
     bool portClosed = false;
 };
 
-std::mutex controlMutex;  // guards currentRun and readerThread
-std::shared_ptr<ReaderRun> currentRun;
-std::thread readerThread;
-std::atomic<bool> portLost{false};  // set by the current download's reader
+namespace {
 
 // Sleeps up to `pause`, or until the run is stopped.
 void pauseUnlessStopped(ReaderRun& run, std::chrono::milliseconds pause)
@@ -67,7 +65,7 @@ void recover(ReaderRun& run, int failuresInRow)
 // Reads and delivers `waiting` bytes in passes of the reader buffer, so that more bytes than
 // the buffer holds are all delivered, in order, before the next wait. False when a read
 // failed. A read that finds fewer bytes (the queue was purged meanwhile) ends the event.
-bool deliverWaiting(ReaderRun& run, int32_t waiting)
+bool deliverWaiting(ReaderRun& run, LineEvents& owner, int32_t waiting)
 {
     uint8_t readerBuffer[kReaderBufferSize];
     while (waiting > 0 && !run.stopped.load()) {
@@ -77,7 +75,7 @@ bool deliverWaiting(ReaderRun& run, int32_t waiting)
             return false;
         if (got == 0)
             return true;
-        deliverBytes(readerBuffer, static_cast<uint32_t>(got));
+        owner.lineBytes(readerBuffer, static_cast<uint32_t>(got));
         waiting -= got;
     }
     return true;
@@ -86,7 +84,7 @@ bool deliverWaiting(ReaderRun& run, int32_t waiting)
 enum class Outcome { Failed, Idle, Handled };
 
 // One pass of the loop: wait, then transmit-empty first, then the bytes.
-Outcome handleOneEvent(ReaderRun& run)
+Outcome handleOneEvent(ReaderRun& run, LineEvents& owner)
 {
     uint32_t events = 0;
     if (!run.ops->waitEvent(run.port, &events))
@@ -96,30 +94,28 @@ Outcome handleOneEvent(ReaderRun& run)
     if (waiting < 0)
         return Outcome::Failed;
     if (events & kEventTxEmpty)
-        dispatchTxEmpty();
+        owner.lineTxEmpty();
     // Bytes already waiting are delivered even when this event did not report them: a
     // mask change may have released the wait just as they arrived, and bytes already queued
     // raise no new event on every platform.
-    if (!deliverWaiting(run, waiting))
+    if (!deliverWaiting(run, owner, waiting))
         return Outcome::Failed;
     return (events != 0 || waiting > 0) ? Outcome::Handled : Outcome::Idle;
 }
 
-// Unbinds the frame I/O from the port (unless a newer reader has bound its own), then
-// closes the port. After the unbinding no engine handler can write to it.
-void releasePort(ReaderRun& run)
+}  // namespace
+
+// Tells the owner the port is going (it unbinds the frame I/O unless a newer start has bound
+// its own), then closes the port. After that no engine handler can write to it.
+void Reader::releasePort(ReaderRun& run)
 {
-    {
-        EngineLock lock;
-        if (linePort() == run.port)
-            attachLine(nullptr, nullptr);
-    }
+    events_.lineClosing(run.port);
     std::lock_guard<std::mutex> lock(run.mutex);
     run.portClosed = true;
     run.ops->close(run.port);
 }
 
-void readerLoop(std::shared_ptr<ReaderRun> run)
+void Reader::loop(Reader* reader, std::shared_ptr<ReaderRun> run)
 {
     raiseReaderPriority();
     if (!run->port) {
@@ -133,57 +129,62 @@ void readerLoop(std::shared_ptr<ReaderRun> run)
     // change (recovery makes one) must not reset the count, or a dead port would never pause.
     int failuresInRow = 0;
     while (!run->stopped.load()) {
-        switch (handleOneEvent(*run)) {
+        switch (handleOneEvent(*run, reader->events_)) {
         case Outcome::Handled: failuresInRow = 0; break;
         case Outcome::Idle: break;
         case Outcome::Failed:
             if (++failuresInRow >= kFailuresUntilLost)
-                portLost.store(true);
+                reader->portLost_.store(true);
             recover(*run, failuresInRow);
             break;
         }
     }
     run->ops->purge(run->port);
-    releasePort(*run);
+    reader->releasePort(*run);
 }
 
-}  // namespace
-
-bool startReader(const SerialPortOps* ops, SerialPort* port)
+Reader::~Reader()
 {
-    stopReader();  // a reader still running belongs to an earlier download
-    portLost.store(false);
+    stop();
+    join();
+}
+
+bool Reader::start(const SerialPortOps* ops, SerialPort* port)
+{
+    // A reader still running belongs to an earlier start: it must be gone before this one
+    // binds the line, since it reports to the same owner.
+    stop();
+    join();
+    portLost_.store(false);
     auto run = std::make_shared<ReaderRun>();
     run->ops = ops;
     run->port = port;
-    attachLine(ops, port);
-    startLineCount();
-    setLineRunning(true);
+    io_.attach(ops, port);
+    io_.startCount();
+    io_.setRunning(true);
 
-    std::lock_guard<std::mutex> lock(controlMutex);
-    if (readerThread.joinable())
-        readerThread.detach();  // an earlier reader that was stopped ends by itself
+    std::lock_guard<std::mutex> lock(control_);
     try {
-        readerThread = std::thread(readerLoop, run);
+        thread_ = std::thread(loop, this, run);
     } catch (const std::system_error&) {
         // Nothing will ever read the port: do not leave it open or the line running.
-        setLineRunning(false);
-        attachLine(nullptr, nullptr);
+        io_.setRunning(false);
+        io_.attach(nullptr, nullptr);
         if (port)
             ops->close(port);
         return false;
     }
-    currentRun = run;
+    run_ = run;
     return true;
 }
 
-void stopReader()
+void Reader::stop()
 {
-    setLineRunning(false);
+    io_.setRunning(false);
     std::shared_ptr<ReaderRun> run;
     {
-        std::lock_guard<std::mutex> lock(controlMutex);
-        run = currentRun;
+        std::lock_guard<std::mutex> lock(control_);
+        run = run_;
     }
     if (!run)
         return;
@@ -195,17 +196,15 @@ void stopReader()
     run->wake.notify_all();
 }
 
-void joinReader()
+void Reader::join()
 {
     std::thread finishing;
     {
-        std::lock_guard<std::mutex> lock(controlMutex);
-        finishing = std::move(readerThread);
+        std::lock_guard<std::mutex> lock(control_);
+        finishing = std::move(thread_);
     }
     if (finishing.joinable() && finishing.get_id() != std::this_thread::get_id())
         finishing.join();
     else if (finishing.joinable())
         finishing.detach();
 }
-
-bool readerLostPort() { return portLost.load(); }

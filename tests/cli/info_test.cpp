@@ -320,7 +320,8 @@ TEST_F(InfoTool, LargestBlockSizeOnASmallFile)
 bool downloadAccepts(int32_t blockSize)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", Bytes(64, 0x11));
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", Bytes(64, 0x11));
     steps::toExchange(line, kModeNormal);
     steps::giveRecord(line, parameterRecord("KM52", '1', blockSize, 0xFF));
     const bool aborted = line.frames.back().bytes == bytesOf("<a");
@@ -328,9 +329,9 @@ bool downloadAccepts(int32_t blockSize)
     const bool shortImage = line.line(kPhaseLine).find("shorter than one block") != std::string::npos;
     EXPECT_EQ(aborted, tooLarge || (shortImage && blockSize > 64));
     const bool accepted = !tooLarge;
-    EngineLock lock;
-    closeReleaseFile();
-    releaseBlockBuffers();
+    EngineLock lock(engine);
+    closeReleaseFile(engine);
+    releaseBlockBuffers(engine);
     return accepted;
 }
 

@@ -40,24 +40,24 @@ public:
              int32_t bufferBlockSize = 0)
         : file_(releaseBytes("KM52", image))
     {
-        initEngine(kModeEraseAndDownload, 19200, 19200, 0);
-        EXPECT_NE(openReleaseFile(file_.path()), nullptr);
-        EXPECT_EQ(readImage(engine.fileProductId, 4), 4u);
+        initEngine(engine, kModeEraseAndDownload, 19200, 19200, 0);
+        EXPECT_NE(openReleaseFile(engine, file_.path()), nullptr);
+        EXPECT_EQ(readImage(engine, engine.fileProductId, 4), 4u);
         engine.checksumKind = kind;
         engine.blankByte = blank;
         engine.blockSize = bufferBlockSize ? bufferBlockSize : blockSize;
-        EXPECT_TRUE(allocateBlockBuffers());
+        EXPECT_TRUE(allocateBlockBuffers(engine));
         engine.blockSize = blockSize;
         putBlockNumber(engine.frameBuffer, 0);
-        sendFrame(engine.frameBuffer, wire::kWriteHeaderLength);
+        engine.io.sendFrame(engine.frameBuffer, wire::kWriteHeaderLength);
     }
-    ~Download() { closeReleaseFile(); }
+    ~Download() { closeReleaseFile(engine); }
 
     // The frame as the block transfer would send it: exactly the remembered length.
     Bytes frame()
     {
         ScriptedLine& line = *ScriptedLine::current;
-        resendLastFrame();
+        engine.io.resendLastFrame();
         Bytes sent = line.frames.back().bytes;
         line.frames.clear();
         return sent;
@@ -69,14 +69,16 @@ public:
     }
 
 private:
+    Engine& engine = ScriptedLine::current->engine;  // the test's line's
     TempFile file_;
 };
 
 // Payload of one block run through prepareBlock with escape byte `blank`.
 Bytes payloadOf(const Bytes& block, uint8_t blank)
 {
+    Engine& engine = ScriptedLine::current->engine;
     Download d(block, static_cast<int32_t>(block.size()), blank);
-    EXPECT_EQ(prepareBlock(), kBlockFrameReady);
+    EXPECT_EQ(prepareBlock(engine), kBlockFrameReady);
     return d.payload();
 }
 
@@ -112,18 +114,19 @@ Bytes decode(const Bytes& payload, uint8_t escape, size_t blockSize, size_t* use
 TEST(PrepareBlock, FrameThenBlankThenEndOfImage)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     const Bytes data = concat({Bytes{1, 2, 3, 0xFF}, repeat(0xFF, 4), Bytes{9, 9, 9}});
     Download d(data, 4, 0xFF);
-    EXPECT_EQ(prepareBlock(), kBlockFrameReady);
+    EXPECT_EQ(prepareBlock(engine), kBlockFrameReady);
     const Bytes first = d.frame();
     EXPECT_EQ(first, (Bytes{'<', 'w', 0, 0, 1, 2, 3, 0xFF}));
 
     // A blank block is counted but leaves the frame buffer and the remembered length alone.
-    EXPECT_EQ(prepareBlock(), kBlockBlank);
+    EXPECT_EQ(prepareBlock(engine), kBlockBlank);
     EXPECT_EQ(d.frame(), first);
 
-    EXPECT_EQ(prepareBlock(), kBlockEndOfImage);  // the short last piece is dropped
-    EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
+    EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);  // the short last piece is dropped
+    EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
     EXPECT_EQ(d.frame(), first);
 
     uint32_t expected = 0xFFFF;
@@ -134,13 +137,14 @@ TEST(PrepareBlock, FrameThenBlankThenEndOfImage)
 TEST(PrepareBlock, BlankBlocksAndOnlyWholeBlocksAreCounted)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     const Bytes whole = concat({repeat(0xFF, 300), repeat(0x41, 300)});
     for (int32_t kind : {kChecksumCrc, kChecksumByteSum}) {
         Download d(concat({whole, repeat(0x33, 299)}), 300, 0x00, kind);
-        EXPECT_EQ(prepareBlock(), kBlockBlank);
-        EXPECT_EQ(prepareBlock(), kBlockFrameReady);
-        EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
-        EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
+        EXPECT_EQ(prepareBlock(engine), kBlockBlank);
+        EXPECT_EQ(prepareBlock(engine), kBlockFrameReady);
+        EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
+        EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
         if (kind == kChecksumCrc) {
             uint32_t expected = 0xFFFF;
             crcUpdate(&expected, whole.data(), static_cast<uint32_t>(whole.size()));
@@ -156,8 +160,9 @@ TEST(PrepareBlock, BlankBlocksAndOnlyWholeBlocksAreCounted)
 TEST(PrepareBlock, ShortReadChangesNothing)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     Download d(repeat(0x12, 1023), 1024, 0x00, kChecksumByteSum);
-    EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
+    EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
     EXPECT_EQ(engine.byteSum, 0);
     EXPECT_EQ(d.frame(), (Bytes{'<', 'w', 0, 0}));
 }
@@ -165,10 +170,11 @@ TEST(PrepareBlock, ShortReadChangesNothing)
 TEST(PrepareBlock, RawPayloadWithBlankByteFF)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     Bytes block = repeat(0xFF, 1024);
     block[517] = 0x00;
     Download d(block, 1024, 0xFF);
-    EXPECT_EQ(prepareBlock(), kBlockFrameReady);
+    EXPECT_EQ(prepareBlock(engine), kBlockFrameReady);
     EXPECT_EQ(d.payload(), block);
 
     EXPECT_EQ(payloadOf(Bytes{0x41, 0x42, 0x43, 0x44, 0x41, 0x42, 0x43, 0x44}, 0xFF),
@@ -178,6 +184,7 @@ TEST(PrepareBlock, RawPayloadWithBlankByteFF)
 TEST(PrepareBlock, ProgressBeforeEveryReadWhenThereIsATotal)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     Download d(repeat(0x41, 8), 4, 0x00);
     const struct {
         uint16_t block;
@@ -187,27 +194,28 @@ TEST(PrepareBlock, ProgressBeforeEveryReadWhenThereIsATotal)
         engine.blockNumber = c.block;
         engine.totalBlocks = c.total;
         line.fine = line.overall = -1;
-        prepareBlock();  // the last cases read past the end: the bars move all the same
+        prepareBlock(engine);  // the last cases read past the end: the bars move all the same
         EXPECT_EQ(line.fine, c.fine) << c.block << " of " << c.total;
         EXPECT_EQ(line.overall, c.overall) << c.block << " of " << c.total;
     }
     line.events.clear();
     engine.totalBlocks = 0;
-    prepareBlock();
+    prepareBlock(engine);
     EXPECT_TRUE(line.events.empty());
 }
 
 TEST(PrepareBlock, UnusableBlockSizesEndTheImageWithoutTouchingMemory)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     Download d(repeat(0x41, 64), 16, 0x00);
     for (int32_t bad : {0, -1, INT32_MIN, INT32_MAX}) {
         engine.blockSize = bad;
-        EXPECT_EQ(prepareBlock(), kBlockEndOfImage) << bad;
+        EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage) << bad;
     }
     engine.blockSize = 16;
-    releaseBlockBuffers();
-    EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
+    releaseBlockBuffers(engine);
+    EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
 }
 
 TEST(BlockBuffers, SizesNearTheInt32LimitsDoNotOverflow)
@@ -226,12 +234,13 @@ TEST(BlockBuffers, SizesNearTheInt32LimitsDoNotOverflow)
     EXPECT_FALSE(blockBufferSizes(INT32_MAX, &sizes));
 
     ScriptedLine line;
+    Engine& engine = line.engine;
     engine.blockSize = INT32_MAX;
-    EXPECT_FALSE(allocateBlockBuffers());
+    EXPECT_FALSE(allocateBlockBuffers(engine));
     EXPECT_EQ(engine.frameBuffer, nullptr);
     EXPECT_EQ(engine.readBuffer, nullptr);
     engine.blockSize = 2;
-    ASSERT_TRUE(allocateBlockBuffers());
+    ASSERT_TRUE(allocateBlockBuffers(engine));
     EXPECT_EQ(engine.frameBuffer[0], '<');
     EXPECT_EQ(engine.frameBuffer[1], 'w');
 }
@@ -239,6 +248,7 @@ TEST(BlockBuffers, SizesNearTheInt32LimitsDoNotOverflow)
 TEST(Encoder, WorkedExamples)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     const struct {
         Bytes block, payload;
     } cases[] = {
@@ -260,12 +270,12 @@ TEST(Encoder, WorkedExamples)
     };
     for (const auto& c : cases) {
         Download d(c.block, static_cast<int32_t>(c.block.size()), 0x00);
-        ASSERT_EQ(prepareBlock(), kBlockFrameReady);
+        ASSERT_EQ(prepareBlock(engine), kBlockFrameReady);
         const Bytes frame = d.frame();
         EXPECT_EQ(Bytes(frame.begin() + 4, frame.end()), c.payload)
             << "block of " << c.block.size() << " starting " << int(c.block[0]);
         EXPECT_EQ(frame.size(), c.payload.size() + 4);
-        EXPECT_EQ(preparedFrameLength(), c.payload.size() + 4);
+        EXPECT_EQ(preparedFrameLength(engine), c.payload.size() + 4);
     }
 }
 
@@ -324,6 +334,7 @@ Bytes randomBlock(std::mt19937& rng, size_t size, uint8_t escape)
 TEST(Encoder, RandomBlocksDecodeBackToTheOriginal)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     std::mt19937 rng(20261207);
     constexpr int kBlocks = 3000;
     constexpr int32_t kLargest = 8192;
@@ -350,7 +361,7 @@ TEST(Encoder, RandomBlocksDecodeBackToTheOriginal)
         const Bytes block(image.begin() + static_cast<long>(offset),
                           image.begin() + static_cast<long>(offset + c.size));
         offset += c.size;
-        const int32_t result = prepareBlock();
+        const int32_t result = prepareBlock(engine);
         if (block == repeat(0xFF, c.size)) {
             ASSERT_EQ(result, kBlockBlank);
             continue;
@@ -367,7 +378,7 @@ TEST(Encoder, RandomBlocksDecodeBackToTheOriginal)
             << "size " << c.size << " escape " << int(c.escape);
         ASSERT_EQ(used, payload.size()) << "the frame must end where the block is complete";
     }
-    EXPECT_EQ(prepareBlock(), kBlockEndOfImage);
+    EXPECT_EQ(prepareBlock(engine), kBlockEndOfImage);
 }
 
 }  // namespace

@@ -71,40 +71,42 @@ TEST(Crc, FinalComplementsWithoutChangingTheAccumulator)
 TEST(ByteSum, AddsModulo65536InAnyOrder)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     const std::vector<uint8_t> abc = bytesOf("abc");
-    addToByteSum(abc.data(), 3);
+    addToByteSum(engine, abc.data(), 3);
     EXPECT_EQ(engine.byteSum, 0x0126);
-    addToByteSum(abc.data(), 0);
+    addToByteSum(engine, abc.data(), 0);
     EXPECT_EQ(engine.byteSum, 0x0126);
 
     engine.byteSum = 0;
     const std::vector<uint8_t> ff(300, 0xFF);
-    addToByteSum(ff.data(), 300);
+    addToByteSum(engine, ff.data(), 300);
     EXPECT_EQ(engine.byteSum, 0x2AD4);  // 76500 mod 65536
 
     engine.byteSum = 0;
     const std::vector<uint8_t> cba = bytesOf("cba");
-    addToByteSum(cba.data(), 3);
+    addToByteSum(engine, cba.data(), 3);
     EXPECT_EQ(engine.byteSum, 0x0126);
 }
 
 TEST(ImageChecksum, FollowsTheKindAndIsRepeatable)
 {
     ScriptedLine line;
-    initEngine(kModeNormal, 19200, 19200, 0);
+    Engine& engine = line.engine;
+    initEngine(engine, kModeNormal, 19200, 19200, 0);
     engine.checksumKind = kChecksumCrc;
-    EXPECT_EQ(imageChecksum(), 0x0000);  // 0xFFFF complemented
+    EXPECT_EQ(imageChecksum(engine), 0x0000);  // 0xFFFF complemented
     engine.checksumKind = kChecksumByteSum;
-    EXPECT_EQ(imageChecksum(), 0x0000);
+    EXPECT_EQ(imageChecksum(engine), 0x0000);
 
     const std::vector<uint8_t> digits = bytesOf("123456789");
     crcUpdate(&engine.crcAccumulator, digits.data(), 9);
-    addToByteSum(digits.data(), 9);
-    EXPECT_EQ(imageChecksum(), 0x01DD);  // '1' + ... + '9' = 477
-    EXPECT_EQ(imageChecksum(), 0x01DD);
+    addToByteSum(engine, digits.data(), 9);
+    EXPECT_EQ(imageChecksum(engine), 0x01DD);  // '1' + ... + '9' = 477
+    EXPECT_EQ(imageChecksum(engine), 0x01DD);
     engine.checksumKind = kChecksumCrc;
-    EXPECT_EQ(imageChecksum(), 0x906E);
-    EXPECT_EQ(imageChecksum(), 0x906E);
+    EXPECT_EQ(imageChecksum(engine), 0x906E);
+    EXPECT_EQ(imageChecksum(engine), 0x906E);
 }
 
 }  // namespace

@@ -77,12 +77,13 @@ std::vector<PortEvent> cutStream(const Stream& stream, Cut cut, std::mt19937& rn
 std::vector<std::string> replay(const Scenario& s, const std::vector<PortEvent>& events)
 {
     ScriptedLine line;
-    start(s);
+    Engine& engine = line.engine;
+    start(engine, s);
     for (const PortEvent& e : events) {
         if (e.kind == PortEvent::Tick)
             apply(line, Event{Event::Tick, {}, e.ms});
         else if (e.kind == PortEvent::Continue)
-            pressContinue();
+            pressContinue(engine);
         else if (e.txEmpty)
             line.txEmptyAndReceive(e.bytes);
         else
@@ -101,7 +102,7 @@ const std::vector<PortEvent>* events = nullptr;
 size_t next = 0;
 bool begun = false;
 std::vector<uint8_t> waiting;
-// The end of the events, told to the test thread; and stopReader's release of the last wait.
+// The end of the events, told to the test thread; and the reader's stop releasing of the last wait.
 std::mutex mutex;
 std::condition_variable changed;
 bool finished = false;
@@ -128,7 +129,8 @@ bool waitEvent(SerialPort*, uint32_t* mask)
     *mask = 0;
     if (!begun) {
         begun = true;
-        start(*scenario);  // the first state, on this thread like everything after it
+        // The first state, on this thread like everything after it.
+        start(ScriptedLine::current->engine, *scenario);
         return true;
     }
     if (next == events->size()) {
@@ -140,10 +142,12 @@ bool waitEvent(SerialPort*, uint32_t* mask)
     }
     const PortEvent& e = (*events)[next++];
     if (e.kind == PortEvent::Tick) {
+        Engine& engine = ScriptedLine::current->engine;
         ScriptedLine::current->advance(e.ms);
-        runTick();
+        runTick(engine);
     } else if (e.kind == PortEvent::Continue) {
-        pressContinue();
+        Engine& engine = ScriptedLine::current->engine;
+        pressContinue(engine);
     } else {
         waiting.insert(waiting.end(), e.bytes.begin(), e.bytes.end());
         *mask = (e.txEmpty ? kEventTxEmpty : 0) | (e.bytes.empty() ? 0 : kEventRxChar);
@@ -177,6 +181,7 @@ std::vector<std::string> replayThroughReader(const Scenario& s,
                                              const std::vector<PortEvent>& events)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     played::scenario = &s;
     played::events = &events;
     played::next = 0;
@@ -184,13 +189,13 @@ std::vector<std::string> replayThroughReader(const Scenario& s,
     played::waiting.clear();
     played::finished = false;
     played::released = false;
-    EXPECT_TRUE(startReader(&played::ops, played::port));
+    EXPECT_TRUE(engine.reader.start(&played::ops, played::port));
     {
         std::unique_lock<std::mutex> lock(played::mutex);
         played::changed.wait(lock, [] { return played::finished; });
     }
-    stopReader();
-    joinReader();
+    engine.reader.stop();
+    engine.reader.join();
     return observed(line);
 }
 
@@ -214,7 +219,8 @@ Recording record(std::mt19937& rng)
     Recording r;
     r.scenario = makeScenario(rng);
     ScriptedLine line;
-    start(r.scenario);
+    Engine& engine = line.engine;
+    start(engine, r.scenario);
     r.stream = Handset(rng, r.scenario).run(line);
     r.observed = observed(line);
     r.result = line.results.empty() ? -1 : line.results[0];

@@ -23,12 +23,13 @@ std::vector<uint8_t> imageSumming0x1234()
 // Normal mode, byte sum, single (or gang): the checksum frame on its way.
 void toChecksum(ScriptedLine& line, int32_t gang = 0)
 {
-    loadReleaseFile("KM52", imageSumming0x1234());
-    steps::begin(kModeNormal, 57600, gang);
+    Engine& engine = ScriptedLine::current->engine;
+    loadReleaseFile(engine, "KM52", imageSumming0x1234());
+    steps::begin(engine, kModeNormal, 57600, gang);
     line.txEmpty();
     line.receive(">i");
     if (gang)
-        pressContinue();
+        pressContinue(engine);
     steps::giveRecord(line, parameterRecord("KM52", '1', kBlock, 0xFF));
     steps::ackAll(line, 0xFF);
 }
@@ -37,6 +38,7 @@ TEST(Checksum, MatchingAnswerCompletesWithResultZero)
 {
     for (int32_t gang : {0, 1}) {
         ScriptedLine line;
+        Engine& engine = line.engine;
         toChecksum(line, gang);
         EXPECT_EQ(line.frames.back().bytes, (std::vector<uint8_t>{0x3C, 0x63, 0x12, 0x34}));
         EXPECT_EQ(line.line(kPhaseLine), "\nChecksumming. Please wait...\r\n");
@@ -99,6 +101,7 @@ TEST(Checksum, CompletionRefusedEndsWithSixAndNoAbort)
 TEST(Checksum, SilenceRepeatsFromTheSendWithWarningsOnce)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     toChecksum(line);
     const int64_t sentAt = line.frames.back().atMs;
     line.takeFrames();
@@ -126,7 +129,7 @@ TEST(Checksum, SilenceRepeatsFromTheSendWithWarningsOnce)
     ASSERT_EQ(line.takeFrames().size(), 1u);
     const int64_t thirdAt = line.now();
     line.txEmpty();
-    clearAndSelectAdviceLine();
+    clearAndSelectAdviceLine(engine);
     line.runTicks(100000);  // the next repeat 25 s after the third; no texts, no result
     line.txEmpty();
     sent = line.takeFrames();
@@ -200,6 +203,7 @@ TEST(AfterResult, EveryOutcomeLeavesTheEngineIdle)
     };
     for (Ending end : endings) {
         ScriptedLine line;
+        Engine& engine = line.engine;
         toChecksum(line);
         end(line);
         ASSERT_EQ(line.results.size(), 1u);
@@ -209,10 +213,10 @@ TEST(AfterResult, EveryOutcomeLeavesTheEngineIdle)
             line.receive(frameOf(">a>C>c", {0, 0}));
             line.runTicks(30000);
         }
-        pressContinue();
+        pressContinue(engine);
         EXPECT_TRUE(line.takeFrames().empty());
         EXPECT_EQ(line.results.size(), 1u);
-        EXPECT_EQ(handlerSlots.onTick, &idleHandler);
+        EXPECT_EQ(engine.slots.onTick, &idleHandler);
         EXPECT_EQ(engine.frameBuffer, nullptr);
         EXPECT_EQ(engine.readBuffer, nullptr);
     }

@@ -14,8 +14,9 @@ const std::vector<uint8_t> kRecord = parameterRecord("KM52", '0', 16, 0xFF);
 TEST(Connection, SingleModeInquiresUntilAnsweredThenRequestsParameters)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", std::vector<uint8_t>(32, 0x11));
-    steps::begin(kModeEraseAndDownload, 115200, 0);
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", std::vector<uint8_t>(32, 0x11));
+    steps::begin(engine, kModeEraseAndDownload, 115200, 0);
     EXPECT_EQ(line.line(kPhaseLine), "\nWaiting for mobile signal...\r\n");
     EXPECT_EQ(line.line(kAdviceLine), steps::kWaitingSingle);
     ASSERT_EQ(line.takeFrames().size(), 1u);
@@ -47,15 +48,16 @@ TEST(Connection, SingleModeInquiresUntilAnsweredThenRequestsParameters)
     line.txEmpty();
     EXPECT_EQ(line.waits, std::vector<int32_t>{10});
     EXPECT_EQ(line.speed(), 115200u);
-    EXPECT_EQ(handlerSlots.onTxEmpty, &idleHandler);
+    EXPECT_EQ(engine.slots.onTxEmpty, &idleHandler);
 }
 
 TEST(Connection, SpeedCodeFollowsChosenSpeedAndKeepsItsLastValueOtherwise)
 {
     const std::pair<int32_t, uint8_t> table[] = {
         {19200, '4'}, {28800, '3'}, {38400, '2'}, {57600, '1'}, {115200, '0'}, {0, '0'}};
+    // One engine for all: the code it keeps is its own from the download before.
+    ScriptedLine line;
     for (const auto& [speed, code] : table) {
-        ScriptedLine line;
         steps::toExchange(line, kModeEraseAndDownload, speed);
         EXPECT_EQ(line.frames.back().bytes, (std::vector<uint8_t>{'<', 'p', code, 0xFF}))
             << speed;
@@ -65,9 +67,10 @@ TEST(Connection, SpeedCodeFollowsChosenSpeedAndKeepsItsLastValueOtherwise)
 TEST(Connection, GangModeWaitsForContinueAndFallsBackOnSilence)
 {
     ScriptedLine line;
-    steps::begin(kModeNormal, 57600, 1);
+    Engine& engine = line.engine;
+    steps::begin(engine, kModeNormal, 57600, 1);
     EXPECT_EQ(line.line(kAdviceLine), steps::kWaitingGang);
-    pressContinue();  // not gang ready yet: ignored
+    pressContinue(engine);  // not gang ready yet: ignored
     line.txEmpty();
     line.receive(">i");
     EXPECT_EQ(line.line(kPhaseLine), "\nMobile signal received\r\n");
@@ -94,25 +97,26 @@ TEST(Connection, GangModeWaitsForContinueAndFallsBackOnSilence)
     EXPECT_EQ(line.line(kPhaseLine), "\nWaiting for mobile signal...\r\n");
     EXPECT_EQ(line.line(kAdviceLine), steps::kWaitingGang);
     EXPECT_EQ(line.continueEnabled, 0);
-    pressContinue();
+    pressContinue(engine);
     EXPECT_EQ(line.line(kPhaseLine), "\nWaiting for mobile signal...\r\n");
 
     // Back to gang ready; Continue starts the exchange from the front end's thread.
     line.receive(">i");
     EXPECT_EQ(line.continueEnabled, 1);
     line.takeFrames();
-    pressContinue();
+    pressContinue(engine);
     EXPECT_EQ(line.line(kPhaseLine), "\r\nExchanging parameters...\r\n");
     auto sent = line.takeFrames();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].bytes, (std::vector<uint8_t>{'<', 'p', '1', 0xFF}));
-    pressContinue();  // a second press changes nothing
+    pressContinue(engine);  // a second press changes nothing
     EXPECT_TRUE(line.takeFrames().empty());
 }
 
 TEST(Connection, RequestRepeatedAtInitialSpeedEverySecondWithTextsAtSecondRetryOnly)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     steps::toExchange(line);
     const int64_t sentAt = line.now();
     line.takeFrames();
@@ -145,8 +149,8 @@ TEST(Connection, RequestRepeatedAtInitialSpeedEverySecondWithTextsAtSecondRetryO
 
     // Retry 3 sends again without printing.
     line.txEmpty();
-    clearAndSelectPhaseLine();
-    printStatus("\nmarker\r\n");
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "\nmarker\r\n");
     line.runTicks(1000);
     EXPECT_EQ(line.takeFrames().size(), 1u);
     EXPECT_EQ(line.line(kPhaseLine), "\nmarker\r\n");
@@ -155,7 +159,8 @@ TEST(Connection, RequestRepeatedAtInitialSpeedEverySecondWithTextsAtSecondRetryO
 TEST(Connection, LateInquiryAnswersPassedOverAndPartialRecordAbandoned)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", std::vector<uint8_t>(64, 0x11));
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", std::vector<uint8_t>(64, 0x11));
     steps::toExchange(line);
     line.txEmpty();
     line.receive(">i>i");
@@ -208,7 +213,8 @@ TEST(Connection, RefusedRecordShowsReasonAndEndsThroughAbortHandshake)
     for (const RefusedCase& c : cases) {
         for (bool answered : {false, true}) {
             ScriptedLine line;
-            loadReleaseFile(c.fileId, std::vector<uint8_t>(64, 0x11));
+            Engine& engine = line.engine;
+            loadReleaseFile(engine, c.fileId, std::vector<uint8_t>(64, 0x11));
             steps::toExchange(line, c.mode, 57600);
             steps::giveRecord(line, c.record);
             EXPECT_EQ(line.line(kPhaseLine), c.phaseText);
@@ -231,7 +237,8 @@ TEST(Connection, RefusedRecordShowsReasonAndEndsThroughAbortHandshake)
 TEST(Connection, FileShorterThanProductIdIsAMismatch)
 {
     ScriptedLine line;
-    loadReleaseFile("KM5", {});
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM5", {});
     steps::toExchange(line, kModeNormal);
     steps::giveRecord(line, parameterRecord("KM52", '1', 16, 0xFF));
     EXPECT_EQ(line.line(kPhaseLine).rfind("\nAborted - Product ID mismatch\r\n", 0), 0u);
@@ -243,7 +250,8 @@ TEST(Connection, BlockSizeTooLargeEndsWithResultFiveWithoutAllocating)
     // Beyond the largest frame a signed 32-bit count can hold (2 * size + 4 > INT32_MAX).
     for (int32_t size : {0x7FFFFFFF, 1073741822}) {
         ScriptedLine line;
-        loadReleaseFile("KM52", std::vector<uint8_t>(64, 0x11));
+        Engine& engine = line.engine;
+        loadReleaseFile(engine, "KM52", std::vector<uint8_t>(64, 0x11));
         steps::toExchange(line, kModeNormal);
         steps::giveRecord(line, parameterRecord("KM52", '1', size, 0xFF));
         EXPECT_EQ(line.line(kPhaseLine),
@@ -259,7 +267,8 @@ TEST(Connection, BlockSizeTooLargeEndsWithResultFiveWithoutAllocating)
 TEST(Connection, PatchFlashIsRefusedPlainlyAndEndsWithResultTwo)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", std::vector<uint8_t>(64, 0x11));
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", std::vector<uint8_t>(64, 0x11));
     steps::toExchange(line, kModePatch);
     steps::giveRecord(line, parameterRecord("KM52", '1', 16, 0xFF));
     EXPECT_EQ(line.line(kPhaseLine),
@@ -278,7 +287,8 @@ TEST(Connection, PatchFlashIsRefusedPlainlyAndEndsWithResultTwo)
 TEST(Connection, LeftoverBuffersAreReleasedBeforeNewOnesAreAllocated)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", std::vector<uint8_t>(64, 0x11));
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", std::vector<uint8_t>(64, 0x11));
     // As an operator's Abort leaves them: no result was posted to release them.
     engine.frameBuffer = static_cast<uint8_t*>(std::malloc(100));
     engine.readBuffer = static_cast<uint8_t*>(std::malloc(48));

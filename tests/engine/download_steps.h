@@ -32,20 +32,20 @@ inline std::vector<uint8_t> frameOf(const std::string& s, const std::vector<uint
 }
 
 // initEngine as the download dialog does, then the first state.
-inline void begin(int32_t mode, int32_t chosenSpeed, int32_t gang)
+inline void begin(Engine& engine, int32_t mode, int32_t chosenSpeed, int32_t gang)
 {
     {
-        EngineLock lock;
-        initEngine(mode, 19200, chosenSpeed, gang);
+        EngineLock lock(engine);
+        initEngine(engine, mode, 19200, chosenSpeed, gang);
     }
-    beginDownload();
+    beginDownload(engine);
 }
 
 // Single mode from the start to the parameter request on its way.
 inline void toExchange(ScriptedLine& line, int32_t mode = kModeEraseAndDownload,
                        int32_t speed = 115200)
 {
-    begin(mode, speed, 0);
+    begin(line.engine, mode, speed, 0);
     line.txEmpty();
     line.receive(">i");
 }

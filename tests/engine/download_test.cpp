@@ -54,15 +54,16 @@ TEST(Download, EveryRoadWritesTheImageAndCompletes)
     for (const Road& road : roads) {
         SCOPED_TRACE(describe(road));
         ScriptedLine line;
-        loadReleaseFile("KM52", image);
-        steps::begin(road.mode, road.speed, road.gang);
+        Engine& engine = line.engine;
+        loadReleaseFile(engine, "KM52", image);
+        steps::begin(engine, road.mode, road.speed, road.gang);
         line.txEmpty();
         line.receive(std::string("\x00\xFF>i", 4));
         if (road.gang) {
             EXPECT_EQ(line.continueEnabled, 1);
             line.txEmpty();
             line.receive(">i");
-            pressContinue();
+            pressContinue(engine);
         }
         steps::giveRecord(line, parameterRecord("KM52", road.protocol, kBlock, road.blank));
         EXPECT_EQ(engine.totalBlocks, 6);
@@ -116,9 +117,10 @@ TEST(Download, EveryRoadWritesTheImageAndCompletes)
 TEST(Download, SecondDownloadStartsCleanAfterTheFirst)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     for (int run = 0; run < 2; ++run) {
         const auto block = steps::dataBlock(256, static_cast<uint32_t>(run));
-        loadReleaseFile("KM52", block);
+        loadReleaseFile(engine, "KM52", block);
         line.results.clear();
         line.frames.clear();
         line.takeFrames();

@@ -43,14 +43,14 @@ inline void apply(ScriptedLine& line, const Event& e)
         line.advance(e.ms);
         line.tick();
         break;
-    case Event::Continue: pressContinue(); break;
+    case Event::Continue: pressContinue(line.engine); break;
     }
 }
 
-inline void start(const Scenario& s)
+inline void start(Engine& engine, const Scenario& s)
 {
-    loadReleaseFile("KM52", s.image);
-    steps::begin(s.mode, s.speed, s.gang);
+    loadReleaseFile(engine, "KM52", s.image);
+    steps::begin(engine, s.mode, s.speed, s.gang);
 }
 
 // Everything the engine did that someone outside it could see, one line per observation.

@@ -12,8 +12,9 @@ std::string recogniseEach(const std::string& bytes)
 {
     std::string out;
     for (char c : bytes) {
+        Engine& engine = ScriptedLine::current->engine;
         engine.responseCell = static_cast<uint8_t>(c);
-        out += static_cast<char>(recogniseResponse());
+        out += static_cast<char>(recogniseResponse(engine));
     }
     return out;
 }
@@ -35,18 +36,19 @@ TEST(Recogniser, AcceptsMarkFollowedByOneOfElevenLetters)
 TEST(Recogniser, ArmsOneByteReceiveOnlyWhenNothingRecognised)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     uint8_t other[4] = {};
     // Something else is armed; '>' re-arms the response cell, 'i' leaves the arm alone.
-    armReceive(other, 4);
+    engine.io.armReceive(other, 4);
     engine.responseCell = '>';
-    EXPECT_EQ(recogniseResponse(), '|');
+    EXPECT_EQ(recogniseResponse(engine), '|');
     line.receive(std::string("Z"));
     EXPECT_EQ(engine.responseCell, 'Z');  // the cell was armed
 
-    armReceive(other, 4);
+    engine.io.armReceive(other, 4);
     engine.previousByte = '>';
     engine.responseCell = 'i';
-    EXPECT_EQ(recogniseResponse(), 'i');
+    EXPECT_EQ(recogniseResponse(engine), 'i');
     line.receive(std::string("QRST"));
     EXPECT_EQ(std::string(other, other + 4), "QRST");  // still the other receive
 }
@@ -54,79 +56,85 @@ TEST(Recogniser, ArmsOneByteReceiveOnlyWhenNothingRecognised)
 TEST(Clock, KeepsSecondsAndMillisecondsArithmetic)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     line.nowMs_ = 10990;
-    markClock();
+    markClock(engine);
     line.nowMs_ = 11005;
-    EXPECT_EQ(elapsedMs(), 15);
-    EXPECT_FALSE(hasElapsed(16));
-    EXPECT_TRUE(hasElapsed(15));
+    EXPECT_EQ(elapsedMs(engine), 15);
+    EXPECT_FALSE(hasElapsed(engine, 16));
+    EXPECT_TRUE(hasElapsed(engine, 15));
 }
 
 TEST(Clock, WaitsEndAtTheirTimeAndNotWhenReaderStopped)
 {
     ScriptedLine line;
-    markClock();
+    Engine& engine = line.engine;
+    markClock(engine);
     line.advance(30);
     line.waits.clear();
-    waitSinceMark(30);  // already passed
+    waitSinceMark(engine, 30);  // already passed
     EXPECT_TRUE(line.waits.empty());
-    waitSinceMark(100);
-    EXPECT_EQ(elapsedMs(), 100);
+    waitSinceMark(engine, 100);
+    EXPECT_EQ(elapsedMs(engine), 100);
 
     const int64_t before = line.now();
-    waitFor(10);
+    waitFor(engine, 10);
     EXPECT_EQ(line.now() - before, 10);
 
     line.stop();
     line.waits.clear();
-    waitFor(1000);
-    waitSinceMark(100000);
+    waitFor(engine, 1000);
+    waitSinceMark(engine, 100000);
     EXPECT_TRUE(line.waits.empty());
 }
 
 TEST(StatusText, PrintReplacesTheCurrentLineOnly)
 {
     ScriptedLine line;
-    clearAndSelectAdviceLine();
-    printStatus("\nadvice\r\n");
-    clearAndSelectPhaseLine();
-    printStatus("\nBlank block # %d of %ld\r\n", 3, 10L);
+    Engine& engine = line.engine;
+    clearAndSelectAdviceLine(engine);
+    printStatus(engine, "\nadvice\r\n");
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "\nBlank block # %d of %ld\r\n", 3, 10L);
     EXPECT_EQ(line.line(kPhaseLine), "\nBlank block # 3 of 10\r\n");
     EXPECT_EQ(line.line(kAdviceLine), "\nadvice\r\n");
-    clearAndSelectAdviceLine();
+    clearAndSelectAdviceLine(engine);
     EXPECT_EQ(line.line(kAdviceLine), "\r\n");
 }
 
 TEST(StatusText, OverlongMessageIsCutNotOverflowed)
 {
     ScriptedLine line;
-    clearAndSelectPhaseLine();
-    printStatus("%s", std::string(2000, 'x').c_str());
+    Engine& engine = line.engine;
+    clearAndSelectPhaseLine(engine);
+    printStatus(engine, "%s", std::string(2000, 'x').c_str());
     EXPECT_EQ(line.line(kPhaseLine).size(), 511u);
 }
 
 TEST(PostResult, IdlesEverySlotAndClosesTheFile)
 {
     ScriptedLine line;
-    handlerSlots = {drainReceive, drainReceive, drainReceive};
+    Engine& engine = line.engine;
+    engine.slots = {drainReceive, drainReceive, drainReceive};
     engine.releaseFile = std::tmpfile();
-    postResult(kResultHandsetAborted);
+    postResult(engine, kResultHandsetAborted);
     EXPECT_EQ(line.results, std::vector<int32_t>{4});
-    EXPECT_EQ(handlerSlots.onTxEmpty, &idleHandler);
-    EXPECT_EQ(handlerSlots.onRxComplete, &idleHandler);
-    EXPECT_EQ(handlerSlots.onTick, &idleHandler);
+    EXPECT_EQ(engine.slots.onTxEmpty, &idleHandler);
+    EXPECT_EQ(engine.slots.onRxComplete, &idleHandler);
+    EXPECT_EQ(engine.slots.onTick, &idleHandler);
     EXPECT_EQ(engine.releaseFile, nullptr);
 }
 
 TEST(InitEngine, ResetsAccumulatorsButKeepsHandsetChoices)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     engine.checksumKind = kChecksumCrc;
     engine.blankByte = 0x00;
     engine.previousByte = '>';
     engine.crcAccumulator = 0x1234;
     engine.byteSum = 99;
-    initEngine(kModeNormal, 19200, 57600, 1);
+    initEngine(engine, kModeNormal, 19200, 57600, 1);
     EXPECT_EQ(engine.downloadMode, kModeNormal);
     EXPECT_EQ(engine.initialSpeed, 19200);
     EXPECT_EQ(engine.chosenSpeed, 57600);
@@ -144,22 +152,23 @@ std::vector<std::string> completions;
 uint8_t two[2];
 uint8_t one[1];
 
-void recordTwoThenArmOne()
+void recordTwoThenArmOne(Engine& engine)
 {
     completions.emplace_back(two, two + 2);
-    armReceive(one, 1);
-    handlerSlots.onRxComplete = [] {
+    engine.io.armReceive(one, 1);
+    engine.slots.onRxComplete = [](Engine& self) {
         completions.emplace_back(one, one + 1);
-        armReceive(one, 1);
+        self.io.armReceive(one, 1);
     };
 }
 
 TEST(Delivery, SeveralCompletionsInOneDelivery)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     completions.clear();
-    armReceive(two, 2);
-    handlerSlots.onRxComplete = recordTwoThenArmOne;
+    engine.io.armReceive(two, 2);
+    engine.slots.onRxComplete = recordTwoThenArmOne;
     line.receive(std::string("abcde"));
     EXPECT_EQ(completions, (std::vector<std::string>{"ab", "c", "d", "e"}));
 }
@@ -167,12 +176,13 @@ TEST(Delivery, SeveralCompletionsInOneDelivery)
 TEST(Delivery, ReceiveFilledOverSeveralDeliveriesCompletesOnce)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     completions.clear();
     uint8_t record[64] = {};
     static uint8_t* target;
     target = record;
-    armReceive(record, 64);
-    handlerSlots.onRxComplete = [] { completions.emplace_back(target, target + 64); };
+    engine.io.armReceive(record, 64);
+    engine.slots.onRxComplete = [](Engine&) { completions.emplace_back(target, target + 64); };
     line.receive(std::string(30, 'a'));
     line.receive(std::string(30, 'b'));
     EXPECT_TRUE(completions.empty());
@@ -184,9 +194,10 @@ TEST(Delivery, ReceiveFilledOverSeveralDeliveriesCompletesOnce)
 TEST(Delivery, FilledReceiveStaysArmedWhenHandlerArmsNothing)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     completions.clear();
-    armReceive(one, 1);
-    handlerSlots.onRxComplete = [] { completions.emplace_back(one, one + 1); };
+    engine.io.armReceive(one, 1);
+    engine.slots.onRxComplete = [](Engine&) { completions.emplace_back(one, one + 1); };
     line.receive(std::string("xyz"));
     EXPECT_EQ(completions, (std::vector<std::string>{"x", "y", "z"}));
 }
@@ -194,9 +205,10 @@ TEST(Delivery, FilledReceiveStaysArmedWhenHandlerArmsNothing)
 TEST(Delivery, BytesWithNothingArmedOrNoHandlerAreDropped)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     line.receive(std::string("unarmed"));  // nothing armed since reset: no crash, no loop
-    armReceive(one, 1);
-    handlerSlots.onRxComplete = nullptr;
+    engine.io.armReceive(one, 1);
+    engine.slots.onRxComplete = nullptr;
     line.receive(std::string("no handler"));
     EXPECT_EQ(one[0], 'n');
 }
@@ -204,13 +216,14 @@ TEST(Delivery, BytesWithNothingArmedOrNoHandlerAreDropped)
 TEST(Delivery, TxEmptyRunsBeforeBytesOfTheSameEvent)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     completions.clear();
-    armReceive(two, 2);  // the drain-like receive the bytes would otherwise go to
-    handlerSlots.onRxComplete = [] { completions.push_back("two"); };
-    handlerSlots.onTxEmpty = [] {
-        armReceive(one, 1);
-        handlerSlots.onRxComplete = [] { completions.emplace_back(one, one + 1); };
-        handlerSlots.onTxEmpty = idleHandler;
+    engine.io.armReceive(two, 2);  // the drain-like receive the bytes would otherwise go to
+    engine.slots.onRxComplete = [](Engine&) { completions.push_back("two"); };
+    engine.slots.onTxEmpty = [](Engine& self) {
+        self.io.armReceive(one, 1);
+        self.slots.onRxComplete = [](Engine&) { completions.emplace_back(one, one + 1); };
+        self.slots.onTxEmpty = idleHandler;
     };
     line.txEmptyAndReceive(bytesOf(">i"));
     EXPECT_EQ(completions, (std::vector<std::string>{">", "i"}));
@@ -219,16 +232,17 @@ TEST(Delivery, TxEmptyRunsBeforeBytesOfTheSameEvent)
 TEST(FrameIo, NothingMovesAfterTheLineStops)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     static const uint8_t frame[] = {'<', 'i'};
-    sendFrame(frame, 2);
-    setLastFrameLength(1);
-    resendLastFrame();
+    engine.io.sendFrame(frame, 2);
+    engine.io.setLastFrameLength(1);
+    engine.io.resendLastFrame();
     ASSERT_EQ(line.frames.size(), 2u);
     EXPECT_EQ(line.frames[1].bytes, bytesOf("<"));
     line.stop();
-    sendFrame(frame, 2);
-    resendLastFrame();
-    armReceive(one, 1);
+    engine.io.sendFrame(frame, 2);
+    engine.io.resendLastFrame();
+    engine.io.armReceive(one, 1);
     EXPECT_EQ(line.frames.size(), 2u);
 }
 

@@ -21,10 +21,11 @@ std::vector<uint8_t> imageOf(const std::vector<std::vector<uint8_t>>& blocks)
 // Erase-and-download, single mode, CRC, raw frames: the erase command on its way.
 void toErase(ScriptedLine& line, int32_t blocks = 3)
 {
+    Engine& engine = ScriptedLine::current->engine;
     std::vector<std::vector<uint8_t>> image;
     for (int i = 0; i < blocks; ++i)
         image.push_back(steps::dataBlock(kBlock, static_cast<uint32_t>(i)));
-    loadReleaseFile("KM52", imageOf(image));
+    loadReleaseFile(engine, "KM52", imageOf(image));
     steps::toExchange(line);
     steps::giveRecord(line, parameterRecord("KM52", '0', kBlock, 0xFF));
 }
@@ -75,6 +76,7 @@ TEST(Erase, TimesOutEvery81SecondsFromLeavingTheLineWithRetryTexts)
 TEST(Erase, RefusalsResendAtOnceWithNakTextAtEveryFifth)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     toErase(line);
     line.takeFrames();
     for (int nak = 1; nak <= 11; ++nak) {
@@ -88,7 +90,7 @@ TEST(Erase, RefusalsResendAtOnceWithNakTextAtEveryFifth)
         if (warned) {
             EXPECT_EQ(line.line(kAdviceLine), "\nMultiple erase NAKs have been received\r\nCheck "
                                               "the cable, otherwise press Esc to abort\r\n");
-            clearAndSelectAdviceLine();  // so that the next warning shows as new
+            clearAndSelectAdviceLine(engine);  // so that the next warning shows as new
         }
     }
     // Time-outs in between do not reset the count: 4 more refusals make the next warning.
@@ -113,7 +115,8 @@ TEST(Erase, RefusalsResendAtOnceWithNakTextAtEveryFifth)
 TEST(Blocks, BlankBlocksArePassedOverAndNumbersKeepThePosition)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", imageOf({steps::blankBlock(kBlock), steps::blankBlock(kBlock),
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", imageOf({steps::blankBlock(kBlock), steps::blankBlock(kBlock),
                                      steps::blankBlock(kBlock), steps::dataBlock(kBlock, 1)}));
     std::vector<std::string> phaseTexts;
     steps::toFirstBlock(line, parameterRecord("KM52", '1', kBlock, 0xFF), kModeNormal);
@@ -134,7 +137,8 @@ TEST(Blocks, BlankBlocksArePassedOverAndNumbersKeepThePosition)
 TEST(Blocks, ImageOfBlankBlocksOnlyGoesStraightToTheChecksum)
 {
     ScriptedLine line;
-    loadReleaseFile("KM52", imageOf({steps::blankBlock(kBlock), steps::blankBlock(kBlock)}));
+    Engine& engine = line.engine;
+    loadReleaseFile(engine, "KM52", imageOf({steps::blankBlock(kBlock), steps::blankBlock(kBlock)}));
     steps::toFirstBlock(line, parameterRecord("KM52", '1', kBlock, 0xFF), kModeNormal);
     for (const SentFrame& f : line.frames)
         EXPECT_FALSE(steps::isWriteFrame(f));
@@ -191,6 +195,7 @@ TEST(Blocks, AcknowledgementsRefusalsAndWrongNumbers)
 TEST(Blocks, SilenceResendsEveryTenSecondsFromLeavingTheLine)
 {
     ScriptedLine line;
+    Engine& engine = line.engine;
     toErase(line, 2);
     line.txEmpty();
     line.receive(">e");
@@ -229,16 +234,17 @@ TEST(Blocks, SilenceResendsEveryTenSecondsFromLeavingTheLine)
 // Gang mode, from the start through Continue to the erase on its way.
 void toGangErase(ScriptedLine& line, int32_t mode, char protocol, int32_t blockSize)
 {
+    Engine& engine = line.engine;
     std::vector<uint8_t> image;
     for (int i = 0; i < 3; ++i) {
         auto b = steps::dataBlock(static_cast<size_t>(blockSize), static_cast<uint32_t>(i));
         image.insert(image.end(), b.begin(), b.end());
     }
-    loadReleaseFile("KM52", image);
-    steps::begin(mode, 38400, 1);
+    loadReleaseFile(engine, "KM52", image);
+    steps::begin(engine, mode, 38400, 1);
     line.txEmpty();
     line.receive(">i");
-    pressContinue();
+    pressContinue(engine);
     steps::giveRecord(line, parameterRecord("KM52", protocol, blockSize, 0xFF));
 }
 
@@ -274,6 +280,7 @@ TEST(GangPacing, EraseModeWaitsPerKilobyteFromTheFrameLeavingTheLine)
     } cases[] = {{'0', 1024, 90}, {'1', 1024, 30}, {'0', 4096, 360}};
     for (const auto& c : cases) {
         ScriptedLine line;
+        Engine& engine = line.engine;
         toGangErase(line, kModeEraseAndDownload, c.protocol, c.blockSize);
         line.txEmpty();
         line.receive(">e");
@@ -283,7 +290,7 @@ TEST(GangPacing, EraseModeWaitsPerKilobyteFromTheFrameLeavingTheLine)
         line.receive(frameOf(">w", {0, 0}));
         EXPECT_EQ(line.frames.back().atMs - leftAt, c.waitMs) << c.blockSize;
         EXPECT_EQ(steps::frameNumber(line.frames.back()), 1);
-        EXPECT_EQ(handlerSlots.onTick, &blockTimeout);
+        EXPECT_EQ(engine.slots.onTick, &blockTimeout);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/clock.h"
+#include "engine/engine_state.h"
 #include "engine/handler_slots.h"
 #include "transport/frame_io.h"
 
@@ -65,12 +66,13 @@ double sleepStepLateness()
 
 class RealClockWaits : public ::testing::Test {
 protected:
+    Engine engine;  // each test its own, on the real clock
     void SetUp() override
     {
-        setClockSource(nullptr);
-        setLineRunning(true);
+        setClockSource(engine, nullptr);
+        engine.io.setRunning(true);
     }
-    void TearDown() override { setLineRunning(false); }
+    void TearDown() override { engine.io.setRunning(false); }
 };
 
 // The clock counts whole milliseconds, so a wait may end up to 1 ms before its time as
@@ -82,7 +84,7 @@ TEST_F(RealClockWaits, WaitForEndsOnTime)
     std::vector<double> lateness;
     for (int i = 0; i < 7; ++i) {
         const auto start = Clock::now();
-        waitFor(20);
+        waitFor(engine, 20);
         const double took = msSince(start);
         EXPECT_GE(took, 19.0);
         lateness.push_back(took - 20.0);
@@ -95,19 +97,19 @@ TEST_F(RealClockWaits, WaitSinceMarkEndsAtTheMarkPlusItsTime)
     std::vector<double> lateness;
     for (int i = 0; i < 5; ++i) {
         const auto marked = Clock::now();
-        markClock();
+        markClock(engine);
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
-        waitSinceMark(40);  // 40 ms from the mark, not from the call
+        waitSinceMark(engine, 40);  // 40 ms from the mark, not from the call
         const double took = msSince(marked);
         EXPECT_GE(took, 39.0);
         lateness.push_back(took - 40.0);
     }
     EXPECT_LE(median(lateness), 2.5 + sleepStepLateness());
 
-    markClock();
+    markClock(engine);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const auto start = Clock::now();
-    waitSinceMark(10);  // already passed: no sleep at all, only preemption could delay it
+    waitSinceMark(engine, 10);  // already passed: no sleep at all, only preemption could delay it
     EXPECT_LT(msSince(start), 10.0);
 }
 
@@ -117,10 +119,10 @@ TEST_F(RealClockWaits, WaitsDoNotBurnAProcessor)
         const double cpuBefore = threadCpuMs();
         const auto start = Clock::now();
         if (which == 0) {
-            waitFor(300);
+            waitFor(engine, 300);
         } else {
-            markClock();
-            waitSinceMark(300);
+            markClock(engine);
+            waitSinceMark(engine, 300);
         }
         const double wall = msSince(start);
         const double cpu = threadCpuMs() - cpuBefore;
@@ -132,19 +134,19 @@ TEST_F(RealClockWaits, WaitsDoNotBurnAProcessor)
 TEST_F(RealClockWaits, ReturnPromptlyWhenTheLineStops)
 {
     for (int which = 0; which < 2; ++which) {
-        setLineRunning(true);
+        engine.io.setRunning(true);
         std::atomic<int64_t> stoppedAt{0};
         std::thread stopper([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             stoppedAt = Clock::now().time_since_epoch().count();
-            setLineRunning(false);
+            engine.io.setRunning(false);
         });
         const auto start = Clock::now();
         if (which == 0) {
-            waitFor(5000);
+            waitFor(engine, 5000);
         } else {
-            markClock();
-            waitSinceMark(5000);
+            markClock(engine);
+            waitSinceMark(engine, 5000);
         }
         const auto returned = Clock::now();
         stopper.join();
@@ -160,9 +162,9 @@ TEST_F(RealClockWaits, ReturnPromptlyWhenTheLineStops)
 
     // Not running at the call: both return at once.
     const auto start = Clock::now();
-    waitFor(5000);
-    markClock();
-    waitSinceMark(5000);
+    waitFor(engine, 5000);
+    markClock(engine);
+    waitSinceMark(engine, 5000);
     EXPECT_LT(msSince(start), 10.0);
 }
 
@@ -173,13 +175,13 @@ TEST_F(RealClockWaits, EngineLockIsFreeWhileAHandlerWaits)
     const auto start = Clock::now();
     std::thread tick;
     {
-        EngineLock lock;  // as a handler on the reader thread holds it
+        EngineLock lock(engine);  // as a handler on the reader thread holds it
         tick = std::thread([&] {
-            EngineLock other;  // as onTick on the front end's thread needs it
+            EngineLock other(engine);  // as onTick on the front end's thread needs it
             gotAfter = msSince(start);
             gotLock = true;
         });
-        waitFor(200);
+        waitFor(engine, 200);
         EXPECT_TRUE(gotLock.load());
     }
     tick.join();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/engine_kit.h"
+#include "engine/engine_state.h"
 #include "engine/handlers.h"
 #include "tests/fuzz/fuzz_line.h"
 
@@ -79,6 +80,7 @@ void writeReleaseFile()
 
 uint16_t expectedChecksum()
 {
+    Engine& engine = fuzzline::currentEngine();
     const size_t size = static_cast<size_t>(engine.blockSize);
     const size_t whole = image.size() / size * size;
     if (engine.checksumKind == kChecksumCrc) {
@@ -123,6 +125,7 @@ std::vector<uint8_t> decodePayload(const uint8_t* p, uint32_t n, uint8_t escape)
 
 void checkWriteFrame(const uint8_t* bytes, uint32_t length)
 {
+    Engine& engine = fuzzline::currentEngine();
     require(length >= 4 && engine.blockSize >= 1);
     const size_t size = static_cast<size_t>(engine.blockSize);
     const size_t number = static_cast<size_t>(bytes[2] << 8 | bytes[3]);
@@ -147,6 +150,7 @@ bool checksumFrameSeen = false;
 
 void checkFrame(const uint8_t* bytes, uint32_t length)
 {
+    Engine& engine = fuzzline::currentEngine();
     require(fuzzline::resultsPosted() == 0);  // nothing goes out after the outcome
     require(length >= 2 && bytes[0] == '<');
     switch (bytes[1]) {
@@ -267,11 +271,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* file = std::fopen(releasePath.c_str(), "rb");
     require(file != nullptr);
     fuzzline::useReleaseFile(file);
+    Engine& engine = fuzzline::currentEngine();
     {
-        EngineLock lock;
-        initEngine(mode, 19200, speed, gang);
+        EngineLock lock(engine);
+        initEngine(engine, mode, 19200, speed, gang);
     }
-    beginDownload();
+    beginDownload(engine);
     Script script{data + 1, size - 1};
     while (script.more())
         runAction(script);

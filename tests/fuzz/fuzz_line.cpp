@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "engine/engine_kit.h"
+#include "engine/engine_state.h"
 #include "engine/handlers.h"
 #include "engine/release_file.h"
 #include "transport/frame_io.h"
@@ -25,6 +27,7 @@ struct Line {
     bool stopped = false;
 };
 Line line;
+std::unique_ptr<Engine> current;  // this input's own engine, made by begin
 
 void require(bool condition)
 {
@@ -105,62 +108,55 @@ void feResult(void*, int32_t result)
 }
 const FrontEnd frontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult, nullptr};
 
-void resetAll()
-{
-    closeReleaseFile();
-    resetEngineState();
-    resetFrameIo();
-    clearHandlerSlots();
-}
-
 }  // namespace
+
+Engine& currentEngine() { return *current; }
 
 void begin(FrameCheck onFrame, ResultCheck onResult)
 {
     line = Line{};
     line.onFrame = onFrame;
     line.onResult = onResult;
-    resetAll();
-    setClockSource(&clock);
-    setFrontEnd(&frontEnd);
-    attachLine(&ops, port);
-    setLineRunning(true);
+    current = std::make_unique<Engine>();
+    Engine& engine = *current;
+    setClockSource(engine, &clock);
+    setFrontEnd(engine, &frontEnd);
+    engine.io.attach(&ops, port);
+    engine.io.setRunning(true);
 }
 
 void end()
 {
-    setLineRunning(false);
-    attachLine(nullptr, nullptr);
-    resetAll();
-    setClockSource(nullptr);
-    setFrontEnd(nullptr);
+    current.reset();
 }
 
 void useReleaseFile(FILE* file)
 {
-    EngineLock lock;
-    closeReleaseFile();
+    Engine& engine = *current;
+    EngineLock lock(engine);
+    closeReleaseFile(engine);
     engine.releaseFile = file;
 }
 
-void txEmpty() { dispatchTxEmpty(); }
+void txEmpty() { current->lineTxEmpty(); }
 
-void receive(const uint8_t* bytes, uint32_t length) { deliverBytes(bytes, length); }
+void receive(const uint8_t* bytes, uint32_t length) { current->lineBytes(bytes, length); }
 
 void tickAfter(int32_t ms)
 {
     line.now += ms;
-    runTick();
+    runTick(*current);
 }
 
-void pressContinueButton() { pressContinue(); }
+void pressContinueButton() { pressContinue(*current); }
 
 void stopLine()
 {
     line.stopped = true;
-    setLineRunning(false);
-    EngineLock lock;
-    closeReleaseFile();  // the dialog's Abort closes it too
+    Engine& engine = *current;
+    engine.io.setRunning(false);
+    EngineLock lock(engine);
+    closeReleaseFile(engine);  // the dialog's Abort closes it too
 }
 
 bool lineStopped() { return line.stopped; }

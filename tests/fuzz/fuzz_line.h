@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+struct Engine;
+
 namespace fuzzline {
 
 // Called for every frame the engine writes, at the moment it writes it (engine lock held).
@@ -22,6 +24,8 @@ using ResultCheck = void (*)(int32_t result);
 void begin(FrameCheck onFrame, ResultCheck onResult);
 // Stops the line, unbinds everything and puts the engine back to its start state.
 void end();
+// The engine of the input in progress (between begin and end).
+Engine& currentEngine();
 
 // Makes `file` the engine's open release file (the engine closes it with the download).
 void useReleaseFile(FILE* file);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/engine_kit.h"
+#include "engine/engine_state.h"
 #include "engine/release_file.h"
 
 namespace {
@@ -51,7 +52,8 @@ FILE* releaseFileOf(const uint8_t* bytes, size_t length)
 }
 
 // What the check leaves behind, against the values it found before it ran.
-void checkLeftBehind(int32_t outcome, const uint8_t* record, const uint8_t* file, size_t length)
+void checkLeftBehind(Engine& engine, int32_t outcome, const uint8_t* record, const uint8_t* file,
+                     size_t length)
 {
     const bool codeAccepted = std::memcmp(record + 16, "DOWNLD", 6) == 0 &&
                               (record[22] == '1' || (record[22] == '0' && engine.downloadMode == 0));
@@ -73,11 +75,11 @@ void checkLeftBehind(int32_t outcome, const uint8_t* record, const uint8_t* file
     require(std::memcmp(engine.fileProductId, file, 4) == 0);
 
     // The block count divides the whole file length and leaves the file where it was.
-    require(countBlocks() == static_cast<int32_t>(static_cast<long long>(length) / engine.blockSize));
+    require(countBlocks(engine) == static_cast<int32_t>(static_cast<long long>(length) / engine.blockSize));
     require(std::ftell(engine.releaseFile) == 4);
     uint8_t first[8];
     const size_t want = length - 4 < sizeof first ? length - 4 : sizeof first;
-    require(readImage(first, sizeof first) == want);
+    require(readImage(engine, first, sizeof first) == want);
     require(std::memcmp(first, file + 4, want) == 0);
 }
 
@@ -92,9 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* file = record + wire::kParameterRecordLength;
     const size_t length = size - 1 - wire::kParameterRecordLength;
 
-    EngineLock lock;
-    closeReleaseFile();
-    resetEngineState();
+    Engine engine;  // this input's own
+    EngineLock lock(engine);
     engine.downloadMode = mode;
     engine.checksumKind = 7;  // values no check can leave, to see what it changed
     engine.blockSize = -7;
@@ -102,16 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(engine.parameterRecord, record, wire::kParameterRecordLength);
     engine.releaseFile = releaseFileOf(file, length);
 
-    const int32_t outcome = checkParameterRecord();
+    const int32_t outcome = checkParameterRecord(engine);
     require(outcome >= 0 && outcome <= 3);
     require(outcome == expectedOutcome(mode, record, file, length));
     if (outcome == kRecordValid)
         require(engine.blockSize >= 1 && std::memcmp(record, engine.fileProductId, 4) == 0);
-    checkLeftBehind(outcome, record, file, length);
+    checkLeftBehind(engine, outcome, record, file, length);
     // A count is safe whatever the check left in the block size.
-    require(countBlocks() >= 0);
+    require(countBlocks(engine) >= 0);
 
-    closeReleaseFile();
-    resetEngineState();
+    closeReleaseFile(engine);
     return 0;
 }

@@ -14,6 +14,7 @@ namespace {
 
 struct Pair {
     ScriptedLine line;
+    Engine& engine = line.engine;
     HostSide handset;
 
     // Runs the download until the engine posts a result (or gives up after `steps` rounds).
@@ -21,10 +22,10 @@ struct Pair {
     {
         handset.options.eraseMs = 5;
         {
-            EngineLock lock;
-            initEngine(mode, 19200, speed, 0);
+            EngineLock lock(engine);
+            initEngine(engine, mode, 19200, speed, 0);
         }
-        beginDownload();
+        beginDownload(engine);
         for (int i = 0; i < steps && line.results.empty(); ++i) {
             const std::vector<SentFrame> frames = line.takeFrames();
             for (const SentFrame& f : frames)
@@ -94,7 +95,7 @@ TEST(EngineAndHandset, AgreeOnEveryRoadAndTheFlashIsTheImage)
         pair.handset.options.protocol = road.protocol;
         pair.handset.options.blank = road.blank;
         pair.handset.options.blockSize = 128;
-        loadReleaseFile("KM52", imageOf(blocks, 100));
+        loadReleaseFile(pair.engine, "KM52", imageOf(blocks, 100));
         pair.run(road.mode, road.speed);
         EXPECT_EQ(pair.line.results, std::vector<int32_t>{0});
         const HandsetMachine& m = pair.handset.m();
@@ -132,7 +133,7 @@ TEST(EngineAndHandset, FaultsLeadToTheEnginesOutcomes)
         std::string error;
         ASSERT_TRUE(parseFaultSchedule(c.schedule, s, error));
         pair.handset.options.faults.set(c.fault, s);
-        loadReleaseFile("KM52", imageOf(blocks));
+        loadReleaseFile(pair.engine, "KM52", imageOf(blocks));
         pair.run(kModeEraseAndDownload, 115200);
         EXPECT_EQ(pair.line.results, std::vector<int32_t>{c.result});
         const HandsetMachine& m = pair.handset.m();
@@ -148,7 +149,7 @@ TEST(EngineAndHandset, ProductMismatchIsAbortedAndAcknowledged)
 {
     Pair pair;
     pair.handset.options.productId = "KM21";
-    loadReleaseFile("KM52", imageOf(sampleBlocks(1024)));
+    loadReleaseFile(pair.engine, "KM52", imageOf(sampleBlocks(1024)));
     pair.run(kModeNormal, 57600);
     EXPECT_EQ(pair.line.results, std::vector<int32_t>{4});
     EXPECT_EQ(pair.handset.m().report().downloads.at(0).outcome, "aborted");

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "session/session.h"
+#include "tests/session/handset_process.h"
 #include "transport/port_open.h"
 
 namespace {
@@ -54,33 +55,10 @@ const SerialPortOps* watchedOps()
 // tarvolo-handset on its own pty, reachable through `link`.
 class Handset {
 public:
-    Handset(const fs::path& link, const std::vector<std::string>& args) : link_(link)
-    {
-        std::vector<std::string> argv = {TARVOLO_HANDSET_EXE, "--link", link.string(),
-                                         "--block-size", "256"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            std::vector<char*> raw;
-            for (std::string& a : argv)
-                raw.push_back(a.data());
-            raw.push_back(nullptr);
-            execv(raw[0], raw.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && !fs::is_symlink(link_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~Handset()
-    {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    Handset(const fs::path& link, const std::vector<std::string>& args) : process_(link, args) {}
 
 private:
-    fs::path link_;
-    pid_t pid_ = -1;
+    HandsetProcess process_;
 };
 
 struct AbortCase {
@@ -164,4 +142,23 @@ TEST(SessionAbort, InEveryPhaseSendsNothingMoreAndClosesThePort)
             platformPortOps()->close(again);
     }
     fs::remove_all(dir);
+}
+
+// A release file that cannot be opened ends the download as any other outcome does: result 1,
+// once, through the front end, and the session in the Ended phase.
+TEST(SessionRelease, MissingReleaseFilePostsResultOne)
+{
+    std::vector<int32_t> results;
+    FrontEnd fe{};
+    fe.context = &results;
+    fe.postResult = [](void* context, int32_t result) {
+        static_cast<std::vector<int32_t>*>(context)->push_back(result);
+    };
+    DownloadSession session(&fe);
+    EXPECT_FALSE(session.openRelease("/no/such/folder/missing.rel"));
+    EXPECT_EQ(results, std::vector<int32_t>{kResultFileNotOpened});
+    EXPECT_EQ(session.result(), kResultFileNotOpened);
+    EXPECT_EQ(session.phase(), Phase::Ended);
+    session.end();
+    EXPECT_EQ(results.size(), 1u);
 }

@@ -12,21 +12,20 @@ ScriptedLine* ScriptedLine::current = nullptr;
 namespace {
 
 // --- the port ---------------------------------------------------------------------------
-// The platform ports define SerialPort; the scripted one only needs a distinct address.
-int scriptedPortToken;
-SerialPort* const scriptedPort = reinterpret_cast<SerialPort*>(&scriptedPortToken);
+// The platform ports define SerialPort; the scripted one is the line itself.
+ScriptedLine* lineOf(SerialPort* port) { return reinterpret_cast<ScriptedLine*>(port); }
 
-bool portWrite(SerialPort*, const uint8_t* bytes, uint32_t length)
+bool portWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
 {
-    ScriptedLine::current->onWrite(bytes, length);
+    lineOf(port)->onWrite(bytes, length);
     return true;
 }
 void portSetEventMask(SerialPort*, uint32_t) {}
 bool portWaitEvent(SerialPort*, uint32_t* events) { *events = 0; return true; }
 int32_t portBytesWaiting(SerialPort*) { return 0; }
 int32_t portRead(SerialPort*, uint8_t*, uint32_t) { return 0; }
-void portPurge(SerialPort*) { ScriptedLine::current->purges++; }
-void portSetSpeed(SerialPort*, uint32_t baud) { ScriptedLine::current->onSpeed(baud); }
+void portPurge(SerialPort* port) { lineOf(port)->purges++; }
+void portSetSpeed(SerialPort* port, uint32_t baud) { lineOf(port)->onSpeed(baud); }
 void portClose(SerialPort*) {}
 
 const SerialPortOps scriptedOps = {portWrite, portSetEventMask, portWaitEvent, portBytesWaiting,
@@ -38,42 +37,43 @@ void fakePause(int32_t ms) { ScriptedLine::current->onPause(ms); }
 const ClockSource fakeClock = {fakeNow, fakePause};
 
 // --- the front end ----------------------------------------------------------------------
-void feText(void*, int32_t control, const char* text)
+ScriptedLine* lineOf(void* context) { return static_cast<ScriptedLine*>(context); }
+
+void feText(void* context, int32_t control, const char* text)
 {
-    ScriptedLine* s = ScriptedLine::current;
+    ScriptedLine* s = lineOf(context);
     (control == kPhaseLine ? s->phaseText_ : s->adviceText_) = text;
     s->events.push_back({StatusEvent::Text, control, text, 0});
 }
-void feFine(void*, int32_t position)
+void feFine(void* context, int32_t position)
 {
-    ScriptedLine::current->fine = position;
-    ScriptedLine::current->events.push_back({StatusEvent::Fine, 0, {}, position});
+    lineOf(context)->fine = position;
+    lineOf(context)->events.push_back({StatusEvent::Fine, 0, {}, position});
 }
-void feOverall(void*, int32_t position)
+void feOverall(void* context, int32_t position)
 {
-    ScriptedLine::current->overall = position;
-    ScriptedLine::current->events.push_back({StatusEvent::Overall, 0, {}, position});
+    lineOf(context)->overall = position;
+    lineOf(context)->events.push_back({StatusEvent::Overall, 0, {}, position});
 }
-void feContinue(void*, int32_t enable)
+void feContinue(void* context, int32_t enable)
 {
-    ScriptedLine::current->continueEnabled = enable;
-    ScriptedLine::current->events.push_back({StatusEvent::Continue, 0, {}, enable});
+    lineOf(context)->continueEnabled = enable;
+    lineOf(context)->events.push_back({StatusEvent::Continue, 0, {}, enable});
 }
-void feResult(void*, int32_t result)
+void feResult(void* context, int32_t result)
 {
-    ScriptedLine::current->results.push_back(result);
-    ScriptedLine::current->events.push_back({StatusEvent::Result, 0, {}, result});
+    lineOf(context)->results.push_back(result);
+    lineOf(context)->events.push_back({StatusEvent::Result, 0, {}, result});
 }
-const FrontEnd recordingFrontEnd = {nullptr, feText, feFine, feOverall, feContinue, feResult, nullptr};
-
 }  // namespace
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
-void loadReleaseFile(const std::string& productId, const std::vector<uint8_t>& image)
+void loadReleaseFile(Engine& engine, const std::string& productId,
+                     const std::vector<uint8_t>& image)
 {
-    EngineLock lock;
-    closeReleaseFile();
+    EngineLock lock(engine);
+    closeReleaseFile(engine);
     FILE* file = std::tmpfile();
     if (!file)
         return;
@@ -101,50 +101,42 @@ std::vector<uint8_t> parameterRecord(const std::string& productId, char protocol
     return record;
 }
 
-ScriptedLine::ScriptedLine()
+ScriptedLine::ScriptedLine() : frontEnd_{this, feText, feFine, feOverall, feContinue, feResult, nullptr}
 {
     current = this;
-    closeReleaseFile();
-    resetEngineState();
-    resetFrameIo();
-    clearHandlerSlots();
-    setClockSource(&fakeClock);
-    setFrontEnd(&recordingFrontEnd);
-    attachLine(&scriptedOps, scriptedPort);
-    setLineRunning(true);
+    setClockSource(engine, &fakeClock);
+    setFrontEnd(engine, &frontEnd_);
+    engine.io.attach(&scriptedOps, reinterpret_cast<SerialPort*>(this));
+    engine.io.setRunning(true);
 }
 
 ScriptedLine::~ScriptedLine()
 {
-    setLineRunning(false);
-    attachLine(nullptr, nullptr);
-    closeReleaseFile();
-    resetEngineState();
-    resetFrameIo();
-    clearHandlerSlots();
-    setClockSource(nullptr);
-    setFrontEnd(nullptr);
-    current = nullptr;
+    engine.io.setRunning(false);
+    engine.io.attach(nullptr, nullptr);
+    setFrontEnd(engine, nullptr);
+    if (current == this)
+        current = nullptr;
 }
 
 void ScriptedLine::receive(const std::vector<uint8_t>& bytes)
 {
-    deliverBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    engine.lineBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 void ScriptedLine::receive(const std::string& bytes) { receive(bytesOf(bytes)); }
 
-void ScriptedLine::txEmpty() { dispatchTxEmpty(); }
+void ScriptedLine::txEmpty() { engine.lineTxEmpty(); }
 
 void ScriptedLine::txEmptyAndReceive(const std::vector<uint8_t>& bytes)
 {
-    dispatchTxEmpty();
+    engine.lineTxEmpty();
     receive(bytes);
 }
 
 void ScriptedLine::advance(int64_t ms) { nowMs_ += ms; }
 
-void ScriptedLine::tick() { runTick(); }
+void ScriptedLine::tick() { runTick(engine); }
 
 void ScriptedLine::runTicks(int64_t ms)
 {
@@ -154,7 +146,7 @@ void ScriptedLine::runTicks(int64_t ms)
     }
 }
 
-void ScriptedLine::stop() { setLineRunning(false); }
+void ScriptedLine::stop() { engine.io.setRunning(false); }
 
 std::string ScriptedLine::line(int32_t control) const
 {

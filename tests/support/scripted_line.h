@@ -2,7 +2,7 @@
 //
 // It is one more implementation of the serial-port interface. Frames the engine writes are
 // recorded with the line speed in force; bytes a test "receives" are delivered into the
-// armed receive exactly as the reader thread does (deliverBytes), and transmit-empty is
+// armed receive exactly as the reader thread does (Engine::lineBytes), and transmit-empty is
 // raised when the test says the frame has left the line. A fake clock replaces the real
 // one: waits advance it instead of sleeping. A recording front end keeps the text of both
 // status lines, the progress positions, the Continue state and the results posted.
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/clock.h"
+#include "engine/engine_state.h"
 
 struct SentFrame {
     std::vector<uint8_t> bytes;
@@ -30,8 +31,8 @@ struct StatusEvent {
 
 class ScriptedLine {
 public:
-    // Resets the engine, the frame I/O and the slots, installs the fake clock and the
-    // recording front end, and marks the line running at 19200.
+    // Makes its own engine, installs the fake clock and the recording front end in it, and
+    // marks the line running at 19200.
     ScriptedLine();
     ~ScriptedLine();
     ScriptedLine(const ScriptedLine&) = delete;
@@ -53,6 +54,9 @@ public:
     void stop();                       // as if the reader had been stopped
     uint32_t speed() const { return speed_; }
 
+    // The engine this line drives: each test its own.
+    Engine engine;
+
     // What the engine did.
     std::vector<SentFrame> frames;
     std::vector<StatusEvent> events;
@@ -68,7 +72,7 @@ public:
     // Frames written since the last call.
     std::vector<SentFrame> takeFrames();
 
-    // The one instance in use (the port and front-end callbacks reach it through this).
+    // The instance in use: the fake clock's callbacks have no context to reach it through.
     static ScriptedLine* current;
 
     // Internal, used by the callbacks.
@@ -80,6 +84,7 @@ public:
     int64_t nowMs_ = 1000000;          // any start value; not zero so marks are not trivial
     uint32_t speed_ = 19200;
 private:
+    FrontEnd frontEnd_;
     size_t taken_ = 0;
 };
 
@@ -87,7 +92,8 @@ std::vector<uint8_t> bytesOf(const std::string& s);
 
 // Makes a temporary release file (productId, then image) the engine's open release file,
 // positioned at its start; it is deleted when closed. Closes any file open before.
-void loadReleaseFile(const std::string& productId, const std::vector<uint8_t>& image);
+void loadReleaseFile(Engine& engine, const std::string& productId,
+                     const std::vector<uint8_t>& image);
 
 // A 64-byte parameter record as a handset sends it after '>p'.
 std::vector<uint8_t> parameterRecord(const std::string& productId, char protocol,

@@ -87,7 +87,8 @@ constexpr int32_t kBlock = 128;
 
 class Handset {
 public:
-    Handset(const Plan& plan, uint32_t seed) : plan_(plan), random_(seed) {}
+    Handset(Engine& engine, const Plan& plan, uint32_t seed)
+        : engine_(engine), plan_(plan), random_(seed) {}
 
     // Reader thread: runs until a result has been posted.
     void run()
@@ -96,7 +97,7 @@ public:
             std::vector<uint8_t> frame;
             if (!take(frame))
                 continue;
-            dispatchTxEmpty();
+            engine_.lineTxEmpty();
             deliver(answer(frame));
         }
     }
@@ -176,11 +177,12 @@ private:
         size_t at = 0;
         while (at < bytes.size()) {
             const size_t n = std::min<size_t>(bytes.size() - at, 1 + random_() % 9);
-            deliverBytes(bytes.data() + at, static_cast<uint32_t>(n));
+            engine_.lineBytes(bytes.data() + at, static_cast<uint32_t>(n));
             at += n;
         }
     }
 
+    Engine& engine_;
     Plan plan_;
     std::minstd_rand random_;
     int requests_ = 0;
@@ -211,12 +213,13 @@ TEST(Threads, DownloadsCompleteWhileTicksAndContinueRunConcurrently)
         SCOPED_TRACE("mode " + std::to_string(plan.mode) + " gang " + std::to_string(plan.gang));
         SharedLine line;
         shared = &line;
-        // The single-threaded fixture puts everything back to its start; then the
-        // two-thread port, front end and real clock take over.
-        ScriptedLine reset;
-        setClockSource(nullptr);
-        setFrontEnd(&frontEnd);
-        attachLine(&ops, port);
+        // The single-threaded fixture makes the engine; then the two-thread port, front end
+        // and real clock take over.
+        ScriptedLine scripted;
+        Engine& engine = scripted.engine;
+        setClockSource(engine, nullptr);
+        setFrontEnd(engine, &frontEnd);
+        engine.io.attach(&ops, port);
 
         std::vector<std::vector<uint8_t>> blocks;
         std::vector<uint8_t> image;
@@ -224,15 +227,15 @@ TEST(Threads, DownloadsCompleteWhileTicksAndContinueRunConcurrently)
             blocks.push_back(blockOf(seed * 100 + static_cast<uint32_t>(i)));
             image.insert(image.end(), blocks.back().begin(), blocks.back().end());
         }
-        loadReleaseFile("KM52", image);
+        loadReleaseFile(engine, "KM52", image);
         {
-            EngineLock lock;
-            initEngine(plan.mode, 19200, 115200, plan.gang);
+            EngineLock lock(engine);
+            initEngine(engine, plan.mode, 19200, 115200, plan.gang);
         }
-        Handset handset(plan, seed++);
+        Handset handset(engine, plan, seed++);
         std::thread reader([&] { handset.run(); });
 
-        beginDownload();
+        beginDownload(engine);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         std::minstd_rand random(seed);
         for (;;) {
@@ -243,12 +246,12 @@ TEST(Threads, DownloadsCompleteWhileTicksAndContinueRunConcurrently)
             }
             if (std::chrono::steady_clock::now() > deadline)
                 break;
-            runTick();
-            pressContinue();
+            runTick(engine);
+            pressContinue(engine);
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
         }
         reader.join();
-        setLineRunning(false);
+        engine.io.setRunning(false);
 
         std::lock_guard<std::mutex> lock(line.mutex);
         EXPECT_EQ(line.results, std::vector<int32_t>{0});

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/engine_state.h"
 #include "engine/handler_slots.h"
 #include "transport/port_open.h"
 
@@ -131,12 +132,12 @@ std::vector<uint8_t> pattern(size_t length, uint8_t seed)
     return bytes;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int ms)
+bool waitUntil(Engine& engine, const std::function<bool()>& condition, int ms)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         {
-            EngineLock lock;
+            EngineLock lock(engine);
             if (condition())
                 return true;
         }

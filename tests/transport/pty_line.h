@@ -44,8 +44,9 @@ const SerialPortOps* countingOps();
 
 std::vector<uint8_t> pattern(size_t length, uint8_t seed);
 
-// Polls `condition` under the engine lock every millisecond for up to `ms`.
-bool waitUntil(const std::function<bool()>& condition, int ms);
+// Polls `condition` under the engine's lock every millisecond for up to `ms`.
+struct Engine;
+bool waitUntil(Engine& engine, const std::function<bool()>& condition, int ms);
 
 // CPU time this process spent, in milliseconds.
 double processCpuMs();

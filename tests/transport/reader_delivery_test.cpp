@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/engine_state.h"
 #include "engine/handler_slots.h"
 #include "tests/transport/pty_line.h"
 #include "transport/frame_io.h"
@@ -29,14 +30,14 @@ uint8_t pair[2];
 uint8_t buffer[400];
 
 // A one-byte receive whose handler arms nothing: runs once per byte.
-void takeCell()
+void takeCell(Engine&)
 {
     seen.bytes.push_back(cell);
     seen.waitsAtLastByte = calls.waits.load();
 }
 
 // Two bytes first, then one byte at a time.
-void takePairThenCells()
+void takePairThenCells(Engine& engine)
 {
     if (!seen.pairTaken) {
         seen.pairTaken = true;
@@ -46,26 +47,25 @@ void takePairThenCells()
         seen.bytes.push_back(cell);
         seen.completionSizes.push_back(1);
     }
-    armReceive(&cell, 1);
+    engine.io.armReceive(&cell, 1);
 }
 
-void countTxEmpty() { ++seen.txEmpty; }
+void countTxEmpty(Engine&) { ++seen.txEmpty; }
 
 class ReaderOnPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        clearHandlerSlots();
-        resetFrameIo();
+        clearHandlerSlots(engine);
         calls.reset();
-        EngineLock lock;
+        EngineLock lock(engine);
         seen = Seen();
     }
     void TearDown() override
     {
-        stopReader();
-        joinReader();
-        setLineRunning(false);
+        engine.reader.stop();
+        engine.reader.join();
+        engine.io.setRunning(false);
     }
     SerialPort* openPort()
     {
@@ -77,12 +77,13 @@ protected:
     // Arms before the reader exists, so that bytes sent now are all waiting at its first event.
     void armBeforeStart(Handler handler, uint8_t* destination, uint32_t count)
     {
-        EngineLock lock;
-        setLineRunning(true);
-        handlerSlots.onRxComplete = handler;
-        armReceive(destination, count);
+        EngineLock lock(engine);
+        engine.io.setRunning(true);
+        engine.slots.onRxComplete = handler;
+        engine.io.armReceive(destination, count);
     }
     PtyLine pty;
+    Engine engine;  // each test its own; ends (and joins its reader) before the pty goes
 };
 
 TEST_F(ReaderOnPty, DeliversMoreThanOneBufferWaitingAtOneEventInOrder)
@@ -92,9 +93,9 @@ TEST_F(ReaderOnPty, DeliversMoreThanOneBufferWaitingAtOneEventInOrder)
     const std::vector<uint8_t> sent = pattern(333, 5);
     pty.send(sent);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    ASSERT_TRUE(startReader(countingOps(), port));
-    EXPECT_TRUE(waitUntil([&] { return seen.bytes.size() >= sent.size(); }, 3000));
-    EngineLock lock;
+    ASSERT_TRUE(engine.reader.start(countingOps(), port));
+    EXPECT_TRUE(waitUntil(engine, [&] { return seen.bytes.size() >= sent.size(); }, 3000));
+    EngineLock lock(engine);
     EXPECT_EQ(seen.bytes, sent);
     EXPECT_GE(calls.mostWaiting.load(), 333);
     EXPECT_EQ(seen.waitsAtLastByte, 1);   // all of them before the reader waited again
@@ -106,9 +107,9 @@ TEST_F(ReaderOnPty, OneReadCompletesSeveralReceivesInByteOrder)
     armBeforeStart(takePairThenCells, pair, 2);
     pty.send({'a', 'b', 'c', 'd', 'e'});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    ASSERT_TRUE(startReader(countingOps(), port));
-    EXPECT_TRUE(waitUntil([&] { return seen.bytes.size() >= 5; }, 3000));
-    EngineLock lock;
+    ASSERT_TRUE(engine.reader.start(countingOps(), port));
+    EXPECT_TRUE(waitUntil(engine, [&] { return seen.bytes.size() >= 5; }, 3000));
+    EngineLock lock(engine);
     EXPECT_EQ(seen.bytes, (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}));
     EXPECT_EQ(seen.completionSizes, (std::vector<uint32_t>{2, 1, 1, 1}));
 }
@@ -118,12 +119,12 @@ TEST_F(ReaderOnPty, OneReadCompletesSeveralReceivesInByteOrder)
 TEST_F(ReaderOnPty, BytesWithNothingArmedOrAnEmptySlotAreDroppedWithoutLooping)
 {
     SerialPort* port = openPort();
-    ASSERT_TRUE(startReader(countingOps(), port));
+    ASSERT_TRUE(engine.reader.start(countingOps(), port));
     pty.send(pattern(250, 1));   // nothing armed at all
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     {
-        EngineLock lock;
-        armReceive(buffer, 4);   // armed, but the slot is empty
+        EngineLock lock(engine);
+        engine.io.armReceive(buffer, 4);   // armed, but the slot is empty
     }
     pty.send({'1', '2', '3', '4', '5', '6'});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -133,13 +134,13 @@ TEST_F(ReaderOnPty, BytesWithNothingArmedOrAnEmptySlotAreDroppedWithoutLooping)
     EXPECT_LT(calls.waits.load() - waitsBefore, 5);
     EXPECT_LT(processCpuMs() - cpuBefore, 60.0);
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         EXPECT_EQ(std::string(buffer, buffer + 4), "1234");
-        handlerSlots.onRxComplete = takeCell;
-        armReceive(&cell, 1);
+        engine.slots.onRxComplete = takeCell;
+        engine.io.armReceive(&cell, 1);
     }
     pty.send({'!'});
-    EXPECT_TRUE(waitUntil([&] { return seen.bytes == std::vector<uint8_t>{'!'}; }, 3000));
+    EXPECT_TRUE(waitUntil(engine, [&] { return seen.bytes == std::vector<uint8_t>{'!'}; }, 3000));
 }
 
 // The frame goes out at once although the reader is waiting on the same port, transmit-empty
@@ -148,20 +149,20 @@ TEST_F(ReaderOnPty, WriteIsNotHeldByTheWaitAndTxEmptyFollowsTheBytes)
 {
     static const std::vector<uint8_t> frame = pattern(1000, 9);
     SerialPort* port = openPort();
-    ASSERT_TRUE(startReader(countingOps(), port));
+    ASSERT_TRUE(engine.reader.start(countingOps(), port));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));   // the reader is waiting now
     const auto start = std::chrono::steady_clock::now();
     {
-        EngineLock lock;
-        handlerSlots.onTxEmpty = countTxEmpty;
-        sendFrame(frame.data(), static_cast<uint32_t>(frame.size()));
+        EngineLock lock(engine);
+        engine.slots.onTxEmpty = countTxEmpty;
+        engine.io.sendFrame(frame.data(), static_cast<uint32_t>(frame.size()));
     }
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::milliseconds(100));
-    EXPECT_TRUE(waitUntil([&] { return seen.txEmpty == 1; }, 3000));
+    EXPECT_TRUE(waitUntil(engine, [&] { return seen.txEmpty == 1; }, 3000));
     EXPECT_EQ(pty.receive(frame.size(), 0), frame);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EngineLock lock;
+    EngineLock lock(engine);
     EXPECT_EQ(seen.txEmpty, 1);   // reported once per frame
 }
 
@@ -174,30 +175,30 @@ TEST_F(ReaderOnPty, OpensWithStandardSettingsAndSwitchesSpeedOnlyWhileRunning)
     EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
-    ASSERT_TRUE(startReader(countingOps(), port));
+    ASSERT_TRUE(engine.reader.start(countingOps(), port));
     {
-        EngineLock lock;
-        switchLineSpeed(57600);
+        EngineLock lock(engine);
+        switchLineSpeed(engine.io, 57600);
     }
     EXPECT_EQ(pty.slaveSpeed(), 57600u);
     {
-        EngineLock lock;
-        switchLineSpeed(9600);
+        EngineLock lock(engine);
+        switchLineSpeed(engine.io, 9600);
     }
     EXPECT_EQ(pty.slaveSpeed(), 19200u);
     // The line still works after the switch.
     {
-        EngineLock lock;
-        handlerSlots.onRxComplete = takeCell;
-        armReceive(&cell, 1);
+        EngineLock lock(engine);
+        engine.slots.onRxComplete = takeCell;
+        engine.io.armReceive(&cell, 1);
     }
     pty.send({'k'});
-    EXPECT_TRUE(waitUntil([&] { return seen.bytes.size() == 1; }, 3000));
-    stopReader();
-    joinReader();
-    EngineLock lock;
-    switchLineSpeed(115200);
-    sendFrame(buffer, 4);
+    EXPECT_TRUE(waitUntil(engine, [&] { return seen.bytes.size() == 1; }, 3000));
+    engine.reader.stop();
+    engine.reader.join();
+    EngineLock lock(engine);
+    switchLineSpeed(engine.io, 115200);
+    engine.io.sendFrame(buffer, 4);
     EXPECT_EQ(calls.closes.load(), 1);
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/engine_state.h"
 #include "engine/handler_slots.h"
 #include "tests/transport/pty_line.h"
 #include "transport/frame_io.h"
@@ -37,9 +38,9 @@ struct Gate {
 } gate;
 uint8_t cell;
 
-void blockUntilGateOpens()
+void blockUntilGateOpens(Engine& engine)
 {
-    EngineUnlock unlocked;
+    EngineUnlock unlocked(engine);
     std::unique_lock<std::mutex> lock(gate.mutex);
     gate.entered = true;
     gate.changed.notify_all();
@@ -50,8 +51,7 @@ class ReaderLifecycle : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        clearHandlerSlots();
-        resetFrameIo();
+        clearHandlerSlots(engine);
         calls.reset();
         std::lock_guard<std::mutex> lock(gate.mutex);
         gate.entered = false;
@@ -59,8 +59,8 @@ protected:
     }
     void TearDown() override
     {
-        stopReader();
-        joinReader();
+        engine.reader.stop();
+        engine.reader.join();
     }
     SerialPort* openPort()
     {
@@ -70,15 +70,16 @@ protected:
         return port;
     }
     PtyLine pty;
+    Engine engine;  // each test its own; ends (and joins its reader) before the pty goes
 };
 
 TEST_F(ReaderLifecycle, StopReturnsAtOnceWhileAHandlerBlocksAndThePortClosesOnceAfterwards)
 {
-    ASSERT_TRUE(startReader(countingOps(), openPort()));
+    ASSERT_TRUE(engine.reader.start(countingOps(), openPort()));
     {
-        EngineLock lock;
-        handlerSlots.onRxComplete = blockUntilGateOpens;
-        armReceive(&cell, 1);
+        EngineLock lock(engine);
+        engine.slots.onRxComplete = blockUntilGateOpens;
+        engine.io.armReceive(&cell, 1);
     }
     pty.send({'>'});
     {
@@ -86,9 +87,9 @@ TEST_F(ReaderLifecycle, StopReturnsAtOnceWhileAHandlerBlocksAndThePortClosesOnce
         ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(3), [] { return gate.entered; }));
     }
     const auto start = Clock::now();
-    stopReader();
+    engine.reader.stop();
     EXPECT_LT(msSince(start), 100);
-    EXPECT_FALSE(lineRunning());
+    EXPECT_FALSE(engine.io.running());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(calls.closes.load(), 0);   // the reader is still using the port
     {
@@ -96,29 +97,29 @@ TEST_F(ReaderLifecycle, StopReturnsAtOnceWhileAHandlerBlocksAndThePortClosesOnce
         gate.open = true;
         gate.changed.notify_all();
     }
-    joinReader();
+    engine.reader.join();
     EXPECT_EQ(calls.closes.load(), 1);
-    stopReader();   // a second stop is harmless
-    joinReader();
+    engine.reader.stop();   // a second stop is harmless
+    engine.reader.join();
     EXPECT_EQ(calls.closes.load(), 1);
 }
 
 TEST_F(ReaderLifecycle, APortThatFailedToOpenNeitherSpinsNorWrites)
 {
-    ASSERT_TRUE(startReader(countingOps(), nullptr));
-    EXPECT_TRUE(lineRunning());
+    ASSERT_TRUE(engine.reader.start(countingOps(), nullptr));
+    EXPECT_TRUE(engine.io.running());
     const double cpuBefore = processCpuMs();
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         const uint8_t frame[] = {'<', 'i'};
-        sendFrame(frame, 2);
-        armReceive(&cell, 1);
+        engine.io.sendFrame(frame, 2);
+        engine.io.armReceive(&cell, 1);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_LT(processCpuMs() - cpuBefore, 50.0);
     const auto start = Clock::now();
-    stopReader();
-    joinReader();
+    engine.reader.stop();
+    engine.reader.join();
     EXPECT_LT(msSince(start), 200);
     EXPECT_EQ(calls.closes.load(), 0);
 }
@@ -127,7 +128,7 @@ TEST_F(ReaderLifecycle, APortThatFailedToOpenNeitherSpinsNorWrites)
 // spinning, writes fail instead of hanging, and the stop still works.
 TEST_F(ReaderLifecycle, AFarEndThatWentAwayDoesNotKeepTheReaderSpinning)
 {
-    ASSERT_TRUE(startReader(countingOps(), openPort()));
+    ASSERT_TRUE(engine.reader.start(countingOps(), openPort()));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pty.closeMaster();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -141,38 +142,39 @@ TEST_F(ReaderLifecycle, AFarEndThatWentAwayDoesNotKeepTheReaderSpinning)
     std::printf("far end gone: %d waits, %.1f ms CPU in 300 ms\n", waits, cpuMs);
     const auto start = Clock::now();
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         const uint8_t frame[] = {'<', 'i'};
-        sendFrame(frame, 2);
+        engine.io.sendFrame(frame, 2);
     }
     EXPECT_LT(msSince(start), 100);
-    stopReader();
-    joinReader();
+    engine.reader.stop();
+    engine.reader.join();
     EXPECT_LT(msSince(start), 300);
     EXPECT_EQ(calls.closes.load(), 1);
 }
 
 TEST_F(ReaderLifecycle, StartingAgainStopsTheEarlierReaderAndUsesTheNewPort)
 {
-    ASSERT_TRUE(startReader(countingOps(), openPort()));
+    ASSERT_TRUE(engine.reader.start(countingOps(), openPort()));
     PtyLine second;
     std::string error;
     SerialPort* other = openSerialPort(second.slavePath().c_str(), &error);
     ASSERT_NE(other, nullptr) << error;
-    ASSERT_TRUE(startReader(countingOps(), other));
+    ASSERT_TRUE(engine.reader.start(countingOps(), other));
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         const uint8_t frame[] = {'<', 'p'};
-        sendFrame(frame, 2);
+        engine.io.sendFrame(frame, 2);
     }
     EXPECT_EQ(second.receive(2, 1000), (std::vector<uint8_t>{'<', 'p'}));
-    EXPECT_TRUE(waitUntil([] { return calls.closes.load() == 1; }, 1000));
-    EXPECT_TRUE(lineRunning());
+    EXPECT_TRUE(waitUntil(engine, [] { return calls.closes.load() == 1; }, 1000));
+    EXPECT_TRUE(engine.io.running());
 }
 
 TEST(PosixPort, SetEventMaskReleasesAPendingWait)
 {
     PtyLine pty;
+    Engine engine;  // each test its own; ends (and joins its reader) before the pty goes
     std::string error;
     SerialPort* port = openSerialPort(pty.slavePath().c_str(), &error);
     ASSERT_NE(port, nullptr) << error;
@@ -203,6 +205,7 @@ TEST(PosixPort, SetEventMaskReleasesAPendingWait)
 TEST(PosixPort, AWriteToAFarEndThatDoesNotReadFailsInBoundedTime)
 {
     PtyLine pty;
+    Engine engine;  // each test its own; ends (and joins its reader) before the pty goes
     std::string error;
     SerialPort* port = openSerialPort(pty.slavePath().c_str(), &error);
     ASSERT_NE(port, nullptr) << error;
@@ -228,6 +231,7 @@ TEST(PosixPort, RefusesWhatItCannotDriveWithAReason)
     unlink(file);
 
     PtyLine pty;
+    Engine engine;  // each test its own; ends (and joins its reader) before the pty goes
     SerialPort* first = openSerialPort(pty.slavePath().c_str(), &error);
     ASSERT_NE(first, nullptr) << error;
     EXPECT_EQ(openSerialPort(pty.slavePath().c_str(), &error), nullptr);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine_state.h"
 #include "engine/handler_slots.h"
 #include "transport/frame_io.h"
 #include "transport/line_speed.h"
@@ -28,15 +29,15 @@ int txEmptyCount = 0;
 int completions = 0;
 uint8_t answer[300];
 
-void countTxEmpty() { ++txEmptyCount; }
-void countCompletion() { ++completions; }
+void countTxEmpty(Engine&) { ++txEmptyCount; }
+void countCompletion(Engine&) { ++completions; }
 
-bool waitUntil(const std::function<bool()>& condition, int ms)
+bool waitUntil(Engine& engine, const std::function<bool()>& condition, int ms)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
         {
-            EngineLock lock;
+            EngineLock lock(engine);
             if (condition())
                 return true;
         }
@@ -55,14 +56,14 @@ void check(bool held, const char* what)
 }
 
 // Sends a frame, returning how long sendFrame took in milliseconds.
-long send(const char* frame, uint32_t length, uint32_t expectedAnswer)
+long send(Engine& engine, const char* frame, uint32_t length, uint32_t expectedAnswer)
 {
-    EngineLock lock;
+    EngineLock lock(engine);
     txEmptyCount = 0;
     completions = 0;
-    armReceive(answer, expectedAnswer);
+    engine.io.armReceive(answer, expectedAnswer);
     const auto start = std::chrono::steady_clock::now();
-    sendFrame(reinterpret_cast<const uint8_t*>(frame), length);
+    engine.io.sendFrame(reinterpret_cast<const uint8_t*>(frame), length);
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start).count());
 }
@@ -91,6 +92,7 @@ bool answerIsPattern()
 
 int main(int argc, char** argv)
 {
+    Engine engine;  // the line's owner: its handlers, lock and reader thread
     const char* name = argc > 1 ? argv[1] : "COM1";
     std::string error;
     SerialPort* port = openSerialPort(name, &error);
@@ -99,11 +101,11 @@ int main(int argc, char** argv)
         return 2;
     }
     {
-        EngineLock lock;
-        handlerSlots.onTxEmpty = countTxEmpty;
-        handlerSlots.onRxComplete = countCompletion;
+        EngineLock lock(engine);
+        engine.slots.onTxEmpty = countTxEmpty;
+        engine.slots.onRxComplete = countCompletion;
     }
-    check(startReader(platformPortOps(), port), "reader thread started");
+    check(engine.reader.start(platformPortOps(), port), "reader thread started");
     // Idle line, for information: Wine's own emulation of the wait polls and costs CPU (a bare
     // WaitCommEvent loop measured 300-350 ms in 500 ms), so no bound is checked here.
     const double cpuBefore = processCpuMs();
@@ -111,25 +113,25 @@ int main(int argc, char** argv)
     std::printf("idle reader: %.0f ms CPU in 500 ms\n", processCpuMs() - cpuBefore);
 
     static const char ping1[] = "PING1";
-    const long took = send(ping1, 5, 300);
+    const long took = send(engine, ping1, 5, 300);
     check(took < 100, "a write is not held back by the reader's wait");
-    check(waitUntil([] { return txEmptyCount > 0; }, 3000), "transmit-empty reported");
-    check(waitUntil([] { return completions == 1; }, 5000), "300 bytes delivered into one receive");
+    check(waitUntil(engine, [] { return txEmptyCount > 0; }, 3000), "transmit-empty reported");
+    check(waitUntil(engine, [] { return completions == 1; }, 5000), "300 bytes delivered into one receive");
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         check(answerIsPattern(), "the 300 bytes arrived in order");
-        switchLineSpeed(115200);
+        switchLineSpeed(engine.io, 115200);
     }
     static const char ping2[] = "PING2";
-    send(ping2, 5, 2);
-    check(waitUntil([] { return completions == 1; }, 5000), "answer after the speed switch");
+    send(engine, ping2, 5, 2);
+    check(waitUntil(engine, [] { return completions == 1; }, 5000), "answer after the speed switch");
     {
-        EngineLock lock;
+        EngineLock lock(engine);
         check(answer[0] == 'O' && answer[1] == 'K', "the peer saw 115200 baud");
     }
     const auto start = std::chrono::steady_clock::now();
-    stopReader();
-    joinReader();
+    engine.reader.stop();
+    engine.reader.join();
     check(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500),
           "the reader stopped and closed the port");
     const std::vector<PortInfo> ports = listPorts();
