@@ -23,6 +23,20 @@ bool checkRegularFile(const std::string& path, const std::string& name, std::str
     return false;
 }
 
+bool checkReleaseLength(const std::string& name, uint64_t bytes, std::string* error)
+{
+    if (bytes < 4) {
+        *error = name + " holds " + std::to_string(bytes) +
+                 " bytes: a release file begins with a 4-byte product identifier";
+        return false;
+    }
+    if (bytes == 4) {
+        *error = name + " holds a product identifier but no image";
+        return false;
+    }
+    return true;
+}
+
 bool checkReleaseFile(const std::string& path, const std::string& name, uint8_t productId[4],
                       std::string* error)
 {
@@ -41,14 +55,5 @@ bool checkReleaseFile(const std::string& path, const std::string& name, uint8_t 
         *error = "cannot read " + name;
         return false;
     }
-    if (idBytes < 4) {
-        *error = name + " holds " + std::to_string(idBytes) +
-                 " bytes: a release file begins with a 4-byte product identifier";
-        return false;
-    }
-    if (!imageByte) {
-        *error = name + " holds a product identifier but no image";
-        return false;
-    }
-    return true;
+    return checkReleaseLength(name, idBytes + (imageByte ? 1 : 0), error);
 }

@@ -11,6 +11,10 @@
 // False with a one-line reason naming `name` when `path` is not a regular file.
 bool checkRegularFile(const std::string& path, const std::string& name, std::string* error);
 
+// False with the reason when a release file of `bytes` bytes (identifier included) holds no
+// product identifier or no image byte after it.
+bool checkReleaseLength(const std::string& name, uint64_t bytes, std::string* error);
+
 // The regular file check, then a product identifier (copied to `productId`) and at least one
 // image byte. `name` is the file as the operator named it (`path` may be a private copy).
 bool checkReleaseFile(const std::string& path, const std::string& name, uint8_t productId[4],

@@ -133,15 +133,8 @@ CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* co
         *error = writeError(errno, *copy);
         return CopyResult::Failed;
     }
-    if (total < 4) {
-        *error = copy->name + " holds " + std::to_string(total) +
-                 " bytes: a release file begins with a 4-byte product identifier";
+    if (!checkReleaseLength(copy->name, total, error))
         return CopyResult::Failed;
-    }
-    if (total == 4) {
-        *error = copy->name + " holds a product identifier but no image";
-        return CopyResult::Failed;
-    }
     if (!hash.ready()) {
         *error = "cannot hash " + copy->name + ": SHA-256 is not available";
         return CopyResult::Failed;
