@@ -40,10 +40,6 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-struct HashCloser {
-    void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
-};
-
 }  // namespace
 
 std::string sha256Hex(const void* data, size_t size)
@@ -63,21 +59,20 @@ bool sha256File(const std::string& path, std::string* hex, std::string* error)
         *error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    gcry_md_hd_t raw = nullptr;
-    if (gcry_md_open(&raw, GCRY_MD_SHA256, 0) != 0) {
+    Sha256 hash;
+    if (!hash.ready()) {
         *error = "cannot hash " + path + ": SHA-256 is not available";
         return false;
     }
-    std::unique_ptr<gcry_md_handle, HashCloser> hash(raw);
     std::vector<char> buffer(1 << 16);
     size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
-        gcry_md_write(hash.get(), buffer.data(), n);
+        hash.add(buffer.data(), n);
     if (std::ferror(file.get())) {
         *error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
         return false;
     }
-    *hex = hexOf(gcry_md_read(hash.get(), GCRY_MD_SHA256), 32);
+    *hex = hash.hex();
     return true;
 }
 
