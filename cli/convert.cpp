@@ -113,14 +113,14 @@ bool parsePadding(const ConvertArgs& args, convert::ConvertOptions& options)
     if (!args.blockSize.empty()) {
         if (!parseAddress(args.blockSize, value) || value < 1 || value > INT32_MAX) {
             std::fprintf(stderr, "tarvolo convert: --block-size: not a block size from 1 to "
-                         "2147483647: %s\n", args.blockSize.c_str());
+                         "2147483647: %s\n", terminalSafe(args.blockSize).c_str());
             return false;
         }
         options.blockSize = static_cast<uint32_t>(value);
     }
     if (!parseAddress(args.blank, value) || value > 255) {
         std::fprintf(stderr, "tarvolo convert: --blank: not a byte value (0 to 255, or 0x00 to "
-                     "0xFF): %s\n", args.blank.c_str());
+                     "0xFF): %s\n", terminalSafe(args.blank).c_str());
         return false;
     }
     options.blank = static_cast<uint8_t>(value);
