@@ -114,6 +114,9 @@ bool Session::openEverything(Outcome* outcome)
         outcome->summary = error;
         return false;
     }
+    const std::string latencyNote = portLatencyNote(port);
+    if (!latencyNote.empty())
+        noteOnLine(latencyNote.c_str());
     const DownloadChoice choice{plan_.speed, plan_.mode, plan_.gang};
     if (!download_.start({watchedOps(), port}, choice)) {
         outcome->exitCode = kExitPortNotOpened;

@@ -25,6 +25,7 @@ struct LogOptions {
     std::string db;
     std::string since;
     std::string port;
+    std::string label;
     bool failed = false;
     bool csv = false;
     bool json = false;
@@ -95,6 +96,7 @@ int runLog(const LogOptions& o)
         return runExport(o);
     UnitFilter filter;
     filter.port = o.port;
+    filter.label = o.label;
     filter.notCompleted = o.failed;
     if (!o.since.empty() && !parseSince(o.since, &filter.sinceUtc))
         return fail(kExitUsage, "--since takes a UTC time (2026-12-07T10:00:00Z or 2026-12-07) "
@@ -131,6 +133,7 @@ constexpr const char* kLogFooter =
     "units, completed, failed (outcome failed or port-lost), interrupted, pass rate\n"
     "(completed of completed and failed), mean and p95 duration (nearest rank, over the\n"
     "units listed), failures by port and by result. --csv writes the summary to stderr.\n"
+    "--label LABEL lists every attempt at one unit, across runs and stations.\n"
     "--export NEW writes every run and unit of the record into the new file NEW instead\n"
     "(NEW.db: SQLite), keeping their ids; nothing is left at NEW when it fails.\n"
     "Exit codes: 0 listed (also when no unit matches) or exported, 1 the record is missing or\n"
@@ -154,6 +157,8 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--port", o->port,
                     "Only units whose port selector or resolved device is exactly SEL")
         ->type_name("SEL");
+    cmd->add_option("--label", o->label, "Only units scanned with exactly this label: a unit's history")
+        ->type_name("LABEL");
     cmd->add_flag("--failed", o->failed, "Only units that did not complete");
     auto* csv = cmd->add_flag("--csv", o->csv,
                               "One CSV row per unit under a heading of the record's column names");
@@ -163,7 +168,7 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
     auto* exportTo = cmd->add_option("--export", o->exportTo,
                                      "Copy the whole record into the new file NEW (NEW.db: SQLite)")
                          ->type_name("NEW");
-    for (const char* listing : {"--since", "--port", "--failed", "--csv", "--json"})
+    for (const char* listing : {"--since", "--port", "--label", "--failed", "--csv", "--json"})
         exportTo->excludes(listing);
     cmd->callback([&run, o] { run = [o] { return runLog(*o); }; });
 }

@@ -1,6 +1,7 @@
 // tarvolo ports [--json]: the machine's serial ports, what each is (USB identity, socket), the
 // selector that names it for --port, and whether it can be opened now (each is opened and
-// closed at once to find out).
+// closed at once to find out). A USB adapter's driver and latency timer are shown with it, and
+// a timer above 1 ms with the one-line fix: such an adapter holds every short reply back.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -50,6 +51,26 @@ using Json = nlohmann::ordered_json;
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
 
+// Empty for an adapter without a timer, or one at 1 ms.
+std::string latencyWarning(const PortInfo& port)
+{
+    if (!port.latencyTimerMs || *port.latencyTimerMs <= kLowestLatencyTimerMs)
+        return {};
+    const std::string ms = std::to_string(*port.latencyTimerMs);
+    return "the adapter's latency timer holds every short reply back up to " + ms + " ms; to make it 1 ms, " +
+           latencyTimerFix();
+}
+
+std::string adapterLine(const PortInfo& port)
+{
+    if (port.kind != PortKind::Usb || port.driver.empty())
+        return {};
+    std::string line = "driver " + port.driver;
+    if (port.latencyTimerMs)
+        line += ", latency timer " + std::to_string(*port.latencyTimerMs) + " ms";
+    return line;
+}
+
 void printJson(const std::vector<Row>& rows)
 {
     Json list = Json::array();
@@ -66,6 +87,8 @@ void printJson(const std::vector<Row>& rows)
                         {"location", textOrNull(p.location)},
                         {"usb_interface", textOrNull(p.usbInterface)},
                         {"driver", textOrNull(p.driver)},
+                        {"latency_timer_ms", p.latencyTimerMs ? Json(*p.latencyTimerMs) : Json()},
+                        {"latency_warning", textOrNull(latencyWarning(p))},
                         {"stable_names", p.stableNames},
                         {"selector", row.selector},
                         {"free", row.free},
@@ -107,6 +130,10 @@ void printTable(const std::vector<Row>& rows)
             std::printf("%s--port %s\n", indent.c_str(), terminalSafe(rows[r - 1].selector).c_str());
         for (const std::string& name : p.stableNames)
             std::printf("%salso %s\n", indent.c_str(), terminalSafe(name).c_str());
+        if (!adapterLine(p).empty())
+            std::printf("%s%s\n", indent.c_str(), terminalSafe(adapterLine(p)).c_str());
+        if (!latencyWarning(p).empty())
+            std::printf("%sWarning: %s\n", indent.c_str(), terminalSafe(latencyWarning(p)).c_str());
     }
 }
 

@@ -31,6 +31,9 @@ struct StationArguments {
     int handsetSilenceMs = 30000;
     int workerSilenceMs = 15000;
     bool json = false;
+    bool scan = false;
+    double scanWindow = 30;
+    bool allowRescan = false;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -80,6 +83,9 @@ int runStationCommand(const StationArguments& a)
     o.rearmSilenceMs = static_cast<int>(a.rearmSilence * 1000);
     o.handsetSilenceMs = a.handsetSilenceMs;
     o.workerSilenceMs = a.workerSilenceMs;
+    o.scanLabels = a.scan;
+    o.scanWindowMs = static_cast<int>(a.scanWindow * 1000);
+    o.allowRescan = a.allowRescan;
     o.view = a.json ? StationViewMode::Json
              : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
@@ -102,7 +108,11 @@ constexpr const char* kStationFooter =
     "1 the release file is not usable, or its copy went away; 10 no port could be opened;\n"
     "21 every port's worker fails at its start; 64 bad argument; 73 the production record\n"
     "could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in progress\n"
-    "are recorded as interrupted).";
+    "are recorded as interrupted).\n"
+    "With --scan each line on standard input is a unit's label: it goes to the port whose\n"
+    "handset has waited longest for one (\"scan the label\"), else to the next handset that\n"
+    "appears within --scan-window seconds; a label seen before in the run is refused unless\n"
+    "--allow-rescan. The end of standard input only means no more labels.";
 
 }  // namespace
 
@@ -133,6 +143,15 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                     "Seconds a port must stay unanswered after a unit before the next is armed")
         ->check(kFinite & CLI::Range(0.2, 600.0))->capture_default_str();
     cmd->add_flag("--json", a->json, "One JSON object per line, each carrying its port");
+    auto* scan = cmd->add_flag("--scan", a->scan,
+                               "Read unit labels, one per line, from standard input (a barcode scanner): each "
+                               "handset is flashed once its label has come, and recorded with it");
+    cmd->add_option("--scan-window", a->scanWindow,
+                    "Seconds a label scanned with no handset waiting waits for the next one to appear")
+        ->check(kFinite & CLI::Range(0.5, 86400.0))->capture_default_str()->needs(scan);
+    cmd->add_flag("--allow-rescan", a->allowRescan,
+                  "A label scanned again in the same run flashes its unit again (recorded as attempt 2, 3, ...)")
+        ->needs(scan);
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
@@ -152,6 +171,7 @@ void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--rearm-silence-ms", o->rearmSilenceMs);
     cmd->add_option("--handset-silence-ms", o->handsetSilenceMs);
     cmd->add_flag("--await-removal", o->awaitRemovalFirst);
+    cmd->add_flag("--hold-for-label", o->holdForLabel);
     cmd->callback([&run, o, mode] {
         run = [o, mode] {
             o->mode = downloadModeWords().at(*mode);

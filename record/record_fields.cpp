@@ -172,6 +172,10 @@ Fields unitFields(const UnitRecord& u)
         {"unsent_bytes", optionalNumber(u.unsentBytes)},
         {"attempt_uuid", textOrNull(u.attemptUuid)},
         {"parameter_record", textOrNull(u.parameterRecord)},
+        {"adapter_driver", textOrNull(u.adapterDriver)},
+        {"adapter_latency_ms", optionalNumber(u.adapterLatencyMs)},
+        {"label", textOrNull(u.label)},
+        {"attempt", optionalNumber(u.attempt)},
     };
     f.insert(f.end(), rest.begin(), rest.end());
     return f;
@@ -241,6 +245,10 @@ bool unitFromFields(const FieldMap& values, UnitRecord* u, std::string* error)
     r.optional("unsent_bytes", &u->unsentBytes);
     r.text("attempt_uuid", &u->attemptUuid);
     r.text("parameter_record", &u->parameterRecord);
+    r.text("adapter_driver", &u->adapterDriver);
+    r.optional("adapter_latency_ms", &u->adapterLatencyMs);
+    r.text("label", &u->label);
+    r.optional("attempt", &u->attempt);
     if (!r.ok(error))
         return false;
     if (!outcomeFromWord(outcome, &u->outcome)) {

@@ -277,7 +277,9 @@ bool SqliteRecord::listUnits(const UnitFilter& filter, std::vector<UnitRecord>* 
             *error = path_ + ": unit row: " + why;
             return false;
         }
-        units->push_back(std::move(unit));
+        // A record older than labels has no such column to ask for; its units have none.
+        if (filter.label.empty() || unit.label == filter.label)
+            units->push_back(std::move(unit));
     }
     return step == SQLITE_DONE || fail("cannot read units", error);
 }

@@ -64,6 +64,15 @@ UPDATE units SET attempt_uuid = tarvolo_uuid7(started_utc);
 CREATE UNIQUE INDEX runs_by_uuid ON runs (run_uuid);
 CREATE UNIQUE INDEX units_by_attempt ON units (attempt_uuid);
 )sql"},
+    // The USB adapter's driver and latency timer, and the unit's scanned label with the
+    // attempt it was (a unit flashed again after a failure keeps its label).
+    {4, R"sql(
+ALTER TABLE units ADD COLUMN adapter_driver TEXT;
+ALTER TABLE units ADD COLUMN adapter_latency_ms INTEGER;
+ALTER TABLE units ADD COLUMN label TEXT;
+ALTER TABLE units ADD COLUMN attempt INTEGER;
+CREATE INDEX units_by_label ON units (label);
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

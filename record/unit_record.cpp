@@ -53,5 +53,7 @@ bool unitMatches(const UnitRecord& unit, const UnitFilter& filter)
         return false;
     if (!filter.port.empty() && unit.portSelector != filter.port && unit.device != filter.port)
         return false;
+    if (!filter.label.empty() && unit.label != filter.label)
+        return false;
     return !filter.notCompleted || unit.outcome != UnitOutcome::Completed;
 }

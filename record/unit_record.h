@@ -95,6 +95,12 @@ struct UnitRecord {
                                   // the back end makes it when the unit is recorded without one
     std::string parameterRecord;  // the handset's whole 64-byte parameter record, 128 lower-case
                                   // hex digits, as received; empty when none was received
+
+    // Since schema version 4.
+    std::string adapterDriver;                // the driver serving the port ("ftdi_sio", "FTDIBUS")
+    std::optional<int64_t> adapterLatencyMs;  // the adapter's latency timer; absent when it has none
+    std::string label;                        // the label scanned for the unit; empty without --scan
+    std::optional<int64_t> attempt;           // 1 for a label's first unit, 2, 3 ... for rescans
 };
 
 }  // namespace record
@@ -129,6 +135,7 @@ struct UnitFilter {
     std::string sinceUtc;  // units started at or after this time (fixed form, utc_time.h)
     std::string port;      // equal to the unit's port selector or to its device
     bool notCompleted = false;  // only units whose outcome is not "completed"
+    std::string label;          // equal to the unit's scanned label
 };
 
 bool unitMatches(const UnitRecord& unit, const UnitFilter& filter);

@@ -10,6 +10,7 @@ const char* portStateText(PortState state)
     case PortState::Present: return "port present";
     case PortState::Ready: return "ready";
     case PortState::Armed: return "waiting for a handset";
+    case PortState::AwaitingLabel: return "scan the label";
     case PortState::Flashing: return "flashing";
     case PortState::Removing: return "remove the handset";
     case PortState::Restarting: return "worker restarting";
@@ -18,4 +19,7 @@ const char* portStateText(PortState state)
     return "";
 }
 
-bool holdsUnit(PortState state) { return state == PortState::Armed || state == PortState::Flashing; }
+bool holdsUnit(PortState state)
+{
+    return state == PortState::Armed || state == PortState::AwaitingLabel || state == PortState::Flashing;
+}

@@ -11,6 +11,7 @@ enum class PortState {
     Present,          // the port is there; its worker gets ready
     Ready,            // the worker waits for an arm
     Armed,            // an arm was sent: the worker waits for a handset
+    AwaitingLabel,    // scanning labels: a handset answered and waits for its label
     Flashing,         // a unit is in progress
     Removing,         // waiting for the handset to be taken off the cable
     Restarting,       // the worker is gone; a fresh one starts after the pause

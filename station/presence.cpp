@@ -41,22 +41,63 @@ bool inquire(const SerialPortOps* ops, SerialPort* port, PresenceAnswer& spotter
     }
 }
 
+// Opens the port, trying again while it is there but busy. Null with *why set when it went
+// or the station asked to stop.
+SerialPort* openWhilePresent(const std::string& device, WorkerLink& link, Presence* why)
+{
+    for (;;) {
+        if (link.stopAsked()) {
+            *why = Presence::Stopped;
+            return nullptr;
+        }
+        std::string error;
+        if (SerialPort* port = openSerialPort(device.c_str(), &error))
+            return port;
+        if (!portPresent(device)) {
+            *why = Presence::PortLost;
+            return nullptr;
+        }
+        link.wait(kReopenPause);
+    }
+}
+
 }  // namespace
+
+Presence waitForAnswer(const std::string& device, WorkerLink& link)
+{
+    const SerialPortOps* ops = platformPortOps();
+    Presence outcome = Presence::Stopped;
+    SerialPort* port = openWhilePresent(device, link, &outcome);
+    if (!port)
+        return outcome;
+    PresenceAnswer spotter;
+    for (;;) {
+        if (link.stopAsked()) {
+            outcome = Presence::Stopped;
+            break;
+        }
+        bool answered = false;
+        if (!inquire(ops, port, spotter, &answered) && !portPresent(device)) {
+            outcome = Presence::PortLost;
+            break;
+        }
+        if (answered) {
+            outcome = Presence::Answered;
+            break;
+        }
+        link.wait(kInquiryPeriod);
+    }
+    ops->close(port);
+    return outcome;
+}
 
 Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link)
 {
     const SerialPortOps* ops = platformPortOps();
-    SerialPort* port = nullptr;
-    while (!port) {
-        if (link.stopAsked())
-            return Presence::Stopped;
-        std::string error;
-        port = openSerialPort(device.c_str(), &error);
-        if (!port && !portPresent(device))
-            return Presence::PortLost;
-        if (!port)
-            link.wait(kReopenPause);
-    }
+    Presence opened = Presence::Stopped;
+    SerialPort* port = openWhilePresent(device, link, &opened);
+    if (!port)
+        return opened;
     PresenceAnswer spotter;
     auto lastAnswer = Clock::now();
     auto lastTurn = lastAnswer;

@@ -11,6 +11,7 @@
 
 enum class Presence {
     Removed,   // no answer for the whole silence
+    Answered,  // a handset answered
     Stopped,   // the station asked to stop, or is gone
     PortLost,  // the port went away
 };
@@ -18,5 +19,9 @@ enum class Presence {
 // Opens `device` with the standard line settings, sends "<i" every 100 ms and listens for
 // '>i' until `silenceMs` have passed without one. The port is closed again when it returns.
 Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link);
+
+// Opens `device` as above and sends "<i" every 100 ms until a handset answers (Answered), the
+// station asks to stop, or the port goes. The port is closed again when it returns.
+Presence waitForAnswer(const std::string& device, WorkerLink& link);
 
 #endif

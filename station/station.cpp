@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "output/shown_text.h"
 #include "record/production_record.h"
@@ -14,6 +15,8 @@
 #include "record/utc_time.h"
 #include "session/modes.h"
 #include "session/results.h"
+#include "station/label_input.h"
+#include "station/label_queue.h"
 #include "station/port_state.h"
 #include "station/record_writer.h"
 #include "station/release_copy.h"
@@ -75,6 +78,7 @@ struct Port {
     bool workerReady = false;      // this worker has once been ready
     bool endedAsHung = false;      // the station ended this worker for its silence
     bool handsetStays = false;     // a handset a unit ran on may still be on the cable
+    std::optional<GivenLabel> label;  // scanning labels: the label of the handset on the port
     int startFailures = 0;         // workers in a row that ended before they were ready
     Clock::time_point restartAt;
     std::chrono::seconds restartPause = kFirstRestartPause;
@@ -83,7 +87,8 @@ struct Port {
 class Station {
 public:
     explicit Station(const StationOptions& options)
-        : options_(options), view_(options.view, options.terminalColumns)
+        : options_(options), view_(options.view, options.terminalColumns, options.scanLabels),
+          labels_(milliseconds(options.scanWindowMs), options.allowRescan)
     {
     }
     int run();
@@ -98,6 +103,9 @@ private:
     void take(const WorkerMessage& message);
     void onEvent(Port& port, const WorkerEvent& event, const nlohmann::json& object);
     void unitStarted(Port& port, const UnitStartEvent& event);
+    void handsetAppeared(Port& port);
+    void giveLabel(Port& port, const GivenLabel& given);
+    void takeLabels();
     void endUnit(Port& port, UnitRecord unit);
     void unitWritten(WrittenUnit& written);
     void workerEnded(Port& port);
@@ -116,6 +124,8 @@ private:
 
     const StationOptions& options_;
     StationView view_;
+    LabelQueue labels_;
+    std::unique_ptr<LabelInput> labelInput_;  // with --scan
     ReleaseCopy release_;
     std::unique_ptr<ProductionRecord> record_;
     std::unique_ptr<RecordWriter> writer_;
@@ -177,6 +187,15 @@ int Station::prepare()
 // The one place a port's state changes, and with it what its row says.
 void Station::enter(Port& port, PortState state)
 {
+    const size_t index = static_cast<size_t>(&port - ports_.data());
+    if (port.state == PortState::AwaitingLabel && state != PortState::AwaitingLabel)
+        labels_.portLeft(index);
+    if (port.label && state != PortState::Armed && state != PortState::Flashing) {
+        // Its handset or worker went before the unit began: the label waits for another.
+        labels_.giveBack(*port.label, Clock::now());
+        port.label.reset();
+        port.view.label.clear();
+    }
     port.state = state;
     port.view.state = portStateText(state);
     if (state != PortState::Flashing) {
@@ -201,6 +220,8 @@ bool Station::startWorker(size_t index)
         std::to_string(options_.handsetSilenceMs)};
     if (port.handsetStays)
         argv.push_back("--await-removal");
+    if (options_.scanLabels)
+        argv.push_back("--hold-for-label");
     std::string error;
     if (port.worker->start(argv, port.errorFile, &error)) {
         enter(port, PortState::Starting);
@@ -257,8 +278,69 @@ void Station::unitStarted(Port& port, const UnitStartEvent& event)
     port.view.phase = "exchanging";
     port.view.block = port.view.total = 0;
     port.view.bytesPerSecond = 0;
-    view_.event(&port.view, {{"event", "unit_start"}, {"unit", port.view.unit}},
-                "unit " + std::to_string(port.view.unit) + " started");
+    nlohmann::json object = {{"event", "unit_start"}, {"unit", port.view.unit}};
+    std::string text = "unit " + std::to_string(port.view.unit) + " started";
+    if (port.label) {
+        port.unit.label = port.label->label;
+        port.unit.attempt = port.label->attempt;
+        object["label"] = port.label->label;
+        object["attempt"] = port.label->attempt;
+        text += ": " + port.view.label;
+    }
+    view_.event(&port.view, object, text);
+}
+
+// Scanning labels: a handset answered on an armed port. It is flashed once its label is there.
+void Station::handsetAppeared(Port& port)
+{
+    if (port.state != PortState::Armed)
+        return;
+    const size_t index = static_cast<size_t>(&port - ports_.data());
+    if (const std::optional<GivenLabel> given = labels_.handsetAppeared(index)) {
+        giveLabel(port, *given);
+        return;
+    }
+    enter(port, PortState::AwaitingLabel);
+    view_.event(&port.view, {{"event", "awaiting_label"}}, port.view.state);
+}
+
+void Station::giveLabel(Port& port, const GivenLabel& given)
+{
+    if (!port.worker || !port.worker->send(workerCommandLine(WorkerCommand::Go))) {
+        labels_.giveBack(given, Clock::now());
+        return;
+    }
+    enter(port, PortState::Armed);
+    port.label = given;
+    port.view.label = given.label + (given.attempt > 1 ? " (attempt " + std::to_string(given.attempt) + ")" : "");
+    view_.event(&port.view, {{"event", "label"}, {"state", "given"}, {"label", given.label}, {"attempt", given.attempt}},
+                "label " + port.view.label + " goes to this port's handset");
+}
+
+// The lines the scanner typed since the last turn, and the labels no handset claimed in time.
+void Station::takeLabels()
+{
+    const auto now = Clock::now();
+    const std::string window = std::to_string(options_.scanWindowMs / 1000) + " s";
+    for (const std::string& line : labelInput_->take()) {
+        const ScannedLabel scanned = labels_.scan(line, now);
+        switch (scanned.kind) {
+        case ScannedLabel::Kind::Given: giveLabel(ports_[scanned.given.port], scanned.given); break;
+        case ScannedLabel::Kind::Waiting:
+            view_.event(nullptr, {{"event", "label"}, {"state", "waiting"}, {"label", scanned.label}},
+                        "label " + scanned.label + " waits up to " + window + " for a handset");
+            break;
+        case ScannedLabel::Kind::Refused:
+            view_.event(nullptr,
+                        {{"event", "label"}, {"state", "refused"}, {"label", utf8OrShown(scanned.label)},
+                         {"reason", scanned.reason}},
+                        "label " + scanned.label + " refused: " + scanned.reason);
+            break;
+        }
+    }
+    for (const std::string& label : labels_.expire(now))
+        view_.event(nullptr, {{"event", "label"}, {"state", "dropped"}, {"label", label}},
+                    "label " + label + " dropped: no handset came for it within " + window);
 }
 
 // A unit has ended, reported by its worker or not: it goes to the record, and its result is
@@ -268,6 +350,12 @@ void Station::endUnit(Port& port, UnitRecord unit)
     if (unit.sequence == 0)
         unit.sequence = port.unit.sequence > 0 ? port.unit.sequence : ++nextSequence_;
     port.unit = UnitRecord{};
+    if (port.label) {
+        unit.label = port.label->label;
+        unit.attempt = port.label->attempt;
+        port.label.reset();
+        port.view.label.clear();
+    }
     unit.runId = run_.runId;
     unit.stationId = options_.stationId;
     unit.operatorName = options_.operatorName;
@@ -295,8 +383,9 @@ void Station::unitWritten(WrittenUnit& written)
     else
         port.restartPause = kFirstRestartPause;  // this port works: back to the short pause
     const std::string seconds = secondsText(unit.durationMs / 1000.0);
-    port.view.lastResult = "#" + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome) + " " + seconds;
-    std::string text = "unit " + std::to_string(unit.sequence) + " " + outcomeWord(unit.outcome) +
+    const std::string labelled = unit.label.empty() ? "" : " " + unit.label;
+    port.view.lastResult = "#" + std::to_string(unit.sequence) + labelled + " " + outcomeWord(unit.outcome) + " " + seconds;
+    std::string text = "unit " + std::to_string(unit.sequence) + labelled + " " + outcomeWord(unit.outcome) +
                        " in " + seconds + ": " + unit.resultMeaning;
     if (unit.reportedChecksum) {
         char checksum[32];
@@ -310,6 +399,10 @@ void Station::unitWritten(WrittenUnit& written)
                              {"outcome", outcomeWord(unit.outcome)}, {"result", unit.resultCode},
                              {"meaning", unit.resultMeaning}, {"duration_ms", unit.durationMs},
                              {"recorded", written.recorded}};
+    if (!unit.label.empty()) {
+        object["label"] = unit.label;
+        object["attempt"] = unit.attempt.value_or(1);
+    }
     if (unit.abortReason) {
         // Result 4 alone says only that the handset gave up.
         object["abort_reason"] = *unit.abortReason;
@@ -366,6 +459,7 @@ struct Station::OnEvent {
         s.enter(port, PortState::Armed);
         s.view_.event(&port.view, object, port.view.state);
     }
+    void operator()(const HandsetEvent&) { s.handsetAppeared(port); }
     void operator()(const UnitStartEvent& e) { s.unitStarted(port, e); }
     void operator()(const ProgressEvent& e)
     {
@@ -557,6 +651,8 @@ void Station::loop()
             take(message);
         for (WrittenUnit& written : writer_->takeWritten())
             unitWritten(written);
+        if (labelInput_ && !stopping_)
+            takeLabels();
         if (stopping_ && Clock::now() >= stopDeadline_)
             for (Port& port : ports_)
                 if (port.worker)
@@ -614,6 +710,8 @@ int Station::run()
         removeReleaseCopy(release_);
         return code;
     }
+    if (options_.scanLabels)
+        labelInput_ = std::make_unique<LabelInput>();
     startWorkers();
     view_.event(nullptr, {{"event", "station_start"}, {"run", run_.runId}, {"release", release_.name},
                           {"sha256", release_.sha256}, {"ports", selectors_}},

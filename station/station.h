@@ -6,6 +6,8 @@
 // the workers so that units in progress end as "interrupted" (SIGTERM and a hang-up as well).
 // A worker that stops reporting is ended and replaced; a fault that would only repeat (the
 // release copy gone, every worker failing at its start) stops the station with one message.
+// With scanned labels (label_queue.h) a handset is flashed only once its label has come, and
+// the label is recorded with its unit.
 //
 // Threads: the main thread runs everything above; one thread per worker reads its events
 // into a queue.
@@ -38,6 +40,9 @@ struct StationOptions {
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
+    bool scanLabels = false;         // labels come on standard input; a handset waits for its own
+    int scanWindowMs = 30000;        // how long a label waits for a handset before it is dropped
+    bool allowRescan = false;        // a label scanned again flashes its unit again (attempt 2, ...)
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

@@ -21,4 +21,10 @@ bool diskQuotaExceeded(int error);
 // The machine's name: a station's default identity.
 std::string machineName();
 
+// While a station reads scanned labels from its terminal or console: what is typed is not
+// echoed, so that it does not break into the table redrawn in place. True when standard input
+// is one and its echo was turned off (*saved keeps what to put back); false for a pipe.
+bool quietOperatorInput(unsigned long* saved);
+void restoreOperatorInput(unsigned long saved);
+
 #endif

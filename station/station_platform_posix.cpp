@@ -2,6 +2,7 @@
 #include "station/station_platform.h"
 
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,3 +30,23 @@ std::string machineName()
 }
 
 bool diskQuotaExceeded(int error) { return error == EDQUOT; }
+
+// Canonical mode stays: the terminal still hands over whole lines, and Ctrl-C still signals.
+bool quietOperatorInput(unsigned long* saved)
+{
+    termios settings;
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &settings) != 0)
+        return false;
+    *saved = settings.c_lflag;
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    return tcsetattr(STDIN_FILENO, TCSANOW, &settings) == 0;
+}
+
+void restoreOperatorInput(unsigned long saved)
+{
+    termios settings;
+    if (tcgetattr(STDIN_FILENO, &settings) != 0)
+        return;
+    settings.c_lflag = static_cast<tcflag_t>(saved);
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+}

@@ -32,3 +32,20 @@ std::string machineName()
 }
 
 bool diskQuotaExceeded(int) { return false; }  // Windows reports a quota as a full disk
+
+// Line input stays on: the console still hands over whole lines, and Ctrl-C still reaches the
+// station.
+bool quietOperatorInput(unsigned long* saved)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
+        return false;
+    *saved = mode;
+    return SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+}
+
+void restoreOperatorInput(unsigned long saved)
+{
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), static_cast<DWORD>(saved));
+}

@@ -11,6 +11,7 @@ namespace {
 
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
 constexpr size_t kNotesShown = 4;
+constexpr size_t kLabelColumns = 18;  // an IMEI, a serial number
 
 std::string clockNow()
 {
@@ -48,7 +49,8 @@ std::string StationView::row(const PortView& p, const std::string& name, const s
     if (p.unit > 0)
         std::snprintf(unit, sizeof unit, "#%lld", static_cast<long long>(p.unit));
     const std::string doing = p.unit > 0 ? p.phase : p.state;
-    return fitColumn(name, 22) + " " + fitColumn(identity, 24, true) + " " + fitColumn(unit, 6) + " " +
+    const std::string label = labels_ ? fitColumn(p.label, kLabelColumns) + " " : "";
+    return fitColumn(name, 22) + " " + fitColumn(identity, 24, true) + " " + fitColumn(unit, 6) + " " + label +
            fitColumn(doing, 20) + " " + progressBar(p.block, p.total, 20) + " " +
            fitColumn(formatRate(p.bytesPerSecond), 10) + " " + fitColumn(p.lastResult, 26);
 }
@@ -69,7 +71,9 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
     const std::vector<std::string> names = distinctNames(selectors, 22);
     const std::vector<std::string> devices = distinctNames(identities, 24);
     std::vector<std::string> lines = {fitColumn("port", 22) + " " + fitColumn("device", 24) + " " +
-                                      fitColumn("unit", 6) + " " + fitColumn("phase", 20) + " " +
+                                      fitColumn("unit", 6) + " " +
+                                      (labels_ ? fitColumn("label", kLabelColumns) + " " : "") +
+                                      fitColumn("phase", 20) + " " +
                                       fitColumn("progress", 22) + " " + fitColumn("speed", 10) +
                                       " last unit"};
     for (size_t i = 0; i < ports.size(); ++i)

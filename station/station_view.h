@@ -21,6 +21,7 @@ struct PortView {
     std::string identity;       // the device and what it is, once present
     std::string state;          // what the port is doing, for people
     int64_t unit = 0;           // the unit on the port now (0: none)
+    std::string label;          // scanning labels: the label of the handset on the port
     std::string phase;
     int32_t block = 0;
     int32_t total = 0;
@@ -37,7 +38,8 @@ struct StationTotals {
 
 class StationView {
 public:
-    StationView(StationViewMode mode, int columns) : mode_(mode), live_(columns) {}
+    // `labels`: the table has a column for each unit's scanned label.
+    StationView(StationViewMode mode, int columns, bool labels = false) : mode_(mode), live_(columns), labels_(labels) {}
 
     // A line for people and the same as an object, about one port (nullptr: the station).
     void event(const PortView* port, nlohmann::json object, const std::string& text);
@@ -49,6 +51,7 @@ private:
     std::string row(const PortView& port, const std::string& name, const std::string& identity) const;
     StationViewMode mode_;
     LiveBlock live_;
+    bool labels_;
     std::vector<std::string> notes_;  // the latest events, under the table on a terminal
     std::chrono::steady_clock::time_point lastDraw_{};
 };

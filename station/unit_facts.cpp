@@ -44,6 +44,9 @@ void describePort(const PortInfo& port, UnitRecord* unit)
     }
     unit->usbSerial = port.serialNumber;
     unit->usbLocation = port.location;
+    unit->adapterDriver = port.driver;
+    if (port.latencyTimerMs)
+        unit->adapterLatencyMs = *port.latencyTimerMs;
 }
 
 void describeDownload(const DownloadFacts& facts, UnitRecord* unit)

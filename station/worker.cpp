@@ -99,7 +99,9 @@ public:
 private:
     bool awaitPort();
     bool awaitArm();
+    bool awaitLabel();
     bool awaitRemoval();
+    void refreshAdapterFacts();
     UnitEnd runUnit();
     UnitEnd driveSession(DownloadSession& session, const HeardLine& line, UnitRecord& unit);
     void reportUnit(DownloadSession& session, UnitRecord& unit, int code,
@@ -152,6 +154,31 @@ bool Worker::awaitArm()
         link_.wait(kLookAgain);
     }
     return true;
+}
+
+// Scanning labels: the handset is found before it is flashed, and waits for its label. False
+// when told to stop or when the port went away meanwhile.
+bool Worker::awaitLabel()
+{
+    if (waitForAnswer(port_.device, link_) != Presence::Answered)
+        return false;
+    link_.emit(HandsetEvent{});
+    while (!link_.takeGo()) {
+        if (link_.stopAsked() || !portPresent(port_.device))
+            return false;
+        link_.wait(kLookAgain);
+    }
+    return true;
+}
+
+// The adapter's latency timer while the port is open: opening it asked the driver for low
+// latency, which may have lowered the timer the port was found with.
+void Worker::refreshAdapterFacts()
+{
+    for (const PortInfo& found : listPorts()) {
+        if (found.device == port_.device)
+            port_.latencyTimerMs = found.latencyTimerMs;
+    }
 }
 
 void Worker::emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started)
@@ -256,6 +283,7 @@ UnitEnd Worker::runUnit()
         link_.wait(milliseconds(1000));
         return portPresent(port_.device) ? UnitEnd::NoUnit : UnitEnd::PortLost;
     }
+    refreshAdapterFacts();
     UnitRecord unit;
     describePort(port_, &unit);
     unit.mode = modeWord(options_.mode);
@@ -287,7 +315,7 @@ int Worker::run()
             removalFirst = false;
             continue;  // the port may have gone meanwhile: look for it again
         }
-        if (!awaitArm()) {
+        if (!awaitArm() || (options_.holdForLabel && !awaitLabel())) {
             if (link_.stopAsked())
                 break;
             continue;  // the port went away before a handset came

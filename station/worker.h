@@ -9,6 +9,8 @@
 // that falls silent mid-download ends its unit as failed (SilenceJudge in worker.cpp) and the
 // port re-arms at once: that handset is gone, one that answers now is the next. A worker
 // started to replace one that died first waits for the handset on the cable to be removed.
+// When the station scans labels, an armed worker first waits for a handset to answer, says
+// so, and flashes it only on the station's "go" (its label has come).
 //
 // The engine's state is per process, so a fault on one port cannot touch another. Threads:
 // the main thread runs the loop and the session's ticks; the session's reader thread and the
@@ -27,6 +29,7 @@ struct WorkerOptions {
     int rearmSilenceMs = 2000;
     int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
     bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
+    bool holdForLabel = false;      // a handset that answers waits for the station's "go"
 };
 
 // Runs until the station says stop or goes away. Returns the process exit code: 0, or 64

@@ -36,6 +36,8 @@ void WorkerLink::readCommands()
             continue;
         if (command == WorkerCommand::Arm)
             ++arms_;
+        else if (command == WorkerCommand::Go)
+            go_.store(true);
         else
             stop_.store(true);
         poke();

@@ -36,6 +36,8 @@ public:
     bool stopAsked() const { return stop_.load() || gone_.load(); }
     // Takes one "arm" if the station has given one.
     bool takeArm();
+    // Takes the "go" if the station has given it.
+    bool takeGo() { return go_.exchange(false); }
 
     // Waits up to `timeout` or until something arrives (a command, or poke()).
     void wait(std::chrono::milliseconds timeout);
@@ -49,6 +51,7 @@ private:
     std::atomic<bool> gone_{false};
     std::atomic<bool> stop_{false};
     std::atomic<int> arms_{0};
+    std::atomic<bool> go_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
     bool poked_ = false;

@@ -44,6 +44,7 @@ struct ToObject {
     }
     json operator()(const ReadyEvent&) const { return {{"event", "ready"}}; }
     json operator()(const ArmedEvent&) const { return {{"event", "armed"}}; }
+    json operator()(const HandsetEvent&) const { return {{"event", "handset"}}; }
     json operator()(const UnitStartEvent& e) const
     {
         return {{"event", "unit_start"}, {"started_utc", e.startedUtc}};
@@ -123,6 +124,8 @@ bool parseObject(const json& o, WorkerEvent* event, std::string* error)
         *event = ReadyEvent{};
     else if (kind == "armed")
         *event = ArmedEvent{};
+    else if (kind == "handset")
+        *event = HandsetEvent{};
     else if (kind == "unit_start")
         *event = UnitStartEvent{o.value("started_utc", "")};
     else if (kind == "progress")
@@ -171,7 +174,12 @@ bool parseWorkerEvent(const std::string& line, WorkerEvent* event, std::string* 
 
 const char* workerCommandLine(WorkerCommand command)
 {
-    return command == WorkerCommand::Arm ? "arm" : "stop";
+    switch (command) {
+    case WorkerCommand::Arm: return "arm";
+    case WorkerCommand::Go: return "go";
+    case WorkerCommand::Stop: break;
+    }
+    return "stop";
 }
 
 bool parseWorkerCommand(const std::string& line, WorkerCommand* command)
@@ -180,6 +188,8 @@ bool parseWorkerCommand(const std::string& line, WorkerCommand* command)
         *command = WorkerCommand::Arm;
     else if (line == "stop")
         *command = WorkerCommand::Stop;
+    else if (line == "go")
+        *command = WorkerCommand::Go;
     else
         return false;
     return true;

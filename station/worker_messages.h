@@ -29,6 +29,7 @@ struct PortEvent {            // the port came, is awaited, or cannot be opened
 };
 struct ReadyEvent {};         // the worker waits for an "arm"
 struct ArmedEvent {};         // it took the arm and waits for a handset
+struct HandsetEvent {};       // scanning labels: a handset answered, and waits for a "go"
 struct UnitStartEvent {       // a handset answered: a unit has begun
     std::string startedUtc;
 };
@@ -57,9 +58,9 @@ struct ErrorEvent {
 };
 struct ByeEvent {};           // the worker ends normally
 
-using WorkerEvent = std::variant<HelloEvent, PortEvent, ReadyEvent, ArmedEvent, UnitStartEvent,
-                                 ProgressEvent, UnsentEvent, UnitEndEvent, RemoveEvent, BeatEvent,
-                                 ErrorEvent, ByeEvent>;
+using WorkerEvent = std::variant<HelloEvent, PortEvent, ReadyEvent, ArmedEvent, HandsetEvent,
+                                 UnitStartEvent, ProgressEvent, UnsentEvent, UnitEndEvent, RemoveEvent,
+                                 BeatEvent, ErrorEvent, ByeEvent>;
 
 // The event as the object its line holds; the station's --json output shows the same object.
 nlohmann::json workerEventObject(const WorkerEvent& event);
@@ -74,6 +75,7 @@ bool parseWorkerEvent(const std::string& line, WorkerEvent* event, std::string* 
 enum class WorkerCommand {
     Arm,   // flash the next handset that answers
     Stop,  // end now; a unit in progress ends as interrupted
+    Go,    // scanning labels: flash the handset that answered (its label has come)
 };
 
 // The command's line, without the line end.

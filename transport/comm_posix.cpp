@@ -4,7 +4,8 @@
 // The descriptor stays non-blocking, so that no call can hang: reads take what is there and
 // writes wait for room with a bounded poll. The reader's wait polls the port together with a
 // wake-up pipe, which setEventMask and write signal from any thread; transmit-empty is found
-// by asking the driver how many written bytes it still holds.
+// by asking the driver how many written bytes it still holds. The driver is asked for low
+// latency while the port is open (low_latency.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -22,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "transport/low_latency.h"
 #include "transport/port_open.h"
 #include "transport/reader_platform.h"
 
@@ -32,6 +34,8 @@ struct SerialPort {
     std::atomic<uint32_t> mask{0};
     std::atomic<bool> txPending{false};  // bytes were written and their transmit-empty not reported
     std::atomic<int> writing{0};         // writes still returning: their transmit-empty is to come
+    const LowLatencyIo* latencyIo = nullptr;
+    LowLatencyHold latency;              // what to put back at close
 };
 
 namespace {
@@ -218,6 +222,7 @@ void portSetSpeed(SerialPort* port, uint32_t baud)
 
 void portClose(SerialPort* port)
 {
+    restoreLowLatency(port->fd, port->latency, *port->latencyIo);
     ioctl(port->fd, TIOCNXCL);  // a pty's peer may keep the device open: let the next tool in
     ::close(port->fd);
     ::close(port->wakeRead);
@@ -314,6 +319,13 @@ const SerialPortOps* platformPortOps() { return &posixOps; }
 
 SerialPort* openSerialPort(const char* name, std::string* error)
 {
+    return openSerialPortWith(name, systemLowLatencyIo(), error);
+}
+
+std::string portLatencyNote(const SerialPort* port) { return port->latency.note; }
+
+SerialPort* openSerialPortWith(const char* name, const LowLatencyIo& io, std::string* error)
+{
     std::string reason;
     const std::string given = name ? name : "";
     const int fd = openExclusive(given, &reason);
@@ -332,6 +344,8 @@ SerialPort* openSerialPort(const char* name, std::string* error)
         delete port;
         return nullptr;
     }
+    port->latencyIo = &io;
+    port->latency = requestLowLatency(fd, io);
     return port;
 }
 

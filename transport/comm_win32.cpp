@@ -178,6 +178,10 @@ HANDLE openHandle(const std::string& name, std::string* why)
 
 const SerialPortOps* platformPortOps() { return &win32Ops; }
 
+// Windows has no per-open request: an FTDI adapter's timer is its driver's setting
+// (port_discovery_win32.cpp reads it).
+std::string portLatencyNote(const SerialPort*) { return {}; }
+
 SerialPort* openSerialPort(const char* name, std::string* error)
 {
     std::string reason;

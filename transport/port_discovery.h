@@ -9,6 +9,7 @@
 #define TARVOLO_TRANSPORT_PORT_DISCOVERY_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,16 @@ struct PortInfo {
     std::string location;        // the physical socket: a USB hub path "1-1.4.2", a PCI address
     std::string usbInterface;    // configuration.interface of a USB port, "1.0"; empty otherwise
     std::string driver;          // the driver serving the port, where the system says
+    std::optional<int> latencyTimerMs;  // a USB adapter's latency timer, where its driver has one
     std::vector<std::string> stableNames;  // names that survive replugging (udev's by-id, by-path)
 };
+
+// Above this, a USB adapter holds every short reply back (the latency timer runs out first).
+constexpr int kLowestLatencyTimerMs = 1;
+
+// The one-line fix for an adapter whose latency timer is above 1 ms, on this platform: the
+// udev rule, or the Windows driver's setting.
+const char* latencyTimerFix();
 
 // "usb", "pci", "builtin", "other".
 const char* portKindName(PortKind kind);

@@ -18,6 +18,9 @@
 //
 // udev's /dev/serial/by-id and by-path links are reported when they exist; nothing else
 // depends on udev.
+//
+// A usb-serial driver with a latency timer (ftdi_sio) shows it as the `latency_timer`
+// attribute of its usb-serial port device, the hardware of the walk.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +137,17 @@ bool legacyPlaceholder(const std::string& ttyFolder, const DeviceChain& chain)
     return chain.driver == "serial8250" && baseName(chain.hardware) == "serial8250";
 }
 
+// The timer in milliseconds; none when the attribute is missing or not a number.
+std::optional<int> latencyTimer(const std::string& hardware)
+{
+    const std::string text = readAttribute(hardware + "/latency_timer");
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 255)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
 uint16_t hexId(const std::string& text) { return static_cast<uint16_t>(std::strtoul(text.c_str(), nullptr, 16)); }
 
 void describeUsb(const DeviceChain& chain, PortInfo* port)
@@ -147,6 +161,7 @@ void describeUsb(const DeviceChain& chain, PortInfo* port)
     port->manufacturer = adapterString(usb + "/manufacturer");
     port->product = adapterString(usb + "/product");
     port->location = baseName(usb);
+    port->latencyTimerMs = latencyTimer(chain.hardware);
     if (!chain.usbInterface.empty()) {
         const std::string name = baseName(chain.usbInterface);  // "1-1.4.2:1.0"
         port->usbInterface = name.substr(name.find(':') + 1);
@@ -231,6 +246,12 @@ std::vector<PortInfo> listPorts(const std::string& sysRoot, const std::string& d
 }
 
 std::vector<PortInfo> listPorts() { return listPorts("/sys", "/dev"); }
+
+const char* latencyTimerFix()
+{
+    return "add the udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+           "ATTR{latency_timer}=\"1\" to /etc/udev/rules.d/99-usb-serial-latency.rules";
+}
 
 bool portPresent(const std::string& name)
 {

@@ -9,6 +9,8 @@
 //    modem): friendly name, manufacturer, driver, and from the device instance ids the USB
 //    vendor and product id, serial number and interface, from the location path the hub path.
 //    Wine has no such devices: its ports are listed with what the first two sources say.
+// A USB adapter's latency timer is its driver's setting in the device's registry key
+// (windows_device_ids.h reads it; FTDI's driver keeps LatencyTimer there).
 #include <initguid.h>
 #include <windows.h>
 #include <cfgmgr32.h>
@@ -127,6 +129,28 @@ std::string instanceIdOf(DEVINST instance)
     return CM_Get_Device_IDA(instance, id, sizeof id, 0) == CR_SUCCESS ? std::string(id) : std::string();
 }
 
+// The machine's own registry, read-only.
+class SystemRegistry : public DeviceRegistry {
+public:
+    std::optional<uint32_t> dword(const std::string& key, const std::string& name) const override
+    {
+        DWORD value = 0, size = sizeof value;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &value,
+                         &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return value;
+    }
+    std::string text(const std::string& key, const std::string& name) const override
+    {
+        char value[256] = "";
+        DWORD size = sizeof value - 1;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+            ERROR_SUCCESS)
+            return {};
+        return value;
+    }
+};
+
 // The product string the device itself reports over USB (Windows 7 and later).
 std::string busReportedName(HDEVINFO set, SP_DEVINFO_DATA* device)
 {
@@ -177,6 +201,10 @@ void describeDevice(HDEVINFO set, SP_DEVINFO_DATA* device, PortInfo* port)
         parent = 0;
     const UsbIdentity usb = usbIdentityFromIds(instance, parent ? instanceIdOf(parent) : "");
     if (usb.hasUsbId) {
+        const AdapterRegistryFacts facts = adapterFactsFromRegistry(SystemRegistry(), instance);
+        if (port->driver.empty())
+            port->driver = facts.driver;
+        port->latencyTimerMs = facts.latencyTimerMs;
         port->kind = PortKind::Usb;
         port->hasUsbId = true;
         port->vendorId = usb.vendorId;
@@ -234,3 +262,9 @@ bool portPresent(const std::string& name)
 }
 
 bool portAccessible(const std::string&) { return true; }
+
+const char* latencyTimerFix()
+{
+    return "set the port's Latency Timer to 1 ms (Device Manager, the port's Properties, Port Settings, "
+           "Advanced: the FTDI driver's LatencyTimer)";
+}

@@ -15,6 +15,10 @@ const SerialPortOps* platformPortOps();
 // path; on Windows any "COMn". Returns nullptr with a readable reason in *error when it cannot.
 SerialPort* openSerialPort(const char* name, std::string* error);
 
+// What became of asking the driver for low latency when the port was opened, for a trace
+// ("low latency: ASYNC_LOW_LATENCY set", or why not); empty where there is nothing to ask.
+std::string portLatencyNote(const SerialPort* port);
+
 // Whether the port can be opened just now: opens it as openSerialPort would, without
 // touching its settings, and closes it at once. False with the reason alone (no port name,
 // e.g. "in use by another program") in *reason.

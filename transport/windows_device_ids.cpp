@@ -105,3 +105,16 @@ std::string usbLocationFromPath(const std::string& locationPath)
     }
     return first ? std::string() : location;
 }
+
+AdapterRegistryFacts adapterFactsFromRegistry(const DeviceRegistry& registry, const std::string& instanceId)
+{
+    AdapterRegistryFacts facts;
+    if (instanceId.empty())
+        return facts;
+    const std::string key = "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId;
+    facts.driver = registry.text(key, "Service");
+    const std::optional<uint32_t> timer = registry.dword(key + "\\Device Parameters", "LatencyTimer");
+    if (timer && *timer <= 255)  // the chip's timer is one byte
+        facts.latencyTimerMs = static_cast<int>(*timer);
+    return facts;
+}

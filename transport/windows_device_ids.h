@@ -4,6 +4,7 @@
 #define TARVOLO_TRANSPORT_WINDOWS_DEVICE_IDS_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct UsbIdentity {
@@ -25,5 +26,25 @@ UsbIdentity usbIdentityFromIds(const std::string& instanceId, const std::string&
 // "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(4)#USB(2)" is "1-1.4.2" (root hub 0 is bus 1,
 // then the port number at each hub). Empty when the path has no USB part.
 std::string usbLocationFromPath(const std::string& locationPath);
+
+// The registry as the adapter facts are read from it: values of keys under
+// HKEY_LOCAL_MACHINE, by path. The Windows discovery reads the real one; tests a fixture.
+class DeviceRegistry {
+public:
+    virtual ~DeviceRegistry() = default;
+    // A REG_DWORD value; none when the key or the value is missing or of another type.
+    virtual std::optional<uint32_t> dword(const std::string& key, const std::string& name) const = 0;
+    // A REG_SZ value; empty when missing.
+    virtual std::string text(const std::string& key, const std::string& name) const = 0;
+};
+
+struct AdapterRegistryFacts {
+    std::string driver;                 // the device's Service: "FTDIBUS", "CH341SER_A64", "usbser"
+    std::optional<int> latencyTimerMs;  // FTDI's driver only
+};
+
+// From the device's key SYSTEM\CurrentControlSet\Enum\<instanceId>: its Service, and the
+// LatencyTimer (milliseconds) that FTDI's driver keeps under its "Device Parameters".
+AdapterRegistryFacts adapterFactsFromRegistry(const DeviceRegistry& registry, const std::string& instanceId);
 
 #endif

@@ -17,6 +17,13 @@ def bin_dir():
     return os.environ.get("TARVOLO_BIN", os.path.join(here, "..", "..", "build", "asan", "bin"))
 
 
+def record_schema_version():
+    """The schema version this tree's station writes: one step of kMigrations per version."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "record", "sqlite_schema.h")) as f:
+        return f.read().count('R"sql(')
+
+
 def make_release(path, blocks, product_id=b"KM52", tail=b""):
     """Writes a release file: the identifier, the blocks (bytes each), then `tail`.
     Returns the image's whole blocks as the handset's flash should hold them."""

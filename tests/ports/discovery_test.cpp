@@ -91,3 +91,18 @@ TEST(PortDiscovery, LegacySlotsLeftOutOnOlderKernels)
     EXPECT_EQ(rendered(server), (std::vector<std::string>{"ttyS0 builtin serial 'Built-in serial port (COM1)'",
                                                           "ttyS1 builtin serial 'Built-in serial port (COM2)'"}));
 }
+
+TEST(PortDiscovery, AdapterLatencyTimers)
+{
+    // ftdi_sio shows its timer (16 ms by default, 1 ms once a udev rule set it); ch341 and
+    // cdc_acm have none.
+    FixtureMachine machine("workstation");
+    std::vector<std::string> timers;
+    for (const PortInfo& port : listPorts(machine.sys(), machine.dev())) {
+        if (port.kind == PortKind::Usb)
+            timers.push_back(port.device.substr(machine.dev().size() + 1) + " " + port.driver + " " +
+                             (port.latencyTimerMs ? std::to_string(*port.latencyTimerMs) : "-"));
+    }
+    EXPECT_EQ(timers, (std::vector<std::string>{"ttyACM0 cdc_acm -", "ttyUSB0 ftdi_sio 16", "ttyUSB1 ftdi_sio 1",
+                                                "ttyUSB2 ftdi_sio 16", "ttyUSB3 ch341-uart -"}));
+}

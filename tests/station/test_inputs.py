@@ -14,6 +14,7 @@ import unittest
 
 from station_case import BS, StationCase  # puts the end-to-end kit on the path
 from e2e_case import data_block  # noqa: E402
+from harness import record_schema_version  # noqa: E402
 from harness import bin_dir, parameter_record  # noqa: E402
 
 
@@ -84,7 +85,7 @@ class StationInputs(StationCase):
         for i in ids:
             self.assertRegex(i, UUID7)
         db = sqlite3.connect(record)
-        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], 3)
+        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], record_schema_version())
         db.close()
 
     def check_unsent_and_abort_reason(self, record):

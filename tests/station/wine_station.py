@@ -22,7 +22,7 @@ import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from harness import Handset, bin_dir, make_release, parameter_record  # noqa: E402
+from harness import Handset, bin_dir, make_release, parameter_record, record_schema_version  # noqa: E402
 
 UNITS_PER_PORT = 2
 UUID7 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
@@ -84,7 +84,7 @@ def check_first_run(work, exe, record, station, handsets, image):
         problems.append("parameter records: %s" % [r["parameter_record"] for r in rows])
     facts = read_db(record, "SELECT (SELECT user_version FROM pragma_user_version) AS version, "
                             "(SELECT journal_mode FROM pragma_journal_mode) AS journal")
-    if facts != [{"version": 3, "journal": "wal"}]:
+    if facts != [{"version": record_schema_version(), "journal": "wal"}]:
         problems.append("record's schema and journal: %s" % facts)
     for h in handsets:
         for unit in h.report()["units"]:

@@ -1,0 +1,51 @@
+// Reading scanned labels from standard input (see label_input.h).
+#include "station/label_input.h"
+
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "station/station_platform.h"
+
+struct LabelInput::Shared {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+namespace {
+
+// A scanner never sends this much without an Enter: the rest of such a line is not a label.
+constexpr size_t kLongestLine = 4096;
+
+void readLines(std::shared_ptr<LabelInput::Shared> shared)
+{
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (line.size() > kLongestLine)
+            line.resize(kLongestLine);
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->lines.push_back(line);
+    }
+}
+
+}  // namespace
+
+LabelInput::LabelInput() : shared_(std::make_shared<Shared>())
+{
+    quieted_ = quietOperatorInput(&savedEcho_);
+    std::thread(readLines, shared_).detach();
+}
+
+LabelInput::~LabelInput()
+{
+    if (quieted_)
+        restoreOperatorInput(savedEcho_);
+}
+
+std::vector<std::string> LabelInput::take()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    std::vector<std::string> lines;
+    lines.swap(shared_->lines);
+    return lines;
+}
