@@ -20,12 +20,13 @@ BS = 256
 class StationRun:
     """A `tarvolo station --json` process; its events are kept in order as they arrive."""
 
-    def __init__(self, case, release, ports, *args, record=None, env=None, new_group=False):
+    def __init__(self, case, release, ports, *args, record=None, env=None, new_group=False,
+                 stdin=subprocess.DEVNULL):
         self.record = record or case.path("record.db")
         cmd = [os.path.abspath(os.path.join(bin_dir(), "tarvolo")), "station", "--json", "--ports", ",".join(ports),
                "--log", self.record, "--station-id", "S1", "--operator", "ann", "--lot", "L7",
                "--rearm-silence", "1"] + [str(a) for a in args] + [release]
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(cmd, stdin=stdin, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True, cwd=case.work,
                                      env=dict(os.environ, **(env or {})), start_new_session=new_group)
         self.events = []
@@ -69,6 +70,8 @@ class StationRun:
             self.proc.wait()
         self.proc.stdout.close()
         self.proc.stderr.close()
+        if self.proc.stdin:
+            self.proc.stdin.close()
 
 
 class StationCase(E2ECase):
@@ -89,8 +92,8 @@ class StationCase(E2ECase):
     def image(self, blocks=4):
         return self.release([data_block(BS, n) for n in range(blocks)])
 
-    def station(self, release, ports, *args, record=None, env=None, new_group=False):
-        return StationRun(self, release, ports, *args, record=record, env=env, new_group=new_group)
+    def station(self, release, ports, *args, record=None, env=None, new_group=False, stdin=subprocess.DEVNULL):
+        return StationRun(self, release, ports, *args, record=record, env=env, new_group=new_group, stdin=stdin)
 
     def units_in(self, record):
         db = sqlite3.connect(record)
