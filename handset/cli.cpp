@@ -67,6 +67,10 @@ void addRun(CLI::App& app, HandsetOptions& o, FaultArguments& f)
     app.add_option("--linger-ms", o.lingerMs,
                    "After the last download (or unit): wait at most this long for the host to close the pty")
         ->capture_default_str()->check(CLI::Range(0.0, 3600000.0));
+    app.add_option("--adapter-latency-ms", o.adapterLatencyMs,
+                   "Play a USB adapter with this latency timer: what the handset sends reaches the host only "
+                   "when 62 bytes are waiting or this long after the first of them (0: none)")
+        ->capture_default_str()->check(CLI::Range(0.0, 255.0));
     app.add_flag("--log", o.log, "Log every frame heard and every answer on stderr");
     app.add_option("--seed", o.seed, "Seed of the fault probabilities and noise bytes")->capture_default_str();
 }

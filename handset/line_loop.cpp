@@ -12,6 +12,8 @@
 #include <cstring>
 #include <deque>
 
+#include "handset/adapter_hold.h"
+
 namespace {
 
 int64_t monotonicUs()
@@ -20,30 +22,47 @@ int64_t monotonicUs()
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Answers on their way: each byte is written once its line time has passed.
+// Answers on their way: each byte leaves the handset once its line time has passed, then
+// passes the adapter (which may hold it) to the pty.
 class PacedWriter {
 public:
+    explicit PacedWriter(double adapterLatencyMs) : adapter_(adapterLatencyMs) {}
     void add(std::vector<Transmission> more)
     {
         for (Transmission& t : more)
             queue_.push_back(std::move(t));
     }
-    bool empty() const { return queue_.empty(); }
+    bool empty() const { return queue_.empty() && adapter_.empty(); }
     void clear()
     {
         queue_.clear();
         sent_ = 0;
+        adapter_.clear();
     }
     // When the next byte is due; INT64_MAX when nothing waits.
     int64_t nextDueUs() const
     {
         if (queue_.empty())
-            return INT64_MAX;
+            return adapter_.nextDueUs();
         const Transmission& t = queue_.front();
-        return t.startUs + lineTimeUs(static_cast<int64_t>(sent_ + 1), t.speed);
+        return std::min(adapter_.nextDueUs(), t.startUs + lineTimeUs(static_cast<int64_t>(sent_ + 1), t.speed));
     }
     // Writes every byte due by nowUs. Returns false on a write error other than a full buffer.
     bool write(int fd, int64_t nowUs)
+    {
+        toAdapter(nowUs);
+        for (size_t waiting = adapter_.release(nowUs); waiting > 0; waiting = adapter_.release(nowUs)) {
+            const ssize_t n = ::write(fd, adapter_.released(), waiting);
+            if (n <= 0)
+                return n == 0 || errno == EAGAIN || errno == EINTR;
+            adapter_.consume(static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+private:
+    // The bytes whose line time has passed leave the handset.
+    void toAdapter(int64_t nowUs)
     {
         while (!queue_.empty()) {
             const Transmission& t = queue_.front();
@@ -54,22 +73,19 @@ public:
                     static_cast<int64_t>(t.bytes.size()),
                     std::max<int64_t>(0, (nowUs - t.startUs) * t.speed / 10000000)));
             if (due <= sent_)
-                return true;
-            const ssize_t n = ::write(fd, t.bytes.data() + sent_, due - sent_);
-            if (n < 0)
-                return errno == EAGAIN || errno == EINTR;
-            sent_ += static_cast<size_t>(n);
+                return;
+            adapter_.add(t.bytes.data() + sent_, due - sent_, nowUs);
+            sent_ = due;
             if (sent_ < t.bytes.size())
-                return true;
+                return;
             queue_.pop_front();
             sent_ = 0;
         }
-        return true;
     }
 
-private:
     std::deque<Transmission> queue_;
     size_t sent_ = 0;
+    AdapterHold adapter_;
 };
 
 void printMessages(UnitStream& handsets)
@@ -116,7 +132,7 @@ std::string runLineLoop(Pty& pty, UnitStream& handsets, const HandsetOptions& op
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGHUP);
 
-    PacedWriter writer;
+    PacedWriter writer(options.adapterLatencyMs);
     int64_t lingerUntil = INT64_MAX;
     uint8_t buffer[4096];
     while (!stop) {

@@ -25,6 +25,7 @@ struct HandsetOptions {
     double switchWaitMs = 20;         // after the parameter request's line time, before the record
     double switchGraceMs = 200;       // how long a late host speed switch is still waited for
     double frameTimeoutMs = 1000;     // silence inside a frame that abandons it
+    double adapterLatencyMs = 0;      // a USB adapter's latency timer between handset and host (0: none)
 
     // The image the host counts (0: as far as the blocks written, plus any trailing blank
     // blocks that make the host's checksum come out; see flash.h).
