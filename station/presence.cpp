@@ -93,6 +93,12 @@ Presence waitForAnswer(const std::string& device, WorkerLink& link)
 
 Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link)
 {
+    return waitWhileAnswering(device, silenceMs, link, [] { return false; });
+}
+
+Presence waitWhileAnswering(const std::string& device, int silenceMs, WorkerLink& link,
+                            const std::function<bool()>& released)
+{
     const SerialPortOps* ops = platformPortOps();
     Presence opened = Presence::Stopped;
     SerialPort* port = openWhilePresent(device, link, &opened);
@@ -111,6 +117,10 @@ Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& li
             break;
         if (link.stopAsked()) {
             outcome = Presence::Stopped;
+            break;
+        }
+        if (released()) {
+            outcome = Presence::Released;
             break;
         }
         bool answered = false;

@@ -5,6 +5,7 @@
 #ifndef TARVOLO_STATION_PRESENCE_H
 #define TARVOLO_STATION_PRESENCE_H
 
+#include <functional>
 #include <string>
 
 #include "station/worker_link.h"
@@ -12,6 +13,7 @@
 enum class Presence {
     Removed,   // no answer for the whole silence
     Answered,  // a handset answered
+    Released,  // the handset still answered when the caller's condition came true
     Stopped,   // the station asked to stop, or is gone
     PortLost,  // the port went away
 };
@@ -19,6 +21,11 @@ enum class Presence {
 // Opens `device` with the standard line settings, sends "<i" every 100 ms and listens for
 // '>i' until `silenceMs` have passed without one. The port is closed again when it returns.
 Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link);
+
+// waitForRemoval that also ends (Released) once `released()` is true while the handset still
+// answers: a handset that waits for its label is watched until the label comes.
+Presence waitWhileAnswering(const std::string& device, int silenceMs, WorkerLink& link,
+                            const std::function<bool()>& released);
 
 // Opens `device` as above and sends "<i" every 100 ms until a handset answers (Answered), the
 // station asks to stop, or the port goes. The port is closed again when it returns.

@@ -104,6 +104,7 @@ private:
     void onEvent(Port& port, const WorkerEvent& event, const nlohmann::json& object);
     void unitStarted(Port& port, const UnitStartEvent& event);
     void handsetAppeared(Port& port);
+    void handsetGone(Port& port);
     void giveLabel(Port& port, const GivenLabel& given);
     void takeLabels();
     void endUnit(Port& port, UnitRecord unit);
@@ -304,6 +305,21 @@ void Station::handsetAppeared(Port& port)
     view_.event(&port.view, {{"event", "awaiting_label"}}, port.view.state);
 }
 
+// Its handset was taken off before its label came (or with the "go" on its way): the port is
+// armed again, and a label given to it waits for the next handset.
+void Station::handsetGone(Port& port)
+{
+    if (port.state != PortState::AwaitingLabel && !(port.state == PortState::Armed && port.label))
+        return;
+    if (port.label) {
+        labels_.giveBack(*port.label, Clock::now());
+        port.label.reset();
+        port.view.label.clear();
+    }
+    enter(port, PortState::Armed);
+    view_.event(&port.view, {{"event", "handset_gone"}}, "the handset was taken off before its unit began");
+}
+
 void Station::giveLabel(Port& port, const GivenLabel& given)
 {
     if (!port.worker || !port.worker->send(workerCommandLine(WorkerCommand::Go))) {
@@ -321,7 +337,8 @@ void Station::giveLabel(Port& port, const GivenLabel& given)
 void Station::takeLabels()
 {
     const auto now = Clock::now();
-    const std::string window = std::to_string(options_.scanWindowMs / 1000) + " s";
+    char window[32];
+    std::snprintf(window, sizeof window, "%g s", options_.scanWindowMs / 1000.0);
     for (const std::string& line : labelInput_->take()) {
         const ScannedLabel scanned = labels_.scan(line, now);
         switch (scanned.kind) {
@@ -340,7 +357,7 @@ void Station::takeLabels()
     }
     for (const std::string& label : labels_.expire(now))
         view_.event(nullptr, {{"event", "label"}, {"state", "dropped"}, {"label", label}},
-                    "label " + label + " dropped: no handset came for it within " + window);
+                    "label " + label + " dropped: no handset came for it within " + std::string(window));
 }
 
 // A unit has ended, reported by its worker or not: it goes to the record, and its result is
@@ -459,7 +476,13 @@ struct Station::OnEvent {
         s.enter(port, PortState::Armed);
         s.view_.event(&port.view, object, port.view.state);
     }
-    void operator()(const HandsetEvent&) { s.handsetAppeared(port); }
+    void operator()(const HandsetEvent& e)
+    {
+        if (e.present)
+            s.handsetAppeared(port);
+        else
+            s.handsetGone(port);
+    }
     void operator()(const UnitStartEvent& e) { s.unitStarted(port, e); }
     void operator()(const ProgressEvent& e)
     {

@@ -156,19 +156,24 @@ bool Worker::awaitArm()
     return true;
 }
 
-// Scanning labels: the handset is found before it is flashed, and waits for its label. False
+// Scanning labels: the handset is found before it is flashed, and waits for its label; one
+// taken off meanwhile is said to be gone, and the next that answers waits in its place. False
 // when told to stop or when the port went away meanwhile.
 bool Worker::awaitLabel()
 {
-    if (waitForAnswer(port_.device, link_) != Presence::Answered)
-        return false;
-    link_.emit(HandsetEvent{});
-    while (!link_.takeGo()) {
-        if (link_.stopAsked() || !portPresent(port_.device))
+    for (;;) {
+        if (waitForAnswer(port_.device, link_) != Presence::Answered)
             return false;
-        link_.wait(kLookAgain);
+        link_.takeGo();  // a "go" meant for a handset already gone
+        link_.emit(HandsetEvent{true});
+        const Presence presence =
+            waitWhileAnswering(port_.device, options_.rearmSilenceMs, link_, [this] { return link_.takeGo(); });
+        if (presence == Presence::Released)
+            return true;
+        if (presence != Presence::Removed)
+            return false;
+        link_.emit(HandsetEvent{false});
     }
-    return true;
 }
 
 // The adapter's latency timer while the port is open: opening it asked the driver for low

@@ -44,7 +44,7 @@ struct ToObject {
     }
     json operator()(const ReadyEvent&) const { return {{"event", "ready"}}; }
     json operator()(const ArmedEvent&) const { return {{"event", "armed"}}; }
-    json operator()(const HandsetEvent&) const { return {{"event", "handset"}}; }
+    json operator()(const HandsetEvent& e) const { return {{"event", "handset"}, {"present", e.present}}; }
     json operator()(const UnitStartEvent& e) const
     {
         return {{"event", "unit_start"}, {"started_utc", e.startedUtc}};
@@ -125,7 +125,7 @@ bool parseObject(const json& o, WorkerEvent* event, std::string* error)
     else if (kind == "armed")
         *event = ArmedEvent{};
     else if (kind == "handset")
-        *event = HandsetEvent{};
+        *event = HandsetEvent{o.value("present", true)};
     else if (kind == "unit_start")
         *event = UnitStartEvent{o.value("started_utc", "")};
     else if (kind == "progress")

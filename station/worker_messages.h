@@ -29,7 +29,9 @@ struct PortEvent {            // the port came, is awaited, or cannot be opened
 };
 struct ReadyEvent {};         // the worker waits for an "arm"
 struct ArmedEvent {};         // it took the arm and waits for a handset
-struct HandsetEvent {};       // scanning labels: a handset answered, and waits for a "go"
+struct HandsetEvent {         // scanning labels: a handset answered, and waits for a "go";
+    bool present = true;      // false: it was taken off before the "go" came
+};
 struct UnitStartEvent {       // a handset answered: a unit has begun
     std::string startedUtc;
 };
