@@ -351,7 +351,7 @@ void Station::takeLabels()
             view_.event(nullptr,
                         {{"event", "label"}, {"state", "refused"}, {"label", utf8OrShown(scanned.label)},
                          {"reason", scanned.reason}},
-                        "label " + scanned.label + " refused: " + scanned.reason);
+                        "label " + (scanned.label.empty() ? "" : scanned.label + " ") + "refused: " + scanned.reason);
             break;
         }
     }
@@ -474,7 +474,8 @@ struct Station::OnEvent {
     void operator()(const ArmedEvent&)
     {
         s.enter(port, PortState::Armed);
-        s.view_.event(&port.view, object, port.view.state);
+        if (!port.label)  // a labelled handset is already there: its unit is about to start
+            s.view_.event(&port.view, object, port.view.state);
     }
     void operator()(const HandsetEvent& e)
     {
