@@ -38,6 +38,14 @@ std::string withAbortReason(const std::string& text, const std::optional<int64_t
            resultMeaning(static_cast<int>(*reason)) + ")";
 }
 
+// "356938035643809", "356938035643809 #2" for a later attempt, "-" without a label.
+std::string labelText(const UnitRecord& u)
+{
+    if (u.label.empty())
+        return "-";
+    return u.label + (u.attempt && *u.attempt > 1 ? " #" + std::to_string(*u.attempt) : "");
+}
+
 std::vector<std::string> columnsOf(const UnitRecord& u)
 {
     return {u.startedUtc,
@@ -66,8 +74,14 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
     std::vector<std::vector<std::string>> rows = {
         {"started (UTC)", "run/unit", "port", "device", "outcome", "seconds",
          "expected/reported", "result"}};
+    // Scanned labels get a column once a unit listed has one.
+    const bool labels = std::any_of(units.begin(), units.end(), [](const UnitRecord& u) { return !u.label.empty(); });
+    if (labels)
+        rows[0].insert(rows[0].begin() + 2, "label");
     for (const UnitRecord& u : units) {
         rows.push_back(columnsOf(u));
+        if (labels)
+            rows.back().insert(rows.back().begin() + 2, labelText(u));
         for (std::string& cell : rows.back())
             cell = terminalSafe(cell);
     }
