@@ -5,7 +5,8 @@ chip's default) and one at 1 ms (--adapter-latency-ms), each compared with the w
 the image (bytes x 10 / 115200 s).
 
 Per case: the transfer (first write frame sent to last acknowledgement received, from the
-trace), the whole download's wall time, the ratio of the wire limit to the transfer, and the
+trace; the median of --runs downloads, taken in turns so that a busy moment of the machine
+does not fall on one case only), the whole download's wall time, the ratio of the wire limit to the transfer, and the
 time each block's acknowledgement waited on top of the case without an adapter.
 
 It measures, it does not test: it is not part of the test command. Run it on a release build:
@@ -60,6 +61,7 @@ def main():
     parser.add_argument("--size", type=int, default=64 * 1024, help="image bytes (default 65536)")
     parser.add_argument("--block-size", type=int, default=1024, help="handset block size (default 1024)")
     parser.add_argument("--turnaround-ms", type=float, default=2.0, help="handset turnaround (default 2)")
+    parser.add_argument("--runs", type=int, default=3, help="downloads per case; the median is shown (default 3)")
     args = parser.parse_args()
     args.bin = os.path.abspath(args.bin)
     os.environ["TARVOLO_BIN"] = args.bin
@@ -70,16 +72,19 @@ def main():
     blocks = [bytes(rng.getrandbits(8) for _ in range(args.block_size)) for _ in range(args.size // args.block_size)]
     image = b"".join(blocks)
     wire = len(image) * 10.0 / SPEED
-    results = []
+    runs = {latency: [] for latency in CASES}
     with harness.WorkDir() as workdir:
         release = os.path.join(workdir, "bench.rel")
         harness.make_release(release, blocks)
-        for latency in CASES:
-            results.append(run_case(workdir, release, image, latency, args))
-            print("adapter %s: %.3f s" % (latency, results[-1]["transfer_s"]), file=sys.stderr)
+        for _ in range(args.runs):
+            for latency in CASES:
+                runs[latency].append(run_case(workdir, release, image, latency, args))
+                print("adapter %s: %.3f s" % (latency, runs[latency][-1]["transfer_s"]), file=sys.stderr)
+    results = [sorted(runs[latency], key=lambda r: r["transfer_s"])[len(runs[latency]) // 2] for latency in CASES]
     base = results[0]
     print("Image: %d bytes in %d blocks of %d at %d bits/s; wire limit %.3f s (bytes x 10 / %d); handset "
-          "turnaround %.3g ms" % (len(image), base["blocks"], args.block_size, SPEED, wire, SPEED, args.turnaround_ms))
+          "turnaround %.3g ms; median of %d runs" % (len(image), base["blocks"], args.block_size, SPEED, wire, SPEED,
+                                                    args.turnaround_ms, args.runs))
     print()
     print("| Adapter latency timer | Transfer s | Whole run s | Wire limit / transfer | Added per block ms |")
     print("|---|---|---|---|---|")
