@@ -1,6 +1,7 @@
 // Reading scanned labels from standard input (see label_input.h).
 #include "station/label_input.h"
 
+#include <cerrno>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -20,7 +21,15 @@ constexpr size_t kLongestLine = 4096;
 void readLines(std::shared_ptr<LabelInput::Shared> shared)
 {
     std::string line;
-    while (std::getline(std::cin, line)) {
+    for (;;) {
+        errno = 0;
+        if (!std::getline(std::cin, line)) {
+            // A signal that broke into the read is no end of input.
+            if (std::cin.eof() || errno != EINTR)
+                return;
+            std::cin.clear();
+            continue;
+        }
         if (line.size() > kLongestLine)
             line.resize(kLongestLine);
         std::lock_guard<std::mutex> lock(shared->mutex);
