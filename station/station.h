@@ -21,6 +21,8 @@
 
 enum class StationViewMode { Terminal, Plain, Json };
 
+class StationListener;
+
 struct StationOptions {
     std::string releasePath;
     std::vector<std::string> ports;  // selectors as --port takes them, or all-usb
@@ -38,6 +40,7 @@ struct StationOptions {
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
+    StationListener* listener = nullptr;  // also told what the view shows (the web page)
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
