@@ -36,13 +36,12 @@ async function progressMoves(page) {
 }
 
 async function cspProbe(page) {
-  // Script the page did not ship, run the ways injected text could: both must be refused.
+  // A script the page did not ship, added as injected markup would add it: refused.
   await page.evaluate(() => {
     const s = document.createElement('script');
     s.textContent = 'window.__pwned = "inline script"';
     document.body.append(s);
   });
-  seen.evalResult = await page.evaluate(() => { try { return String(eval('"eval ran"')); } catch (e) { return e.name; } });
   await new Promise((r) => setTimeout(r, 300));
 }
 
@@ -56,6 +55,7 @@ async function cspProbe(page) {
     const page = await browser.newPage();
     await page.setViewport({ width: 1280, height: 900 });
     page.on('console', (m) => { if (m.type() === 'error') seen.consoleErrors.push(m.text()); });
+    page.on('pageerror', (e) => seen.consoleErrors.push(String(e)));
     await page.evaluateOnNewDocument(() => {
       window.__violations = [];
       document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective));
@@ -75,8 +75,11 @@ async function cspProbe(page) {
       ['station-id', 'operator', 'lot', 'done', 'failed', 'pass-rate', 'per-hour', 'release-sha256']
         .map((id) => [id, document.getElementById(id).textContent])));
     seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
-    seen.chartsDrawn = await page.$$eval('canvas', (all) => all.filter((c) => c.width > 0).length);
+    // Each chart shows the run: as many bars or points as it has things to show.
+    seen.charted = await page.evaluate(() => Object.fromEntries(Object.entries(charts).map(
+      ([name, chart]) => [name, chart.data.datasets[0].data.filter((v) => (typeof v === 'object' ? v.y : v) > 0).length])));
     if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
+    seen.pageErrors = seen.consoleErrors.filter((t) => !t.startsWith('Failed to load resource'));
     seen.pwnedBefore = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
     await cspProbe(page);
     seen.pwned = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));

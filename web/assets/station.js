@@ -123,14 +123,15 @@ function showRun(run) {
 const charts = {};
 let chartsDue = false;
 
-function newChart(id, type, xTitle) {
+function newChart(id, type, colour, xTitle) {
   const options = {
     animation: false, responsive: true, maintainAspectRatio: false,
     plugins: { legend: { display: false } },
     scales: { y: { beginAtZero: true, ticks: { precision: 0 } } },
   };
   if (type === 'scatter') options.scales.x = { title: { display: true, text: xTitle } };
-  return new Chart(document.getElementById(id), { type, data: { labels: [], datasets: [{ data: [] }] }, options });
+  const dataset = { data: [], showLine: type === 'scatter', backgroundColor: colour, borderColor: colour };  // a line's element exists only if asked at the start
+  return new Chart(document.getElementById(id), { type, data: { labels: [], datasets: [dataset] }, options });
 }
 
 function countBy(items, key) {
@@ -142,15 +143,14 @@ function countBy(items, key) {
 function drawCharts(state) {
   if (typeof Chart === 'undefined') return;
   if (!charts.rate) {
-    charts.rate = newChart('chart-rate', 'scatter', 'minutes');
-    charts.durations = newChart('chart-durations', 'bar');
-    charts.portFailures = newChart('chart-port-failures', 'bar');
-    charts.resultFailures = newChart('chart-result-failures', 'bar');
+    charts.rate = newChart('chart-rate', 'scatter', '#1f6fb2', 'minutes');
+    charts.durations = newChart('chart-durations', 'bar', '#2e8b57');
+    charts.portFailures = newChart('chart-port-failures', 'bar', '#c0392b');
+    charts.resultFailures = newChart('chart-result-failures', 'bar', '#c0392b');
   }
   const items = state.items || [];
   const rate = items.filter((u) => u.at_s > 0).map((u, i) => ({ x: u.at_s / 60, y: (i + 1) / (u.at_s / 3600) }));
   charts.rate.data.datasets[0].data = rate;
-  charts.rate.data.datasets[0].showLine = true;
   charts.durations.data.labels = items.map((u) => '#' + u.sequence);
   charts.durations.data.datasets[0].data = items.map((u) => u.duration_ms / 1000);
   charts.durations.data.datasets[0].backgroundColor = items.map((u) => (u.outcome === 'completed' ? '#2e8b57' : '#c0392b'));
