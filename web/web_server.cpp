@@ -13,6 +13,7 @@
 #include "web/access_token.h"
 #include "web/embedded_files.h"
 #include "web/live_feed.h"
+#include "web/thread_name.h"
 
 namespace {
 
@@ -162,7 +163,10 @@ bool WebServer::start(const ListenAddress& where, std::string* error)
         return (*error = "cannot listen on " + where.host + ":" + std::to_string(where.port) +
                          " (address not this machine's, or the port taken)",
                 false);
-    impl_->thread = std::thread([&s] { s.listen_after_bind(); });
+    impl_->thread = std::thread([&s] {
+        nameThisThread("tarvolo-web");  // before the pool starts: its threads take the name
+        s.listen_after_bind();
+    });
     return true;
 }
 

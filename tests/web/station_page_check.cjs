@@ -3,6 +3,8 @@
 // run's figures, whether any outside text ran as a script, and the Content-Security-Policy's
 // refusals. The Python test that starts the station judges the result.
 //   node station_page_check.cjs '{"url": ..., "token": ..., "units": N, "screenshot": PATH}'
+// With "glance": true it only waits for the tiles and one completed unit (the Windows build's
+// page under Wine, whose units the Wine test itself judges).
 'use strict';
 const path = require('path');
 const puppeteer = require(path.join(process.env.TARVOLO_NODE, 'node_modules', 'puppeteer-core'));
@@ -63,6 +65,11 @@ async function cspProbe(page) {
     await login(page);
     await page.waitForFunction(() => document.querySelectorAll('.tile').length > 0, { timeout: 20000 });
     seen.tiles = await page.$$eval('.tile', (all) => all.length);
+    if (args.glance) {
+      await page.waitForSelector('.tile.completed', { timeout: 90000 });
+      seen.completed = await page.$$eval('.tile.completed', (all) => all.length);
+      return;
+    }
     seen.progressMoved = await progressMoves(page);
     await page.waitForSelector('.tile.failed', { timeout: 60000 });
     await page.waitForFunction((n) => document.getElementById('done').textContent === String(n),
