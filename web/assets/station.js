@@ -38,13 +38,14 @@ function newTile(key) {
   return t;
 }
 
-// Green when the last unit completed, red when it did not (until the port's next unit
-// starts), blue while flashing, grey when the adapter is absent.
+// Blue while flashing; red when the last unit did not complete, until the port's next unit
+// starts (an adapter pulled meanwhile does not hide it); grey when the adapter is absent;
+// green when the last unit completed.
 function tileLook(port) {
   const last = port.last;
   if (port.kind === 'flashing') return 'flashing';
-  if (port.kind === 'absent' || port.kind === 'unusable') return 'absent';
   if (last && last.outcome !== 'completed') return 'failed';
+  if (port.kind === 'absent' || port.kind === 'unusable') return 'absent';
   if (last) return 'completed';
   return 'idle';
 }
@@ -72,7 +73,7 @@ function showTile(key, port) {
     setText(t.headline, 'flashing: ' + (port.phase || ''));
   } else if (look === 'failed') {
     setText(t.headline, 'failed: ' + (last.result_meaning || last.outcome));
-  } else if (look === 'completed' && port.kind !== 'absent') {
+  } else if (look === 'completed') {
     setText(t.headline, 'completed');
   } else {
     setText(t.headline, kStateHeadline[port.kind] || port.state || '');
