@@ -21,6 +21,7 @@ import sqlite3
 import subprocess
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
@@ -60,10 +61,18 @@ def free_port():
 def read_page(port, seen):
     """The host's chromium on the Windows station's page: two tiles, and a unit completed."""
     checker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "web", "station_page_check.cjs")
+    deadline = time.monotonic() + 60  # Wine takes a few seconds to start the station
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            break
+        except OSError:
+            time.sleep(0.2)
     check = subprocess.run(["node", checker, json.dumps({"url": "http://127.0.0.1:%d/" % port, "glance": True})],
                            capture_output=True, text=True, timeout=150)
     lines = check.stdout.strip().splitlines()
-    seen.update(json.loads(lines[-1]) if lines else {"error": check.stderr[-2000:]})
+    seen.update(json.loads(lines[-1]) if lines else
+                {"error": "node exit %d: %s" % (check.returncode, check.stderr[-2000:])})
 
 
 def read_db(record, sql):
@@ -181,7 +190,7 @@ def main(work, exe):
     for p in problems:
         print("FAIL", p)
     if not problems:
-        print("two-port station under Wine: 4 units completed and recorded in SQLite, read by "
+        print("two-port station under Wine: its page read by chromium; 4 units completed and recorded in SQLite, read by "
               "both tools and Python, none flashed twice; killed mid-run, the record is sound")
     return 1 if problems else 0
 

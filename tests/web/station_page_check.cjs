@@ -47,6 +47,37 @@ async function cspProbe(page) {
   await new Promise((r) => setTimeout(r, 300));
 }
 
+// The tiles are there and one unit has completed: enough for a page the Wine test reads.
+async function glance(page) {
+  await page.waitForSelector('.tile.completed', { timeout: 90000 });
+  seen.completed = await page.$$eval('.tile.completed', (all) => all.length);
+}
+
+// Everything the page must show of the run, then the policy's probe.
+async function judge(page) {
+  seen.progressMoved = await progressMoves(page);
+  await page.waitForSelector('.tile.failed', { timeout: 60000 });
+  await page.waitForFunction((n) => document.getElementById('done').textContent === String(n),
+    { timeout: 90000 }, args.units);
+  await new Promise((r) => setTimeout(r, 1500));  // the charts' once-a-second redraw
+  seen.tileTexts = await page.$$eval('.tile', (all) => all.map((t) => ({
+    look: t.dataset.look, selector: t.querySelector('.selector').textContent,
+    headline: t.querySelector('.headline').textContent, last: t.querySelector('.last').textContent })));
+  seen.run = await page.evaluate(() => Object.fromEntries(
+    ['station-id', 'operator', 'lot', 'done', 'failed', 'pass-rate', 'per-hour', 'release-sha256']
+      .map((id) => [id, document.getElementById(id).textContent])));
+  seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
+  // Each chart shows the run: as many bars or points as it has things to show.
+  seen.charted = await page.evaluate(() => Object.fromEntries(Object.entries(charts).map(
+    ([name, chart]) => [name, chart.data.datasets[0].data.filter((v) => (typeof v === 'object' ? v.y : v) > 0).length])));
+  if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
+  seen.pageErrors = seen.consoleErrors.filter((t) => !t.startsWith('Failed to load resource'));
+  seen.pwnedBefore = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
+  await cspProbe(page);
+  seen.pwned = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
+  seen.violations = await page.evaluate(() => window.__violations);
+}
+
 (async () => {
   const browser = await puppeteer.launch({
     executablePath: process.env.TARVOLO_CHROMIUM || '/usr/bin/chromium',
@@ -65,32 +96,8 @@ async function cspProbe(page) {
     await login(page);
     await page.waitForFunction(() => document.querySelectorAll('.tile').length > 0, { timeout: 20000 });
     seen.tiles = await page.$$eval('.tile', (all) => all.length);
-    if (args.glance) {
-      await page.waitForSelector('.tile.completed', { timeout: 90000 });
-      seen.completed = await page.$$eval('.tile.completed', (all) => all.length);
-      return;
-    }
-    seen.progressMoved = await progressMoves(page);
-    await page.waitForSelector('.tile.failed', { timeout: 60000 });
-    await page.waitForFunction((n) => document.getElementById('done').textContent === String(n),
-      { timeout: 90000 }, args.units);
-    await new Promise((r) => setTimeout(r, 1500));  // the charts' once-a-second redraw
-    seen.tileTexts = await page.$$eval('.tile', (all) => all.map((t) => ({
-      look: t.dataset.look, selector: t.querySelector('.selector').textContent,
-      headline: t.querySelector('.headline').textContent, last: t.querySelector('.last').textContent })));
-    seen.run = await page.evaluate(() => Object.fromEntries(
-      ['station-id', 'operator', 'lot', 'done', 'failed', 'pass-rate', 'per-hour', 'release-sha256']
-        .map((id) => [id, document.getElementById(id).textContent])));
-    seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
-    // Each chart shows the run: as many bars or points as it has things to show.
-    seen.charted = await page.evaluate(() => Object.fromEntries(Object.entries(charts).map(
-      ([name, chart]) => [name, chart.data.datasets[0].data.filter((v) => (typeof v === 'object' ? v.y : v) > 0).length])));
-    if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
-    seen.pageErrors = seen.consoleErrors.filter((t) => !t.startsWith('Failed to load resource'));
-    seen.pwnedBefore = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-    await cspProbe(page);
-    seen.pwned = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-    seen.violations = await page.evaluate(() => window.__violations);
+    if (args.glance) await glance(page);
+    else await judge(page);
   } finally {
     await browser.close();
   }
