@@ -26,6 +26,15 @@ constexpr const char* kContentSecurityPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// A page served without a token is this machine's own; a Host naming anything else is another
+// site's page that had its name point at 127.0.0.1 (DNS rebinding) to read ours.
+bool loopbackHost(const std::string& host)
+{
+    const size_t colon = host.rfind(':');
+    const std::string name = colon != std::string::npos && host.back() != ']' ? host.substr(0, colon) : host;
+    return name == "localhost" || name == "[::1]" || name.rfind("127.", 0) == 0;
+}
+
 // The files the login page needs, which a browser without the token must be able to load.
 bool openToAll(const std::string& path) { return path == "/login" || path == "/login.js" || path == "/page.css"; }
 
@@ -71,6 +80,11 @@ httplib::Server::HandlerResponse WebServer::Impl::guard(const httplib::Request& 
         res.set_content("These pages are read-only: GET only.\n", "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     }
+    if (token.empty() && !loopbackHost(req.get_header_value("Host"))) {
+        res.status = 403;
+        res.set_content("This page is served to this machine only.\n", "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+    }
     if (openToAll(req.path) || authorized(req))
         return httplib::Server::HandlerResponse::Unhandled;
     res.status = 401;
@@ -106,6 +120,8 @@ WebServer::WebServer(std::string token) : impl_(std::make_unique<Impl>())
                            {"X-Content-Type-Options", "nosniff"},
                            {"Referrer-Policy", "no-referrer"},
                            {"Cache-Control", "no-store"}});
+    // A page loads its files at once; an idle connection kept longer only delays stop().
+    s.set_keep_alive_timeout(1);
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return impl_->guard(req, res);
     });
