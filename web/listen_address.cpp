@@ -33,7 +33,7 @@ bool parseListenAddress(const std::string& text, ListenAddress* address, std::st
     return true;
 }
 
-bool isLoopback(const std::string& host)
+bool servedWithoutToken(const std::string& host)
 {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+    return host == "127.0.0.1" || host == "::1" || host == "localhost";
 }

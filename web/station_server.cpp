@@ -29,8 +29,9 @@ std::unique_ptr<StationServer> StationServer::open(const std::string& listen, co
     ListenAddress where;
     if (!parseListenAddress(listen, &where, error))
         return (*error = "--http: " + *error, nullptr);
-    if (!isLoopback(where.host) && tokenFile.empty())
-        return (*error = "--http " + listen + " serves beyond this machine: it needs --http-token-file", nullptr);
+    if (!servedWithoutToken(where.host) && tokenFile.empty())
+        return (*error = "--http " + listen + ": an address other than 127.0.0.1 needs --http-token-file",
+                nullptr);
     std::string token;
     if (!tokenFile.empty() && !readAccessToken(tokenFile, &token, error))
         return (*error = "--http-token-file: " + *error, nullptr);

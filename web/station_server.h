@@ -15,7 +15,7 @@
 class StationServer {
 public:
     // Serves the station's page. Null with a message and an exit code (64: the address, a
-    // missing token file for an address beyond loopback, an unusable token; 22: the address
+    // missing token file for an address other than 127.0.0.1, an unusable token; 22: the address
     // cannot be listened on).
     static std::unique_ptr<StationServer> open(const std::string& listen, const std::string& tokenFile,
                                                std::string* error, int* code);

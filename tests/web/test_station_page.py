@@ -1,7 +1,8 @@
 """The station's live page in a real browser: Debian's chromium, headless, driven by
 puppeteer-core (station_page_check.cjs) against `tarvolo station --http` with four streams
 of virtual handsets, one unit refusing its checksum, and hostile operator words. The page is
-served beyond 127.0.0.1 (on 127.0.0.2, still this machine only), so it asks for its token."""
+served on an address other than 127.0.0.1, so it asks for its token (127.0.0.2: still this
+machine only, as every server a test starts)."""
 import http.client
 import json
 import os
@@ -99,6 +100,12 @@ class StationPageTest(StationCase):
         self.assertEqual(request(port, "/events", method="DELETE", headers=cookie)[0], 405)
 
     def test_live_page_in_chromium(self):
+        # Any address but 127.0.0.1 wants a token: refused before any port is touched.
+        refused = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "station", "--ports", "/dev/null",
+                                  "--http", "%s:%d" % (HOST, free_port()), self.path("none.rel")],
+                                 capture_output=True, text=True, timeout=30)
+        self.assertEqual(refused.returncode, 64)
+        self.assertIn("needs --http-token-file", refused.stderr)
         handsets = self.handsets(4, "--product-id", PRODUCT, "--write-ms", 40, units=2,
                                  per_port=[[], [], ["--unit-faults", "2:completion-refusals"], []])
         release, _ = self.release([data_block(BS, n) for n in range(24)], product_id=PRODUCT)
