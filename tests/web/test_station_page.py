@@ -100,6 +100,9 @@ class StationPageTest(StationCase):
         self.assertEqual(request(port, "/events", method="DELETE", headers=cookie)[0], 405)
 
     def test_live_page_in_chromium(self):
+        node = os.environ.get("TARVOLO_NODE", "")
+        self.assertTrue(os.path.isdir(os.path.join(node, "node_modules", "puppeteer-core")),
+                        "no puppeteer-core in %r: run scripts/install-puppeteer.sh" % node)
         # Any address but 127.0.0.1 wants a token: refused before any port is touched.
         refused = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "station", "--ports", "/dev/null",
                                   "--http", "%s:%d" % (HOST, free_port()), self.path("none.rel")],
