@@ -130,6 +130,8 @@ WebServer::WebServer(std::string token) : impl_(std::make_unique<Impl>())
         if (res.body.empty())
             res.set_content(std::to_string(res.status) + "\n", "text/plain; charset=utf-8");
     });
+    // Browsers ask for it unbidden; the pages have none.
+    s.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
     serveFile("/login.js", "login.js");
     serveFile("/page.css", "page.css");
 }
