@@ -4,16 +4,19 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "output/shown_text.h"
 #include "session/modes.h"
 #include "record/production_record.h"
 #include "record/tool_identity.h"
 #include "station/station.h"
 #include "station/station_platform.h"
 #include "station/worker.h"
+#include "web/station_server.h"
 
 namespace {
 
@@ -34,6 +37,8 @@ struct StationArguments {
     bool scan = false;
     double scanWindow = 30;
     bool allowRescan = false;
+    std::string http;           // [ADDRESS:]PORT of the station's live page
+    std::string httpTokenFile;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -92,6 +97,19 @@ int runStationCommand(const StationArguments& a)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
     o.workerProgram = runningExecutablePath();
+    // The page's address is checked and taken before any port is touched.
+    std::unique_ptr<StationServer> web;
+    if (!a.http.empty()) {
+        std::string error;
+        int code = 0;
+        web = StationServer::open(a.http, a.httpTokenFile, &error, &code);
+        if (!web) {
+            std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
+            return code;
+        }
+        std::fprintf(stderr, "tarvolo station: the station's page is at %s\n", terminalSafe(web->url()).c_str());
+        o.listener = &web->listener();
+    }
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
     return runStation(o);
@@ -106,9 +124,9 @@ constexpr const char* kStationFooter =
     "replaced, and a replaced worker's handset must be taken off before the port re-arms.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
     "1 the release file is not usable, or its copy went away; 10 no port could be opened;\n"
-    "21 every port's worker fails at its start; 64 bad argument; 73 the production record\n"
-    "could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in progress\n"
-    "are recorded as interrupted).\n"
+    "21 every port's worker fails at its start; 22 the --http address cannot be listened on;\n"
+    "64 bad argument; 73 the production record could not be written; 130 stopped by Ctrl-C,\n"
+    "SIGTERM or a hang-up (units in progress are recorded as interrupted).\n"
     "With --scan each line on standard input is a unit's label: it goes to the port whose\n"
     "handset has waited longest for one (\"scan the label\"), else to the next handset that\n"
     "appears within --scan-window seconds; a label seen before in the run is refused unless\n"
@@ -152,6 +170,13 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_flag("--allow-rescan", a->allowRescan,
                   "A label scanned again in the same run flashes its unit again (recorded as attempt 2, 3, ...)")
         ->needs(scan);
+    auto* http = cmd->add_option("--http", a->http,
+                    "Serve a live page of the station at [ADDRESS:]PORT (address 127.0.0.1 unless given; "
+                    "any other needs --http-token-file)")
+        ->check(kNotEmpty);
+    cmd->add_option("--http-token-file", a->httpTokenFile,
+                    "File whose first line is the token the page asks for once (kept in an HttpOnly cookie)")
+        ->check(kNotEmpty)->needs(http);
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

@@ -59,6 +59,9 @@ dpkg-source dpkg-dev
 tclsh tcl
 make make
 gcc gcc
+chromium chromium
+node nodejs
+npm npm
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed -e '/^$/d' -e 's/:i386$//')

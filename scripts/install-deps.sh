@@ -3,14 +3,21 @@
 # scripts/packages.txt (the one list; scripts/check-deps.sh reads it too).
 # Safe to run again: packages already there are left alone.
 # It also enables Debian's source packages (a sources entry of the project's own) and unpacks
-# the sqlite3 source the Windows builds make their SQLite from (scripts/fetch-sqlite-source.sh).
+# the sqlite3 source the Windows builds make their SQLite from (scripts/fetch-sqlite-source.sh)
+# and cpp-httplib's, whose header is the web server (scripts/fetch-httplib-source.sh); and it
+# installs puppeteer-core for the browser test under build/ (scripts/install-puppeteer.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 mapfile -t packages < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed '/^$/d')
 
+# A package counts as there when an installed one provides it: Node's own repository's nodejs
+# provides npm, and Debian's npm would conflict with it.
+provided=$(dpkg-query -W -f='${db:Status-Abbrev} ${Provides}\n' 2>/dev/null | sed -n 's/^ii *//p' |
+           tr ',' '\n' | sed -e 's/(.*)//' -e 's/ //g' | sort -u)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+  grep -qx "${p%:*}" <<<"$provided" || missing+=("$p")
 done
 export DEBIAN_FRONTEND=noninteractive
 
@@ -29,7 +36,11 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 ENTRY
   apt-get update -qq
 fi
-fetch_sqlite() { "$top/scripts/fetch-sqlite-source.sh" >/dev/null; }
+fetch_sqlite() {
+  "$top/scripts/fetch-sqlite-source.sh" >/dev/null
+  "$top/scripts/fetch-httplib-source.sh" >/dev/null
+  "$top/scripts/install-puppeteer.sh" >/dev/null
+}
 
 if [ ${#missing[@]} -eq 0 ]; then
   fetch_sqlite

@@ -53,12 +53,12 @@ if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ];
   map_ports "$work/ttyHANDSET" COM1 COM12
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 \
     python3 "$top/tests/e2e/wine_download.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
-  echo "--- tarvolo-cli.exe station under Wine (COM1 and COM2 mapped to two tarvolo-handsets)"
+  echo "--- tarvolo-cli.exe station under Wine (COM1 and COM2 mapped to two tarvolo-handsets; its page read by chromium)"
   work="$WINEPREFIX/station"
   mkdir -p "$work/port1" "$work/port2"
   map_ports "$work/port1/ttyHANDSET" COM1
   map_ports "$work/port2/ttyHANDSET" COM2
-  TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 \
+  TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 TARVOLO_NODE="$top/build/node" \
     python3 "$top/tests/station/wine_station.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
 elif [ -f "$build/bin/tarvolo-cli.exe" ]; then
   echo "--- tarvolo-cli.exe download under Wine: SKIPPED, no native tarvolo-handset in $handset_bin"

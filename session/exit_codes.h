@@ -23,6 +23,7 @@ constexpr int kExitWorkerHung = 15;      // a station's worker stopped reporting
 // The station.
 constexpr int kStationUnitsFailed = 20;   // it stopped normally, but some unit did not complete
 constexpr int kStationWorkersFailed = 21; // every port's worker failed at its start, again and again
+constexpr int kStationWebFailed = 22;     // --http: the page's address could not be listened on
 constexpr int kStationRecordFailed = 73;  // the production record could not be written
 
 // Every command.

@@ -20,6 +20,7 @@
 #include "station/port_state.h"
 #include "station/record_writer.h"
 #include "station/release_copy.h"
+#include "station/station_listener.h"
 #include "station/station_ports.h"
 #include "station/station_view.h"
 #include "station/unit_facts.h"
@@ -199,6 +200,7 @@ void Station::enter(Port& port, PortState state)
     }
     port.state = state;
     port.view.state = portStateText(state);
+    port.view.kind = state;
     if (state != PortState::Flashing) {
         port.view.unit = 0;
         port.view.phase.clear();
@@ -429,6 +431,8 @@ void Station::unitWritten(WrittenUnit& written)
     if (!written.recorded)
         object["reason"] = written.error;
     view_.event(&port.view, object, text);
+    if (options_.listener)
+        options_.listener->unitEnded(written.port, unit, written.recorded);
     if (!written.recorded) {
         // A unit that cannot be recorded must not be followed by others unrecorded.
         recordFailed_ = true;
@@ -685,6 +689,8 @@ void Station::loop()
         restartDueWorkers();
         armWhereAllowed();
         view_.draw(views(), totals());
+        if (options_.listener)
+            options_.listener->portsNow(views(), totals());
     }
 }
 
@@ -719,6 +725,8 @@ int Station::finish()
         code = kStationRecordFailed;
     }
     view_.draw(views(), totals(), true);
+    if (options_.listener)
+        options_.listener->portsNow(views(), totals());
     view_.event(nullptr,
                 {{"event", "station_end"}, {"code", code}, {"units", done_}, {"failed", failed_},
                  {"interrupted", interruptedUnits_}},
@@ -737,6 +745,8 @@ int Station::run()
     if (options_.scanLabels)
         labelInput_ = std::make_unique<LabelInput>();
     startWorkers();
+    if (options_.listener)
+        options_.listener->runStarted(run_, selectors_);
     view_.event(nullptr, {{"event", "station_start"}, {"run", run_.runId}, {"release", release_.name},
                           {"sha256", release_.sha256}, {"ports", selectors_}},
                 "station run " + std::to_string(run_.runId) + ": " + release_.name + " (sha256 " +

@@ -23,6 +23,8 @@
 
 enum class StationViewMode { Terminal, Plain, Json };
 
+class StationListener;
+
 struct StationOptions {
     std::string releasePath;
     std::vector<std::string> ports;  // selectors as --port takes them, or all-usb
@@ -43,6 +45,7 @@ struct StationOptions {
     bool scanLabels = false;         // labels come on standard input; a handset waits for its own
     int scanWindowMs = 30000;        // how long a label waits for a handset before it is dropped
     bool allowRescan = false;        // a label scanned again flashes its unit again (attempt 2, ...)
+    StationListener* listener = nullptr;  // also told what the view shows (the web page)
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "output/terminal_view.h"
+#include "station/port_state.h"
 #include "station/station.h"
 
 struct PortView {
     std::string selector;
     std::string identity;       // the device and what it is, once present
     std::string state;          // what the port is doing, for people
+    PortState kind = PortState::Starting;  // the same, for a program (the web page)
     int64_t unit = 0;           // the unit on the port now (0: none)
     std::string label;          // scanning labels: the label of the handset on the port
     std::string phase;

@@ -1,7 +1,8 @@
 """The Windows build's station under Wine: two ports, COM1 and COM2, each mapped to a native
 virtual handset playing a stream of units. The station writes its SQLite record
 (tarvolo-production.db, the default), which the Windows `tarvolo log`, the Linux one and
-Python's sqlite3 then read. A second run on the same record is killed with SIGKILL in the
+Python's sqlite3 then read. The first run also serves its live page (--http), which the host's
+chromium reads while the units go (tests/web/station_page_check.cjs). A second run on the same record is killed with SIGKILL in the
 middle: the database must pass `PRAGMA integrity_check` and hold every unit shown as ended.
 
 Run by scripts/wine-tests.sh, which has mapped COM1 to WORKDIR/port1/ttyHANDSET and COM2 to
@@ -15,10 +16,12 @@ import os
 import queue
 import re
 import signal
+import socket
 import sqlite3
 import subprocess
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
@@ -44,9 +47,32 @@ def start_handsets(work, units):
     return handsets
 
 
-def station_command(exe, release, units):
+def station_command(exe, release, units, *extra):
     return ["wine", exe, "station", "--ports", "COM1,COM2", "--units", str(units),
-            "--rearm-silence", "1.5", "--json", windows_path(release)]
+            "--rearm-silence", "1.5", "--json", *extra, windows_path(release)]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def read_page(port, seen):
+    """The host's chromium on the Windows station's page: two tiles, and a unit completed."""
+    checker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "web", "station_page_check.cjs")
+    deadline = time.monotonic() + 60  # Wine takes a few seconds to start the station
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            break
+        except OSError:
+            time.sleep(0.2)
+    check = subprocess.run(["node", checker, json.dumps({"url": "http://127.0.0.1:%d/" % port, "glance": True})],
+                           capture_output=True, text=True, timeout=150)
+    lines = check.stdout.strip().splitlines()
+    seen.update(json.loads(lines[-1]) if lines else
+                {"error": "node exit %d: %s" % (check.returncode, check.stderr[-2000:])})
 
 
 def read_db(record, sql):
@@ -144,19 +170,27 @@ def main(work, exe):
     image = make_release(release, [bytes((n * 31 + i) % 251 for i in range(1024)) for n in range(4)])
     record = os.path.join(work, "tarvolo-production.db")
     handsets = start_handsets(work, UNITS_PER_PORT)
+    port, page = free_port(), {}
     try:
-        station = subprocess.run(station_command(exe, release, 2 * UNITS_PER_PORT),
-                                 capture_output=True, text=True, timeout=180, cwd=work)
+        station = subprocess.Popen(station_command(exe, release, 2 * UNITS_PER_PORT, "--http", "127.0.0.1:%d" % port),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   text=True, cwd=work)
+        reader = threading.Thread(target=read_page, args=(port, page))
+        reader.start()
+        station.stdout, station.stderr = station.communicate(timeout=180)
+        reader.join()
     finally:
         for h in handsets:
             h.stop()
     problems = check_first_run(work, exe, record, station, handsets, image)
+    if page.get("error") or page.get("tiles") != 2 or not page.get("completed"):
+        problems.append("the page the host's chromium read: %s" % page)
     if not problems:
         problems = killed_run(work, exe, record, release)
     for p in problems:
         print("FAIL", p)
     if not problems:
-        print("two-port station under Wine: 4 units completed and recorded in SQLite, read by "
+        print("two-port station under Wine: its page read by chromium; 4 units completed and recorded in SQLite, read by "
               "both tools and Python, none flashed twice; killed mid-run, the record is sound")
     return 1 if problems else 0
 

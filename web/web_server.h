@@ -1,0 +1,43 @@
+// The program's HTTP server (cpp-httplib, hidden behind this class): the embedded files, the
+// live feeds of pages, and the rules every response keeps. Read-only: GET and HEAD only (405
+// for any other method). A Content-Security-Policy that allows only the program's own scripts
+// and styles (no inline script, no eval) and nosniff on every response. With a token, every
+// request but the login page's own files needs it (401 otherwise, with the login page).
+//
+// Threads: start() and stop() on the owner's thread; requests on the server's own pool, each
+// open page's feed holding one pool thread for as long as it is open.
+#ifndef TARVOLO_WEB_WEB_SERVER_H
+#define TARVOLO_WEB_WEB_SERVER_H
+
+#include <memory>
+#include <string>
+
+#include "web/listen_address.h"
+
+class LiveFeed;
+
+class WebServer {
+public:
+    // `token` empty: no token asked (a loopback address only; the caller decides).
+    explicit WebServer(std::string token);
+    ~WebServer();  // stops
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // `path` ("/" or "/station.js") answers with the embedded file `name`.
+    void serveFile(const std::string& path, const std::string& name);
+    // `path` answers with the feed's Server-Sent Events for as long as the page stays.
+    void serveFeed(const std::string& path, LiveFeed& feed);
+    // Binds and starts serving. False with a message when the address cannot be taken.
+    bool start(const ListenAddress& where, std::string* error);
+    // The port actually listened on (the one chosen when 0 was asked).
+    int port() const;
+    // Ends every feed and the server; returns once its threads are done.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+#endif
