@@ -20,6 +20,7 @@ const char* stateWord(PortState state)
     case PortState::Present:
     case PortState::Ready: return "idle";
     case PortState::Armed: return "waiting";
+    case PortState::AwaitingLabel: return "label";
     case PortState::Flashing: return "flashing";
     case PortState::Removing: return "remove";
     case PortState::Restarting: return "restarting";
@@ -32,7 +33,8 @@ nlohmann::json tile(const PortView& p)
 {
     return {{"selector", p.selector}, {"identity", p.identity}, {"state", p.state},
             {"kind", stateWord(p.kind)}, {"unit", p.unit}, {"phase", p.phase},
-            {"block", p.block}, {"total", p.total}, {"bps", std::lround(p.bytesPerSecond)}};
+            {"block", p.block}, {"total", p.total}, {"bps", std::lround(p.bytesPerSecond)},
+            {"label", p.label}};
 }
 
 nlohmann::json counts(const StationTotals& t)

@@ -6,6 +6,8 @@
 // record gains is one line here.
 const kUnitFields = [
   ['sequence', 'unit', (v) => '#' + v],
+  ['label', 'label'],
+  ['attempt', 'attempt'],
   ['outcome', 'result'],
   ['result_meaning', 'meaning'],
   ['duration_ms', 'took', (v) => (v / 1000).toFixed(1) + ' s'],
@@ -16,7 +18,7 @@ const kUnitFields = [
 // A tile's headline for each state word the station sends.
 const kStateHeadline = {
   starting: 'starting', absent: 'adapter absent', unusable: 'port unusable', idle: 'ready',
-  waiting: 'waiting for a handset', flashing: 'flashing', remove: 'remove the handset',
+  waiting: 'waiting for a handset', label: 'scan the label', flashing: 'flashing', remove: 'remove the handset',
   restarting: 'worker restarting', stopped: 'stopped',
 };
 
@@ -82,7 +84,7 @@ function showTile(key, port) {
   t.progress.max = Math.max(port.total || 0, 1);
   t.progress.value = look === 'flashing' ? (port.block || 0) : 0;
   t.progress.hidden = look !== 'flashing';
-  const unit = port.unit ? 'unit #' + port.unit : 'no unit';
+  const unit = (port.unit ? 'unit #' + port.unit : 'no unit') + (port.label ? ', label ' + port.label : '');
   const speed = port.bps ? port.bps.toLocaleString('en') + ' bytes/s' : '';
   setText(t.figures, look === 'flashing' ? unit + (speed ? ', ' + speed : '') : unit);
   showLast(t, last);
