@@ -31,6 +31,10 @@ struct StationArguments {
     int handsetSilenceMs = 30000;
     int workerSilenceMs = 15000;
     bool json = false;
+    std::string central;
+    std::string centralPasswordFile;
+    int64_t centralRequired = 0;
+    bool requireApproval = false;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -86,6 +90,18 @@ int runStationCommand(const StationArguments& a)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
     o.workerProgram = runningExecutablePath();
+    std::string error;
+    if (!resolveCentral(a.central, a.centralPasswordFile, &o.central, &error)) {
+        std::fprintf(stderr, "tarvolo station: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if ((a.requireApproval || a.centralRequired > 0) && o.central.connection.empty()) {
+        std::fprintf(stderr, "tarvolo station: --require-approval and --central-required need a central "
+                             "database (--central or TARVOLO_CENTRAL)\n");
+        return kExitUsage;
+    }
+    o.centralRequiredMinutes = a.centralRequired;
+    o.requireApproval = a.requireApproval;
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
     return runStation(o);
@@ -133,6 +149,17 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                     "Seconds a port must stay unanswered after a unit before the next is armed")
         ->check(kFinite & CLI::Range(0.2, 600.0))->capture_default_str();
     cmd->add_flag("--json", a->json, "One JSON object per line, each carrying its port");
+    cmd->add_option("--central", a->central,
+                    "Ship every unit to this central database: ODBC connection string or DSN=NAME (default: the "
+                    "environment variable TARVOLO_CENTRAL); no password in it")
+        ->type_name("CONNECTION");
+    cmd->add_option("--central-password-file", a->centralPasswordFile, "A file holding the central password")
+        ->type_name("FILE");
+    cmd->add_option("--central-required", a->centralRequired,
+                    "Arm no new unit while a unit has waited longer than MINUTES to reach the central database")
+        ->type_name("MINUTES")->check(CLI::Range(int64_t{1}, int64_t{100000}));
+    cmd->add_flag("--require-approval", a->requireApproval,
+                  "Refuse a release the central database has not approved (or has revoked)");
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

@@ -64,6 +64,15 @@ UPDATE units SET attempt_uuid = tarvolo_uuid7(started_utc);
 CREATE UNIQUE INDEX runs_by_uuid ON runs (run_uuid);
 CREATE UNIQUE INDEX units_by_attempt ON units (attempt_uuid);
 )sql"},
+    // What the central database has confirmed, and what it refused for its data
+    // (central_ledger.h): the record stays the one place a shipper starts from.
+    {4, R"sql(
+CREATE TABLE central_confirmed (attempt_uuid TEXT PRIMARY KEY, confirmed_utc TEXT NOT NULL) WITHOUT ROWID;
+CREATE TABLE central_runs (run_uuid TEXT PRIMARY KEY, ended INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE central_quarantine (
+  attempt_uuid TEXT PRIMARY KEY, quarantined_utc TEXT NOT NULL, sqlstate TEXT NOT NULL,
+  message TEXT NOT NULL) WITHOUT ROWID;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

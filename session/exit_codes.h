@@ -25,6 +25,9 @@ constexpr int kStationUnitsFailed = 20;   // it stopped normally, but some unit 
 constexpr int kStationWorkersFailed = 21; // every port's worker failed at its start, again and again
 constexpr int kStationRecordFailed = 73;  // the production record could not be written
 
+// The central database (tarvolo central, ship, log --central).
+constexpr int kExitCentralFailed = 69;    // it could not be reached, or refused the request
+
 // Every command.
 constexpr int kExitUsage = 64;           // a malformed option, selector or operator text
 constexpr int kExitNoMemory = 71;        // info: no memory for the block size asked for

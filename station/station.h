@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "central/central_connection.h"
 #include "session/exit_codes.h"
 
 enum class StationViewMode { Terminal, Plain, Json };
@@ -38,6 +39,9 @@ struct StationOptions {
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
+    CentralTarget central;           // the central database; empty connection: none
+    int64_t centralRequiredMinutes = 0;  // hold arming while a unit waits longer to be confirmed
+    bool requireApproval = false;    // the release must be approved centrally
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

@@ -84,7 +84,7 @@ class StationInputs(StationCase):
         for i in ids:
             self.assertRegex(i, UUID7)
         db = sqlite3.connect(record)
-        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], 3)
+        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], 4)
         db.close()
 
     def check_unsent_and_abort_reason(self, record):

@@ -84,7 +84,7 @@ def check_first_run(work, exe, record, station, handsets, image):
         problems.append("parameter records: %s" % [r["parameter_record"] for r in rows])
     facts = read_db(record, "SELECT (SELECT user_version FROM pragma_user_version) AS version, "
                             "(SELECT journal_mode FROM pragma_journal_mode) AS journal")
-    if facts != [{"version": 3, "journal": "wal"}]:
+    if facts != [{"version": 4, "journal": "wal"}]:
         problems.append("record's schema and journal: %s" % facts)
     for h in handsets:
         for unit in h.report()["units"]:
