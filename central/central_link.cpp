@@ -14,6 +14,7 @@ constexpr auto kApprovalPeriod = std::chrono::seconds(60);
 constexpr auto kLongestBackoff = std::chrono::seconds(60);
 constexpr auto kShipPeriod = std::chrono::milliseconds(200);
 constexpr int kLoginTimeoutSeconds = 5;
+constexpr auto kLastRetryPause = std::chrono::milliseconds(200);
 
 std::string nowUtc() { return formatUtc(std::chrono::system_clock::now()); }
 
@@ -124,7 +125,7 @@ void CentralLink::fetchApprovals()
     state_.approval = approvalOf(approvals, options_.releaseSha256, options_.productId);
 }
 
-void CentralLink::shipOnce()
+bool CentralLink::shipOnce()
 {
     Shipper shipper(*ledger_, *db_);
     ShipTotals totals;
@@ -145,13 +146,14 @@ void CentralLink::shipOnce()
     if (result == ShipResult::Done) {
         backoff_ = std::chrono::seconds(1);
         state_.lastError.clear();
-        return;
+        return true;
     }
     state_.lastError = error;
     if (result == ShipResult::ServerFault) {
         db_.reset();
         state_.connected = false;
     }
+    return false;
 }
 
 void CentralLink::run()
@@ -165,8 +167,11 @@ void CentralLink::run()
         if (last && Clock::now() >= finishBy_)
             return;
         if (!db_ && !connect()) {
-            if (last)
-                return;
+            if (last) {
+                // The station is ending: short retries until its grace is spent.
+                std::this_thread::sleep_for(kLastRetryPause);
+                continue;
+            }
             wait(backoff_);
             backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
             continue;
@@ -175,10 +180,13 @@ void CentralLink::run()
             heartbeat();
         if (db_ && options_.checkApproval && Clock::now() >= approvalDue_)
             fetchApprovals();
-        if (db_)
-            shipOnce();
-        if (last)
+        const bool shipped = db_ && shipOnce();
+        if (last && shipped)
             return;
+        if (last) {
+            std::this_thread::sleep_for(kLastRetryPause);
+            continue;
+        }
         wait(db_ ? std::chrono::duration_cast<std::chrono::milliseconds>(kShipPeriod) : backoff_);
         if (!db_)
             backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));

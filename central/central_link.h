@@ -59,7 +59,7 @@ private:
     bool connect();
     void heartbeat();
     void fetchApprovals();
-    void shipOnce();
+    bool shipOnce();  // true when nothing is left that the server would take
     void wait(std::chrono::milliseconds period);
     void setError(const std::string& error, bool connected);
 

@@ -66,7 +66,7 @@ std::string CentralWatch::holdReasonNow() const
     return "";
 }
 
-void CentralWatch::poll(StationView& view)
+void CentralWatch::poll(StationView& view, bool now)
 {
     if (!link_)
         return;
@@ -74,10 +74,10 @@ void CentralWatch::poll(StationView& view)
     const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
                             std::to_string(state_.quarantined) + "/" + state_.lastError + "/" +
                             std::to_string(static_cast<int>(state_.approval));
-    const auto now = std::chrono::steady_clock::now();
-    if (key != shownKey_ && now - shownAt_ >= kEventPeriod) {
+    const auto at = std::chrono::steady_clock::now();
+    if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
         shownKey_ = key;
-        shownAt_ = now;
+        shownAt_ = at;
         nlohmann::json object = {{"event", "central"}, {"connected", state_.connected},
                                  {"unconfirmed", state_.unconfirmed},
                                  {"oldest_unconfirmed_s", ageSeconds(state_.oldestEndedUtc)},

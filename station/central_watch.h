@@ -24,8 +24,9 @@ public:
                          std::string* note, std::string* error);
     // Starts shipping when a central database is named. False with a reason.
     bool start(const StationRun& run, std::string* error);
-    // Each loop turn: takes the link's state, shows what changed.
-    void poll(StationView& view);
+    // Each loop turn: takes the link's state, shows what changed (at most once a second
+    // unless `now`: the station's last word).
+    void poll(StationView& view, bool now = false);
     bool holdsArming() const { return !holdReason_.empty(); }
     std::string footer() const;
     void nudge();

@@ -613,7 +613,7 @@ int Station::finish()
         code = kStationRecordFailed;
     }
     central_.finish();
-    central_.poll(view_);
+    central_.poll(view_, true);
     view_.draw(views(), totals(), true);
     view_.event(nullptr,
                 {{"event", "station_end"}, {"code", code}, {"units", done_}, {"failed", failed_},

@@ -126,18 +126,20 @@ class Stations(CentralCase):
         psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
         self.assertEqual(self.tarvolo("central", "init", "--central", connection())[0], 0)
 
-    def test_two_stations_through_a_server_down_cut_and_killed_then_the_log(self):
+    def test_three_stations_through_a_server_down_cut_and_killed_then_the_log(self):
         release, _ = self.image()
         faults = [["--unit-faults", "2:completion-refusals"], ["--unit-faults", "1:wrong-checksum"], [], []]
-        handsets = self.handsets(8, units=2, per_port=faults + faults)
+        handsets = self.handsets(12, units=2, per_port=faults * 3)
         links = [h.link for h in handsets]
         proxy = self.proxy()
         proxy.start()
         stop_server()  # down when the stations start
         s1 = self.named_station("S1", release, links[:4], "--units", 8, "--central", connection(),
                                 record=self.path("s1.db"))
-        s2 = self.named_station("S2", release, links[4:], "--units", 8, "--central", connection(proxy.port),
+        s2 = self.named_station("S2", release, links[4:8], "--units", 8, "--central", connection(proxy.port),
                                 record=self.path("s2.db"))
+        s3 = self.named_station("S3", release, links[8:], "--units", 8, "--central", connection(),
+                                record=self.path("s3.db"))
         self.assertIsNotNone(s1.wait_for(lambda e: e.get("event") == "unit_end", 90))
         down = [e for e in s1.central_events() if not e["connected"]]
         self.assertTrue(down and "error" in down[0], s1.events)
@@ -149,22 +151,23 @@ class Stations(CentralCase):
         self.assertIsNotNone(s1.wait_for(lambda e: len(s1.unit_ends()) >= 5, 90))
         kill_server()
         start_server()
-        for s in (s1, s2):
+        for s in (s1, s2, s3):
             self.assertIn(s.wait(120), (0, 20), s.stderr())
             self.assertTrue(s.central_events()[-1]["connected"], s.central_events()[-1])
             self.assertEqual(s.central_events()[-1]["unconfirmed"], 0)
-        self.assertCentralHolds([s1.record, s2.record])
+        self.assertCentralHolds([s1.record, s2.record, s3.record])
         code, out, _ = psql("SELECT station_id FROM stations ORDER BY 1")
-        self.assertEqual(out.split(), ["S1", "S2"])
+        self.assertEqual(out.split(), ["S1", "S2", "S3"])
 
         # The central log sums up what the local logs do, and each station apart.
         code, out, err = self.tarvolo("log", "--central", connection(), "--json")
         self.assertEqual(code, 0, err)
         central = json.loads(out)["summary"]
-        local = [json.loads(self.tarvolo("log", "--db", s.record, "--json")[1])["summary"] for s in (s1, s2)]
+        local = [json.loads(self.tarvolo("log", "--db", s.record, "--json")[1])["summary"] for s in (s1, s2, s3)]
         for key in ("units", "completed", "failed", "interrupted"):
-            self.assertEqual(central[key], local[0][key] + local[1][key])
-            self.assertEqual([s[key] for s in central["by_station"]], [local[0][key], local[1][key]])
+            self.assertEqual(central[key], sum(l[key] for l in local))
+            self.assertEqual([s[key] for s in central["by_station"]], [l[key] for l in local])
+        self.assertEqual(central["units"], 24)
         code, out, _ = self.tarvolo("log", "--central", connection(), "--station", "S2", "--failed", "--json")
         only = json.loads(out)
         self.assertTrue(all(u["station_id"] == "S2" and u["outcome"] != "completed" for u in only["units"]))
