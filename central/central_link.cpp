@@ -10,7 +10,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kHeartbeatPeriod = std::chrono::seconds(30);
-constexpr auto kApprovalPeriod = std::chrono::seconds(60);
 constexpr auto kLongestBackoff = std::chrono::seconds(60);
 constexpr auto kShipPeriod = std::chrono::milliseconds(200);
 constexpr int kLoginTimeoutSeconds = 5;
@@ -118,7 +117,7 @@ void CentralLink::fetchApprovals()
         setError(e.text(), false);
         return;
     }
-    approvalDue_ = Clock::now() + kApprovalPeriod;
+    approvalDue_ = Clock::now() + options_.approvalPeriod;
     std::string ignored;
     saveApprovalCache(approvalCachePath(options_.recordPath), approvals, nowUtc(), &ignored);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -134,15 +133,8 @@ bool CentralLink::shipOnce()
         std::lock_guard<std::mutex> lock(mutex_);
         return !stopping_ || Clock::now() < finishBy_;
     });
-    Backlog backlog;
-    std::string ignored;
-    const bool counted = ledger_->backlog(&backlog, &ignored);
+    countBacklog();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (counted) {
-        state_.unconfirmed = backlog.unconfirmed;
-        state_.oldestEndedUtc = backlog.oldestEndedUtc;
-        state_.quarantined = backlog.quarantined;
-    }
     if (result == ShipResult::Done) {
         backoff_ = std::chrono::seconds(1);
         state_.lastError.clear();
@@ -154,6 +146,36 @@ bool CentralLink::shipOnce()
         state_.connected = false;
     }
     return false;
+}
+
+void CentralLink::countBacklog()
+{
+    Backlog backlog;
+    std::string ignored;
+    if (!ledger_->backlog(&backlog, &ignored))
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.unconfirmed = backlog.unconfirmed;
+    state_.oldestEndedUtc = backlog.oldestEndedUtc;
+    state_.quarantined = backlog.quarantined;
+}
+
+// While the server is away the units still count: --central-required judges their age.
+void CentralLink::waitOut(std::chrono::seconds pause)
+{
+    const auto until = Clock::now() + pause;
+    for (;;) {
+        countBacklog();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_)
+                return;
+        }
+        const auto now = Clock::now();
+        if (now >= until)
+            return;
+        wait(std::chrono::duration_cast<std::chrono::milliseconds>(until - now));
+    }
 }
 
 void CentralLink::run()
@@ -172,7 +194,7 @@ void CentralLink::run()
                 std::this_thread::sleep_for(kLastRetryPause);
                 continue;
             }
-            wait(backoff_);
+            waitOut(backoff_);
             backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
             continue;
         }
@@ -187,9 +209,12 @@ void CentralLink::run()
             std::this_thread::sleep_for(kLastRetryPause);
             continue;
         }
-        wait(db_ ? std::chrono::duration_cast<std::chrono::milliseconds>(kShipPeriod) : backoff_);
-        if (!db_)
+        if (db_) {
+            wait(std::chrono::duration_cast<std::chrono::milliseconds>(kShipPeriod));
+        } else {
+            waitOut(backoff_);
             backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
+        }
     }
 }
 

@@ -27,6 +27,7 @@ struct CentralLinkOptions {
     bool checkApproval = false;  // fetch approvals, and judge this release by them
     std::string releaseSha256;
     std::string productId;
+    std::chrono::milliseconds approvalPeriod{60000};
 };
 
 // What the station shows and acts on; a copy taken under the link's lock.
@@ -60,6 +61,8 @@ private:
     void heartbeat();
     void fetchApprovals();
     bool shipOnce();  // true when nothing is left that the server would take
+    void countBacklog();
+    void waitOut(std::chrono::seconds pause);  // the backlog counted as units are committed
     void wait(std::chrono::milliseconds period);
     void setError(const std::string& error, bool connected);
 

@@ -33,7 +33,8 @@ struct StationArguments {
     bool json = false;
     std::string central;
     std::string centralPasswordFile;
-    int64_t centralRequired = 0;
+    double centralRequired = 0;
+    int approvalCheckMs = 60000;
     bool requireApproval = false;
 };
 
@@ -101,6 +102,7 @@ int runStationCommand(const StationArguments& a)
         return kExitUsage;
     }
     o.centralRequiredMinutes = a.centralRequired;
+    o.approvalCheckMs = a.approvalCheckMs;
     o.requireApproval = a.requireApproval;
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
@@ -157,7 +159,9 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
         ->type_name("FILE");
     cmd->add_option("--central-required", a->centralRequired,
                     "Arm no new unit while a unit has waited longer than MINUTES to reach the central database")
-        ->type_name("MINUTES")->check(CLI::Range(int64_t{1}, int64_t{100000}));
+        ->type_name("MINUTES")->check(kFinite & CLI::Range(0.01, 100000.0));
+    // How often the approvals are fetched again, for tests that cannot wait a minute.
+    cmd->add_option("--approval-check-ms", a->approvalCheckMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_flag("--require-approval", a->requireApproval,
                   "Refuse a release the central database has not approved (or has revoked)");
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.

@@ -1,6 +1,8 @@
 // The station's view of the central database (central_watch.h).
 #include "station/central_watch.h"
 
+#include <cstdio>
+
 #include "record/utc_time.h"
 
 namespace {
@@ -46,6 +48,7 @@ bool CentralWatch::start(const StationRun& run, std::string* error)
     o.checkApproval = options_.requireApproval;
     o.releaseSha256 = run.releaseSha256;
     o.productId = run.fileProductId;
+    o.approvalPeriod = std::chrono::milliseconds(options_.approvalCheckMs);
     link_ = std::make_unique<CentralLink>(std::move(o));
     if (link_->start(error))
         return true;
@@ -60,9 +63,13 @@ std::string CentralWatch::holdReasonNow() const
     if (state_.approval == ApprovalState::NotApproved)
         return "the release is no longer approved: not arming new units";
     const int64_t age = ageSeconds(state_.oldestEndedUtc);
-    if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 && age > options_.centralRequiredMinutes * 60)
-        return "not arming new units: the oldest unit not in the central database is " + std::to_string(age / 60) +
-               " min old (--central-required " + std::to_string(options_.centralRequiredMinutes) + ")";
+    if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
+        static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", options_.centralRequiredMinutes);
+        return "not arming new units: the oldest unit not in the central database is " + std::to_string(age) +
+               " s old (--central-required " + limit + ")";
+    }
     return "";
 }
 

@@ -40,7 +40,8 @@ struct StationOptions {
     std::string workerProgram;       // the tarvolo executable that runs `worker`
     std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
     CentralTarget central;           // the central database; empty connection: none
-    int64_t centralRequiredMinutes = 0;  // hold arming while a unit waits longer to be confirmed
+    double centralRequiredMinutes = 0;   // hold arming while a unit waits longer to be confirmed
+    int approvalCheckMs = 60000;     // how often the approvals are fetched again
     bool requireApproval = false;    // the release must be approved centrally
 };
 
