@@ -33,6 +33,12 @@ int64_t numberOf(const FieldMap& row, const char* name)
 
 std::unique_ptr<CentralLedger> CentralLedger::open(const std::string& path, bool readOnly, std::string* error)
 {
+    const std::string jsonl = ".jsonl";
+    if (path.size() >= jsonl.size() && path.compare(path.size() - jsonl.size(), jsonl.size(), jsonl) == 0) {
+        *error = path + " is a JSON Lines record: shipping keeps what the server confirmed in a SQLite "
+                        "record (tarvolo log --db " + path + " --export NEW.db makes one)";
+        return nullptr;
+    }
     if (!readOnly && !openSqliteRecord(path, RecordAccess::Write, error))
         return nullptr;  // the record's own open creates or upgrades the tables
     sqlite3* db = nullptr;
