@@ -31,6 +31,9 @@ def main():
     release = os.path.join(work, "central.rel")
     make_release(release, [bytes([n]) * 1024 for n in range(3)])
     record = os.path.join(work, "central.db")
+    for suffix in ("", "-wal", "-shm"):
+        if os.path.exists(record + suffix):
+            os.remove(record + suffix)  # a record of an earlier run here (the 64- then the 32-bit build)
     handsets = start_handsets(work, 1)
     try:
         run = subprocess.run(["wine", exe, "station", "--ports", "COM1,COM2", "--units", "2", "--rearm-silence", "1.5",
