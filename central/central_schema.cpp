@@ -27,6 +27,10 @@ constexpr const char* kIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS units_by_start ON units (started_utc);
 CREATE INDEX IF NOT EXISTS units_by_station ON units (station_id, started_utc);
 CREATE INDEX IF NOT EXISTS units_by_port ON units (port_selector);
+-- The summary's two scans read these alone (index-only), not the wide rows.
+CREATE INDEX IF NOT EXISTS units_figures ON units (station_id, duration_ms) INCLUDE (outcome, started_utc);
+CREATE INDEX IF NOT EXISTS units_failures ON units (port_selector, result_code, abort_reason)
+  INCLUDE (result_meaning, station_id, started_utc) WHERE outcome IN ('failed', 'port-lost');
 )sql";
 
 template <size_t N>
