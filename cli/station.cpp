@@ -96,9 +96,10 @@ int runStationCommand(const StationArguments& a)
         std::fprintf(stderr, "tarvolo station: %s\n", error.c_str());
         return kExitUsage;
     }
-    if ((a.requireApproval || a.centralRequired > 0) && o.central.connection.empty()) {
-        std::fprintf(stderr, "tarvolo station: --require-approval and --central-required need a central "
-                             "database (--central or TARVOLO_CENTRAL)\n");
+    if ((a.requireApproval || a.centralRequired > 0 || !a.centralPasswordFile.empty()) &&
+        o.central.connection.empty()) {
+        std::fprintf(stderr, "tarvolo station: --require-approval, --central-required and "
+                             "--central-password-file need a central database (--central or TARVOLO_CENTRAL)\n");
         return kExitUsage;
     }
     o.centralRequiredMinutes = a.centralRequired;
