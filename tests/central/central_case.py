@@ -19,14 +19,12 @@ PG_DIR = os.environ.get("TARVOLO_PG_DIR", "")
 PG_CTL = os.environ.get("TARVOLO_PG_CTL", "")
 PSQL = os.path.join(os.environ.get("TARVOLO_PG_BIN", "/usr/lib/postgresql/15/bin"), "psql")
 
-# The columns shipped (central/shipped_columns.h), compared between a record and the server.
-SHIPPED = ["attempt_uuid", "sequence", "station_id", "operator", "lot", "port_selector", "device", "usb_id",
-           "usb_serial", "usb_location", "started_utc", "ended_utc", "duration_ms", "release_file",
-           "release_sha256", "file_product_id", "handset_product_id", "handset_download_code",
-           "handset_block_size", "handset_blank_byte", "handset_checksum_kind", "mode", "speed", "result_code",
-           "result_meaning", "outcome", "expected_checksum", "reported_checksum", "retries_exchange",
-           "retries_erase", "retries_blocks", "retries_checksum", "retries_abort", "tool_version", "tool_sha256",
-           "abort_reason", "unsent_bytes", "parameter_record"]
+def shipped_columns():
+    """The columns a unit carries to the server, as the server has them (central/shipped_columns.h
+    made them): every central column but the server's own `received` and the run's `run_uuid`."""
+    _, out, _ = psql("SELECT column_name FROM information_schema.columns WHERE table_name = 'units' AND "
+                     "column_name NOT IN ('received', 'run_uuid') ORDER BY ordinal_position")
+    return out.split()
 
 
 def connection(port=None, user="postgres"):
@@ -137,7 +135,7 @@ class CentralCase(StationCase):
 
     def central_units(self, where="TRUE"):
         code, out, err = psql("SELECT row_to_json(u) FROM (SELECT %s FROM units WHERE %s) u" %
-                              (", ".join(SHIPPED), where))
+                              (", ".join(shipped_columns()), where))
         self.assertEqual(code, 0, err)
         import json
         return [json.loads(line) for line in out.splitlines()]
@@ -145,7 +143,8 @@ class CentralCase(StationCase):
     def local_units(self, record):
         db = sqlite3.connect(record)
         db.row_factory = sqlite3.Row
-        rows = [{k: r[k] for k in SHIPPED} for r in db.execute("SELECT * FROM units")]
+        shipped = shipped_columns()
+        rows = [{k: r[k] for k in shipped} for r in db.execute("SELECT * FROM units")]
         runs = {r[0]: r[1] for r in db.execute("SELECT run_id, run_uuid FROM runs")}
         for r, (run_id,) in zip(rows, db.execute("SELECT run_id FROM units")):
             r["run_uuid"] = runs[run_id]

@@ -16,7 +16,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "station"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
-from central_case import SHIPPED, connection, psql  # noqa: E402
+from central_case import connection, psql, shipped_columns  # noqa: E402
 from harness import bin_dir, make_release  # noqa: E402
 from wine_station import start_handsets, windows_path  # noqa: E402
 
@@ -46,9 +46,10 @@ def main():
         return "station exit %d: %s" % (run.returncode, run.stderr[-2000:])
     db = sqlite3.connect(record)
     db.row_factory = sqlite3.Row
-    local = {r["attempt_uuid"]: {k: r[k] for k in SHIPPED} for r in db.execute("SELECT * FROM units")}
+    shipped = shipped_columns()
+    local = {r["attempt_uuid"]: {k: r[k] for k in shipped} for r in db.execute("SELECT * FROM units")}
     db.close()
-    _, out, err = psql("SELECT row_to_json(u) FROM (SELECT %s FROM units) u" % ", ".join(SHIPPED))
+    _, out, err = psql("SELECT row_to_json(u) FROM (SELECT %s FROM units) u" % ", ".join(shipped))
     central = [json.loads(line) for line in out.splitlines()]
     if len(local) != 2 or len(central) != 2 or any(local.get(u["attempt_uuid"]) != u for u in central):
         return "central %s differs from the record %s %s" % (central, list(local.values()), err)
