@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr int kQueryTimeoutSeconds = 60;
+
 using WideText = std::basic_string<SQLWCHAR>;
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD (operator text is
@@ -222,6 +224,8 @@ bool OdbcConnection::exec(const std::string& sql, const std::vector<OdbcValue>& 
         *error = diagnostics(SQL_HANDLE_DBC, h_->dbc, password_);
         return false;
     }
+    // A server that stops answering must not hold a shipper (or a station's end) for ever.
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kQueryTimeoutSeconds)), 0);
     std::vector<WideText> texts(params.size());
     std::vector<SQLLEN> lengths(params.size());
     bool ok = true;
