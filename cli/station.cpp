@@ -117,8 +117,11 @@ constexpr const char* kStationFooter =
     "copied once at start; the copy is what every unit receives. A handset silent for 30 s\n"
     "mid-download fails its unit (14); a worker silent for 15 s is ended (its unit 15) and\n"
     "replaced, and a replaced worker's handset must be taken off before the port re-arms.\n"
+    "With --central every unit is also shipped to the line's central database (the footer\n"
+    "shows its state); flashing goes on while it is unreachable.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
-    "1 the release file is not usable, or its copy went away; 10 no port could be opened;\n"
+    "1 the release file is not usable, or its copy went away, or it is not approved\n"
+    "(--require-approval); 10 no port could be opened;\n"
     "21 every port's worker fails at its start; 64 bad argument; 73 the production record\n"
     "could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in progress\n"
     "are recorded as interrupted).";
