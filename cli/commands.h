@@ -21,5 +21,7 @@ void setupConvertCommand(CLI::App&, std::function<int()>&);
 void setupStationCommand(CLI::App& app, std::function<int()>& run);
 void setupWorkerCommand(CLI::App& app, std::function<int()>& run);
 void setupLogCommand(CLI::App& app, std::function<int()>& run);
+void setupCentralCommand(CLI::App& app, std::function<int()>& run);
+void setupShipCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

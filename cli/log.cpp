@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/log_central.h"
 #include "cli/log_output.h"
 #include "output/shown_text.h"
 #include "record/production_record.h"
@@ -30,6 +31,8 @@ struct LogOptions {
     bool csv = false;
     bool json = false;
     std::string exportTo;
+    bool quarantined = false;
+    CentralLogOptions central;
 };
 
 int fail(int code, const std::string& message)
@@ -102,6 +105,14 @@ int runLog(const LogOptions& o)
         return fail(kExitUsage, "--since takes a UTC time (2026-12-07T10:00:00Z or 2026-12-07) "
                                 "or an age (30m, 2h, 1d), not '" + o.since + "'");
     const std::string path = o.db.empty() ? defaultRecordPath() : o.db;
+    if (o.quarantined)
+        return runQuarantinedLog(path, o.json);
+    if (!o.central.central.empty()) {
+        CentralLogOptions central = o.central;
+        central.csv = o.csv;
+        central.json = o.json;
+        return runCentralLog(central, filter);
+    }
     std::string error;
     std::unique_ptr<ProductionRecord> record =
         openProductionRecord(path, RecordAccess::Read, &error);
@@ -170,5 +181,19 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
                          ->type_name("NEW");
     for (const char* listing : {"--since", "--port", "--label", "--failed", "--csv", "--json"})
         exportTo->excludes(listing);
+    auto* quarantined = cmd->add_flag("--quarantined", o->quarantined,
+                                      "The units the central database refused for their data, with its message");
+    quarantined->excludes(exportTo);
+    auto* central = cmd->add_option("--central", o->central.central,
+                                    "Every station's units from the central database (ODBC connection string or "
+                                    "DSN=NAME; no password in it), with a summary per station")
+                        ->type_name("CONNECTION");
+    central->excludes(exportTo)->excludes(quarantined);
+    cmd->add_option("--central-password-file", o->central.passwordFile, "A file holding the central password")
+        ->type_name("FILE");
+    cmd->add_option("--station", o->central.stationId, "With --central: only this station's units")
+        ->type_name("ID")->needs(central);
+    cmd->add_flag("--summary", o->central.summaryOnly, "With --central: the summary only, no list of units")
+        ->needs(central);
     cmd->callback([&run, o] { run = [o] { return runLog(*o); }; });
 }

@@ -113,6 +113,11 @@ void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out)
 
 void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, std::FILE* out)
 {
+    writeJsonLine(out, unitJsonObject(units, s));
+}
+
+nlohmann::ordered_json unitJsonObject(const std::vector<UnitRecord>& units, const UnitSummary& s)
+{
     nlohmann::ordered_json j;
     j["units"] = nlohmann::ordered_json::array();
     for (const UnitRecord& u : units)
@@ -133,7 +138,7 @@ void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, s
         sum["failures_by_result"].push_back(
             {{"result_code", r.resultCode}, {"result_meaning", r.meaning}, {"count", r.count},
              {"abort_reason", r.abortReason ? nlohmann::ordered_json(*r.abortReason) : nullptr}});
-    writeJsonLine(out, j);
+    return j;
 }
 
 void printSummary(const UnitSummary& s, std::FILE* out)

@@ -44,6 +44,8 @@ int main(int argc, char** argv)
     setupLogCommand(app, run);
     setupStationCommand(app, run);
     setupWorkerCommand(app, run);
+    setupCentralCommand(app, run);
+    setupShipCommand(app, run);
     const std::vector<std::string> arguments = commandLine(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)

@@ -39,6 +39,11 @@ struct StationArguments {
     bool allowRescan = false;
     std::string http;           // [ADDRESS:]PORT of the station's live page
     std::string httpTokenFile;
+    std::string central;
+    std::string centralPasswordFile;
+    double centralRequired = 0;
+    int approvalCheckMs = 60000;
+    bool requireApproval = false;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -97,10 +102,23 @@ int runStationCommand(const StationArguments& a)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
     o.workerProgram = runningExecutablePath();
+    std::string error;
+    if (!resolveCentral(a.central, a.centralPasswordFile, &o.central, &error)) {
+        std::fprintf(stderr, "tarvolo station: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if ((a.requireApproval || a.centralRequired > 0 || !a.centralPasswordFile.empty()) &&
+        o.central.connection.empty()) {
+        std::fprintf(stderr, "tarvolo station: --require-approval, --central-required and "
+                             "--central-password-file need a central database (--central or TARVOLO_CENTRAL)\n");
+        return kExitUsage;
+    }
+    o.centralRequiredMinutes = a.centralRequired;
+    o.approvalCheckMs = a.approvalCheckMs;
+    o.requireApproval = a.requireApproval;
     // The page's address is checked and taken before any port is touched.
     std::unique_ptr<StationServer> web;
     if (!a.http.empty()) {
-        std::string error;
         int code = 0;
         web = StationServer::open(a.http, a.httpTokenFile, &error, &code);
         if (!web) {
@@ -122,11 +140,14 @@ constexpr const char* kStationFooter =
     "copied once at start; the copy is what every unit receives. A handset silent for 30 s\n"
     "mid-download fails its unit (14); a worker silent for 15 s is ended (its unit 15) and\n"
     "replaced, and a replaced worker's handset must be taken off before the port re-arms.\n"
+    "With --central every unit is also shipped to the line's central database (the footer\n"
+    "shows its state); flashing goes on while it is unreachable.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
-    "1 the release file is not usable, or its copy went away; 10 no port could be opened;\n"
-    "21 every port's worker fails at its start; 22 the --http address cannot be listened on;\n"
-    "64 bad argument; 73 the production record could not be written; 130 stopped by Ctrl-C,\n"
-    "SIGTERM or a hang-up (units in progress are recorded as interrupted).\n"
+    "1 the release file is not usable, or its copy went away, or it is not approved\n"
+    "(--require-approval); 10 no port could be opened; 21 every port's worker fails at its\n"
+    "start; 22 the --http address cannot be listened on; 64 bad argument; 73 the production\n"
+    "record could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in\n"
+    "progress are recorded as interrupted).\n"
     "With --scan each line on standard input is a unit's label: it goes to the port whose\n"
     "handset has waited longest for one (\"scan the label\"), else to the next handset that\n"
     "appears within --scan-window seconds; a label seen before in the run is refused unless\n"
@@ -177,6 +198,19 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--http-token-file", a->httpTokenFile,
                     "File whose first line is the token the page asks for once (kept in an HttpOnly cookie)")
         ->check(kNotEmpty)->needs(http);
+    cmd->add_option("--central", a->central,
+                    "Ship every unit to this central database: ODBC connection string or DSN=NAME (default: the "
+                    "environment variable TARVOLO_CENTRAL); no password in it")
+        ->type_name("CONNECTION");
+    cmd->add_option("--central-password-file", a->centralPasswordFile, "A file holding the central password")
+        ->type_name("FILE");
+    cmd->add_option("--central-required", a->centralRequired,
+                    "Arm no new unit while a unit has waited longer than MINUTES to reach the central database")
+        ->type_name("MINUTES")->check(kFinite & CLI::Range(0.01, 100000.0));
+    // How often the approvals are fetched again, for tests that cannot wait a minute.
+    cmd->add_option("--approval-check-ms", a->approvalCheckMs)->check(CLI::Range(100, 3600000))->group("");
+    cmd->add_flag("--require-approval", a->requireApproval,
+                  "Refuse a release the central database has not approved (or has revoked)");
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

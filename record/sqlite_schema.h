@@ -73,6 +73,15 @@ ALTER TABLE units ADD COLUMN label TEXT;
 ALTER TABLE units ADD COLUMN attempt INTEGER;
 CREATE INDEX units_by_label ON units (label);
 )sql"},
+    // What the central database has confirmed, and what it refused for its data
+    // (central_ledger.h): the record stays the one place a shipper starts from.
+    {5, R"sql(
+CREATE TABLE central_confirmed (attempt_uuid TEXT PRIMARY KEY, confirmed_utc TEXT NOT NULL) WITHOUT ROWID;
+CREATE TABLE central_runs (run_uuid TEXT PRIMARY KEY, ended INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE central_quarantine (
+  attempt_uuid TEXT PRIMARY KEY, quarantined_utc TEXT NOT NULL, sqlstate TEXT NOT NULL,
+  message TEXT NOT NULL) WITHOUT ROWID;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

@@ -8,6 +8,8 @@
 # Debian marks essential (coreutils and the like, on every Debian system).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# PostgreSQL keeps its server's programs off PATH; scripts/with-postgres.sh calls them there.
+PATH=/usr/lib/postgresql/15/bin:$PATH
 
 # command  package that provides it (named in the message when the command is missing or the
 # package is not listed)
@@ -62,6 +64,10 @@ gcc gcc
 chromium chromium
 node nodejs
 npm npm
+initdb postgresql-15
+pg_ctl postgresql-15
+psql postgresql-client-15
+runuser util-linux
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed -e '/^$/d' -e 's/:i386$//')

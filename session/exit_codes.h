@@ -26,6 +26,9 @@ constexpr int kStationWorkersFailed = 21; // every port's worker failed at its s
 constexpr int kStationWebFailed = 22;     // --http: the page's address could not be listened on
 constexpr int kStationRecordFailed = 73;  // the production record could not be written
 
+// The central database (tarvolo central, ship, log --central).
+constexpr int kExitCentralFailed = 69;    // it could not be reached, or refused the request
+
 // Every command.
 constexpr int kExitUsage = 64;           // a malformed option, selector or operator text
 constexpr int kExitNoMemory = 71;        // info: no memory for the block size asked for

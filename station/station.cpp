@@ -17,6 +17,7 @@
 #include "session/results.h"
 #include "station/label_input.h"
 #include "station/label_queue.h"
+#include "station/central_watch.h"
 #include "station/port_state.h"
 #include "station/record_writer.h"
 #include "station/release_copy.h"
@@ -89,7 +90,7 @@ class Station {
 public:
     explicit Station(const StationOptions& options)
         : options_(options), view_(options.view, options.terminalColumns, options.scanLabels),
-          labels_(milliseconds(options.scanWindowMs), options.allowRescan)
+          labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options)
     {
     }
     int run();
@@ -131,6 +132,7 @@ private:
     ReleaseCopy release_;
     std::unique_ptr<ProductionRecord> record_;
     std::unique_ptr<RecordWriter> writer_;
+    CentralWatch central_;
     StationRun run_;
     ToolIdentity tool_;
     std::vector<std::string> selectors_;
@@ -161,6 +163,13 @@ int Station::prepare()
     case CopyResult::Failed: return fail(kResultFileNotOpened, error);
     }
     std::string why;
+    if (options_.requireApproval) {
+        if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, &why, &error))
+            return fail(kResultFileNotOpened, error);
+        if (!why.empty())
+            std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(why).c_str());
+        why.clear();
+    }
     if (!somePortOpens(selectors_, &why))
         return fail(kExitPortNotOpened, "no port can be opened:\n" + why);
     record_ = openProductionRecord(options_.recordPath, RecordAccess::Write, &error);
@@ -183,6 +192,8 @@ int Station::prepare()
     if (!record_->beginRun(run_, &error))
         return fail(kStationRecordFailed, error);
     writer_ = std::make_unique<RecordWriter>(*record_);
+    if (!central_.start(run_, &error))
+        return fail(kStationRecordFailed, error);
     return 0;
 }
 
@@ -261,7 +272,7 @@ bool Station::quotaLeft() const
 void Station::armWhereAllowed()
 {
     for (Port& port : ports_) {
-        if (stopping_ || port.state != PortState::Ready || !quotaLeft())
+        if (stopping_ || port.state != PortState::Ready || !quotaLeft() || central_.holdsArming())
             continue;
         if (port.worker->send(workerCommandLine(WorkerCommand::Arm)))
             enter(port, PortState::Armed);
@@ -394,6 +405,7 @@ void Station::unitWritten(WrittenUnit& written)
 {
     Port& port = ports_[written.port];
     const UnitRecord& unit = written.unit;
+    central_.nudge();
     ++done_;
     if (unit.outcome == UnitOutcome::Interrupted)
         ++interruptedUnits_;
@@ -656,7 +668,8 @@ bool Station::allWorkersEnded() const
 
 StationTotals Station::totals() const
 {
-    return {done_, failed_, interruptedUnits_, std::chrono::duration<double>(Clock::now() - started_).count()};
+    return {done_, failed_, interruptedUnits_, std::chrono::duration<double>(Clock::now() - started_).count(),
+            central_.footer()};
 }
 
 std::vector<PortView> Station::views() const
@@ -687,6 +700,7 @@ void Station::loop()
                     port.worker->kill();
         endSilentWorkers();
         restartDueWorkers();
+        central_.poll(view_);
         armWhereAllowed();
         view_.draw(views(), totals());
         if (options_.listener)
@@ -724,6 +738,8 @@ int Station::finish()
         std::fprintf(stderr, "tarvolo station: cannot write the end of the run: %s\n", error.c_str());
         code = kStationRecordFailed;
     }
+    central_.finish();
+    central_.poll(view_, true);
     view_.draw(views(), totals(), true);
     if (options_.listener)
         options_.listener->portsNow(views(), totals());

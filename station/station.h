@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "central/central_connection.h"
 #include "session/exit_codes.h"
 
 enum class StationViewMode { Terminal, Plain, Json };
@@ -46,6 +47,10 @@ struct StationOptions {
     int scanWindowMs = 30000;        // how long a label waits for a handset before it is dropped
     bool allowRescan = false;        // a label scanned again flashes its unit again (attempt 2, ...)
     StationListener* listener = nullptr;  // also told what the view shows (the web page)
+    CentralTarget central;           // the central database; empty connection: none
+    double centralRequiredMinutes = 0;   // hold arming while a unit waits longer to be confirmed
+    int approvalCheckMs = 60000;     // how often the approvals are fetched again
+    bool requireApproval = false;    // the release must be approved centrally
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

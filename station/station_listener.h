@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "record/unit_record.h"
 
 struct PortView;
@@ -23,6 +25,9 @@ public:
     virtual void portsNow(const std::vector<PortView>& ports, const StationTotals& totals) = 0;
     // A unit's row, as written to the record (or not: `recorded` false).
     virtual void unitEnded(size_t port, const UnitRecord& unit, bool recorded) = 0;
+    // The central database's state as the footer shows it, when it changes (with --central):
+    // connected, unconfirmed, oldest (the oldest unconfirmed unit's end, UTC), quarantined.
+    virtual void centralNow(const nlohmann::json& state) { (void)state; }
 };
 
 #endif

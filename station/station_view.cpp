@@ -86,6 +86,8 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
                   static_cast<long long>(totals.interrupted),
                   hours > 0 ? totals.done / hours : 0.0, formatDuration(totals.elapsedSeconds).c_str());
     lines.push_back(footer);
+    if (!totals.central.empty())
+        lines.push_back(totals.central);
     lines.insert(lines.end(), notes_.begin(), notes_.end());
     live_.draw(lines);
 }

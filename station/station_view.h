@@ -36,6 +36,7 @@ struct StationTotals {
     int64_t failed = 0;        // not completed, and not interrupted
     int64_t interrupted = 0;   // stopped by the operator: they say nothing of the handset
     double elapsedSeconds = 0;
+    std::string central;       // the central database's line; empty: none
 };
 
 class StationView {

@@ -26,7 +26,7 @@ public:
     void unitEnded(size_t port, const UnitRecord& unit, bool recorded) override;
     // The central record's state (connected, units not yet confirmed, the oldest of them), as
     // its owner words it; shown in the run's panel.
-    void centralNow(const nlohmann::json& state);
+    void centralNow(const nlohmann::json& state) override;
 
 private:
     void send(nlohmann::json patch);

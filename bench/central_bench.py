@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""The central database's figures, against a throwaway PostgreSQL 15:
+  - commit to visible: a station with 16 ports of virtual handsets ships every unit; for each,
+    the time from its local end (ended_utc, just before the local commit) to its row's arrival
+    on the server (the central column `received`, the server's clock_timestamp()); p50 and p99;
+  - backlog drain: a record holding 100,000 units not shipped, sent by `tarvolo ship`: units per
+    second;
+  - `tarvolo log --central --summary` over 1,000,000 central units: seconds.
+It measures, it does not test. Run it on a release build, beside its own server:
+    scripts/build.sh release tarvolo tarvolo-handset
+    scripts/with-postgres.sh python3 bench/central_bench.py
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+os.environ.setdefault("TARVOLO_BIN", os.path.join(TOP, "build", "release", "bin"))
+sys.path.insert(0, os.path.join(TOP, "tests", "central"))
+sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
+
+from central_case import connection, psql  # noqa: E402
+from harness import Handset, make_release  # noqa: E402
+from test_central import make_backlog  # noqa: E402
+
+BIN = os.environ["TARVOLO_BIN"]
+
+
+def tarvolo(*args, cwd=None):
+    started = time.monotonic()
+    p = subprocess.run([os.path.join(BIN, "tarvolo")] + [str(a) for a in args], capture_output=True, text=True,
+                       cwd=cwd)
+    if p.returncode not in (0, 20):
+        sys.exit("tarvolo %s: exit %d: %s" % (args[0], p.returncode, p.stderr))
+    return time.monotonic() - started, p.stdout
+
+
+def reset():
+    psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
+    tarvolo("central", "init", "--central", connection())
+
+
+def commit_to_visible(work, ports, units):
+    reset()
+    release = os.path.join(work, "image.rel")
+    make_release(release, [bytes([n]) * 256 for n in range(4)])
+    handsets = []
+    for i in range(ports):
+        folder = os.path.join(work, "port%d" % i)
+        os.makedirs(folder)
+        handsets.append(Handset(folder, "--block-size", 256, "--erase-ms", 50, "--units", units,
+                                "--unit-stay-ms", 1200, "--unit-gap-ms", 1500))
+    tarvolo("station", "--ports", ",".join(h.link for h in handsets), "--units", ports * units, "--log",
+            os.path.join(work, "latency.db"), "--rearm-silence", 1, "--central", connection(), release, cwd=work)
+    for h in handsets:
+        h.stop()
+    _, out, _ = psql("SELECT count(*), percentile_disc(0.5) WITHIN GROUP (ORDER BY ms), "
+                     "percentile_disc(0.99) WITHIN GROUP (ORDER BY ms), max(ms) FROM (SELECT 1000 * "
+                     "extract(epoch FROM received - ended_utc::timestamptz) AS ms FROM units) l")
+    count, p50, p99, worst = out.split()
+    print("commit to visible, %d ports, %s units: p50 %.0f ms, p99 %.0f ms, max %.0f ms" %
+          (ports, count, float(p50), float(p99), float(worst)))
+
+
+def drain(work, count):
+    reset()
+    record = os.path.join(work, "backlog.db")
+    subprocess.run([os.path.join(BIN, "tarvolo"), "ship", "--db", record, "--central", connection(port=1)],
+                   capture_output=True)
+    make_backlog(record, count)
+    psql("ALTER TABLE units ADD CONSTRAINT lot_allowed CHECK (lot <> 'REFUSE-ME')")
+    seconds, out = tarvolo("ship", "--db", record, "--central", connection())
+    print("backlog drain: %s in %.1f s: %.0f units/s" % (out.strip(), seconds, count / seconds))
+
+
+def summary(total):
+    _, out, _ = psql("SELECT count(*) FROM units")
+    have = int(out)
+    rounds = max(0, (total - have + have - 1) // have)
+    names = [c for c in psql("SELECT string_agg(column_name, ',') FROM information_schema.columns WHERE "
+                             "table_name = 'units' AND column_name NOT IN ('attempt_uuid', 'received', "
+                             "'station_id')")[1].strip().split(",")]
+    psql("INSERT INTO units (attempt_uuid, station_id, %s) SELECT gen_random_uuid()::text, 'S' || (g %% 8), %s "
+         "FROM units, generate_series(1, %d) g" % (",".join(names), ",".join(names), rounds))
+    psql("DELETE FROM units WHERE attempt_uuid IN (SELECT attempt_uuid FROM units OFFSET %d)" % total)
+    psql("VACUUM ANALYZE units")
+    _, out, _ = psql("SELECT count(*) FROM units")
+    best = min(tarvolo("log", "--central", connection(), "--summary")[0] for _ in range(3))
+    print("log --central --summary over %s units: %.2f s (best of 3, the whole command)" % (out.strip(), best))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--ports", type=int, default=16)
+    parser.add_argument("--units-per-port", type=int, default=4)
+    parser.add_argument("--backlog", type=int, default=100000)
+    parser.add_argument("--summary-units", type=int, default=1000000)
+    a = parser.parse_args()
+    if not os.environ.get("TARVOLO_PG_PORT"):
+        sys.exit("run it through scripts/with-postgres.sh")
+    with tempfile.TemporaryDirectory() as work:
+        commit_to_visible(work, a.ports, a.units_per_port)
+        drain(work, a.backlog)
+        summary(a.summary_units)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,43 @@
+// Approved releases: the central table `releases` (a release's SHA-256 per product
+// identifier, who approved it and when, who revoked it and when), and the copy a station keeps
+// beside its record of what it last fetched, for starting while the server is unreachable.
+#ifndef TARVOLO_CENTRAL_APPROVALS_H
+#define TARVOLO_CENTRAL_APPROVALS_H
+
+#include <string>
+#include <vector>
+
+#include "central/odbc.h"
+
+struct ReleaseApproval {
+    std::string sha256;
+    std::string productId;  // the release file's first four bytes, shown as the record shows them
+    std::string releaseFile;
+    std::string approvedBy;
+    std::string approvedUtc;
+    std::string revokedBy;   // empty while approved
+    std::string revokedUtc;
+};
+
+enum class ApprovalState { Approved, NotApproved, Revoked };
+
+// The SHA-256 and the product identifier of a release file. False with a message.
+bool releaseIdentity(const std::string& path, std::string* sha256, std::string* productId, std::string* error);
+
+// Approves (again, clearing a revocation) or revokes. Revoking one never approved sets `found`
+// false and changes nothing.
+bool approveRelease(OdbcConnection& db, const ReleaseApproval& approval, OdbcError* error);
+bool revokeRelease(OdbcConnection& db, const ReleaseApproval& approval, bool* found, OdbcError* error);
+bool fetchApprovals(OdbcConnection& db, std::vector<ReleaseApproval>* approvals, OdbcError* error);
+
+ApprovalState approvalOf(const std::vector<ReleaseApproval>& approvals, const std::string& sha256,
+                         const std::string& productId);
+
+// The cache beside a record: RECORD.approvals.json, replaced whole (written aside, renamed).
+std::string approvalCachePath(const std::string& recordPath);
+bool saveApprovalCache(const std::string& path, const std::vector<ReleaseApproval>& approvals,
+                       const std::string& fetchedUtc, std::string* error);
+bool loadApprovalCache(const std::string& path, std::vector<ReleaseApproval>* approvals, std::string* fetchedUtc,
+                       std::string* error);
+
+#endif

@@ -1,0 +1,43 @@
+// Finding the central database (central_connection.h).
+#include "central/central_connection.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
+                    std::string* error)
+{
+    if (!option.empty() && holdsPassword(option)) {
+        *error = "--central holds a password (PWD=): a command line is visible to every user of the "
+                 "machine; give it with --central-password-file or keep it in the DSN";
+        return false;
+    }
+    const char* env = std::getenv("TARVOLO_CENTRAL");
+    target->connection = !option.empty() ? option : env ? env : "";
+    target->password.clear();
+    if (passwordFile.empty())
+        return true;
+    std::ifstream in(passwordFile, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        *error = "cannot read the password file " + passwordFile;
+        return false;
+    }
+    std::string password = text.str();
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+        password.pop_back();
+    if (password.empty() || password.find('\n') != std::string::npos) {
+        *error = "the password file " + passwordFile + " must hold one line, the password";
+        return false;
+    }
+    target->password = password;
+    return true;
+}
+
+std::unique_ptr<OdbcConnection> connectCentral(const CentralTarget& target, int loginTimeoutSeconds,
+                                               OdbcError* error)
+{
+    return OdbcConnection::open(target.connection, target.password, loginTimeoutSeconds, error);
+}

@@ -1,0 +1,27 @@
+// Where the central database is, as the operator gave it: --central CONNECTION (an ODBC
+// connection string or DSN=name) or the environment variable TARVOLO_CENTRAL, and the
+// password from --central-password-file (never from the command line). Main thread.
+#ifndef TARVOLO_CENTRAL_CENTRAL_CONNECTION_H
+#define TARVOLO_CENTRAL_CENTRAL_CONNECTION_H
+
+#include <memory>
+#include <string>
+
+#include "central/odbc.h"
+
+struct CentralTarget {
+    std::string connection;  // empty: no central database
+    std::string password;    // empty: the DSN or the driver has it
+};
+
+// Fills `target` from the option (else the environment) and the password file. False with a
+// message that names the problem, never the password: a connection string given on the
+// command line that holds one, a password file that cannot be read or is empty.
+bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
+                    std::string* error);
+
+// Connects, waiting at most `loginTimeoutSeconds`.
+std::unique_ptr<OdbcConnection> connectCentral(const CentralTarget& target, int loginTimeoutSeconds,
+                                               OdbcError* error);
+
+#endif

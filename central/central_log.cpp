@@ -1,0 +1,154 @@
+// Reading the central database back (central_log.h).
+#include "central/central_log.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <cstring>
+
+#include "central/shipped_columns.h"
+#include "record/record_fields.h"
+
+namespace {
+
+struct Where {
+    std::string sql;
+    std::vector<OdbcValue> params;
+};
+
+Where whereOf(const CentralQuery& q)
+{
+    Where w{" WHERE TRUE", {}};
+    if (!q.filter.sinceUtc.empty()) {
+        w.sql += " AND started_utc >= ?";
+        w.params.push_back(q.filter.sinceUtc);
+    }
+    if (!q.filter.port.empty()) {
+        w.sql += " AND (port_selector = ? OR device = ?)";
+        w.params.push_back(q.filter.port);
+        w.params.push_back(q.filter.port);
+    }
+    if (q.filter.notCompleted)
+        w.sql += " AND outcome <> 'completed'";
+    if (!q.stationId.empty()) {
+        w.sql += " AND station_id = ?";
+        w.params.push_back(q.stationId);
+    }
+    return w;
+}
+
+int64_t number(const OdbcValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
+
+std::optional<double> real(const OdbcValue& v)
+{
+    return v ? std::optional<double>(std::strtod(v->c_str(), nullptr)) : std::nullopt;
+}
+
+// Counts, mean and p95 of one row: count, completed, failed, interrupted, mean ms, p95 ms.
+UnitSummary figures(const OdbcRow& r, size_t from)
+{
+    UnitSummary s;
+    s.units = number(r[from]);
+    s.completed = number(r[from + 1]);
+    s.failed = number(r[from + 2]);
+    s.interrupted = number(r[from + 3]);
+    if (s.completed + s.failed > 0)
+        s.passRate = static_cast<double>(s.completed) / static_cast<double>(s.completed + s.failed);
+    if (const auto mean = real(r[from + 4]))
+        s.meanSeconds = *mean / 1000.0;
+    if (r[from + 5])
+        s.p95Seconds = static_cast<double>(number(r[from + 5])) / 1000.0;
+    return s;
+}
+
+constexpr const char* kFigures =
+    "count(*), count(*) FILTER (WHERE outcome = 'completed'), "
+    "count(*) FILTER (WHERE outcome IN ('failed', 'port-lost')), "
+    "count(*) FILTER (WHERE outcome = 'interrupted'), avg(duration_ms), "
+    "percentile_disc(0.95) WITHIN GROUP (ORDER BY duration_ms)";
+
+// One scan of the failed units grouped by port and result together; the two lists are summed
+// from it (few groups), most first, ties in key order as the local summary has them.
+bool failures(OdbcConnection& db, const Where& w, UnitSummary* s, OdbcError* error)
+{
+    std::vector<OdbcRow> rows;
+    if (!db.exec("SELECT port_selector, result_code, abort_reason, min(result_meaning), count(*) FROM units" + w.sql +
+                     " AND outcome IN ('failed', 'port-lost') GROUP BY 1, 2, 3",
+                 w.params, error, &rows))
+        return false;
+    std::map<std::string, int64_t> byPort;
+    std::map<std::pair<int64_t, int64_t>, ResultFailures> byResult;
+    for (const OdbcRow& r : rows) {
+        const int64_t count = number(r[4]);
+        byPort[r[0].value_or("")] += count;
+        const std::pair<int64_t, int64_t> key{number(r[1]), r[2] ? number(r[2]) : -1};
+        auto found = byResult.try_emplace(key, ResultFailures{key.first, r[3].value_or(""), 0, std::nullopt});
+        if (r[2])
+            found.first->second.abortReason = number(r[2]);
+        found.first->second.count += count;
+    }
+    for (const auto& [port, count] : byPort)
+        s->failuresByPort.push_back({port, count});
+    for (const auto& [key, row] : byResult)
+        s->failuresByResult.push_back(row);
+    auto mostFirst = [](const auto& a, const auto& b) { return a.count > b.count; };
+    std::stable_sort(s->failuresByPort.begin(), s->failuresByPort.end(), mostFirst);
+    std::stable_sort(s->failuresByResult.begin(), s->failuresByResult.end(), mostFirst);
+    return true;
+}
+
+}  // namespace
+
+bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+{
+    std::string names;
+    for (const ShippedColumn& c : kShippedUnitColumns)
+        names += std::string(names.empty() ? "" : ", ") + c.name;
+    const Where w = whereOf(query);
+    std::vector<OdbcRow> rows;
+    if (!db.exec("SELECT " + names + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence", w.params,
+                 error, &rows))
+        return false;
+    for (const OdbcRow& r : rows) {
+        FieldMap fields;
+        size_t i = 0;
+        for (const ShippedColumn& c : kShippedUnitColumns) {
+            const OdbcValue& v = r[i++];
+            if (!v)
+                fields[c.name] = FieldValue();
+            else if (std::strcmp(c.type, "bigint") == 0)
+                fields[c.name] = number(v);
+            else
+                fields[c.name] = *v;
+        }
+        UnitRecord unit;
+        std::string why;
+        if (!unitFromFields(fields, &unit, &why)) {
+            *error = {"", "a central unit row: " + why};
+            return false;
+        }
+        units->push_back(std::move(unit));
+    }
+    return true;
+}
+
+bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
+                    std::vector<StationSummary>* stations, OdbcError* error)
+{
+    const Where w = whereOf(query);
+    // Sorting a million durations for the p95 stays in memory; a setting of this session only.
+    OdbcError ignored;
+    db.exec("SET work_mem = '256MB'", &ignored);
+    std::vector<OdbcRow> rows;
+    if (!db.exec(std::string("SELECT GROUPING(station_id), station_id, ") + kFigures + " FROM units" + w.sql +
+                     " GROUP BY GROUPING SETS ((), (station_id)) ORDER BY 1 DESC, 2",
+                 w.params, error, &rows))
+        return false;
+    for (const OdbcRow& r : rows) {
+        if (number(r[0]) == 1)
+            *summary = figures(r, 2);
+        else
+            stations->push_back({r[1].value_or(""), figures(r, 2)});
+    }
+    return failures(db, w, summary, error);
+}

@@ -1,0 +1,32 @@
+// `tarvolo log --central`: the units of every station, read back from the central database
+// with the local log's filters, and the summary worked out by the server (counts, mean, the
+// nearest-rank p95 as percentile_disc, failures grouped), overall and per station, so that a
+// million units sum up without crossing the wire.
+#ifndef TARVOLO_CENTRAL_CENTRAL_LOG_H
+#define TARVOLO_CENTRAL_CENTRAL_LOG_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "central/odbc.h"
+#include "record/summary.h"
+#include "record/unit_record.h"
+
+struct CentralQuery {
+    UnitFilter filter;
+    std::string stationId;  // empty: every station
+};
+
+struct StationSummary {
+    std::string stationId;
+    UnitSummary summary;  // counts, pass rate and durations (failures only overall)
+};
+
+// The units in order of start time; each as the record's row (run_id is the local file's
+// number and stays 0).
+bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error);
+bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
+                    std::vector<StationSummary>* stations, OdbcError* error);
+
+#endif

@@ -1,0 +1,185 @@
+// tarvolo central (init, approve) and tarvolo ship: the line's central database over ODBC.
+// `central init` creates or migrates its tables (and with --roles the station's and the
+// reader's roles); `central approve` keeps the table of approved releases; `ship` sends a
+// record's backlog without a station. Passwords come from a file and appear in no output.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "central/approvals.h"
+#include "central/central_connection.h"
+#include "central/central_schema.h"
+#include "central/shipper.h"
+#include "cli/commands.h"
+#include "output/shown_text.h"
+#include "record/production_record.h"
+#include "record/utc_time.h"
+
+namespace {
+
+struct CentralArguments {
+    std::string central;
+    std::string passwordFile;
+    bool roles = false;
+    CentralRoles roleNames;
+    std::string file;
+    std::string by;
+    bool revoke = false;
+    std::string db;
+    int batch = 500;
+};
+
+int fail(const char* command, int code, const std::string& message)
+{
+    std::fprintf(stderr, "tarvolo %s: %s\n", command, terminalSafe(message).c_str());
+    return code;
+}
+
+// The connection, or an exit code with its message printed.
+std::unique_ptr<OdbcConnection> connect(const char* command, const CentralArguments& a, int* code)
+{
+    CentralTarget target;
+    std::string error;
+    if (!resolveCentral(a.central, a.passwordFile, &target, &error)) {
+        *code = fail(command, kExitUsage, error);
+        return nullptr;
+    }
+    if (target.connection.empty()) {
+        *code = fail(command, kExitUsage, "no central database: give --central CONNECTION or set TARVOLO_CENTRAL");
+        return nullptr;
+    }
+    OdbcError e;
+    auto db = connectCentral(target, 10, &e);
+    if (!db)
+        *code = fail(command, kExitCentralFailed, "cannot reach the central database: " + e.text());
+    return db;
+}
+
+int runInit(const CentralArguments& a)
+{
+    int code = 0;
+    auto db = connect("central init", a, &code);
+    if (!db)
+        return code;
+    OdbcError e;
+    if (!initCentralSchema(*db, &e))
+        return fail("central init", kExitCentralFailed, "cannot create the tables: " + e.text());
+    if (a.roles && !initCentralRoles(*db, a.roleNames, &e))
+        return fail("central init", kExitCentralFailed, "cannot create the roles: " + e.text());
+    std::printf("central database ready: tables stations, runs, run_ends, units, releases%s\n",
+                a.roles ? (", roles " + a.roleNames.station + " and " + a.roleNames.reader).c_str() : "");
+    return 0;
+}
+
+int runApprove(const CentralArguments& a)
+{
+    ReleaseApproval approval;
+    std::string error;
+    if (!releaseIdentity(a.file, &approval.sha256, &approval.productId, &error))
+        return fail("central approve", kExitCannotOpen, error);
+    int code = 0;
+    auto db = connect("central approve", a, &code);
+    if (!db)
+        return code;
+    const std::string now = formatUtc(std::chrono::system_clock::now());
+    approval.releaseFile = a.file;
+    OdbcError e;
+    const std::string what = a.file + " (product " + approval.productId + ", sha256 " + approval.sha256 + ")";
+    if (a.revoke) {
+        approval.revokedBy = a.by;
+        approval.revokedUtc = now;
+        bool found = false;
+        if (!revokeRelease(*db, approval, &found, &e))
+            return fail("central approve", kExitCentralFailed, "cannot revoke: " + e.text());
+        if (!found)
+            return fail("central approve", kExitCannotOpen, what + " was never approved");
+        std::printf("revoked %s by %s\n", terminalSafe(what).c_str(), terminalSafe(a.by).c_str());
+        return 0;
+    }
+    approval.approvedBy = a.by;
+    approval.approvedUtc = now;
+    if (!approveRelease(*db, approval, &e))
+        return fail("central approve", kExitCentralFailed, "cannot approve: " + e.text());
+    std::printf("approved %s by %s\n", terminalSafe(what).c_str(), terminalSafe(a.by).c_str());
+    return 0;
+}
+
+int runShip(const CentralArguments& a)
+{
+    const std::string path = a.db.empty() ? defaultRecordPath() : a.db;
+    std::string error;
+    auto ledger = CentralLedger::open(path, false, &error);
+    if (!ledger)
+        return fail("ship", kExitCannotOpen, error);
+    int code = 0;
+    auto db = connect("ship", a, &code);
+    if (!db)
+        return code;
+    Shipper shipper(*ledger, *db, a.batch);
+    ShipTotals totals;
+    const ShipResult result = shipper.shipPending(&totals, &error);
+    Backlog left;
+    std::string ignored;
+    ledger->backlog(&left, &ignored);
+    std::printf("shipped %lld units and %lld runs from %s; %lld quarantined; %lld not shipped\n",
+                static_cast<long long>(totals.units), static_cast<long long>(totals.runs),
+                terminalSafe(path).c_str(), static_cast<long long>(totals.quarantined),
+                static_cast<long long>(left.unconfirmed));
+    if (result == ShipResult::LocalFault)
+        return fail("ship", kExitCannotOpen, error);
+    if (result == ShipResult::ServerFault)
+        return fail("ship", kExitCentralFailed, "the central database failed: " + error);
+    return 0;
+}
+
+void connectionOptions(CLI::App* cmd, CentralArguments& a)
+{
+    cmd->add_option("--central", a.central,
+                    "ODBC connection string or DSN=NAME (default: the environment variable TARVOLO_CENTRAL); "
+                    "no password in it")
+        ->type_name("CONNECTION");
+    cmd->add_option("--central-password-file", a.passwordFile, "A file holding the password (one line)")
+        ->type_name("FILE");
+}
+
+constexpr const char* kCentralFooter =
+    "Exit codes: 0 done; 1 a file cannot be read (or the release was never approved, for\n"
+    "--revoke); 64 bad argument; 69 the central database cannot be reached or refused.";
+
+}  // namespace
+
+void setupCentralCommand(CLI::App& app, std::function<int()>& run)
+{
+    auto a = std::make_shared<CentralArguments>();
+    auto* cmd = app.add_subcommand("central", "The line's central database: create it, approve releases");
+    cmd->require_subcommand(1);
+    cmd->footer(kCentralFooter);
+    auto* init = cmd->add_subcommand("init", "Create or migrate the central tables (and with --roles two roles)");
+    connectionOptions(init, *a);
+    init->add_flag("--roles", a->roles, "Also create a station role (inserts runs and units, reads releases) "
+                                        "and a reader role (reads everything)");
+    init->add_option("--station-role", a->roleNames.station, "The station role's name")->capture_default_str();
+    init->add_option("--reader-role", a->roleNames.reader, "The reader role's name")->capture_default_str();
+    init->callback([&run, a] { run = [a] { return runInit(*a); }; });
+    auto* approve = cmd->add_subcommand("approve", "Approve a release file (or --revoke its approval)");
+    connectionOptions(approve, *a);
+    approve->add_option("file", a->file, "Release file (.rel)")->required();
+    approve->add_option("--by", a->by, "Who approves or revokes")->required();
+    approve->add_flag("--revoke", a->revoke, "Revoke the approval");
+    approve->callback([&run, a] { run = [a] { return runApprove(*a); }; });
+}
+
+void setupShipCommand(CLI::App& app, std::function<int()>& run)
+{
+    auto a = std::make_shared<CentralArguments>();
+    auto* cmd = app.add_subcommand("ship", "Send a record's units not yet in the central database");
+    cmd->footer("Exit codes: 0 everything the server takes is shipped; 1 the record cannot be read or\n"
+                "written; 64 bad argument; 69 the central database cannot be reached or failed.");
+    connectionOptions(cmd, *a);
+    cmd->add_option("--db", a->db, std::string("The production record (default ") + defaultRecordPath() + ")")
+        ->type_name("FILE");
+    cmd->add_option("--batch", a->batch, "Units per transaction")->check(CLI::Range(1, 1000))->capture_default_str();
+    cmd->callback([&run, a] { run = [a] { return runShip(*a); }; });
+}

@@ -1,0 +1,124 @@
+// tarvolo log --central and --quarantined (log_central.h).
+#include "cli/log_central.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "central/central_connection.h"
+#include "central/central_log.h"
+#include "cli/console.h"
+#include "cli/log_output.h"
+#include "output/json_line.h"
+#include "output/shown_text.h"
+#include "record/central_ledger.h"
+#include "record/record_fields.h"
+#include "record/record_json.h"
+#include "session/exit_codes.h"
+
+namespace {
+
+int fail(int code, const std::string& message)
+{
+    std::fprintf(stderr, "tarvolo log: %s\n", terminalSafe(message).c_str());
+    return code;
+}
+
+void printStations(const std::vector<StationSummary>& stations, std::FILE* out)
+{
+    std::fprintf(out, "by station:\n");
+    for (const StationSummary& s : stations) {
+        char rate[32] = "-";
+        if (s.summary.passRate)
+            std::snprintf(rate, sizeof rate, "%.1f%%", *s.summary.passRate * 100.0);
+        std::fprintf(out, "  %s: %lld units, %lld completed, %lld failed, %lld interrupted, pass rate %s\n",
+                     terminalSafe(s.stationId).c_str(), static_cast<long long>(s.summary.units),
+                     static_cast<long long>(s.summary.completed), static_cast<long long>(s.summary.failed),
+                     static_cast<long long>(s.summary.interrupted), rate);
+    }
+}
+
+nlohmann::ordered_json stationsJson(const std::vector<StationSummary>& stations)
+{
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const StationSummary& s : stations)
+        list.push_back({{"station_id", s.stationId}, {"units", s.summary.units},
+                        {"completed", s.summary.completed}, {"failed", s.summary.failed},
+                        {"interrupted", s.summary.interrupted},
+                        {"pass_rate", s.summary.passRate ? nlohmann::ordered_json(*s.summary.passRate) : nullptr},
+                        {"mean_duration_s", s.summary.meanSeconds ? nlohmann::ordered_json(*s.summary.meanSeconds) : nullptr},
+                        {"p95_duration_s", s.summary.p95Seconds ? nlohmann::ordered_json(*s.summary.p95Seconds) : nullptr}});
+    return list;
+}
+
+}  // namespace
+
+int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
+{
+    CentralTarget target;
+    std::string error;
+    if (!resolveCentral(o.central, o.passwordFile, &target, &error))
+        return fail(kExitUsage, error);
+    OdbcError e;
+    auto db = connectCentral(target, 10, &e);
+    if (!db)
+        return fail(kExitCentralFailed, "cannot reach the central database: " + e.text());
+    const CentralQuery query{filter, o.stationId};
+    std::vector<UnitRecord> units;
+    UnitSummary summary;
+    std::vector<StationSummary> stations;
+    if ((!o.summaryOnly && !centralUnits(*db, query, &units, &e)) || !centralSummary(*db, query, &summary, &stations, &e))
+        return fail(kExitCentralFailed, "cannot read the central database: " + e.text());
+    if (o.json) {
+        // The local log's object, with the stations' summaries beside its own.
+        nlohmann::ordered_json j = unitJsonObject(units, summary);
+        j["summary"]["by_station"] = stationsJson(stations);
+        writeJsonLine(stdout, j);
+    } else if (o.csv) {
+        keepStdoutBytes();
+        printUnitCsv(units, stdout);
+        printSummary(summary, stderr);
+        printStations(stations, stderr);
+    } else {
+        if (!o.summaryOnly) {
+            printUnitLines(units, stdout);
+            std::printf("\n");
+        }
+        printSummary(summary, stdout);
+        printStations(stations, stdout);
+    }
+    return 0;
+}
+
+int runQuarantinedLog(const std::string& recordPath, bool json)
+{
+    std::string error;
+    auto ledger = CentralLedger::open(recordPath, true, &error);
+    std::vector<QuarantinedUnit> units;
+    if (!ledger || !ledger->quarantined(&units, &error))
+        return fail(kExitCannotOpen, error);
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const QuarantinedUnit& q : units) {
+            UnitRecord unit;
+            std::string why;
+            unitFromFields(q.fields, &unit, &why);
+            nlohmann::ordered_json row = fieldsToJson(unitFields(unit));
+            row["quarantined_utc"] = q.quarantinedUtc;
+            row["sqlstate"] = q.sqlstate;
+            row["message"] = q.message;
+            list.push_back(row);
+        }
+        writeJsonLine(stdout, nlohmann::ordered_json{{"quarantined", list}});
+        return 0;
+    }
+    std::printf("%-24s %-36s %-5s %s\n", "quarantined", "attempt_uuid", "state", "server's message");
+    for (const QuarantinedUnit& q : units) {
+        const auto it = q.fields.find("attempt_uuid");
+        const std::string* id = it == q.fields.end() ? nullptr : std::get_if<std::string>(&it->second);
+        std::printf("%-24s %-36s %-5s %s\n", q.quarantinedUtc.c_str(), terminalSafe(id ? *id : "").c_str(),
+                    terminalSafe(q.sqlstate).c_str(), terminalSafe(q.message).c_str());
+    }
+    std::printf("\n%zu units quarantined\n", units.size());
+    return 0;
+}

@@ -1,0 +1,23 @@
+// The parts of `tarvolo log` that concern the central database: --central (every station's
+// units, the summary worked out by the server, and one per station) and --quarantined (the
+// units the server refused, with its message). Main thread.
+#ifndef TARVOLO_CLI_LOG_CENTRAL_H
+#define TARVOLO_CLI_LOG_CENTRAL_H
+
+#include <string>
+
+#include "record/unit_record.h"
+
+struct CentralLogOptions {
+    std::string central;
+    std::string passwordFile;
+    std::string stationId;
+    bool summaryOnly = false;
+    bool csv = false;
+    bool json = false;
+};
+
+int runCentralLog(const CentralLogOptions& options, const UnitFilter& filter);
+int runQuarantinedLog(const std::string& recordPath, bool json);
+
+#endif

@@ -1,0 +1,132 @@
+// The station's view of the central database (central_watch.h).
+#include "station/central_watch.h"
+
+#include <cstdio>
+
+#include "record/utc_time.h"
+
+namespace {
+
+constexpr auto kFinishGrace = std::chrono::seconds(5);
+constexpr auto kEventPeriod = std::chrono::seconds(1);
+
+// Whole seconds since a record time; 0 when there is none.
+int64_t ageSeconds(const std::string& utc)
+{
+    UtcTime then;
+    if (utc.empty() || !parseUtc(utc, &then))
+        return 0;
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - then).count();
+}
+
+}  // namespace
+
+bool CentralWatch::releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
+                                   std::string* note, std::string* error)
+{
+    ApprovalState state = ApprovalState::NotApproved;
+    const std::string release = file + " (sha256 " + sha256 + ", product " + productId + ")";
+    if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, &state, note)) {
+        *error = "cannot tell whether " + release + " is approved: " + *note;
+        return false;
+    }
+    if (state == ApprovalState::Approved)
+        return true;
+    *error = "release " + release + (state == ApprovalState::Revoked ? " has been revoked" : " is not approved");
+    return false;
+}
+
+bool CentralWatch::start(const StationRun& run, std::string* error)
+{
+    if (options_.central.connection.empty())
+        return true;
+    CentralLinkOptions o;
+    o.target = options_.central;
+    o.recordPath = options_.recordPath;
+    o.stationId = run.stationId;
+    o.toolVersion = run.toolVersion;
+    o.checkApproval = options_.requireApproval;
+    o.releaseSha256 = run.releaseSha256;
+    o.productId = run.fileProductId;
+    o.approvalPeriod = std::chrono::milliseconds(options_.approvalCheckMs);
+    link_ = std::make_unique<CentralLink>(std::move(o));
+    if (link_->start(error))
+        return true;
+    link_.reset();
+    return false;
+}
+
+std::string CentralWatch::holdReasonNow() const
+{
+    if (state_.approval == ApprovalState::Revoked)
+        return "the release's approval has been revoked: not arming new units";
+    if (state_.approval == ApprovalState::NotApproved)
+        return "the release is no longer approved: not arming new units";
+    const int64_t age = ageSeconds(state_.oldestEndedUtc);
+    if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
+        static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", options_.centralRequiredMinutes);
+        return "not arming new units: the oldest unit not in the central database is " + std::to_string(age) +
+               " s old (--central-required " + limit + ")";
+    }
+    return "";
+}
+
+void CentralWatch::poll(StationView& view, bool now)
+{
+    if (!link_)
+        return;
+    state_ = link_->state();
+    const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
+                            std::to_string(state_.quarantined) + "/" + state_.lastError + "/" +
+                            std::to_string(static_cast<int>(state_.approval));
+    const auto at = std::chrono::steady_clock::now();
+    if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
+        shownKey_ = key;
+        shownAt_ = at;
+        nlohmann::json object = {{"event", "central"}, {"connected", state_.connected},
+                                 {"unconfirmed", state_.unconfirmed},
+                                 {"oldest_unconfirmed_s", ageSeconds(state_.oldestEndedUtc)},
+                                 {"quarantined", state_.quarantined}};
+        if (!state_.lastError.empty())
+            object["error"] = state_.lastError;
+        view.event(nullptr, object, footer());
+        if (options_.listener)
+            options_.listener->centralNow({{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
+                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined}});
+    }
+    const std::string hold = holdReasonNow();
+    if (hold != holdReason_) {
+        view.event(nullptr, {{"event", hold.empty() ? "central_resume" : "central_hold"}, {"reason", hold}},
+                   hold.empty() ? "arming again" : hold);
+        holdReason_ = hold;
+    }
+}
+
+std::string CentralWatch::footer() const
+{
+    if (!link_)
+        return "";
+    std::string text = std::string("central: ") + (state_.connected ? "connected" : "not connected") + ", " +
+                       std::to_string(state_.unconfirmed) + " units not confirmed";
+    if (state_.unconfirmed > 0)
+        text += ", oldest " + std::to_string(ageSeconds(state_.oldestEndedUtc)) + " s";
+    if (state_.quarantined > 0)
+        text += ", " + std::to_string(state_.quarantined) + " quarantined";
+    if (!state_.connected && !state_.lastError.empty())
+        text += " (" + state_.lastError + ")";
+    return text;
+}
+
+void CentralWatch::nudge()
+{
+    if (link_)
+        link_->nudge();
+}
+
+void CentralWatch::finish()
+{
+    if (link_)
+        link_->finish(kFinishGrace);
+}
