@@ -1,5 +1,6 @@
 // The station's view of the central database (central_watch.h).
 #include "station/central_watch.h"
+#include "station/station_listener.h"
 
 #include <cstdio>
 
