@@ -149,11 +149,11 @@ TEST_P(RecordBackend, FiltersBySinceTimePortAndFailure)
         return s;
     };
     EXPECT_EQ(sequences({}), (std::vector<int64_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(sequences({"2026-12-07T09:40:00.250Z", "", false}), (std::vector<int64_t>{4, 5, 6}));
-    EXPECT_EQ(sequences({"", "usb:1-1.1", false}), (std::vector<int64_t>{1, 3, 5}));
-    EXPECT_EQ(sequences({"", "/dev/ttyUSB0", false}), (std::vector<int64_t>{2, 4, 6}));
-    EXPECT_EQ(sequences({"", "", true}), (std::vector<int64_t>{3, 6}));
-    EXPECT_EQ(sequences({"2026-12-07T09:25:00.000Z", "/dev/ttyUSB1", true}),
+    EXPECT_EQ(sequences({"2026-12-07T09:40:00.250Z", "", false, ""}), (std::vector<int64_t>{4, 5, 6}));
+    EXPECT_EQ(sequences({"", "usb:1-1.1", false, ""}), (std::vector<int64_t>{1, 3, 5}));
+    EXPECT_EQ(sequences({"", "/dev/ttyUSB0", false, ""}), (std::vector<int64_t>{2, 4, 6}));
+    EXPECT_EQ(sequences({"", "", true, ""}), (std::vector<int64_t>{3, 6}));
+    EXPECT_EQ(sequences({"2026-12-07T09:25:00.000Z", "/dev/ttyUSB1", true, ""}),
               (std::vector<int64_t>{3}));
 }
 
