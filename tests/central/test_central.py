@@ -12,6 +12,7 @@ import unittest
 import uuid
 
 from central_case import (CentralCase, connection, kill_server, psql, server_up, start_server, stop_server)
+from harness import make_empty_record  # noqa: E402 (on the path central_case sets)
 
 BAD_LOT = "REFUSE-ME"
 
@@ -58,8 +59,13 @@ class Central(CentralCase):
 
     def test_backlog_through_a_cut_proxy_a_killed_server_and_two_shippers(self):
         record = self.path("backlog.db")
+        # A mistyped record is refused, and no empty one is left in its place.
+        code, _, err = self.tarvolo("ship", "--db", record, "--central", connection())
+        self.assertEqual((code, os.path.exists(record)), (1, False), err)
+        self.assertIn("no production record at", err)
+        make_empty_record(record)
         code, _, err = self.tarvolo("ship", "--db", record, "--central", connection(port=1))
-        self.assertEqual(code, 69, err)  # the record is made, the server is not there
+        self.assertEqual(code, 69, err)  # the server is not there
         make_backlog(record, 6000)
         bad = [u["attempt_uuid"] for u in self.local_units(record) if u["lot"] == BAD_LOT]
 

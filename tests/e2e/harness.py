@@ -24,6 +24,24 @@ def record_schema_version():
         return f.read().count('R"sql(')
 
 
+def make_empty_record(path):
+    """An empty SQLite production record of this tree's schema, as a station starts one: every
+    step of kMigrations in order (tarvolo_uuid7 is the writer's own; no row needs it here)."""
+    import re
+    import sqlite3
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "record", "sqlite_schema.h")) as f:
+        steps = re.findall(r'R"sql\((.*?)\)sql"', f.read(), re.S)
+    db = sqlite3.connect(path)
+    db.create_function("tarvolo_uuid7", 1, lambda utc: None)
+    for sql in steps:
+        db.executescript(sql)
+    db.execute("PRAGMA application_id = %d" % 0x54564C52)
+    db.execute("PRAGMA user_version = %d" % len(steps))
+    db.commit()
+    db.close()
+
+
 def make_release(path, blocks, product_id=b"KM52", tail=b""):
     """Writes a release file: the identifier, the blocks (bytes each), then `tail`.
     Returns the image's whole blocks as the handset's flash should hold them."""
