@@ -172,6 +172,20 @@ void WebServer::serveFeed(const std::string& path, LiveFeed& feed)
     });
 }
 
+void WebServer::serveAnswer(const std::string& path, std::function<WebAnswer(const WebQuery&)> answer)
+{
+    impl_->server.Get(path, [answer = std::move(answer)](const httplib::Request& req, httplib::Response& res) {
+        WebQuery query;
+        for (const auto& [name, value] : req.params)
+            query.emplace(name, value);
+        const WebAnswer made = answer(query);
+        res.status = made.status;
+        if (!made.download.empty())
+            res.set_header("Content-Disposition", "attachment; filename=\"" + made.download + "\"");
+        res.set_content(made.body, made.contentType);
+    });
+}
+
 bool WebServer::start(const ListenAddress& where, std::string* error)
 {
     httplib::Server& s = impl_->server;
