@@ -35,7 +35,7 @@ CREATE INDEX IF NOT EXISTS units_failures ON units (port_selector, result_code, 
 -- lot, label or release newest first, and each station's latest run.
 CREATE INDEX IF NOT EXISTS units_period ON units (started_utc) INCLUDE (station_id, lot, outcome);
 CREATE INDEX IF NOT EXISTS units_by_lot ON units (lot, started_utc);
-CREATE INDEX IF NOT EXISTS units_by_label ON units (label, started_utc);
+CREATE INDEX IF NOT EXISTS units_by_label_time ON units (label, started_utc);
 CREATE INDEX IF NOT EXISTS units_by_release ON units (release_sha256, started_utc);
 CREATE INDEX IF NOT EXISTS runs_by_station ON runs (station_id, started_utc);
 )sql";

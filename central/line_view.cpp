@@ -1,6 +1,7 @@
 // The dashboard's queries (line_view.h).
 #include "central/line_view.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -122,6 +123,13 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
         } else {
             figures->line = std::move(f);
         }
+    }
+    // A line has a few lots a week; a mistyped lot per unit must not make the page unbounded.
+    if (figures->lots.size() > kMostLots) {
+        std::stable_sort(figures->lots.begin(), figures->lots.end(),
+                         [](const LineFigures& a, const LineFigures& b) { return a.units > b.units; });
+        figures->lotsLeftOff = static_cast<int64_t>(figures->lots.size() - kMostLots);
+        figures->lots.resize(kMostLots);
     }
     return true;
 }

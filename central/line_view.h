@@ -32,9 +32,13 @@ struct LineFigures {
     std::optional<double> passRate;  // completed of completed and failed
 };
 
+// The lots listed at most (those with the most units).
+constexpr size_t kMostLots = 500;
+
 struct LineFigureSet {
     LineFigures line;
     std::vector<LineFigures> stations, lots;
+    int64_t lotsLeftOff = 0;
 };
 
 // Units started in [fromUtc, toUtc) (either empty: unbounded), the record's time form.

@@ -195,7 +195,7 @@ WebAnswer LineDashboard::line(const WebQuery& query)
     for (const LineStation& s : stations)
         body["stations"].push_back(stationJson(s));
     body["figures"] = {{"line", figuresJson(figures.line, period.hours)}, {"stations", Json::array()},
-                       {"lots", Json::array()}};
+                       {"lots", Json::array()}, {"lots_left_off", figures.lotsLeftOff}};
     for (const LineFigures& f : figures.stations)
         body["figures"]["stations"].push_back(figuresJson(f, period.hours));
     for (const LineFigures& f : figures.lots)

@@ -69,6 +69,8 @@ function showFigures(line) {
   setText(document.getElementById('line-per-hour'), all.per_hour === null ? '-' : all.per_hour);
   fillTable('lots', line.figures.lots.map((f) => row([f.key, f.units, f.completed, f.failed, f.interrupted,
     percent(f.pass_rate), f.per_hour === null ? '-' : f.per_hour])));
+  setText(document.getElementById('lots-note'), line.figures.lots_left_off ?
+    line.figures.lots_left_off + ' lots with fewer units not listed' : '');
 }
 
 function showReleases(line) {
