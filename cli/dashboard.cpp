@@ -12,6 +12,7 @@
 #include "cli/console.h"
 #include "output/shown_text.h"
 #include "web/dashboard_server.h"
+#include "web/serving_terms.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ int runDashboard(const DashboardArguments& a)
         return fail(kExitUsage, error);
     if (target.connection.empty())
         return fail(kExitUsage, "no central database: give --central CONNECTION or set TARVOLO_CENTRAL");
+    // The address and the token are told before the database is tried.
+    ListenAddress where;
+    std::string token;
+    if (!servingTerms(a.http, a.httpTokenFile, &where, &token, &error))
+        return fail(kExitUsage, error);
     // Reached once before serving: a wrong connection is told now, not on the page.
     OdbcError e;
     auto db = connectCentral(target, 10, &e);
