@@ -1,7 +1,7 @@
 """The line's dashboard in a real browser: two stations of virtual handsets ship to a throwaway
 PostgreSQL 15, one unit refusing its checksum, under a hostile lot and operator; a third station
 last heard from long ago; one release approved and one revoked. `tarvolo dashboard`, as the reader
-role, serves the page; Debian's chromium (puppeteer-core, line_page_check.cjs) reads it: the
+role, serves the page on an address that asks for a token; Debian's chromium (puppeteer-core, line_page_check.cjs) reads it: the
 stations with `tarvolo log --central`'s counts, the silent one as silent, the search finding the
 failed unit, its CSV export equal to `tarvolo log --central --csv`, and the hostile text shown
 as text with no script run."""
@@ -20,6 +20,8 @@ from harness import bin_dir
 
 OPERATOR = '<script>window.__pwned="operator"</script> "double" \'single\' \x1b[31mred'
 LOT = '<img src=x onerror="window.__pwned=\'lot\'">\x1b'
+HOST = "127.0.0.2"  # not 127.0.0.1, so the page asks for its token (still this machine only)
+TOKEN = "tk-line-4Fq8Zr2Wm7Xp"
 HERE = os.path.dirname(os.path.abspath(__file__))
 NODE_CHECK = os.path.join(HERE, "..", "web", "line_page_check.cjs")
 
@@ -29,10 +31,10 @@ def shown(text):
     return "".join("\\x%02X" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c for c in text)
 
 
-def status_of(port, path, method="GET"):
-    c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+def status_of(port, path, method="GET", headers=None):
+    c = http.client.HTTPConnection(HOST, port, timeout=10)
     try:
-        c.request(method, path)
+        c.request(method, path, headers=headers or {})
         r = c.getresponse()
         r.read()
         return r.status
@@ -57,8 +59,12 @@ class LinePage(CentralCase):
                                 stderr=subprocess.PIPE, text=True, cwd=self.work)
 
     def dashboard(self, port):
+        token_file = self.path("token")
+        with open(token_file, "w") as f:
+            f.write(TOKEN + "\n")
         proc = subprocess.Popen([os.path.join(bin_dir(), "tarvolo"), "dashboard", "--central",
-                                 connection(user="tarvolo_reader"), "--http", str(port)],
+                                 connection(user="tarvolo_reader"), "--http", "%s:%d" % (HOST, port),
+                                 "--http-token-file", token_file],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, cwd=self.work)
 
         def end():
@@ -96,17 +102,20 @@ class LinePage(CentralCase):
         psql("INSERT INTO stations (station_id, last_heard) VALUES ('S9', now() - interval '5 minutes')")
 
         port = free_port()
-        refused = self.tarvolo("dashboard", "--central", connection(), "--http", "0.0.0.0:%d" % port)
+        refused = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port))
         self.assertEqual(refused[0], 64)
         self.assertIn("needs --http-token-file", refused[2])
         dashboard = self.dashboard(port)
-        self.assertEqual(status_of(port, "/api/units", "POST"), 405)
-        self.assertEqual(status_of(port, "/api/units?from=yesterday"), 400)
+        cookie = {"Cookie": "tarvolo_token=" + TOKEN}
+        for path in ("/", "/api/line", "/api/units", "/units.csv", "/dashboard.js"):
+            self.assertEqual(status_of(port, path), 401, path)
+        self.assertEqual(status_of(port, "/api/units", "POST", cookie), 405)
+        self.assertEqual(status_of(port, "/api/units?from=yesterday", headers=cookie), 400)
 
         shot_dir = os.environ.get("TARVOLO_SCREENSHOTS", os.path.join(bin_dir(), "..", "screenshots"))
         os.makedirs(shot_dir, exist_ok=True)
         check = subprocess.run(["node", NODE_CHECK, json.dumps({
-            "url": "http://127.0.0.1:%d/" % port, "stations": 3, "screenshot": os.path.join(shot_dir, "line-page.png")})],
+            "url": "http://%s:%d/" % (HOST, port), "token": TOKEN, "stations": 3, "screenshot": os.path.join(shot_dir, "line-page.png")})],
             capture_output=True, text=True, timeout=120, env=dict(os.environ, TARVOLO_NODE=node))
         seen = json.loads(check.stdout.strip().splitlines()[-1]) if check.stdout.strip() else {}
         self.assertNotIn("error", seen, check.stderr)
@@ -126,6 +135,7 @@ class LinePage(CentralCase):
             self.assertTrue(rows[name]["state"].startswith("stopped"), rows[name])
         self.assertEqual(rows["S9"]["state"], "silent")
         self.assertEqual((by_station["S1"]["failed"], central["summary"]["units"]), (1, 8))
+        self.assertEqual(seen["firstStatus"], 401)  # the login page, once, then the token's cookie
         self.assertEqual(seen["line"]["units"], "8")
         self.assertEqual(seen["releases"], [["approved", release], ["revoked", revoked]])
 

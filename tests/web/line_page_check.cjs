@@ -1,5 +1,5 @@
 // Drives the system's chromium (puppeteer-core, no browser download) through the line's
-// dashboard and prints what it saw as one JSON object: the stations' rows, the line's figures,
+// dashboard and prints what it saw as one JSON object: after the login, the stations' rows, the line's figures,
 // the lots and releases, a search for the failed units and its CSV export, whether any outside
 // text ran as a script, and the Content-Security-Policy's refusals. test_line_page.py judges.
 //   node line_page_check.cjs '{"url": ..., "stations": N, "screenshot": PATH}'
@@ -11,6 +11,15 @@ const args = JSON.parse(process.argv[2]);
 const seen = { consoleErrors: [] };
 
 const cellsOf = (selector) => (rows) => rows.map((r) => [...r.querySelectorAll('td')].map((c) => c.textContent));
+
+// The login page once, then the cookie that carries the token.
+async function login(page) {
+  const first = await page.goto(args.url, { waitUntil: 'load' });
+  seen.firstStatus = first.status();
+  if (!args.token) return;
+  await page.type('#token', args.token);
+  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
+}
 
 async function readLine(page) {
   await page.waitForFunction((n) => document.querySelectorAll('#stations tbody tr').length >= n,
@@ -57,7 +66,7 @@ async function cspProbe(page) {
       window.__violations = [];
       document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective));
     });
-    await page.goto(args.url, { waitUntil: 'load' });
+    await login(page);
     await readLine(page);
     await searchFailed(page);
     seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
