@@ -106,6 +106,9 @@ class LinePage(CentralCase):
         self.assertEqual(refused[0], 64)
         self.assertIn("needs --http-token-file", refused[2])
         dashboard = self.dashboard(port)
+        taken = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port),
+                             "--http-token-file", self.path("token"))
+        self.assertEqual(taken[0], 22, taken[2])  # the port is served already: refused, not shared
         cookie = {"Cookie": "tarvolo_token=" + TOKEN}
         for path in ("/", "/api/line", "/api/units", "/units.csv", "/dashboard.js"):
             self.assertEqual(status_of(port, path), 401, path)
