@@ -5,12 +5,15 @@
     on the server (the central column `received`, the server's clock_timestamp()); p50 and p99;
   - backlog drain: a record holding 100,000 units not shipped, sent by `tarvolo ship`: units per
     second;
-  - `tarvolo log --central --summary` over 1,000,000 central units: seconds.
+  - `tarvolo log --central --summary` over 1,000,000 central units: seconds;
+  - `tarvolo dashboard` over the same units, spread over the last 7 days: the page's first load
+    (its files, the line's figures and the first search page) and searches, each over HTTP.
 It measures, it does not test. Run it on a release build, beside its own server:
     scripts/build.sh release tarvolo tarvolo-handset
     scripts/with-postgres.sh python3 bench/central_bench.py
 """
 import argparse
+import http.client
 import os
 import subprocess
 import sys
@@ -93,19 +96,100 @@ def summary(total):
     print("log --central --summary over %s units: %.2f s (best of 3, the whole command)" % (out.strip(), best))
 
 
+def get(port, path):
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+    c.request("GET", path)
+    r = c.getresponse()
+    body = r.read()
+    c.close()
+    if r.status != 200:
+        sys.exit("GET %s: %d %s" % (path, r.status, body[:200]))
+    return body
+
+
+def timed(port, paths, rounds=3):
+    """Seconds for the paths fetched one after another: the first round (cold) and the best."""
+    times = []
+    for _ in range(rounds):
+        started = time.monotonic()
+        for p in paths:
+            get(port, p)
+        times.append(time.monotonic() - started)
+    return times[0], min(times)
+
+
+def dashboard(work):
+    # Spread over the last 7 days, 40 lots and a label each, as a week of a line: the table made
+    # again (an UPDATE of every row through a dozen indexes takes minutes), the indexes by init.
+    _, out, _ = psql("SELECT string_agg(column_name, ',' ORDER BY ordinal_position) FROM information_schema.columns "
+                     "WHERE table_name = 'units'")
+    spread = {"started_utc": "to_char((now() - random() * interval '7 days') AT TIME ZONE 'UTC', "
+                             "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') AS started_utc",
+              "lot": "'L' || (abs(hashtext(attempt_uuid)) % 40) AS lot",
+              "label": "'LBL' || abs(hashtext(attempt_uuid)) AS label"}
+    columns = [spread.get(c, c) for c in out.strip().split(",")]
+    for sql in ("CREATE TABLE week AS SELECT %s FROM units" % ", ".join(columns), "DROP TABLE units",
+                "ALTER TABLE week RENAME TO units", "ALTER TABLE units ADD PRIMARY KEY (attempt_uuid)"):
+        code, _, err = psql(sql)
+        if code:
+            sys.exit(err)
+    tarvolo("central", "init", "--central", connection())
+    psql("VACUUM ANALYZE units")
+    _, out, _ = psql("SELECT count(*), min(label), min(attempt_uuid) FROM units WHERE outcome = 'failed'")
+    count, label, attempt = out.split()
+    import socket
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    proc = subprocess.Popen([os.path.join(BIN, "tarvolo"), "dashboard", "--central", connection(), "--http",
+                             str(port)], stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            try:
+                get(port, "/page.css")
+                break
+            except OSError:
+                time.sleep(0.1)
+        files = ["/", "/page.css", "/chart.js", "/page.js", "/dashboard.js"]
+        _, total, _ = psql("SELECT count(*) FROM units")
+        print("dashboard over %s units:" % total.strip())
+        for period in ("8h", "24h", "7d"):
+            cold, best = timed(port, files + ["/api/line?period=" + period, "/api/units?offset=0"])
+            print("  first load, period %s (files, figures, first search page): %.3f s cold, %.3f s best of 3" %
+                  (period, cold, best))
+        week = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() - 3 * 86400))
+        for what, query in (("failed units", "result=failed"), ("a lot", "lot=L7"), ("a label", "label=" + label),
+                            ("an attempt id", "attempt=" + attempt),
+                            ("a station's failures since 3 days", "station=S3&result=failed&from=" + week),
+                            ("a result code on a port", "result=6&port=p2"), ("no match", "lot=none"),
+                            ("page 50 of all", "offset=9800")):
+            cold, best = timed(port, ["/api/units?" + query])
+            print("  search, %s: %.3f s cold, %.3f s best of 3" % (what, cold, best))
+        cold, best = timed(port, ["/units.csv?lot=L7&result=failed"], rounds=2)
+        print("  CSV export, a lot's failures (%d bytes): %.3f s" % (len(get(port, "/units.csv?lot=L7&result=failed")), best))
+    finally:
+        proc.terminate()
+        proc.wait()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--ports", type=int, default=16)
     parser.add_argument("--units-per-port", type=int, default=4)
     parser.add_argument("--backlog", type=int, default=100000)
     parser.add_argument("--summary-units", type=int, default=1000000)
+    parser.add_argument("--only-million", action="store_true",
+                        help="skip the latency and drain runs; fill from a 2,000-unit backlog")
     a = parser.parse_args()
     if not os.environ.get("TARVOLO_PG_PORT"):
         sys.exit("run it through scripts/with-postgres.sh")
     with tempfile.TemporaryDirectory() as work:
-        commit_to_visible(work, a.ports, a.units_per_port)
-        drain(work, a.backlog)
+        if not a.only_million:
+            commit_to_visible(work, a.ports, a.units_per_port)
+        drain(work, 2000 if a.only_million else a.backlog)
         summary(a.summary_units)
+        dashboard(work)
 
 
 if __name__ == "__main__":

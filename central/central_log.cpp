@@ -99,31 +99,41 @@ bool failures(OdbcConnection& db, const Where& w, UnitSummary* s, OdbcError* err
 
 }  // namespace
 
-bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+std::string centralUnitColumns()
 {
     std::string names;
     for (const ShippedColumn& c : kShippedUnitColumns)
         names += std::string(names.empty() ? "" : ", ") + c.name;
+    return names;
+}
+
+bool centralUnitFromRow(const OdbcRow& r, UnitRecord* unit, std::string* why)
+{
+    FieldMap fields;
+    size_t i = 0;
+    for (const ShippedColumn& c : kShippedUnitColumns) {
+        const OdbcValue& v = r[i++];
+        if (!v)
+            fields[c.name] = FieldValue();
+        else if (std::strcmp(c.type, "bigint") == 0)
+            fields[c.name] = number(v);
+        else
+            fields[c.name] = *v;
+    }
+    return unitFromFields(fields, unit, why);
+}
+
+bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+{
     const Where w = whereOf(query);
     std::vector<OdbcRow> rows;
-    if (!db.exec("SELECT " + names + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence", w.params,
-                 error, &rows))
+    if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence",
+                 w.params, error, &rows))
         return false;
     for (const OdbcRow& r : rows) {
-        FieldMap fields;
-        size_t i = 0;
-        for (const ShippedColumn& c : kShippedUnitColumns) {
-            const OdbcValue& v = r[i++];
-            if (!v)
-                fields[c.name] = FieldValue();
-            else if (std::strcmp(c.type, "bigint") == 0)
-                fields[c.name] = number(v);
-            else
-                fields[c.name] = *v;
-        }
         UnitRecord unit;
         std::string why;
-        if (!unitFromFields(fields, &unit, &why)) {
+        if (!centralUnitFromRow(r, &unit, &why)) {
             *error = {"", "a central unit row: " + why};
             return false;
         }

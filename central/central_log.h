@@ -23,6 +23,11 @@ struct StationSummary {
     UnitSummary summary;  // counts, pass rate and durations (failures only overall)
 };
 
+// The shipped unit columns, comma-separated, for a SELECT; and one row of them read back as
+// the record's unit (false with the reason for a row the record would not hold).
+std::string centralUnitColumns();
+bool centralUnitFromRow(const OdbcRow& row, UnitRecord* unit, std::string* why);
+
 // The units in order of start time; each as the record's row (run_id is the local file's
 // number and stays 0).
 bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error);

@@ -31,6 +31,13 @@ CREATE INDEX IF NOT EXISTS units_by_port ON units (port_selector);
 CREATE INDEX IF NOT EXISTS units_figures ON units (station_id, duration_ms) INCLUDE (outcome, started_utc);
 CREATE INDEX IF NOT EXISTS units_failures ON units (port_selector, result_code, abort_reason)
   INCLUDE (result_meaning, station_id, started_utc) WHERE outcome IN ('failed', 'port-lost');
+-- The dashboard: a period's figures per station and lot from the index alone, a unit search by
+-- lot, label or release newest first, and each station's latest run.
+CREATE INDEX IF NOT EXISTS units_period ON units (started_utc) INCLUDE (station_id, lot, outcome);
+CREATE INDEX IF NOT EXISTS units_by_lot ON units (lot, started_utc);
+CREATE INDEX IF NOT EXISTS units_by_label_time ON units (label, started_utc);
+CREATE INDEX IF NOT EXISTS units_by_release ON units (release_sha256, started_utc);
+CREATE INDEX IF NOT EXISTS runs_by_station ON runs (station_id, started_utc);
 )sql";
 
 template <size_t N>

@@ -23,5 +23,6 @@ void setupWorkerCommand(CLI::App& app, std::function<int()>& run);
 void setupLogCommand(CLI::App& app, std::function<int()>& run);
 void setupCentralCommand(CLI::App& app, std::function<int()>& run);
 void setupShipCommand(CLI::App& app, std::function<int()>& run);
+void setupDashboardCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

@@ -46,6 +46,7 @@ int main(int argc, char** argv)
     setupWorkerCommand(app, run);
     setupCentralCommand(app, run);
     setupShipCommand(app, run);
+    setupDashboardCommand(app, run);
     const std::vector<std::string> arguments = commandLine(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)

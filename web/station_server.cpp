@@ -2,7 +2,7 @@
 #include "web/station_server.h"
 
 #include "session/exit_codes.h"
-#include "web/access_token.h"
+#include "web/serving_terms.h"
 
 namespace {
 
@@ -27,21 +27,14 @@ std::unique_ptr<StationServer> StationServer::open(const std::string& listen, co
 {
     *code = kExitUsage;
     ListenAddress where;
-    if (!parseListenAddress(listen, &where, error))
-        return (*error = "--http: " + *error, nullptr);
-    if (!servedWithoutToken(where.host) && tokenFile.empty())
-        return (*error = "--http " + listen + ": an address other than 127.0.0.1 needs --http-token-file",
-                nullptr);
     std::string token;
-    if (!tokenFile.empty() && !readAccessToken(tokenFile, &token, error))
-        return (*error = "--http-token-file: " + *error, nullptr);
+    if (!servingTerms(listen, tokenFile, &where, &token, error))
+        return nullptr;
     auto served = std::make_unique<StationServer>(token);
     if (!served->server_.start(where, error)) {
         *code = kStationWebFailed;
         return (*error = "--http: " + *error, nullptr);
     }
-    const bool v6 = where.host.find(':') != std::string::npos;
-    served->url_ = "http://" + (v6 ? "[" + where.host + "]" : where.host) + ":" +
-                   std::to_string(served->server_.port()) + "/";
+    served->url_ = pageUrl(where, served->server_.port());
     return served;
 }

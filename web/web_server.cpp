@@ -12,6 +12,7 @@
 
 #include "web/access_token.h"
 #include "web/embedded_files.h"
+#include "web/listen_socket.h"
 #include "web/live_feed.h"
 #include "web/thread_name.h"
 
@@ -120,6 +121,7 @@ WebServer::WebServer(std::string token) : impl_(std::make_unique<Impl>())
                            {"X-Content-Type-Options", "nosniff"},
                            {"Referrer-Policy", "no-referrer"},
                            {"Cache-Control", "no-store"}});
+    s.set_socket_options([](auto sock) { setListenOptions(static_cast<std::uintptr_t>(sock)); });
     // A page loads its files at once; an idle connection kept longer only delays stop().
     s.set_keep_alive_timeout(1);
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -169,6 +171,20 @@ void WebServer::serveFeed(const std::string& path, LiveFeed& feed)
                 return sink.write(events.data(), events.size());
             },
             [impl](bool) { impl->openFeeds.fetch_sub(1); });
+    });
+}
+
+void WebServer::serveAnswer(const std::string& path, std::function<WebAnswer(const WebQuery&)> answer)
+{
+    impl_->server.Get(path, [answer = std::move(answer)](const httplib::Request& req, httplib::Response& res) {
+        WebQuery query;
+        for (const auto& [name, value] : req.params)
+            query.emplace(name, value);
+        const WebAnswer made = answer(query);
+        res.status = made.status;
+        if (!made.download.empty())
+            res.set_header("Content-Disposition", "attachment; filename=\"" + made.download + "\"");
+        res.set_content(made.body, made.contentType);
     });
 }
 

@@ -9,12 +9,25 @@
 #ifndef TARVOLO_WEB_WEB_SERVER_H
 #define TARVOLO_WEB_WEB_SERVER_H
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "web/listen_address.h"
 
 class LiveFeed;
+
+// An answer made on request (a query's JSON, a CSV file): `download`, when set, is the file
+// name the browser saves it under.
+struct WebAnswer {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+    std::string download;
+};
+// A request's query parameters, the first value of each name.
+using WebQuery = std::map<std::string, std::string>;
 
 class WebServer {
 public:
@@ -28,6 +41,9 @@ public:
     void serveFile(const std::string& path, const std::string& name);
     // `path` answers with the feed's Server-Sent Events for as long as the page stays.
     void serveFeed(const std::string& path, LiveFeed& feed);
+    // `path` answers with what `answer` makes of the query; on the server's pool threads, so
+    // several at once.
+    void serveAnswer(const std::string& path, std::function<WebAnswer(const WebQuery&)> answer);
     // Binds and starts serving. False with a message when the address cannot be taken.
     bool start(const ListenAddress& where, std::string* error);
     // The port actually listened on (the one chosen when 0 was asked).

@@ -1,0 +1,171 @@
+// The dashboard's queries (line_view.h).
+#include "central/line_view.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "central/central_log.h"
+
+namespace {
+
+int64_t number(const OdbcValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
+
+struct Where {
+    std::string sql = " WHERE TRUE";
+    std::vector<OdbcValue> params;
+    void add(const char* condition, const std::string& value, int times = 1)
+    {
+        if (value.empty())
+            return;
+        sql += std::string(" AND ") + condition;
+        for (int i = 0; i < times; ++i)
+            params.push_back(value);
+    }
+};
+
+void addPeriod(Where& w, const LinePeriod& p)
+{
+    w.add("started_utc >= ?", p.fromUtc);
+    w.add("started_utc < ?", p.toUtc);
+}
+
+bool allDigits(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+bool sha256Text(const std::string& text)
+{
+    if (text.size() != 64)
+        return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+LineFigures figuresOf(const OdbcRow& r, size_t from)
+{
+    LineFigures f;
+    f.units = number(r[from]);
+    f.completed = number(r[from + 1]);
+    f.failed = number(r[from + 2]);
+    f.interrupted = number(r[from + 3]);
+    if (f.completed + f.failed > 0)
+        f.passRate = static_cast<double>(f.completed) / static_cast<double>(f.completed + f.failed);
+    return f;
+}
+
+}  // namespace
+
+std::string LineStation::state() const
+{
+    if (!runEnding.empty())
+        return "stopped";
+    return silentSeconds >= kStationSilentSeconds ? "silent" : "running";
+}
+
+bool lineStations(OdbcConnection& db, std::vector<LineStation>* stations, OdbcError* error)
+{
+    std::vector<OdbcRow> rows;
+    if (!db.exec("SELECT s.station_id, to_char(s.last_heard AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+                 "floor(extract(epoch FROM now() - s.last_heard))::bigint, s.tool_version, r.started_utc, "
+                 "r.operator, r.lot, r.release_file, e.ending FROM stations s "
+                 "LEFT JOIN LATERAL (SELECT * FROM runs WHERE runs.station_id = s.station_id "
+                 "ORDER BY started_utc DESC LIMIT 1) r ON TRUE LEFT JOIN run_ends e ON e.run_uuid = r.run_uuid "
+                 "ORDER BY s.station_id LIMIT 1000",
+                 {}, error, &rows))
+        return false;
+    for (const OdbcRow& r : rows) {
+        LineStation s;
+        s.stationId = r[0].value_or("");
+        s.lastHeardUtc = r[1].value_or("");
+        s.silentSeconds = number(r[2]);
+        s.toolVersion = r[3].value_or("");
+        s.runStartedUtc = r[4].value_or("");
+        s.operatorName = r[5].value_or("");
+        s.lot = r[6].value_or("");
+        s.releaseFile = r[7].value_or("");
+        s.runEnding = r[8] ? (r[8]->empty() ? "ended" : *r[8]) : "";
+        stations->push_back(std::move(s));
+    }
+    return true;
+}
+
+bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* figures, OdbcError* error)
+{
+    Where w;
+    addPeriod(w, period);
+    std::vector<OdbcRow> rows;
+    // One index-only scan (units_period) for the line, each station and each lot.
+    if (!db.exec("SELECT GROUPING(station_id), GROUPING(lot), station_id, lot, count(*), "
+                 "count(*) FILTER (WHERE outcome = 'completed'), "
+                 "count(*) FILTER (WHERE outcome IN ('failed', 'port-lost')), "
+                 "count(*) FILTER (WHERE outcome = 'interrupted') FROM units" + w.sql +
+                     " GROUP BY GROUPING SETS ((), (station_id), (lot)) ORDER BY 1, 2, 3, 4",
+                 w.params, error, &rows))
+        return false;
+    for (const OdbcRow& r : rows) {
+        const bool byStation = number(r[0]) == 0, byLot = number(r[1]) == 0;
+        LineFigures f = figuresOf(r, 4);
+        if (byStation) {
+            f.key = r[2].value_or("");
+            figures->stations.push_back(std::move(f));
+        } else if (byLot) {
+            f.key = r[3].value_or("");
+            figures->lots.push_back(std::move(f));
+        } else {
+            figures->line = std::move(f);
+        }
+    }
+    // A line has a few lots a week; a mistyped lot per unit must not make the page unbounded.
+    if (figures->lots.size() > kMostLots) {
+        std::stable_sort(figures->lots.begin(), figures->lots.end(),
+                         [](const LineFigures& a, const LineFigures& b) { return a.units > b.units; });
+        figures->lotsLeftOff = static_cast<int64_t>(figures->lots.size() - kMostLots);
+        figures->lots.resize(kMostLots);
+    }
+    return true;
+}
+
+bool searchUnits(OdbcConnection& db, const UnitSearch& s, std::vector<UnitRecord>* units, OdbcError* error)
+{
+    Where w;
+    addPeriod(w, s.period);
+    w.add("station_id = ?", s.station);
+    w.add("(port_selector = ? OR device = ?)", s.port, 2);
+    if (allDigits(s.result))
+        w.add("result_code = CAST(? AS bigint)", s.result);
+    else
+        w.add("outcome = ?", s.result);
+    w.add("lot = ?", s.lot);
+    if (sha256Text(s.release))
+        w.add("release_sha256 = lower(?)", s.release);
+    else
+        w.add("release_file = ?", s.release);
+    w.add("attempt_uuid = ?", s.attemptUuid);
+    w.add("label = ?", s.label);
+    w.params.push_back(std::to_string(s.limit));
+    w.params.push_back(std::to_string(s.offset));
+    std::vector<OdbcRow> rows;
+    if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql +
+                     " ORDER BY started_utc DESC, attempt_uuid LIMIT CAST(? AS bigint) OFFSET CAST(? AS bigint)",
+                 w.params, error, &rows))
+        return false;
+    for (const OdbcRow& r : rows) {
+        UnitRecord unit;
+        std::string why;
+        if (!centralUnitFromRow(r, &unit, &why)) {
+            *error = {"", "a central unit row: " + why};
+            return false;
+        }
+        units->push_back(std::move(unit));
+    }
+    return true;
+}

@@ -1,0 +1,62 @@
+// What the line's dashboard reads from the central database: each station's state and when it
+// was last heard from, a period's figures per station and per lot, and a unit search. Every
+// value crosses as a parameter; every list is bounded (a search returns at most one page).
+// Needs only the reader role. One thread at a time per connection, as OdbcConnection.
+#ifndef TARVOLO_CENTRAL_LINE_VIEW_H
+#define TARVOLO_CENTRAL_LINE_VIEW_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "central/odbc.h"
+#include "record/unit_record.h"
+
+// A station silent this long (its heartbeat comes every 30 s) is shown as silent.
+constexpr int64_t kStationSilentSeconds = 120;
+
+struct LineStation {
+    std::string stationId;
+    std::string lastHeardUtc;
+    int64_t silentSeconds = 0;  // since the last heartbeat, by the server's clock
+    std::string toolVersion;
+    // Its latest run (empty when none has been shipped) and how it ended (empty: not yet).
+    std::string runStartedUtc, operatorName, lot, releaseFile, runEnding;
+    std::string state() const;  // "running", "stopped" or "silent"
+};
+
+struct LineFigures {
+    std::string key;  // the station's or the lot's name; empty for the whole line
+    int64_t units = 0, completed = 0, failed = 0, interrupted = 0;
+    std::optional<double> passRate;  // completed of completed and failed
+};
+
+// The lots listed at most (those with the most units).
+constexpr size_t kMostLots = 500;
+
+struct LineFigureSet {
+    LineFigures line;
+    std::vector<LineFigures> stations, lots;
+    int64_t lotsLeftOff = 0;
+};
+
+// Units started in [fromUtc, toUtc) (either empty: unbounded), the record's time form.
+struct LinePeriod {
+    std::string fromUtc, toUtc;
+};
+
+struct UnitSearch {
+    LinePeriod period;
+    std::string station, port, result, lot, release, attemptUuid, label;  // empty: any
+    int64_t offset = 0;
+    int64_t limit = 200;
+};
+
+bool lineStations(OdbcConnection& db, std::vector<LineStation>* stations, OdbcError* error);
+bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* figures, OdbcError* error);
+// Newest first. `result` is an outcome word (completed, failed, interrupted, port-lost) or a
+// result code; `port` a selector or a device; `release` a SHA-256 or a release file's name.
+bool searchUnits(OdbcConnection& db, const UnitSearch& search, std::vector<UnitRecord>* units, OdbcError* error);
+
+#endif

@@ -1,0 +1,165 @@
+"""The line's dashboard in a real browser: two stations of virtual handsets ship to a throwaway
+PostgreSQL 15, one unit refusing its checksum, under a hostile lot and operator; a third station
+last heard from long ago; one release approved and one revoked. `tarvolo dashboard`, as the reader
+role, serves the page on an address that asks for a token; Debian's chromium (puppeteer-core, line_page_check.cjs) reads it: the
+stations with `tarvolo log --central`'s counts, the silent one as silent, the search finding the
+failed unit, its CSV export equal to `tarvolo log --central --csv`, and the hostile text shown
+as text with no script run."""
+import csv
+import http.client
+import io
+import json
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+from central_case import CentralCase, connection, free_port, psql, server_up, start_server
+from harness import bin_dir
+
+OPERATOR = '<script>window.__pwned="operator"</script> "double" \'single\' \x1b[31mred'
+LOT = '<img src=x onerror="window.__pwned=\'lot\'">\x1b'
+HOST = "127.0.0.2"  # not 127.0.0.1, so the page asks for its token (still this machine only)
+TOKEN = "tk-line-4Fq8Zr2Wm7Xp"
+HERE = os.path.dirname(os.path.abspath(__file__))
+NODE_CHECK = os.path.join(HERE, "..", "web", "line_page_check.cjs")
+
+
+def shown(text):
+    """How a page shows control characters: \\xNN, as a terminal does."""
+    return "".join("\\x%02X" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c for c in text)
+
+
+def status_of(port, path, method="GET", headers=None):
+    c = http.client.HTTPConnection(HOST, port, timeout=10)
+    try:
+        c.request(method, path, headers=headers or {})
+        r = c.getresponse()
+        r.read()
+        return r.status
+    finally:
+        c.close()
+
+
+class LinePage(CentralCase):
+    def setUp(self):
+        super().setUp()
+        if not server_up():
+            start_server()
+        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
+        code, _, err = self.tarvolo("central", "init", "--roles", "--central", connection())
+        self.assertEqual(code, 0, err)
+
+    def station(self, name, release, links, operator, lot):
+        cmd = [os.path.join(bin_dir(), "tarvolo"), "station", "--ports", ",".join(links), "--log",
+               self.path(name + ".db"), "--station-id", name, "--operator", operator, "--lot", lot,
+               "--rearm-silence", "1", "--units", 4, "--central", connection(), release]
+        return subprocess.Popen([str(c) for c in cmd], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, text=True, cwd=self.work)
+
+    def dashboard(self, port):
+        token_file = self.path("token")
+        with open(token_file, "w") as f:
+            f.write(TOKEN + "\n")
+        proc = subprocess.Popen([os.path.join(bin_dir(), "tarvolo"), "dashboard", "--central",
+                                 connection(user="tarvolo_reader"), "--http", "%s:%d" % (HOST, port),
+                                 "--http-token-file", token_file],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, cwd=self.work)
+
+        def end():
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stderr.close()
+        self.addCleanup(end)
+        for _ in range(200):
+            try:
+                if status_of(port, "/page.css") == 200:
+                    return proc
+            except OSError:
+                time.sleep(0.05)
+        self.fail("the dashboard did not come up")
+
+    def test_two_stations_on_the_line_page(self):
+        node = os.environ.get("TARVOLO_NODE", "")
+        self.assertTrue(os.path.isdir(os.path.join(node, "node_modules", "puppeteer-core")),
+                        "no puppeteer-core in %r: run scripts/install-puppeteer.sh" % node)
+        release, _ = self.image()
+        revoked = self.path("old.rel")
+        with open(release, "rb") as f, open(revoked, "wb") as g:
+            g.write(f.read() + b"\x00")
+        for args in ([release], [revoked], [revoked, "--revoke"]):
+            self.assertEqual(self.tarvolo("central", "approve", *args, "--by", "qa", "--central", connection())[0], 0)
+        handsets = self.handsets(4, units=2, per_port=[["--unit-faults", "1:wrong-checksum"]])
+        links = [h.link for h in handsets]
+        stations = [self.station("S1", release, links[:2], OPERATOR, LOT), self.station("S2", release, links[2:], "bo", "L2")]
+        for s in stations:
+            s.wait(120)
+            self.assertIn(s.returncode, (0, 20), s.stderr.read())
+            s.stderr.close()
+        # A station last heard from five minutes ago, as one whose power went.
+        psql("INSERT INTO stations (station_id, last_heard) VALUES ('S9', now() - interval '5 minutes')")
+
+        port = free_port()
+        refused = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port))
+        self.assertEqual(refused[0], 64)
+        self.assertIn("needs --http-token-file", refused[2])
+        dashboard = self.dashboard(port)
+        taken = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port),
+                             "--http-token-file", self.path("token"))
+        self.assertEqual(taken[0], 22, taken[2])  # the port is served already: refused, not shared
+        cookie = {"Cookie": "tarvolo_token=" + TOKEN}
+        for path in ("/", "/api/line", "/api/units", "/units.csv", "/dashboard.js"):
+            self.assertEqual(status_of(port, path), 401, path)
+        self.assertEqual(status_of(port, "/api/units", "POST", cookie), 405)
+        self.assertEqual(status_of(port, "/api/units?from=yesterday", headers=cookie), 400)
+
+        shot_dir = os.environ.get("TARVOLO_SCREENSHOTS", os.path.join(bin_dir(), "..", "screenshots"))
+        os.makedirs(shot_dir, exist_ok=True)
+        check = subprocess.run(["node", NODE_CHECK, json.dumps({
+            "url": "http://%s:%d/" % (HOST, port), "token": TOKEN, "stations": 3, "screenshot": os.path.join(shot_dir, "line-page.png")})],
+            capture_output=True, text=True, timeout=120, env=dict(os.environ, TARVOLO_NODE=node))
+        seen = json.loads(check.stdout.strip().splitlines()[-1]) if check.stdout.strip() else {}
+        self.assertNotIn("error", seen, check.stderr)
+        dashboard.send_signal(signal.SIGINT)
+        self.assertEqual(dashboard.wait(30), 0)
+
+        # The stations with the central log's counts; the one long silent shown so.
+        code, out, err = self.tarvolo("log", "--central", connection(), "--json")
+        self.assertEqual(code, 0, err)
+        central = json.loads(out)
+        by_station = {s["station_id"]: s for s in central["summary"]["by_station"]}
+        rows = {r["station"]: r for r in seen["stations"]}
+        self.assertEqual(sorted(rows), ["S1", "S2", "S9"])
+        for name in ("S1", "S2"):
+            self.assertEqual(rows[name]["units"], str(by_station[name]["units"]))
+            self.assertEqual(rows[name]["failed"], str(by_station[name]["failed"]))
+            self.assertTrue(rows[name]["state"].startswith("stopped"), rows[name])
+        self.assertEqual(rows["S9"]["state"], "silent")
+        self.assertEqual((by_station["S1"]["failed"], central["summary"]["units"]), (1, 8))
+        self.assertEqual(seen["firstStatus"], 401)  # the login page, once, then the token's cookie
+        self.assertEqual(seen["line"]["units"], "8")
+        self.assertEqual(seen["releases"], [["approved", release], ["revoked", revoked]])
+
+        # The search finds the failed unit; its CSV export is what `log --central --csv` says of it.
+        failed = [u for u in central["units"] if u["outcome"] != "completed"]
+        self.assertEqual([r["attempt"] for r in seen["found"]], [u["attempt_uuid"] for u in failed])
+        exported = list(csv.DictReader(io.StringIO(seen["csv"], newline="")))
+        _, out, _ = self.tarvolo("log", "--central", connection(), "--failed", "--csv")
+        self.assertEqual(exported, list(csv.DictReader(io.StringIO(out, newline=""))))
+        self.assertEqual(exported[0]["lot"], LOT)
+
+        # Outside text is text: shown whole, control characters as \xNN, never run.
+        self.assertEqual((rows["S1"]["operator"], rows["S1"]["lot"]), (shown(OPERATOR), shown(LOT)))
+        self.assertIn(shown(LOT), seen["lots"])
+        self.assertEqual(seen["found"][0]["lot"], shown(LOT))
+        self.assertEqual(seen["scripts"], ["/chart.js", "/page.js", "/dashboard.js"])
+        self.assertEqual(seen["pageErrors"], [])
+        self.assertIsNone(seen["pwnedBefore"])
+        self.assertIsNone(seen["pwned"])
+        self.assertTrue(any(v.startswith("script-src") for v in seen["violations"]), seen["violations"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,246 @@
+// The line's dashboard's answers (line_dashboard.h).
+#include "web/line_dashboard.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cmath>
+
+#include "central/approvals.h"
+#include "central/line_view.h"
+#include "output/csv_text.h"
+#include "record/record_fields.h"
+#include "record/record_json.h"
+#include "record/utc_time.h"
+
+namespace {
+
+constexpr int64_t kSearchPage = 200;
+constexpr int64_t kCsvUnits = 100000;  // an export beyond this is a job for `tarvolo log --central --csv`
+
+// The search table's columns: the record's own field names.
+constexpr const char* kSearchFields[] = {
+    "started_utc", "station_id", "port_selector", "outcome", "result_code", "result_meaning", "duration_ms",
+    "lot", "operator", "label", "attempt", "release_file", "attempt_uuid"};
+
+using Json = nlohmann::ordered_json;
+
+WebAnswer json(const Json& body, int status = 200)
+{
+    // Text from outside may not be UTF-8: replaced, never a throw.
+    return {status, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json", ""};
+}
+
+WebAnswer badRequest(const std::string& why) { return json(Json{{"error", why}}, 400); }
+
+std::string param(const WebQuery& q, const char* name)
+{
+    const auto it = q.find(name);
+    return it == q.end() ? std::string() : it->second;
+}
+
+// A time from the page, normalised to the record's form; empty stays empty.
+bool utcParam(const WebQuery& q, const char* name, std::string* utc, std::string* error)
+{
+    const std::string text = param(q, name);
+    UtcTime t;
+    if (text.empty())
+        return true;
+    if (!parseUtc(text, &t))
+        return (*error = std::string(name) + ": not a UTC time such as 2026-12-07T08:00:00Z", false);
+    *utc = formatUtc(t);
+    return true;
+}
+
+struct Period {
+    LinePeriod range;
+    double hours = 0;  // its length, to now when it has no end; 0 when it has no start
+};
+
+bool periodOf(const WebQuery& q, Period* p, std::string* error)
+{
+    const std::string preset = param(q, "period");
+    const UtcTime now = std::chrono::system_clock::now();
+    if (!preset.empty() || (param(q, "from").empty() && param(q, "to").empty())) {
+        const int hours = preset == "24h" ? 24 : preset == "7d" ? 168 : preset == "8h" || preset.empty() ? 8 : 0;
+        if (hours == 0)
+            return (*error = "period: one of 8h, 24h, 7d", false);
+        p->range.fromUtc = formatUtc(now - std::chrono::hours(hours));
+        p->hours = hours;
+        return true;
+    }
+    if (!utcParam(q, "from", &p->range.fromUtc, error) || !utcParam(q, "to", &p->range.toUtc, error))
+        return false;
+    UtcTime from, to = now;
+    if (!p->range.toUtc.empty())
+        parseUtc(p->range.toUtc, &to);
+    if (!p->range.fromUtc.empty() && parseUtc(p->range.fromUtc, &from) && to > from)
+        p->hours = std::chrono::duration<double>(to - from).count() / 3600.0;
+    return true;
+}
+
+bool searchOf(const WebQuery& q, UnitSearch* s, std::string* error)
+{
+    if (!utcParam(q, "from", &s->period.fromUtc, error) || !utcParam(q, "to", &s->period.toUtc, error))
+        return false;
+    s->station = param(q, "station");
+    s->port = param(q, "port");
+    s->result = param(q, "result");
+    s->lot = param(q, "lot");
+    s->release = param(q, "release");
+    s->attemptUuid = param(q, "attempt");
+    s->label = param(q, "label");
+    const std::string offset = param(q, "offset");
+    if (offset.size() > 9 || offset.find_first_not_of("0123456789") != std::string::npos)
+        return (*error = "offset: a count of units", false);
+    s->offset = offset.empty() ? 0 : std::stoll(offset);
+    return true;
+}
+
+Json figuresJson(const LineFigures& f, double hours)
+{
+    return {{"key", f.key}, {"units", f.units}, {"completed", f.completed}, {"failed", f.failed},
+            {"interrupted", f.interrupted}, {"pass_rate", f.passRate ? Json(*f.passRate) : Json()},
+            {"per_hour", hours > 0 ? Json(std::round(f.units / hours * 10) / 10) : Json()}};
+}
+
+Json stationJson(const LineStation& s)
+{
+    return {{"station_id", s.stationId}, {"state", s.state()}, {"last_heard_utc", s.lastHeardUtc},
+            {"silent_s", s.silentSeconds}, {"tool_version", s.toolVersion}, {"run_started_utc", s.runStartedUtc},
+            {"operator", s.operatorName}, {"lot", s.lot}, {"release_file", s.releaseFile},
+            {"run_ending", s.runEnding}};
+}
+
+Json releaseJson(const ReleaseApproval& r)
+{
+    return {{"state", r.revokedUtc.empty() ? "approved" : "revoked"}, {"release_file", r.releaseFile},
+            {"product_id", r.productId}, {"sha256", r.sha256}, {"approved_by", r.approvedBy},
+            {"approved_utc", r.approvedUtc}, {"revoked_by", r.revokedBy}, {"revoked_utc", r.revokedUtc}};
+}
+
+Json unitRow(const UnitRecord& unit)
+{
+    const Json all = fieldsToJson(unitFields(unit));
+    Json row = Json::object();
+    for (const char* name : kSearchFields)
+        row[name] = all.contains(name) ? all[name] : Json();
+    return row;
+}
+
+std::string cellText(const FieldValue& value)
+{
+    if (const int64_t* n = std::get_if<int64_t>(&value))
+        return std::to_string(*n);
+    if (const std::string* s = std::get_if<std::string>(&value))
+        return *s;
+    return {};
+}
+
+// The same columns and cells as `tarvolo log --csv`.
+std::string unitCsv(const std::vector<UnitRecord>& units)
+{
+    std::vector<std::string> heading;
+    for (const Field& f : unitFields(UnitRecord()))
+        heading.push_back(f.name);
+    std::string text = csvRow(heading) + "\r\n";
+    for (const UnitRecord& u : units) {
+        std::vector<std::string> row;
+        for (const Field& f : unitFields(u))
+            row.push_back(cellText(f.value));
+        text += csvRow(row) + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+LineDashboard::LineDashboard(CentralTarget target, std::unique_ptr<OdbcConnection> db)
+    : target_(std::move(target)), db_(std::move(db))
+{
+}
+
+OdbcConnection* LineDashboard::connection(OdbcError* error)
+{
+    if (!db_)
+        db_ = connectCentral(target_, 5, error);
+    return db_.get();
+}
+
+WebAnswer LineDashboard::failed(const OdbcError& error)
+{
+    db_.reset();
+    return json(Json{{"error", "cannot read the central database: " + error.text()}}, 503);
+}
+
+WebAnswer LineDashboard::line(const WebQuery& query)
+{
+    Period period;
+    std::string why;
+    if (!periodOf(query, &period, &why))
+        return badRequest(why);
+    std::lock_guard<std::mutex> lock(mutex_);
+    OdbcError e;
+    OdbcConnection* db = connection(&e);
+    std::vector<LineStation> stations;
+    LineFigureSet figures;
+    std::vector<ReleaseApproval> releases;
+    if (!db || !lineStations(*db, &stations, &e) || !lineFigures(*db, period.range, &figures, &e) ||
+        !fetchApprovals(*db, &releases, &e))
+        return failed(e);
+    Json body = {{"now_utc", formatUtc(std::chrono::system_clock::now())},
+                 {"period", {{"from_utc", period.range.fromUtc}, {"to_utc", period.range.toUtc}}},
+                 {"silent_after_s", kStationSilentSeconds}};
+    body["stations"] = Json::array();
+    for (const LineStation& s : stations)
+        body["stations"].push_back(stationJson(s));
+    body["figures"] = {{"line", figuresJson(figures.line, period.hours)}, {"stations", Json::array()},
+                       {"lots", Json::array()}, {"lots_left_off", figures.lotsLeftOff}};
+    for (const LineFigures& f : figures.stations)
+        body["figures"]["stations"].push_back(figuresJson(f, period.hours));
+    for (const LineFigures& f : figures.lots)
+        body["figures"]["lots"].push_back(figuresJson(f, period.hours));
+    body["releases"] = Json::array();
+    for (const ReleaseApproval& r : releases)
+        body["releases"].push_back(releaseJson(r));
+    return json(body);
+}
+
+WebAnswer LineDashboard::units(const WebQuery& query)
+{
+    UnitSearch search;
+    std::string why;
+    if (!searchOf(query, &search, &why))
+        return badRequest(why);
+    search.limit = kSearchPage + 1;  // one more tells whether another page follows
+    std::lock_guard<std::mutex> lock(mutex_);
+    OdbcError e;
+    OdbcConnection* db = connection(&e);
+    std::vector<UnitRecord> found;
+    if (!db || !searchUnits(*db, search, &found, &e))
+        return failed(e);
+    const bool more = static_cast<int64_t>(found.size()) > kSearchPage;
+    if (more)
+        found.pop_back();
+    Json rows = Json::array();
+    for (const UnitRecord& u : found)
+        rows.push_back(unitRow(u));
+    return json(Json{{"offset", search.offset}, {"more", more}, {"units", rows}});
+}
+
+WebAnswer LineDashboard::csv(const WebQuery& query)
+{
+    UnitSearch search;
+    std::string why;
+    if (!searchOf(query, &search, &why))
+        return badRequest(why);
+    search.offset = 0;
+    search.limit = kCsvUnits;
+    std::lock_guard<std::mutex> lock(mutex_);
+    OdbcError e;
+    OdbcConnection* db = connection(&e);
+    std::vector<UnitRecord> found;
+    if (!db || !searchUnits(*db, search, &found, &e))
+        return failed(e);
+    return {200, unitCsv(found), "text/csv; charset=utf-8", "tarvolo-units.csv"};
+}

@@ -1,0 +1,11 @@
+// Listening socket options on POSIX (listen_socket.h): SO_REUSEADDR alone lets a restarted
+// program take its port back past TIME_WAIT while another live listener still refuses it.
+#include "web/listen_socket.h"
+
+#include <sys/socket.h>
+
+void setListenOptions(std::uintptr_t socket)
+{
+    int yes = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
