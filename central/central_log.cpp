@@ -123,13 +123,8 @@ bool centralUnitFromRow(const OdbcRow& r, UnitRecord* unit, std::string* why)
     return unitFromFields(fields, unit, why);
 }
 
-bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitRecord>* units, OdbcError* error)
 {
-    const Where w = whereOf(query);
-    std::vector<OdbcRow> rows;
-    if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence",
-                 w.params, error, &rows))
-        return false;
     for (const OdbcRow& r : rows) {
         UnitRecord unit;
         std::string why;
@@ -140,6 +135,16 @@ bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<Uni
         units->push_back(std::move(unit));
     }
     return true;
+}
+
+bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+{
+    const Where w = whereOf(query);
+    std::vector<OdbcRow> rows;
+    if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence",
+                 w.params, error, &rows))
+        return false;
+    return centralUnitsFromRows(rows, units, error);
 }
 
 bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,

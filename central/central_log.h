@@ -27,6 +27,8 @@ struct StationSummary {
 // the record's unit (false with the reason for a row the record would not hold).
 std::string centralUnitColumns();
 bool centralUnitFromRow(const OdbcRow& row, UnitRecord* unit, std::string* why);
+// Every row read back into `units`; false (and `error`) at the first that does not read.
+bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitRecord>* units, OdbcError* error);
 
 // The units in order of start time; each as the record's row (run_id is the local file's
 // number and stays 0).

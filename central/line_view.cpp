@@ -158,14 +158,5 @@ bool searchUnits(OdbcConnection& db, const UnitSearch& s, std::vector<UnitRecord
                      " ORDER BY started_utc DESC, attempt_uuid LIMIT CAST(? AS bigint) OFFSET CAST(? AS bigint)",
                  w.params, error, &rows))
         return false;
-    for (const OdbcRow& r : rows) {
-        UnitRecord unit;
-        std::string why;
-        if (!centralUnitFromRow(r, &unit, &why)) {
-            *error = {"", "a central unit row: " + why};
-            return false;
-        }
-        units->push_back(std::move(unit));
-    }
-    return true;
+    return centralUnitsFromRows(rows, units, error);
 }
