@@ -4,22 +4,12 @@
 // text ran as a script, and the Content-Security-Policy's refusals. test_line_page.py judges.
 //   node line_page_check.cjs '{"url": ..., "stations": N, "screenshot": PATH}'
 'use strict';
-const path = require('path');
-const puppeteer = require(path.join(process.env.TARVOLO_NODE, 'node_modules', 'puppeteer-core'));
+const { login, scriptProbe, run } = require('./browser_session.cjs');
 
 const args = JSON.parse(process.argv[2]);
-const seen = { consoleErrors: [] };
+const seen = {};
 
 const cellsOf = (selector) => (rows) => rows.map((r) => [...r.querySelectorAll('td')].map((c) => c.textContent));
-
-// The login page once, then the cookie that carries the token.
-async function login(page) {
-  const first = await page.goto(args.url, { waitUntil: 'load' });
-  seen.firstStatus = first.status();
-  if (!args.token) return;
-  await page.type('#token', args.token);
-  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
-}
 
 async function readLine(page) {
   await page.waitForFunction((n) => document.querySelectorAll('#stations tbody tr').length >= n,
@@ -41,46 +31,11 @@ async function searchFailed(page) {
   seen.csv = await page.evaluate(async () => (await fetch(document.getElementById('csv').href)).text());
 }
 
-async function cspProbe(page) {
-  // A script the page did not ship, added as injected markup would add it: refused.
-  await page.evaluate(() => {
-    const s = document.createElement('script');
-    s.textContent = 'window.__pwned = "inline script"';
-    document.body.append(s);
-  });
-  await new Promise((r) => setTimeout(r, 300));
-}
-
-(async () => {
-  const browser = await puppeteer.launch({
-    executablePath: process.env.TARVOLO_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
-  });
-  try {
-    const page = await browser.newPage();
-    await page.setViewport({ width: 1280, height: 1000 });
-    page.on('console', (m) => { if (m.type() === 'error') seen.consoleErrors.push(m.text()); });
-    page.on('pageerror', (e) => seen.consoleErrors.push(String(e)));
-    await page.evaluateOnNewDocument(() => {
-      window.__violations = [];
-      document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective));
-    });
-    await login(page);
-    await readLine(page);
-    await searchFailed(page);
-    seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
-    if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
-    seen.pageErrors = seen.consoleErrors.filter((t) => !t.startsWith('Failed to load resource'));
-    seen.pwnedBefore = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-    await cspProbe(page);
-    seen.pwned = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-    seen.violations = await page.evaluate(() => window.__violations);
-  } finally {
-    await browser.close();
-  }
-  process.stdout.write(JSON.stringify(seen) + '\n');
-})().catch((e) => {
-  process.stdout.write(JSON.stringify(Object.assign(seen, { error: String(e && e.stack || e) })) + '\n');
-  process.exit(1);
+run(seen, { width: 1280, height: 1000 }, async (page) => {
+  await login(page, args, seen);
+  await readLine(page);
+  await searchFailed(page);
+  seen.scripts = await page.$$eval('script', (all) => all.map((s) => s.getAttribute('src')));
+  if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
+  await scriptProbe(page, seen);
 });

@@ -6,21 +6,10 @@
 // With "glance": true it only waits for the tiles and one completed unit (the Windows build's
 // page under Wine, whose units the Wine test itself judges).
 'use strict';
-const path = require('path');
-const puppeteer = require(path.join(process.env.TARVOLO_NODE, 'node_modules', 'puppeteer-core'));
+const { login, scriptProbe, run } = require('./browser_session.cjs');
 
 const args = JSON.parse(process.argv[2]);
-const seen = { consoleErrors: [] };
-
-async function login(page) {
-  const first = await page.goto(args.url, { waitUntil: 'load' });
-  seen.firstStatus = first.status();
-  if (!args.token) return;
-  await page.type('#token', args.token);
-  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
-  const cookie = (await page.cookies()).find((c) => c.name === 'tarvolo_token');
-  seen.cookie = cookie ? { httpOnly: cookie.httpOnly, sameSite: cookie.sameSite } : null;
-}
+const seen = {};
 
 // Samples every flashing tile's bar until one has moved forward.
 async function progressMoves(page) {
@@ -35,16 +24,6 @@ async function progressMoves(page) {
     await new Promise((r) => setTimeout(r, 100));
   }
   return false;
-}
-
-async function cspProbe(page) {
-  // A script the page did not ship, added as injected markup would add it: refused.
-  await page.evaluate(() => {
-    const s = document.createElement('script');
-    s.textContent = 'window.__pwned = "inline script"';
-    document.body.append(s);
-  });
-  await new Promise((r) => setTimeout(r, 300));
 }
 
 // The tiles are there and one unit has completed: enough for a page the Wine test reads.
@@ -71,38 +50,13 @@ async function judge(page) {
   seen.charted = await page.evaluate(() => Object.fromEntries(Object.entries(charts).map(
     ([name, chart]) => [name, chart.data.datasets[0].data.filter((v) => (typeof v === 'object' ? v.y : v) > 0).length])));
   if (args.screenshot) await page.screenshot({ path: args.screenshot, fullPage: true });
-  seen.pageErrors = seen.consoleErrors.filter((t) => !t.startsWith('Failed to load resource'));
-  seen.pwnedBefore = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-  await cspProbe(page);
-  seen.pwned = await page.evaluate(() => window.__pwned === undefined ? null : String(window.__pwned));
-  seen.violations = await page.evaluate(() => window.__violations);
+  await scriptProbe(page, seen);
 }
 
-(async () => {
-  const browser = await puppeteer.launch({
-    executablePath: process.env.TARVOLO_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
-  });
-  try {
-    const page = await browser.newPage();
-    await page.setViewport({ width: 1280, height: 900 });
-    page.on('console', (m) => { if (m.type() === 'error') seen.consoleErrors.push(m.text()); });
-    page.on('pageerror', (e) => seen.consoleErrors.push(String(e)));
-    await page.evaluateOnNewDocument(() => {
-      window.__violations = [];
-      document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(e.violatedDirective));
-    });
-    await login(page);
-    await page.waitForFunction(() => document.querySelectorAll('.tile').length > 0, { timeout: 20000 });
-    seen.tiles = await page.$$eval('.tile', (all) => all.length);
-    if (args.glance) await glance(page);
-    else await judge(page);
-  } finally {
-    await browser.close();
-  }
-  process.stdout.write(JSON.stringify(seen) + '\n');
-})().catch((e) => {
-  process.stdout.write(JSON.stringify(Object.assign(seen, { error: String(e && e.stack || e) })) + '\n');
-  process.exit(1);
+run(seen, { width: 1280, height: 900 }, async (page) => {
+  await login(page, args, seen);
+  await page.waitForFunction(() => document.querySelectorAll('.tile').length > 0, { timeout: 20000 });
+  seen.tiles = await page.$$eval('.tile', (all) => all.length);
+  if (args.glance) await glance(page);
+  else await judge(page);
 });
