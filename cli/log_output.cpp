@@ -76,12 +76,19 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
          "expected/reported", "result"}};
     // Scanned labels get a column once a unit listed has one.
     const bool labels = std::any_of(units.begin(), units.end(), [](const UnitRecord& u) { return !u.label.empty(); });
+    // Units of several stations (the central database's) say whose they are.
+    const bool stations = std::any_of(units.begin(), units.end(),
+                                      [&](const UnitRecord& u) { return u.stationId != units.front().stationId; });
     if (labels)
         rows[0].insert(rows[0].begin() + 2, "label");
+    if (stations)
+        rows[0].insert(rows[0].begin() + 1, "station");
     for (const UnitRecord& u : units) {
         rows.push_back(columnsOf(u));
         if (labels)
             rows.back().insert(rows.back().begin() + 2, labelText(u));
+        if (stations)
+            rows.back().insert(rows.back().begin() + 1, u.stationId);
         for (std::string& cell : rows.back())
             cell = terminalSafe(cell);
     }

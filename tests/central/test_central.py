@@ -183,6 +183,11 @@ class Stations(CentralCase):
         only = json.loads(out)
         self.assertTrue(all(u["station_id"] == "S2" and u["outcome"] != "completed" for u in only["units"]))
         self.assertEqual(len(only["units"]), local[1]["failed"] + local[1]["interrupted"])
+        # The listing names each unit's station once it holds several.
+        code, out, _ = self.tarvolo("log", "--central", connection())
+        rows = [line.split() for line in out.splitlines()[1:25]]
+        self.assertEqual(out.split()[2], "station")
+        self.assertEqual(sorted({r[1] for r in rows}), ["S1", "S2", "S3"])
 
     def test_station_killed_before_shipping_and_approvals(self):
         release, _ = self.image()
