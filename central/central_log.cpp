@@ -7,37 +7,25 @@
 #include <cstring>
 
 #include "central/shipped_columns.h"
+#include "central/sql_where.h"
 #include "record/record_fields.h"
 
 namespace {
 
-struct Where {
-    std::string sql;
-    std::vector<OdbcValue> params;
-};
+using Where = SqlWhere;
 
 Where whereOf(const CentralQuery& q)
 {
-    Where w{" WHERE TRUE", {}};
-    if (!q.filter.sinceUtc.empty()) {
-        w.sql += " AND started_utc >= ?";
-        w.params.push_back(q.filter.sinceUtc);
-    }
-    if (!q.filter.port.empty()) {
-        w.sql += " AND (port_selector = ? OR device = ?)";
-        w.params.push_back(q.filter.port);
-        w.params.push_back(q.filter.port);
-    }
+    Where w;
+    w.add("started_utc >= ?", q.filter.sinceUtc);
+    w.add("(port_selector = ? OR device = ?)", q.filter.port, 2);
     if (q.filter.notCompleted)
         w.sql += " AND outcome <> 'completed'";
-    if (!q.stationId.empty()) {
-        w.sql += " AND station_id = ?";
-        w.params.push_back(q.stationId);
-    }
+    w.add("station_id = ?", q.stationId);
     return w;
 }
 
-int64_t number(const OdbcValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
+const auto number = sqlNumber;
 
 std::optional<double> real(const OdbcValue& v)
 {

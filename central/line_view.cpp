@@ -6,23 +6,12 @@
 #include <cstdlib>
 
 #include "central/central_log.h"
+#include "central/sql_where.h"
 
 namespace {
 
-int64_t number(const OdbcValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
-
-struct Where {
-    std::string sql = " WHERE TRUE";
-    std::vector<OdbcValue> params;
-    void add(const char* condition, const std::string& value, int times = 1)
-    {
-        if (value.empty())
-            return;
-        sql += std::string(" AND ") + condition;
-        for (int i = 0; i < times; ++i)
-            params.push_back(value);
-    }
-};
+using Where = SqlWhere;
+const auto number = sqlNumber;
 
 void addPeriod(Where& w, const LinePeriod& p)
 {

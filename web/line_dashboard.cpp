@@ -9,6 +9,7 @@
 #include "central/approvals.h"
 #include "central/line_view.h"
 #include "output/csv_text.h"
+#include "output/json_line.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
 #include "record/utc_time.h"
@@ -27,8 +28,7 @@ using Json = nlohmann::ordered_json;
 
 WebAnswer json(const Json& body, int status = 200)
 {
-    // Text from outside may not be UTF-8: replaced, never a throw.
-    return {status, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json", ""};
+    return {status, jsonLine(body), "application/json", ""};
 }
 
 WebAnswer badRequest(const std::string& why) { return json(Json{{"error", why}}, 400); }
