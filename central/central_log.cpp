@@ -21,6 +21,7 @@ Where whereOf(const CentralQuery& q)
     w.add("(port_selector = ? OR device = ?)", q.filter.port, 2);
     if (q.filter.notCompleted)
         w.sql += " AND outcome <> 'completed'";
+    w.add("label = ?", q.filter.label);
     w.add("station_id = ?", q.stationId);
     return w;
 }

@@ -188,6 +188,9 @@ class Stations(CentralCase):
         rows = [line.split() for line in out.splitlines()[1:25]]
         self.assertEqual(out.split()[2], "station")
         self.assertEqual(sorted({r[1] for r in rows}), ["S1", "S2", "S3"])
+        # A label narrows the central listing as it does the local one (these units have none).
+        code, out, _ = self.tarvolo("log", "--central", connection(), "--label", "IMEI-NOT-SCANNED", "--json")
+        self.assertEqual((code, json.loads(out)["units"]), (0, []))
 
     def test_station_killed_before_shipping_and_approvals(self):
         release, _ = self.image()
