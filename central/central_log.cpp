@@ -37,12 +37,7 @@ std::optional<double> real(const OdbcValue& v)
 UnitSummary figures(const OdbcRow& r, size_t from)
 {
     UnitSummary s;
-    s.units = number(r[from]);
-    s.completed = number(r[from + 1]);
-    s.failed = number(r[from + 2]);
-    s.interrupted = number(r[from + 3]);
-    if (s.completed + s.failed > 0)
-        s.passRate = static_cast<double>(s.completed) / static_cast<double>(s.completed + s.failed);
+    readOutcomeCounts(r, from, &s);
     if (const auto mean = real(r[from + 4]))
         s.meanSeconds = *mean / 1000.0;
     if (r[from + 5])
@@ -50,11 +45,12 @@ UnitSummary figures(const OdbcRow& r, size_t from)
     return s;
 }
 
-constexpr const char* kFigures =
-    "count(*), count(*) FILTER (WHERE outcome = 'completed'), "
-    "count(*) FILTER (WHERE outcome IN ('failed', 'port-lost')), "
-    "count(*) FILTER (WHERE outcome = 'interrupted'), avg(duration_ms), "
-    "percentile_disc(0.95) WITHIN GROUP (ORDER BY duration_ms)";
+// The counts, then mean and p95 duration.
+std::string figureColumns()
+{
+    return std::string(kSqlOutcomeCounts) +
+           ", avg(duration_ms), percentile_disc(0.95) WITHIN GROUP (ORDER BY duration_ms)";
+}
 
 // One scan of the failed units grouped by port and result together; the two lists are summed
 // from it (few groups), most first, ties in key order as the local summary has them.
@@ -144,7 +140,7 @@ bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* 
     OdbcError ignored;
     db.exec("SET work_mem = '256MB'", &ignored);
     std::vector<OdbcRow> rows;
-    if (!db.exec(std::string("SELECT GROUPING(station_id), station_id, ") + kFigures + " FROM units" + w.sql +
+    if (!db.exec(std::string("SELECT GROUPING(station_id), station_id, ") + figureColumns() + " FROM units" + w.sql +
                      " GROUP BY GROUPING SETS ((), (station_id)) ORDER BY 1 DESC, 2",
                  w.params, error, &rows))
         return false;

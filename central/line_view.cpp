@@ -42,12 +42,7 @@ bool sha256Text(const std::string& text)
 LineFigures figuresOf(const OdbcRow& r, size_t from)
 {
     LineFigures f;
-    f.units = number(r[from]);
-    f.completed = number(r[from + 1]);
-    f.failed = number(r[from + 2]);
-    f.interrupted = number(r[from + 3]);
-    if (f.completed + f.failed > 0)
-        f.passRate = static_cast<double>(f.completed) / static_cast<double>(f.completed + f.failed);
+    readOutcomeCounts(r, from, &f);
     return f;
 }
 
@@ -93,10 +88,8 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
     addPeriod(w, period);
     std::vector<OdbcRow> rows;
     // One index-only scan (units_period) for the line, each station and each lot.
-    if (!db.exec("SELECT GROUPING(station_id), GROUPING(lot), station_id, lot, count(*), "
-                 "count(*) FILTER (WHERE outcome = 'completed'), "
-                 "count(*) FILTER (WHERE outcome IN ('failed', 'port-lost')), "
-                 "count(*) FILTER (WHERE outcome = 'interrupted') FROM units" + w.sql +
+    if (!db.exec(std::string("SELECT GROUPING(station_id), GROUPING(lot), station_id, lot, ") +
+                     kSqlOutcomeCounts + " FROM units" + w.sql +
                      " GROUP BY GROUPING SETS ((), (station_id), (lot)) ORDER BY 1, 2, 3, 4",
                  w.params, error, &rows))
         return false;

@@ -1,11 +1,31 @@
 // The CSV writer (see csv_text.h).
 #include "output/csv_text.h"
 
+#include <cstdlib>
+
 #include "output/shown_text.h"
+
+namespace {
+
+bool isNumber(const std::string& text)
+{
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size();
+}
+
+}  // namespace
+
+std::string spreadsheetText(const std::string& text)
+{
+    if (text.empty() || text.find_first_of("=+-@\t\r") != 0 || isNumber(text))
+        return text;
+    return "'" + text;
+}
 
 std::string csvField(const std::string& raw)
 {
-    const std::string text = utf8OrShown(raw);
+    const std::string text = spreadsheetText(utf8OrShown(raw));
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";

@@ -1,9 +1,10 @@
 """Hostile bytes through every output: a virtual handset whose product identifier, download
 code and unread parameter-record bytes are escape sequences, C1 controls and bytes that are
 no UTF-8, a release file that starts with such bytes, and an operator whose words hold
-quotes, a line break and an escape sequence. Every JSON line parses, the CSV reads back, the
-record keeps the operator's words exactly and the handset's bytes in the \\xNN form, and no
-control byte but the line breaks and the live view's own cursor moves reaches a terminal."""
+quotes, a line break and an escape sequence. Every JSON line parses, the CSV reads back (a
+lot that a spreadsheet would run as a formula stays text), the record keeps the operator's
+words exactly and the handset's bytes in the \\xNN form, and no control byte but the line
+breaks and the live view's own cursor moves reaches a terminal."""
 import csv
 import fcntl
 import io
@@ -31,7 +32,7 @@ BAD_CODE = b"\x1b[5m\x07Z"
 BAD_CODE_SHOWN = "\\x1B[5m\\x07Z"
 HOSTILE_RECORD = ("--record-filler", "0x9b")
 OPERATOR = 'Zoë "the\nboss"\x1b[1m'
-LOT = "L,7"
+LOT = "=HYPERLINK(\"x\"),L7"  # a spreadsheet formula, and a comma
 OWN_REDRAW = re.compile(rb"\x1b\[\d+A\x1b\[J")
 
 
@@ -156,7 +157,7 @@ class Hostile(E2ECase):
         csv_out = run("log", "--db", record, "--csv")
         table = list(csv.DictReader(io.StringIO(csv_out.stdout.decode("utf-8"), newline="")))
         self.assertEqual([(r["operator"], r["lot"], r["handset_product_id"]) for r in table],
-                         [(OPERATOR, LOT, HANDSET_ID_SHOWN)] * 3)
+                         [(OPERATOR, "'" + LOT, HANDSET_ID_SHOWN)] * 3)
         code, screen = on_terminal(tarvolo("log", "--db", record), self.work)
         self.assertEqual(code, 0)
         self.assertTerminalClean(screen)

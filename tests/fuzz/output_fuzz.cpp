@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::vector<std::string> fields = fieldsOf(data, size);
     const size_t width = size > 0 ? data[0] % 40 : 0;
-    std::vector<std::string> shown;
+    std::vector<std::string> shown, cells;
     for (const std::string& field : fields) {
         checkPrintableAscii(shownBytes(field), false);
         checkPrintableAscii(shownText(field), true);
@@ -142,8 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             require(columnsOf(fitted) == width || (width == 0 && fitted.empty()));
         }
         shown.push_back(utf8OrShown(field));
+        cells.push_back(spreadsheetText(shown.back()));
     }
-    require(readCsvRow(csvRow(fields)) == shown);
+    require(readCsvRow(csvRow(fields)) == cells);
 
     const int columns = 2 + static_cast<int>(width);
     for (const std::string& row : drawnLines(fields, columns))
