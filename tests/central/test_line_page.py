@@ -15,7 +15,7 @@ import subprocess
 import time
 import unittest
 
-from central_case import CentralCase, connection, free_port, psql, server_up, start_server
+from central_case import CentralCase, connection, free_port, kill_server, psql, server_up, start_server
 from harness import bin_dir
 
 OPERATOR = '<script>window.__pwned="operator"</script> "double" \'single\' \x1b[31mred'
@@ -122,6 +122,12 @@ class LinePage(CentralCase):
             capture_output=True, text=True, timeout=120, env=dict(os.environ, TARVOLO_NODE=node))
         seen = json.loads(check.stdout.strip().splitlines()[-1]) if check.stdout.strip() else {}
         self.assertNotIn("error", seen, check.stderr)
+        # A page left open all shift outlives a database restart: 503 while it is down, then
+        # the dashboard connects again by itself.
+        kill_server()
+        self.assertEqual(status_of(port, "/api/line", headers=cookie), 503)
+        start_server()
+        self.assertEqual(status_of(port, "/api/line", headers=cookie), 200)
         dashboard.send_signal(signal.SIGINT)
         self.assertEqual(dashboard.wait(30), 0)
 
