@@ -60,7 +60,7 @@ if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ];
   map_ports "$work/port2/ttyHANDSET" COM2
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 TARVOLO_NODE="$top/build/node" \
     python3 "$top/tests/station/wine_station.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
-  echo "--- tarvolo-cli.exe station under Wine shipping to a throwaway PostgreSQL (odbc32 forwards to unixODBC)"
+  echo "--- tarvolo-cli.exe station under Wine shipping to a throwaway PostgreSQL (odbc32 forwards to unixODBC), then its dashboard"
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 "$top/scripts/with-postgres.sh" \
     python3 "$top/tests/central/wine_central.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
 elif [ -f "$build/bin/tarvolo-cli.exe" ]; then

@@ -1,7 +1,8 @@
 """The Windows build's station under Wine ships to the central database: Wine's odbc32.dll hands
 every ODBC call to the host's unixODBC and its PostgreSQL driver. Two ports, COM1 and COM2, each
 a native virtual handset (mapped by scripts/wine-tests.sh as for wine_station.py); every unit of
-the record must be on the server once, equal field by field.
+the record must be on the server once, equal field by field. Then the Windows build's line page
+(`dashboard`) serves those units from the server.
 
 Run by scripts/wine-tests.sh inside scripts/with-postgres.sh (TARVOLO_PG_PORT names the server):
     wine_central.py WORKDIR TARVOLO-CLI.EXE
@@ -11,12 +12,14 @@ import os
 import sqlite3
 import subprocess
 import sys
+import time
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "station"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
-from central_case import connection, psql, shipped_columns  # noqa: E402
+from central_case import connection, free_port, psql, shipped_columns  # noqa: E402
 from harness import bin_dir, make_release  # noqa: E402
 from wine_station import start_handsets, windows_path  # noqa: E402
 
@@ -53,10 +56,32 @@ def main():
     central = [json.loads(line) for line in out.splitlines()]
     if len(local) != 2 or len(central) != 2 or any(local.get(u["attempt_uuid"]) != u for u in central):
         return "central %s differs from the record %s %s" % (central, list(local.values()), err)
-    return None
+    return dashboard_problem(exe, sorted(local))
+
+
+def dashboard_problem(exe, attempts):
+    """The Windows dashboard's unit search lists the shipped units; None when it does."""
+    port = free_port()
+    proc = subprocess.Popen(["wine", exe, "dashboard", "--central", connection(), "--http", "127.0.0.1:%d" % port],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and proc.poll() is None:
+            try:
+                with urllib.request.urlopen("http://127.0.0.1:%d/api/units" % port, timeout=10) as r:
+                    found = sorted(u["attempt_uuid"] for u in json.load(r)["units"])
+                return None if found == attempts else "the dashboard lists %s, not %s" % (found, attempts)
+            except OSError:
+                time.sleep(0.5)
+        return "the dashboard never answered: " + (proc.stderr.read() if proc.poll() is not None else "")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
 
 
 if __name__ == "__main__":
     problem = main()
-    print("wine central: " + (problem or "2 units shipped from the Windows station, equal to its record"))
+    print("wine central: " + (problem or "2 units shipped from the Windows station, equal to its record, "
+                                          "and listed by the Windows dashboard"))
     sys.exit(1 if problem else 0)
