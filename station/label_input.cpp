@@ -11,6 +11,7 @@
 struct LabelInput::Shared {
     std::mutex mutex;
     std::vector<std::string> lines;
+    bool ended = false;
 };
 
 namespace {
@@ -25,8 +26,11 @@ void readLines(std::shared_ptr<LabelInput::Shared> shared)
         errno = 0;
         if (!std::getline(std::cin, line)) {
             // A signal that broke into the read is no end of input.
-            if (std::cin.eof() || errno != EINTR)
+            if (std::cin.eof() || errno != EINTR) {
+                std::lock_guard<std::mutex> lock(shared->mutex);
+                shared->ended = true;
                 return;
+            }
             std::cin.clear();
             continue;
         }
@@ -57,4 +61,10 @@ std::vector<std::string> LabelInput::take()
     std::vector<std::string> lines;
     lines.swap(shared_->lines);
     return lines;
+}
+
+bool LabelInput::ended() const
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    return shared_->ended;
 }

@@ -22,6 +22,8 @@ public:
 
     // The lines read since the last call, in order.
     std::vector<std::string> take();
+    // Standard input has ended: once true, the next take() has every line there will be.
+    bool ended() const;
 
     struct Shared;  // what the reading thread and the station share
 

@@ -129,6 +129,7 @@ private:
     StationView view_;
     LabelQueue labels_;
     std::unique_ptr<LabelInput> labelInput_;  // with --scan
+    bool labelsEndedSaid_ = false;
     ReleaseCopy release_;
     std::unique_ptr<ProductionRecord> record_;
     std::unique_ptr<RecordWriter> writer_;
@@ -352,6 +353,8 @@ void Station::takeLabels()
     const auto now = Clock::now();
     char window[32];
     std::snprintf(window, sizeof window, "%g s", options_.scanWindowMs / 1000.0);
+    // Asked before taking, so that the lines taken are all there will be when it is true.
+    const bool inputEnded = labelInput_->ended();
     for (const std::string& line : labelInput_->take()) {
         const ScannedLabel scanned = labels_.scan(line, now);
         switch (scanned.kind) {
@@ -371,6 +374,13 @@ void Station::takeLabels()
     for (const std::string& label : labels_.expire(now))
         view_.event(nullptr, {{"event", "label"}, {"state", "dropped"}, {"label", label}},
                     "label " + label + " dropped: no handset came for it within " + std::string(window));
+    // Said once: a port that waits for a label from now on waits until the station is stopped.
+    if (inputEnded && !labelsEndedSaid_) {
+        labelsEndedSaid_ = true;
+        view_.event(nullptr, {{"event", "labels_ended"}},
+                    "standard input has ended: no more labels can be scanned (a handset without one "
+                    "waits until the station is stopped)");
+    }
 }
 
 // A unit has ended, reported by its worker or not: it goes to the record, and its result is

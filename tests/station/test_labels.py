@@ -53,7 +53,8 @@ class StationLabels(StationCase):
         self.assertIsNotNone(event("label", state="waiting", label="IMEI-0005"))
         fifth = event("label", state="given", label="IMEI-0005")["port"]
         self.assertIn(fifth, ports)
-        run.proc.stdin.close()  # no more labels: the station goes on with what it has
+        run.proc.stdin.close()  # no more labels: the station says so and goes on with what it has
+        self.assertIsNotNone(event("labels_ended"))
 
         self.assertEqual(run.wait(60), 0, run.stderr())
         ends = {e["label"]: e["port"] for e in run.unit_ends()}
