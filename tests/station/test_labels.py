@@ -48,6 +48,8 @@ class StationLabels(StationCase):
         self.assertIn("already scanned", event("label", state="refused")["reason"])
         scan("bad\x1b[2Jlabel\n")
         self.assertIn("control characters", event("label", state="refused")["reason"])
+        scan("9" * 300000 + "\n")  # no scanner's: read without keeping it whole, and refused
+        self.assertIn("longer than", event("label", state="refused")["reason"])
         # No handset waits now: the next label waits for the one that appears.
         scan("IMEI-0005\n")
         self.assertIsNotNone(event("label", state="waiting", label="IMEI-0005"))
