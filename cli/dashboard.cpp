@@ -47,10 +47,9 @@ int runDashboard(const DashboardArguments& a)
     auto db = connectCentral(target, 10, &e);
     if (!db)
         return fail(kExitCentralFailed, "cannot reach the central database: " + e.text());
-    int code = 0;
-    auto served = DashboardServer::open(a.http, a.httpTokenFile, target, std::move(db), &error, &code);
+    auto served = DashboardServer::open(where, std::move(token), target, std::move(db), &error);
     if (!served)
-        return fail(code, error);
+        return fail(kStationWebFailed, error);
     std::fprintf(stderr, "tarvolo dashboard: the line's page is at %s (Ctrl-C stops it)\n",
                  terminalSafe(served->url()).c_str());
     catchInterrupts();

@@ -1,7 +1,6 @@
 // The line's dashboard, served (dashboard_server.h).
 #include "web/dashboard_server.h"
 
-#include "session/exit_codes.h"
 #include "web/serving_terms.h"
 
 DashboardServer::DashboardServer(std::string token, CentralTarget target, std::unique_ptr<OdbcConnection> db)
@@ -15,20 +14,13 @@ DashboardServer::DashboardServer(std::string token, CentralTarget target, std::u
     server_.serveAnswer("/units.csv", [this](const WebQuery& q) { return dashboard_.csv(q); });
 }
 
-std::unique_ptr<DashboardServer> DashboardServer::open(const std::string& listen, const std::string& tokenFile,
+std::unique_ptr<DashboardServer> DashboardServer::open(const ListenAddress& where, std::string token,
                                                        CentralTarget target, std::unique_ptr<OdbcConnection> db,
-                                                       std::string* error, int* code)
+                                                       std::string* error)
 {
-    *code = kExitUsage;
-    ListenAddress where;
-    std::string token;
-    if (!servingTerms(listen, tokenFile, &where, &token, error))
-        return nullptr;
-    auto served = std::make_unique<DashboardServer>(token, std::move(target), std::move(db));
-    if (!served->server_.start(where, error)) {
-        *code = kStationWebFailed;
+    auto served = std::make_unique<DashboardServer>(std::move(token), std::move(target), std::move(db));
+    if (!served->server_.start(where, error))
         return (*error = "--http: " + *error, nullptr);
-    }
     served->url_ = pageUrl(where, served->server_.port());
     return served;
 }

@@ -9,15 +9,16 @@
 #include <string>
 
 #include "web/line_dashboard.h"
+#include "web/listen_address.h"
 #include "web/web_server.h"
 
 class DashboardServer {
 public:
-    // Serves the dashboard over `db`. Null with a message and an exit code (64: the address,
-    // a missing or unusable token file; 22: the address cannot be listened on).
-    static std::unique_ptr<DashboardServer> open(const std::string& listen, const std::string& tokenFile,
-                                                 CentralTarget target, std::unique_ptr<OdbcConnection> db,
-                                                 std::string* error, int* code);
+    // Serves the dashboard over `db` at `where`, with the token servingTerms gave (the caller
+    // checks the terms before it reaches the database). Null with a message when the address
+    // cannot be listened on.
+    static std::unique_ptr<DashboardServer> open(const ListenAddress& where, std::string token, CentralTarget target,
+                                                 std::unique_ptr<OdbcConnection> db, std::string* error);
     DashboardServer(std::string token, CentralTarget target, std::unique_ptr<OdbcConnection> db);
 
     const std::string& url() const { return url_; }
