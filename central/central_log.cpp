@@ -12,11 +12,9 @@
 
 namespace {
 
-using Where = SqlWhere;
-
-Where whereOf(const CentralQuery& q)
+SqlWhere whereOf(const CentralQuery& q)
 {
-    Where w;
+    SqlWhere w;
     w.add("started_utc >= ?", q.filter.sinceUtc);
     w.add("(port_selector = ? OR device = ?)", q.filter.port, 2);
     if (q.filter.notCompleted)
@@ -26,7 +24,6 @@ Where whereOf(const CentralQuery& q)
     return w;
 }
 
-const auto number = sqlNumber;
 
 std::optional<double> real(const OdbcValue& v)
 {
@@ -41,7 +38,7 @@ UnitSummary figures(const OdbcRow& r, size_t from)
     if (const auto mean = real(r[from + 4]))
         s.meanSeconds = *mean / 1000.0;
     if (r[from + 5])
-        s.p95Seconds = static_cast<double>(number(r[from + 5])) / 1000.0;
+        s.p95Seconds = static_cast<double>(sqlNumber(r[from + 5])) / 1000.0;
     return s;
 }
 
@@ -54,7 +51,7 @@ std::string figureColumns()
 
 // One scan of the failed units grouped by port and result together; the two lists are summed
 // from it (few groups), most first, ties in key order as the local summary has them.
-bool failures(OdbcConnection& db, const Where& w, UnitSummary* s, OdbcError* error)
+bool failures(OdbcConnection& db, const SqlWhere& w, UnitSummary* s, OdbcError* error)
 {
     std::vector<OdbcRow> rows;
     if (!db.exec("SELECT port_selector, result_code, abort_reason, min(result_meaning), count(*) FROM units" + w.sql +
@@ -64,12 +61,12 @@ bool failures(OdbcConnection& db, const Where& w, UnitSummary* s, OdbcError* err
     std::map<std::string, int64_t> byPort;
     std::map<std::pair<int64_t, int64_t>, ResultFailures> byResult;
     for (const OdbcRow& r : rows) {
-        const int64_t count = number(r[4]);
+        const int64_t count = sqlNumber(r[4]);
         byPort[r[0].value_or("")] += count;
-        const std::pair<int64_t, int64_t> key{number(r[1]), r[2] ? number(r[2]) : -1};
+        const std::pair<int64_t, int64_t> key{sqlNumber(r[1]), r[2] ? sqlNumber(r[2]) : -1};
         auto found = byResult.try_emplace(key, ResultFailures{key.first, r[3].value_or(""), 0, std::nullopt});
         if (r[2])
-            found.first->second.abortReason = number(r[2]);
+            found.first->second.abortReason = sqlNumber(r[2]);
         found.first->second.count += count;
     }
     for (const auto& [port, count] : byPort)
@@ -101,7 +98,7 @@ bool centralUnitFromRow(const OdbcRow& r, UnitRecord* unit, std::string* why)
         if (!v)
             fields[c.name] = FieldValue();
         else if (std::strcmp(c.type, "bigint") == 0)
-            fields[c.name] = number(v);
+            fields[c.name] = sqlNumber(v);
         else
             fields[c.name] = *v;
     }
@@ -124,7 +121,7 @@ bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitReco
 
 bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
 {
-    const Where w = whereOf(query);
+    const SqlWhere w = whereOf(query);
     std::vector<OdbcRow> rows;
     if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence",
                  w.params, error, &rows))
@@ -135,7 +132,7 @@ bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<Uni
 bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
                     std::vector<StationSummary>* stations, OdbcError* error)
 {
-    const Where w = whereOf(query);
+    const SqlWhere w = whereOf(query);
     // Sorting a million durations for the p95 stays in memory; a setting of this session only.
     OdbcError ignored;
     db.exec("SET work_mem = '256MB'", &ignored);
@@ -145,7 +142,7 @@ bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* 
                  w.params, error, &rows))
         return false;
     for (const OdbcRow& r : rows) {
-        if (number(r[0]) == 1)
+        if (sqlNumber(r[0]) == 1)
             *summary = figures(r, 2);
         else
             stations->push_back({r[1].value_or(""), figures(r, 2)});

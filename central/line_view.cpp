@@ -10,10 +10,7 @@
 
 namespace {
 
-using Where = SqlWhere;
-const auto number = sqlNumber;
-
-void addPeriod(Where& w, const LinePeriod& p)
+void addPeriod(SqlWhere& w, const LinePeriod& p)
 {
     w.add("started_utc >= ?", p.fromUtc);
     w.add("started_utc < ?", p.toUtc);
@@ -70,7 +67,7 @@ bool lineStations(OdbcConnection& db, std::vector<LineStation>* stations, OdbcEr
         LineStation s;
         s.stationId = r[0].value_or("");
         s.lastHeardUtc = r[1].value_or("");
-        s.silentSeconds = number(r[2]);
+        s.silentSeconds = sqlNumber(r[2]);
         s.toolVersion = r[3].value_or("");
         s.runStartedUtc = r[4].value_or("");
         s.operatorName = r[5].value_or("");
@@ -84,7 +81,7 @@ bool lineStations(OdbcConnection& db, std::vector<LineStation>* stations, OdbcEr
 
 bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* figures, OdbcError* error)
 {
-    Where w;
+    SqlWhere w;
     addPeriod(w, period);
     std::vector<OdbcRow> rows;
     // One index-only scan (units_period) for the line, each station and each lot.
@@ -94,7 +91,7 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
                  w.params, error, &rows))
         return false;
     for (const OdbcRow& r : rows) {
-        const bool byStation = number(r[0]) == 0, byLot = number(r[1]) == 0;
+        const bool byStation = sqlNumber(r[0]) == 0, byLot = sqlNumber(r[1]) == 0;
         LineFigures f = figuresOf(r, 4);
         if (byStation) {
             f.key = r[2].value_or("");
@@ -118,7 +115,7 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
 
 bool searchUnits(OdbcConnection& db, const UnitSearch& s, std::vector<UnitRecord>* units, OdbcError* error)
 {
-    Where w;
+    SqlWhere w;
     addPeriod(w, s.period);
     w.add("station_id = ?", s.station);
     w.add("(port_selector = ? OR device = ?)", s.port, 2);

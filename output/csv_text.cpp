@@ -2,6 +2,7 @@
 #include "output/csv_text.h"
 
 #include <cstdlib>
+#include <string_view>
 
 #include "output/shown_text.h"
 
@@ -18,7 +19,7 @@ bool isNumber(const std::string& text)
 
 std::string spreadsheetText(const std::string& text)
 {
-    if (text.empty() || text.find_first_of("=+-@\t\r") != 0 || isNumber(text))
+    if (text.empty() || std::string_view("=+-@\t\r").find(text[0]) == std::string_view::npos || isNumber(text))
         return text;
     return "'" + text;
 }
