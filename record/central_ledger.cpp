@@ -4,7 +4,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <filesystem>
 
+#include "output/file_name.h"
 #include "record/production_record.h"
 #include "record/sqlite_statement.h"
 #include "record/utc_time.h"
@@ -37,6 +39,13 @@ std::unique_ptr<CentralLedger> CentralLedger::open(const std::string& path, bool
     if (path.size() >= jsonl.size() && path.compare(path.size() - jsonl.size(), jsonl.size(), jsonl) == 0) {
         *error = path + " is a JSON Lines record: shipping keeps what the server confirmed in a SQLite "
                         "record (tarvolo log --db " + path + " --export NEW.db makes one)";
+        return nullptr;
+    }
+    // Shipping and listing the quarantine never make a record: a mistyped --db must not leave
+    // an empty one behind.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(pathOf(path), ec)) {
+        *error = "no production record at " + path;
         return nullptr;
     }
     if (!readOnly && !openSqliteRecord(path, RecordAccess::Write, error))

@@ -42,7 +42,7 @@ struct QuarantinedUnit {
 class CentralLedger {
 public:
     // Opens the record at `path` for shipping (upgrading it as a station would), or with
-    // `readOnly` for listing the quarantine. Null with a one-line reason.
+    // `readOnly` for listing the quarantine; never makes one. Null with a one-line reason.
     static std::unique_ptr<CentralLedger> open(const std::string& path, bool readOnly, std::string* error);
     ~CentralLedger();
     CentralLedger(const CentralLedger&) = delete;
