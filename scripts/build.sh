@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project into build/<flavour>.
-#   scripts/build.sh release | asan | tsan | windows | windows32 | fuzz [TARGET...]
-# With targets, only those are built (the demo needs just the two tools).
+#   scripts/build.sh release | tools | asan | tsan | windows | windows32 | fuzz [TARGET...]
+# With targets, only those are built (the demo needs just the two tools). `tools` is the release
+# build without its tests and benchmarks, into build/release too: what the demo needs, built
+# with the demo's packages alone (no GoogleTest, no Google Benchmark).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-release}
 shift || true
-dir="$top/build/$flavour"
+dir="$top/build/${flavour/tools/release}"
 args=(-G Ninja -S "$top" -B "$dir")
 case "$flavour" in
-  release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLO_TESTS=ON -DTARVOLO_BENCH=ON) ;;
+  tools)   args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLO_TESTS=OFF -DTARVOLO_BENCH=OFF) ;;
   asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_SANITIZE=ON -DTARVOLO_BENCH=OFF) ;;
   tsan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_TSAN=ON -DTARVOLO_BENCH=OFF) ;;
   windows) args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DTARVOLO_BENCH=OFF) ;;

@@ -70,7 +70,8 @@ psql postgresql-client-15
 runuser util-linux
 "
 
-mapfile -t listed < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed -e '/^$/d' -e 's/:i386$//')
+mapfile -t listed < <(sed -e 's/#.*//' -e 's/^\[.*\]//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' |
+                      sed -e '/^$/d' -e 's/:i386$//')
 is_listed() {
   local p
   for p in "${listed[@]}"; do [ "$p" = "$1" ] && return 0; done

@@ -6,8 +6,8 @@
 # tarvolo download, and checks that the handset's flash now equals the image.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/install-deps.sh"
-"$top/scripts/build.sh" release tarvolo tarvolo-handset
+"$top/scripts/install-deps.sh" --demo
+"$top/scripts/build.sh" tools tarvolo tarvolo-handset
 bin="$top/build/release/bin"
 work=$(mktemp -d)
 handset_pid=

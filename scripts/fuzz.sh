@@ -14,7 +14,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 artifacts="$top/build/fuzz/artifacts"
 mkdir -p "$artifacts"
 status=0
-for harness in "$top"/build/fuzz/bin/fuzz_*; do
+harnesses=("$top"/build/fuzz/bin/fuzz_*)
+if [ ! -x "${harnesses[0]}" ]; then
+  echo "FAIL no fuzz harness built in build/fuzz/bin"
+  exit 1
+fi
+for harness in "${harnesses[@]}"; do
   name=${harness##*/fuzz_}
   work="$top/build/fuzz/corpus/$name"
   mkdir -p "$work"

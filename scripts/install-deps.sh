@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build, the demo and the tests need, from Debian's packages listed in
 # scripts/packages.txt (the one list; scripts/check-deps.sh reads it too).
+#   scripts/install-deps.sh          everything
+#   scripts/install-deps.sh --demo   only what a download needs (the list's [demo] part)
 # Safe to run again: packages already there are left alone.
 # It also enables Debian's source packages (a sources entry of the project's own) and unpacks
 # the sqlite3 source the Windows builds make their SQLite from (scripts/fetch-sqlite-source.sh)
@@ -8,7 +10,16 @@
 # installs puppeteer-core for the browser test under build/ (scripts/install-puppeteer.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-mapfile -t packages < <(sed -e 's/#.*//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' | sed '/^$/d')
+part=all
+case ${1:-} in
+  "") ;;
+  --demo) part=demo ;;
+  *) echo "install-deps.sh: unknown argument '$1' (--demo or nothing)" >&2; exit 64 ;;
+esac
+# The packages of the list, or of its [demo] part only.
+mapfile -t packages < <(sed -e 's/#.*//' "$top/scripts/packages.txt" |
+  awk -v part="$part" '/^\[/ { section = $0; next } part == "all" || section == "[" part "]"' |
+  tr -s ' \t' '\n' | sed '/^$/d')
 
 # A package counts as there when an installed one provides it: Node's own repository's nodejs
 # provides npm, and Debian's npm would conflict with it.
@@ -36,14 +47,15 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 ENTRY
   apt-get update -qq
 fi
-fetch_sqlite() {
-  "$top/scripts/fetch-sqlite-source.sh" >/dev/null
+fetch_sources() {
   "$top/scripts/fetch-httplib-source.sh" >/dev/null
+  [ "$part" = demo ] && return 0
+  "$top/scripts/fetch-sqlite-source.sh" >/dev/null
   "$top/scripts/install-puppeteer.sh" >/dev/null
 }
 
 if [ ${#missing[@]} -eq 0 ]; then
-  fetch_sqlite
+  fetch_sources
   exit 0
 fi
 
@@ -54,4 +66,4 @@ fi
 echo "installing: ${missing[*]}"
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fetch_sqlite
+fetch_sources

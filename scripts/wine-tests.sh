@@ -1,16 +1,36 @@
 #!/usr/bin/env bash
-# Runs the Windows build's test executables under Wine, headless, in a fresh prefix.
+# Runs the Windows build's test executables under Wine, headless, in a fresh prefix made by the
+# loader that suits the build (scripts/wine.sh). A 32-bit build on a kernel that refuses 32-bit
+# programs is not run: the script says so and exits 77.
+#   scripts/wine-tests.sh BUILD_DIR [HANDSET_BIN_DIR]
 set -euo pipefail
-build=${1:?usage: wine-tests.sh BUILD_DIR}
+build=${1:?usage: wine-tests.sh BUILD_DIR [HANDSET_BIN_DIR]}
+top=$(cd "$(dirname "$0")/.." && pwd)
+bits=$("$top/scripts/pe-bits.sh" "$build/bin/engine_tests.exe") || exit 1
+if [ "$bits" = 32 ] && ! why=$("$top/scripts/runs-32bit.sh"); then
+  [ -n "$why" ] || exit 1  # 32-bit Wine broken otherwise: a failure, said on stderr
+  echo "skipped: $why (the 32-bit build in $build was not run)"
+  exit 77
+fi
+export TARVOLO_WINE_BITS=$bits TARVOLO_WINE="$top/scripts/wine.sh"
+wine() { "$TARVOLO_WINE" "$@"; }
 export WINEPREFIX=$(mktemp -d /tmp/tarvolo-wine.XXXXXX)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-wineboot -i >/dev/null 2>&1 || true
+wine --prefix
 status=0
+# A test program that cannot start, or that finds no test, fails like one whose test fails.
+gtest() {
+  local out
+  echo "--- $(basename "$1") under Wine ($bits-bit)"
+  if [ ! -f "$1" ]; then echo "FAIL $1 is not built"; return 1; fi
+  out=$(wine "$1" --gtest_brief=1 2>&1) || { echo "$out"; return 1; }
+  echo "$out"
+  grep -qE '^\[  PASSED  \] [1-9][0-9]* test' <<<"$out" || { echo "FAIL $(basename "$1") ran no test"; return 1; }
+}
 for exe in "$build"/bin/engine_tests.exe "$build"/bin/convert_tests.exe "$build"/bin/record_tests.exe; do
-  echo "--- $(basename "$exe") under Wine"
-  wine "$exe" --gtest_brief=1 || status=1
+  gtest "$exe" || status=1
 done
 # The Win32 serial port on a pty. COM1 is mapped through the registry to a symlink that the
 # pty's owner keeps (a symlink made by hand in dosdevices is overwritten when Wine starts):
@@ -23,15 +43,18 @@ map_ports() {  # map_ports LINK COM1 [COM12 ...]
   local link=$1 port
   shift
   for port in "$@"; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f >/dev/null 2>&1
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f >/dev/null 2>&1 ||
+      { echo "FAIL cannot map $port to $link in Wine's registry"; return 1; }
   done
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
 map_com1() { map_ports "$1" COM1; }
-if [ -f "$build/bin/transport_wine_check.exe" ]; then
-  echo "--- transport_wine_check.exe under Wine (COM1 mapped to a pty)"
-  top=$(cd "$(dirname "$0")/.." && pwd)
+echo "--- transport_wine_check.exe under Wine (COM1 mapped to a pty)"
+if [ ! -f "$build/bin/transport_wine_check.exe" ]; then
+  echo "FAIL transport_wine_check.exe is not built"
+  status=1
+else
   link="$WINEPREFIX/ttyPEER"
   map_com1 "$link"
   python3 "$top/tests/transport/wine/pty_peer.py" "$link" & peer=$!
@@ -44,10 +67,9 @@ fi
 # The Windows build's `ports`, and its downloads over COM1 and COM12, against the native
 # virtual handset (a second argument names its folder; default: the ASan build's, which
 # scripts/test.sh builds first).
-handset_bin=${2:-$(cd "$(dirname "$0")/.." && pwd)/build/asan/bin}
+handset_bin=${2:-$top/build/asan/bin}
 if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ]; then
   echo "--- tarvolo-cli.exe ports and download under Wine (COM1 and COM12 mapped to tarvolo-handset)"
-  top=$(cd "$(dirname "$0")/.." && pwd)
   work="$WINEPREFIX/download"
   mkdir -p "$work"
   map_ports "$work/ttyHANDSET" COM1 COM12
@@ -63,8 +85,8 @@ if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ];
   echo "--- tarvolo-cli.exe station under Wine shipping to a throwaway PostgreSQL (odbc32 forwards to unixODBC), then its dashboard"
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 "$top/scripts/with-postgres.sh" \
     python3 "$top/tests/central/wine_central.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
-elif [ -f "$build/bin/tarvolo-cli.exe" ]; then
-  echo "--- tarvolo-cli.exe download under Wine: SKIPPED, no native tarvolo-handset in $handset_bin"
+else
+  echo "FAIL no tarvolo-cli.exe in $build/bin, or no native tarvolo-handset in $handset_bin: no download under Wine"
   status=1
 fi
 exit $status

@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 from central_case import connection, free_port, psql, shipped_columns  # noqa: E402
 from harness import bin_dir, make_release  # noqa: E402
-from wine_station import start_handsets, windows_path  # noqa: E402
+from wine_station import WINE, start_handsets, windows_path  # noqa: E402
 
 
 def main():
@@ -39,7 +39,7 @@ def main():
             os.remove(record + suffix)  # a record of an earlier run here (the 64- then the 32-bit build)
     handsets = start_handsets(work, 1)
     try:
-        run = subprocess.run(["wine", exe, "station", "--ports", "COM1,COM2", "--units", "2", "--rearm-silence", "1.5",
+        run = subprocess.run([WINE, exe, "station", "--ports", "COM1,COM2", "--units", "2", "--rearm-silence", "1.5",
                               "--json", "--log", windows_path(record), "--central", connection(),
                               windows_path(release)], capture_output=True, text=True, timeout=180)
     finally:
@@ -62,7 +62,7 @@ def main():
 def dashboard_problem(exe, attempts):
     """The Windows dashboard's unit search lists the shipped units; None when it does."""
     port = free_port()
-    proc = subprocess.Popen(["wine", exe, "dashboard", "--central", connection(), "--http", "127.0.0.1:%d" % port],
+    proc = subprocess.Popen([WINE, exe, "dashboard", "--central", connection(), "--http", "127.0.0.1:%d" % port],
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         deadline = time.monotonic() + 60

@@ -31,6 +31,11 @@ UNITS_PER_PORT = 2
 UUID7 = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
 
 
+# Wine with the loader that suits the build under test (scripts/wine.sh, named by
+# scripts/wine-tests.sh): Debian's plain `wine` needs a kernel that runs 32-bit programs.
+WINE = os.environ.get("TARVOLO_WINE", "wine")
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -48,7 +53,7 @@ def start_handsets(work, units):
 
 
 def station_command(exe, release, units, *extra):
-    return ["wine", exe, "station", "--ports", "COM1,COM2", "--units", str(units),
+    return [WINE, exe, "station", "--ports", "COM1,COM2", "--units", str(units),
             "--rearm-silence", "1.5", "--json", *extra, windows_path(release)]
 
 
@@ -95,7 +100,7 @@ def check_first_run(work, exe, record, station, handsets, image):
         problems.append("units shown: %s" % ends)
     if not os.path.exists(record):
         return problems + ["no %s in %s: %s" % (os.path.basename(record), work, os.listdir(work))]
-    for who, cmd in (("Windows", ["wine", exe, "log", "--db", windows_path(record), "--json"]),
+    for who, cmd in (("Windows", [WINE, exe, "log", "--db", windows_path(record), "--json"]),
                      ("Linux", [os.path.join(bin_dir(), "tarvolo"), "log", "--db", record, "--json"])):
         log = subprocess.run(cmd, capture_output=True, text=True, timeout=60, cwd=work)
         units = json.loads(log.stdout)["units"] if log.returncode == 0 else []
