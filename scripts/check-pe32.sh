@@ -15,6 +15,7 @@ windows_dlls=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll gdi
   iphlpapi.dll kernel32.dll msvcrt.dll ntdll.dll odbc32.dll ole32.dll oleaut32.dll
   setupapi.dll shell32.dll shlwapi.dll user32.dll userenv.dll uxtheme.dll version.dll
   winmm.dll ws2_32.dll mswsock.dll dbghelp.dll "
+windows_dlls=" $(echo $windows_dlls) "  # one space between names, whatever the lines above
 shopt -s nullglob nocaseglob
 files=("$bin"/*.exe "$bin"/*.dll)
 shopt -u nocaseglob
@@ -26,13 +27,13 @@ beside=" $(for f in "${files[@]}"; do basename "$f"; done | tr 'A-Z' 'a-z' | tr 
 failed=0
 for f in "${files[@]}"; do
   name=$(basename "$f")
-  format=$("$objdump" -f "$f" 2>&1 | sed -n 's/.*file format //p')
+  format=$("$objdump" -f "$f" 2>&1 | sed -n 's/.*file format //p' || true)
   if [ "$format" != pei-i386 ]; then
     echo "FAIL $name: file format '${format:-unreadable}', not pei-i386 (PE32 for i386)"
     failed=1
     continue
   fi
-  imports=$("$objdump" -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+  imports=$("$objdump" -p "$f" 2>/dev/null | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
   strays=()
   for dll in $imports; do
     [[ $windows_dlls == *" $dll "* || $beside == *" $dll "* ]] || strays+=("$dll")

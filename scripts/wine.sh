@@ -22,9 +22,11 @@ if [ "${1:-}" = --prefix ]; then
   : "${WINEPREFIX:?wine.sh --prefix: WINEPREFIX is not set}"
   log=$(mktemp)
   trap 'rm -f "$log"' EXIT
-  # wineboot's own exit status says little (it warns and goes on); the registry it writes last
-  # is the sign of a prefix programs can run in.
+  # wineboot's own exit status says little (it warns and goes on), and the server writes the
+  # registry only when it ends: wait for it, then the registry is the sign of a prefix that
+  # programs can run in.
   "$loader" wineboot -i >"$log" 2>&1 || true
+  wineserver -w >>"$log" 2>&1 || true
   if [ ! -s "$WINEPREFIX/system.reg" ]; then
     echo "wine.sh: cannot make a Wine prefix in $WINEPREFIX with $loader:" >&2
     tail -n 20 "$log" >&2
