@@ -68,6 +68,8 @@ initdb postgresql-15
 pg_ctl postgresql-15
 psql postgresql-client-15
 runuser util-linux
+chrt util-linux
+nice coreutils
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' -e 's/^\[.*\]//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' |
@@ -98,17 +100,25 @@ files_of() {
   readlink -f "$1"
 }
 
+# Who owns each file of every command: one dpkg query for them all (one per file took a minute).
+declare -A path_of owners
+while read -r cmd package; do
+  [ -n "$cmd" ] && path_of[$cmd]=$(command -v "$cmd" 2>/dev/null || true)
+done <<<"$commands"
+mapfile -t all_files < <(for p in "${path_of[@]}"; do [ -n "$p" ] && files_of "$p"; done | sort -u)
+while IFS= read -r line; do
+  file=${line#*: }
+  owners[$file]+=" $(sed -e 's/: .*//' -e 's/, / /g' -e 's/:[a-z0-9]*\( \|$\)/\1/g' <<<"$line")"
+done < <(dpkg -S "${all_files[@]}" 2>/dev/null)
 owners_of() {
   local f
-  for f in $(files_of "$1"); do
-    dpkg -S "$f" 2>/dev/null | sed -e 's/: .*//' -e 's/, /\n/g' -e 's/:[a-z0-9]*$//mg'
-  done | sort -u
+  for f in $(files_of "$1"); do echo ${owners[$f]:-}; done | tr ' ' '\n' | sed '/^$/d' | sort -u
 }
 
 failed=0
 while read -r cmd package; do
   [ -z "$cmd" ] && continue
-  path=$(command -v "$cmd" 2>/dev/null || true)
+  path=${path_of[$cmd]}
   if [ -z "$path" ]; then
     echo "missing: $cmd (package $package$(is_listed "$package" || echo ", not listed in scripts/packages.txt"))"
     failed=1

@@ -39,34 +39,75 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 # A test runner that finds no test fails, rather than passing by running nothing.
 ctest_in() { local dir=$1; shift; (cd "$dir" && ctest --output-on-failure --no-tests=error "$@"); }
 
+# The builds of the steps after `asan` are made ahead, in the background at idle priority:
+# the tests leave much of the two cores idle (waiting on lines and time-outs; half of them in
+# the ASan step), and a build made meanwhile is one the step need not wait for. A step waits
+# for its own build; one that failed fails the steps that need it, with its log.
+ahead=$top/build/ahead
+ahead_pid=
+build_ahead() {  # build_ahead "FLAVOUR [TARGET...]"...
+  rm -rf "$ahead"
+  mkdir -p "$ahead"
+  local b
+  for b in "$@"; do touch "$ahead/${b%% *}.queued"; done
+  set -m  # a process group of its own, which the trap below ends whatever it is running
+  (
+    for b in "$@"; do
+      set -- $b
+      status=0
+      nice -n 19 chrt --idle 0 "$top/scripts/build.sh" "$@" >"$ahead/$1.log" 2>&1 || status=$?
+      echo $status >"$ahead/$1.status"
+    done
+  ) &
+  ahead_pid=$!
+  set +m
+}
+trap '[ -z "$ahead_pid" ] || kill -- -"$ahead_pid" 2>/dev/null || true' EXIT
+build() {  # build FLAVOUR [TARGET...]: made ahead (waited for), or made now
+  local flavour=$1
+  if [ -e "$ahead/$flavour.queued" ]; then
+    while [ ! -e "$ahead/$flavour.status" ]; do
+      kill -0 "$ahead_pid" 2>/dev/null || break
+      sleep 1
+    done
+    if [ "$(cat "$ahead/$flavour.status" 2>/dev/null)" = 0 ]; then
+      echo "the $flavour build, made ahead: $(grep -c '^\[' "$ahead/$flavour.log" || true) steps"
+      return 0
+    fi
+    echo "FAIL the $flavour build made ahead:"; tail -n 40 "$ahead/$flavour.log"
+    return 1
+  fi
+  "$top/scripts/build.sh" "$@"
+}
+
 step_deps() { "$top/scripts/check-deps.sh"; }
 step_asan() {
-  "$top/scripts/build.sh" asan && ctest_in "$top/build/asan" -LE tsan-only -j2
+  build asan && ctest_in "$top/build/asan" -LE tsan-only -j2
 }
 step_tsan() {
-  "$top/scripts/build.sh" tsan && ctest_in "$top/build/tsan" -L threads -j2
+  build tsan threaded_tests && ctest_in "$top/build/tsan" -L threads -j2
 }
 # The Windows downloads and stations talk to the native virtual handset of the ASan build.
 step_wine64() {
-  "$top/scripts/build.sh" windows && "$top/scripts/build.sh" asan tarvolo-handset &&
+  build windows && "$top/scripts/build.sh" asan tarvolo-handset &&
     "$top/scripts/wine-tests.sh" "$top/build/windows"
 }
 step_shell64() {
-  "$top/scripts/build.sh" windows && "$top/scripts/build.sh" asan tarvolo-handset &&
+  build windows && "$top/scripts/build.sh" asan tarvolo-handset &&
     "$top/scripts/wine-shell-tests.sh" "$top/build/windows"
 }
-step_pe32() { "$top/scripts/build.sh" windows32 && "$top/scripts/check-pe32.sh" "$top/build/windows32"; }
+step_pe32() { build windows32 && "$top/scripts/check-pe32.sh" "$top/build/windows32"; }
 # The 32-bit application runs start-up, menu, settings, a Go! download, and the Open and Save
 # dialogs (the older look of a 76-byte OPENFILENAME) with their downloads and error boxes.
 step_wine32() {
-  "$top/scripts/build.sh" windows32 && "$top/scripts/build.sh" asan tarvolo-handset || return 1
+  build windows32 && "$top/scripts/build.sh" asan tarvolo-handset || return 1
   local status=0
   "$top/scripts/wine-tests.sh" "$top/build/windows32" || status=1
   TARVOLO_SHELL_SCENARIOS="startup exit download open save errors" \
     "$top/scripts/wine-shell-tests.sh" "$top/build/windows32" || status=1
   return $status
 }
-step_fuzz() { "$top/scripts/fuzz.sh" 20; }
+step_fuzz() { build fuzz fuzzers && "$top/scripts/fuzz.sh" 20; }
 
 describe() {
   case $1 in
@@ -92,12 +133,21 @@ why_not() {
   return 0
 }
 
+# What the selected steps after `asan` build, in the order they need it.
+selected() { [[ " $only " == *" $1 "* ]]; }
+builds=()
+selected tsan && builds+=("tsan threaded_tests")
+selected wine64 || selected shell64 && builds+=(windows)
+selected pe32 || { selected wine32 && [ -z "$(why_not wine32)" ]; } && builds+=(windows32)
+selected fuzz && builds+=("fuzz fuzzers")
+[ ${#builds[@]} -gt 0 ] && build_ahead "${builds[@]}"
+
 minutes() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 passed=0 failed=0 skipped=0
 table=() reasons=()
 started=$SECONDS
 for s in $all_steps; do
-  [[ " $only " == *" $s "* ]] || continue
+  selected "$s" || continue
   echo; echo "=== $s: $(describe "$s")"
   reason=$(why_not "$s")
   if [ -n "$reason" ]; then
