@@ -29,8 +29,6 @@ clang clang
 clang++ clang
 wine wine
 wineserver wine
-wineboot wine
-winepath wine
 xvfb-run xvfb
 Xvfb xvfb
 xauth xauth
