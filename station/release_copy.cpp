@@ -13,6 +13,7 @@
 #include "output/shown_text.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
+#include "record/uuid7.h"
 #include "session/release_check.h"
 #include "station/station_platform.h"
 
@@ -23,7 +24,7 @@ namespace {
 constexpr const char* kFolderPrefix = "tarvolo-station-";
 constexpr size_t kPiece = 1 << 20;  // copied and hashed between two looks at Ctrl-C
 
-// "tarvolo-station-PID-N" -> PID; 0 for any other name.
+// "tarvolo-station-PID-XXXX" (hexadecimal digits after the process) -> PID; 0 for any other name.
 long folderOwner(const std::string& name)
 {
     const std::string prefix = kFolderPrefix;
@@ -37,32 +38,43 @@ long folderOwner(const std::string& name)
         return 0;
     }
     const std::string rest = name.substr(prefix.size() + end);
-    return rest.size() > 1 && rest[0] == '-' && rest.find_first_not_of("0123456789", 1) == std::string::npos
+    return rest.size() > 1 && rest[0] == '-' && rest.find_first_not_of("0123456789abcdef", 1) == std::string::npos
                ? pid
                : 0;
 }
 
-// Folders of stations killed before they could remove their own.
+// Makes the station's read-only copy removable (Windows will not remove a read-only file); never
+// through a link, which could name any file of the machine.
+void makeRemovable(const fs::path& copy)
+{
+    std::error_code ignored;
+    fs::permissions(copy, fs::perms::owner_all, fs::perm_options::replace | fs::perm_options::nofollow, ignored);
+}
+
+// Folders of stations killed before they could remove their own. The temporary folder is
+// everyone's: only plain folders of this user are touched, and nothing in them is followed.
 void removeLeftCopies(const fs::path& temp)
 {
     std::error_code ec;
     for (fs::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
         const long owner = folderOwner(it->path().filename().string());
-        if (owner > 0 && !processRunning(owner) && it->is_directory(ec)) {
+        if (owner > 0 && !processRunning(owner) && ownPlainFolder(nameOf(it->path()))) {
             std::error_code ignored;
-            fs::permissions(it->path() / "release.rel", fs::perms::owner_all, ignored);
+            makeRemovable(it->path() / "release.rel");
             fs::remove_all(it->path(), ignored);
         }
     }
 }
 
-// A folder no other station run uses, that only this user can enter.
+// A folder no other station run uses, that only this user can enter, under a name no one can
+// guess and make first.
 bool makePrivateFolder(const fs::path& temp, fs::path* folder, std::string* error)
 {
     std::error_code ec;
     const std::string base = kFolderPrefix + std::to_string(currentProcessId()) + "-";
     for (int attempt = 1; attempt < 100; ++attempt) {
-        const fs::path candidate = temp / (base + std::to_string(attempt));
+        const std::string id = newUuid7(std::chrono::system_clock::now());
+        const fs::path candidate = temp / (base + id.substr(id.rfind('-') + 1));
         if (fs::create_directory(candidate, ec)) {
             fs::permissions(candidate, fs::perms::owner_all, ec);
             if (ec) {
@@ -176,7 +188,6 @@ void removeReleaseCopy(const ReleaseCopy& copy)
     std::error_code ec;
     if (copy.folder.empty())
         return;
-    // The copy is read-only; on Windows that keeps it from being removed.
-    fs::permissions(copy.copyPath, fs::perms::owner_all, ec);
+    makeRemovable(pathOf(copy.copyPath));
     fs::remove_all(pathOf(copy.folder), ec);
 }

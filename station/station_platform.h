@@ -14,6 +14,9 @@ void leaveStopSignalsToTheStation();
 // named after the station's process, so a later station can tell a folder left behind).
 long currentProcessId();
 bool processRunning(long pid);
+// Whether `path` is a folder itself, not a link to one, and belongs to this process's user:
+// only such a folder may a station clean up in a temporary folder that others write to.
+bool ownPlainFolder(const std::string& path);
 
 // Whether an errno value says the user's disk quota is used up (a full disk to the user).
 bool diskQuotaExceeded(int error);

@@ -2,6 +2,7 @@
 #include "station/station_platform.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +21,12 @@ long currentProcessId() { return static_cast<long>(::getpid()); }
 
 // EPERM: it runs, as another user.
 bool processRunning(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+bool ownPlainFolder(const std::string& path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
 
 std::string machineName()
 {

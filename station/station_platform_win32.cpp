@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+#include "output/file_name.h"
+
 void leaveStopSignalsToTheStation() { std::signal(SIGINT, SIG_IGN); }
 
 long currentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
@@ -20,6 +22,14 @@ bool processRunning(long pid)
     const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
     CloseHandle(process);
     return running;
+}
+
+// The temporary folder is the user's own on Windows; a junction or link is never entered.
+bool ownPlainFolder(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(pathOf(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 std::string machineName()

@@ -129,6 +129,35 @@ class StationPromises(StationCase):
         self.assertLessEqual(len([e for e in run.events if e.get("event") == "worker_ended"]), 1)
         self.assertEqual(os.listdir(temp), [])
 
+    def test_left_folders_that_are_links_or_others_are_not_touched(self):
+        # What a local user can plant in the shared temporary folder of a station run as root:
+        # a dead station's folder whose copy is a link to another file, a link named like a
+        # station's folder, and a folder of their own under such a name.
+        temp = self.path("tmp")
+        os.makedirs(temp)
+        os.chmod(temp, 0o1777)
+        dead = self.dead_pid()
+        victim = self.path("victim")
+        open(victim, "w").close()
+        os.chmod(victim, 0o644)
+        victim_dir = self.path("victim-dir")
+        os.makedirs(victim_dir)
+        linked = os.path.join(temp, "tarvolo-station-%d-1" % dead)
+        os.makedirs(linked)
+        os.symlink(victim, os.path.join(linked, "release.rel"))
+        os.symlink(victim_dir, os.path.join(temp, "tarvolo-station-%d-2" % dead))
+        foreign = os.path.join(temp, "tarvolo-station-%d-3" % dead)
+        os.makedirs(foreign)
+        os.chown(foreign, 65534, 65534)
+        release, _ = self.image(2)
+        handsets = self.handsets(1, units=1)
+        run = self.station(release, [handsets[0].link], "--units", 1, env={"TMPDIR": temp})
+        self.assertEqual(run.wait(60), 0, run.stderr())
+        self.assertEqual(stat.S_IMODE(os.stat(victim).st_mode), 0o644, "a link's target was changed")
+        self.assertFalse(os.path.lexists(linked), "the dead station's own folder stays")
+        self.assertEqual(sorted(os.listdir(temp)), ["tarvolo-station-%d-2" % dead, "tarvolo-station-%d-3" % dead],
+                         "only the station's own plain folders go")
+
     def test_the_record_disk_filling_up(self):
         disk = self.path("disk")
         os.makedirs(disk)
