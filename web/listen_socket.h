@@ -6,7 +6,12 @@
 
 #include <cstdint>
 
+#include <string>
+
 // `socket` is the platform's socket handle, widened.
 void setListenOptions(std::uintptr_t socket);
+// This machine's own host name, which a browser on it may use for a page served here; empty
+// when it cannot be told.
+std::string thisHostName();
 
 #endif

@@ -6,6 +6,7 @@
 #define CPPHTTPLIB_THREAD_POOL_COUNT 16
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -27,13 +28,30 @@ constexpr const char* kContentSecurityPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-// A page served without a token is this machine's own; a Host naming anything else is another
-// site's page that had its name point at 127.0.0.1 (DNS rebinding) to read ours.
-bool loopbackHost(const std::string& host)
+std::string lowerCase(std::string text)
 {
-    const size_t colon = host.rfind(':');
-    const std::string name = colon != std::string::npos && host.back() != ']' ? host.substr(0, colon) : host;
-    return name == "localhost" || name == "[::1]" || name.rfind("127.", 0) == 0;
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The Host values a page served without a token answers to: the address it listens on,
+// localhost and this machine's own name, each with or without the port. A Host naming anything
+// else (127.0.0.1.evil.example among them) is another site's page that had its name point at
+// this machine (DNS rebinding) to read ours.
+std::vector<std::string> ownHosts(const ListenAddress& where, int port)
+{
+    const bool v6 = where.host.find(':') != std::string::npos;
+    std::vector<std::string> names = {v6 ? "[" + where.host + "]" : where.host, "localhost"};
+    if (const std::string name = thisHostName(); !name.empty())
+        names.push_back(name);
+    std::vector<std::string> hosts;
+    for (const std::string& name : names) {
+        hosts.push_back(lowerCase(name));
+        hosts.push_back(lowerCase(name) + ":" + std::to_string(port));
+    }
+    return hosts;
 }
 
 // The files the login page needs, which a browser without the token must be able to load.
@@ -53,6 +71,7 @@ struct WebServer::Impl {
     std::vector<LiveFeed*> feeds;
     std::atomic<int> openFeeds{0};
     int port = 0;
+    std::vector<std::string> hosts;  // set before the server starts, read-only after
 
     bool authorized(const httplib::Request& req) const;
     httplib::Server::HandlerResponse guard(const httplib::Request& req, httplib::Response& res) const;
@@ -81,7 +100,8 @@ httplib::Server::HandlerResponse WebServer::Impl::guard(const httplib::Request& 
         res.set_content("These pages are read-only: GET only.\n", "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     }
-    if (token.empty() && !loopbackHost(req.get_header_value("Host"))) {
+    if (token.empty() &&
+        std::find(hosts.begin(), hosts.end(), lowerCase(req.get_header_value("Host"))) == hosts.end()) {
         res.status = 403;
         res.set_content("This page is served to this machine only.\n", "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
@@ -197,6 +217,7 @@ bool WebServer::start(const ListenAddress& where, std::string* error)
         return (*error = "cannot listen on " + where.host + ":" + std::to_string(where.port) +
                          " (address not this machine's, or the port taken)",
                 false);
+    impl_->hosts = ownHosts(where, impl_->port);
     impl_->thread = std::thread([&s] {
         nameThisThread("tarvolo-web");  // before the pool starts: its threads take the name
         s.listen_after_bind();

@@ -159,6 +159,38 @@ class StationPageTest(StationCase):
         self.assertIsNone(seen["pwned"])  # not even a script element added by hand
         self.assertTrue(any(v.startswith("script-src") for v in seen["violations"]), seen["violations"])
 
+    def test_a_page_without_token_answers_only_to_this_machines_names(self):
+        handsets = self.handsets(1, units=1, stay=30000)
+        release, _ = self.release([data_block(BS, n) for n in range(4)])
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        station = subprocess.Popen([os.path.join(bin_dir(), "tarvolo"), "station", "--json", "--ports", handsets[0].link,
+                                    "--log", self.path("record.db"), "--http", "127.0.0.1:%d" % port, release],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (station.kill(), station.wait()))
+
+        def status(host):
+            for _ in range(100):
+                try:
+                    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                    connection.putrequest("GET", "/", skip_host=True)
+                    connection.putheader("Host", host)
+                    connection.endheaders()
+                    answer = connection.getresponse()
+                    connection.close()
+                    return answer.status
+                except ConnectionRefusedError:
+                    time.sleep(0.1)
+            self.fail("the station's page did not come up")
+        # Its own address, localhost and the machine's name, with the port or without; a name that
+        # only starts like the address, another loopback address, or a port that is not its own: 403.
+        own = ["127.0.0.1:%d" % port, "127.0.0.1", "LOCALHOST:%d" % port, socket.gethostname()]
+        foreign = ["127.0.0.1.evil.example", "127.0.0.1.evil.example:%d" % port, "127.0.0.2:%d" % port,
+                   "127.0.0.1:%d" % (port + 1), "evil.example"]
+        self.assertEqual([(h, status(h)) for h in own], [(h, 200) for h in own])
+        self.assertEqual([(h, status(h)) for h in foreign], [(h, 403) for h in foreign])
+
 
 if __name__ == "__main__":
     import unittest
