@@ -77,6 +77,6 @@ void setupDashboardCommand(CLI::App& app, std::function<int()>& run)
                     "--http-token-file)")
         ->required();
     cmd->add_option("--http-token-file", a->httpTokenFile,
-                    "File whose first line is the token the page asks for once (kept in an HttpOnly cookie)");
+                    "File, yours alone (chmod 600), whose first line is the token the page asks for once (a 12-hour session follows)");
     cmd->callback([&run, a] { run = [a] { return runDashboard(*a); }; });
 }

@@ -196,7 +196,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                     "any other needs --http-token-file)")
         ->check(kNotEmpty);
     cmd->add_option("--http-token-file", a->httpTokenFile,
-                    "File whose first line is the token the page asks for once (kept in an HttpOnly cookie)")
+                    "File, yours alone (chmod 600), whose first line is the token the page asks for once (a 12-hour session follows)")
         ->check(kNotEmpty)->needs(http);
     cmd->add_option("--central", a->central,
                     "Ship every unit to this central database: ODBC connection string or DSN=NAME (default: the "

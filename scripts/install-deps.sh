@@ -5,8 +5,8 @@
 #   scripts/install-deps.sh --demo   only what a download needs (the list's [demo] part)
 # Safe to run again: packages already there are left alone.
 # It also enables Debian's source packages (a sources entry of the project's own) and unpacks
-# the sqlite3 source the Windows builds make their SQLite from (scripts/fetch-sqlite-source.sh)
-# and cpp-httplib's, whose header is the web server (scripts/fetch-httplib-source.sh); and it
+# the sqlite3 and libmicrohttpd sources the Windows builds compile their SQLite and web server
+# from (scripts/fetch-sqlite-source.sh, scripts/fetch-microhttpd-source.sh); and it
 # installs puppeteer-core for the browser test under build/ (scripts/install-puppeteer.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +37,8 @@ export DEBIAN_FRONTEND=noninteractive
 src_entry=/etc/apt/sources.list.d/tarvolo-sources.sources
 if [ ! -f "$src_entry" ]; then
   cat >"$src_entry" <<'ENTRY'
-# Debian's source packages, for the libraries the Windows builds compile from source (SQLite).
+# Debian's source packages, for the libraries the Windows builds compile from source (SQLite,
+# libmicrohttpd).
 # Written by Tarvolo's scripts/install-deps.sh.
 Types: deb-src
 URIs: http://deb.debian.org/debian
@@ -48,9 +49,9 @@ ENTRY
   apt-get update -qq
 fi
 fetch_sources() {
-  "$top/scripts/fetch-httplib-source.sh" >/dev/null
   [ "$part" = demo ] && return 0
   "$top/scripts/fetch-sqlite-source.sh" >/dev/null
+  "$top/scripts/fetch-microhttpd-source.sh" >/dev/null
   "$top/scripts/install-puppeteer.sh" >/dev/null
 }
 

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <fstream>
 
+#include "web/secret_file.h"
+
 namespace {
 
 bool tokenCharacter(char c)
@@ -16,6 +18,8 @@ bool tokenCharacter(char c)
 
 bool readAccessToken(const std::string& path, std::string* token, std::string* error)
 {
+    if (!secretFileKept(path, "the token file", error))
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return (*error = "cannot read the token file " + path, false);

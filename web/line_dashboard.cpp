@@ -5,11 +5,13 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 
 #include "central/approvals.h"
 #include "central/line_view.h"
 #include "output/csv_text.h"
 #include "output/json_line.h"
+#include "output/shown_text.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
 #include "record/utc_time.h"
@@ -18,6 +20,9 @@ namespace {
 
 constexpr int64_t kSearchPage = 200;
 constexpr int64_t kCsvUnits = 100000;  // an export beyond this is a job for `tarvolo log --central --csv`
+// A search text longer than any station id, selector, lot, release name or label the record holds.
+constexpr size_t kLongestSearchText = 256;
+constexpr int64_t kLargestResultCode = 2147483647;
 
 // The search table's columns: the record's own field names.
 constexpr const char* kSearchFields[] = {
@@ -79,17 +84,42 @@ bool periodOf(const WebQuery& q, Period* p, std::string* error)
     return true;
 }
 
+// A text the database can compare as it is: UTF-8 without NUL (which PostgreSQL refuses, and a
+// refused query would cost the page its connection), and bounded.
+bool textParam(const WebQuery& q, const char* name, std::string* value, std::string* error)
+{
+    *value = param(q, name);
+    if (value->size() <= kLongestSearchText && validUtf8(*value) && value->find('\0') == std::string::npos)
+        return true;
+    return (*error = std::string(name) + ": a text of at most " + std::to_string(kLongestSearchText) +
+                     " bytes of UTF-8",
+            false);
+}
+
+// An outcome word or a result code within the record's range.
+bool resultParam(const WebQuery& q, std::string* result, std::string* error)
+{
+    *result = param(q, "result");
+    const bool digits = !result->empty() && result->find_first_not_of("0123456789") == std::string::npos;
+    if (result->empty() || *result == "completed" || *result == "failed" || *result == "interrupted" ||
+        *result == "port-lost" || (digits && result->size() <= 10 && std::stoll(*result) <= kLargestResultCode))
+        return true;
+    return (*error = "result: completed, failed, interrupted, port-lost or a result code from 0 to " +
+                     std::to_string(kLargestResultCode),
+            false);
+}
+
 bool searchOf(const WebQuery& q, UnitSearch* s, std::string* error)
 {
-    if (!utcParam(q, "from", &s->period.fromUtc, error) || !utcParam(q, "to", &s->period.toUtc, error))
+    if (!utcParam(q, "from", &s->period.fromUtc, error) || !utcParam(q, "to", &s->period.toUtc, error) ||
+        !resultParam(q, &s->result, error))
         return false;
-    s->station = param(q, "station");
-    s->port = param(q, "port");
-    s->result = param(q, "result");
-    s->lot = param(q, "lot");
-    s->release = param(q, "release");
-    s->attemptUuid = param(q, "attempt");
-    s->label = param(q, "label");
+    const std::pair<const char*, std::string*> texts[] = {{"station", &s->station}, {"port", &s->port},
+                                                          {"lot", &s->lot},         {"release", &s->release},
+                                                          {"attempt", &s->attemptUuid}, {"label", &s->label}};
+    for (const auto& [name, value] : texts)
+        if (!textParam(q, name, value, error))
+            return false;
     const std::string offset = param(q, "offset");
     if (offset.size() > 9 || offset.find_first_not_of("0123456789") != std::string::npos)
         return (*error = "offset: a count of units", false);
@@ -167,10 +197,13 @@ OdbcConnection* LineDashboard::connection(OdbcError* error)
     return db_.get();
 }
 
+// The database's own words stay with the operator (the dashboard's standard error): a browser
+// is told only that the database did not answer.
 WebAnswer LineDashboard::failed(const OdbcError& error)
 {
     db_.reset();
-    return json(Json{{"error", "cannot read the central database: " + error.text()}}, 503);
+    std::fprintf(stderr, "tarvolo dashboard: the central database: %s\n", terminalSafe(error.text()).c_str());
+    return json(Json{{"error", "the central database did not answer; the page asks again shortly"}}, 503);
 }
 
 WebAnswer LineDashboard::line(const WebQuery& query)

@@ -1,32 +1,73 @@
-// The program's HTTP server (see web_server.h).
+// The program's HTTP server (see web_server.h), on GNU libmicrohttpd: a thread per connection,
+// so that an open page's feed and a slow database answer hold only their own connection.
+//
+// Bounds, each held by the library before a byte of a request reaches this file, or by the
+// watch below (a stranger's connections cost a known, small amount whatever they send):
+//   - a connection's memory (kConnectionMemory): a request head that does not fit, however many
+//     lines, is answered 431 (or 414 for its first line) and the connection closed; never read
+//     further;
+//   - connections: kMostPerClient per client address (more are closed at once, unanswered) and
+//     at most connectionLimit() in all (past it new ones wait in the listening socket's short
+//     backlog, then the system refuses them), well below the descriptors the process may hold;
+//   - time: a connection silent for kIdleSeconds is closed; one whose request head is not in
+//     within kHeadTime (a client trickling a byte at a time) or whose answer is not done within
+//     kAnswerTime is cut. Feeds, once answered, last as long as the page stays.
+// Every answer closes its connection: a page's few files cost a connection each, and each
+// connection's whole life is under the watch's deadline.
 #include "web/web_server.h"
 
-// A pool thread per open page's feed, plus a few for files: three pages and their files at
-// once leave threads to spare. Beyond kMostFeeds open feeds a page is told to come back later.
-#define CPPHTTPLIB_THREAD_POOL_COUNT 16
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "web/access_token.h"
 #include "web/embedded_files.h"
 #include "web/listen_socket.h"
 #include "web/live_feed.h"
+#include "web/page_access.h"
 #include "web/thread_name.h"
 
 namespace {
 
-constexpr int kMostFeeds = 12;
-constexpr auto kKeepAlivePeriod = std::chrono::seconds(10);
+constexpr size_t kConnectionMemory = 16 * 1024;  // request head and answer head, per connection
+constexpr size_t kMostHeaders = 64;
+constexpr unsigned kMostConnections = 64;
+constexpr unsigned kMostPerClient = 8;
+constexpr unsigned kIdleSeconds = 10;
+constexpr auto kHeadTime = std::chrono::seconds(10);
+constexpr auto kAnswerTime = std::chrono::seconds(60);
+constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
+// Feeds count among the connections; the rest stay for files and answers.
+constexpr int kMostFeeds = kMostConnections / 2;
+// Well inside kIdleSeconds, so that a quiet feed is never taken for a silent client.
+constexpr auto kKeepAlivePeriod = std::chrono::seconds(4);
+constexpr size_t kFeedBlock = 8 * 1024;
 
 // No inline script or style, no eval, nothing from another origin: a text that slipped into
 // markup still could not run.
 constexpr const char* kContentSecurityPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+constexpr const char* kText = "text/plain; charset=utf-8";
+
+// The connections the server may hold at once: kMostConnections, or a quarter of the
+// descriptors the process may hold when that is less, so that the station's own files, lines and
+// a restarted worker's pipes always find descriptors.
+unsigned connectionLimit()
+{
+    const long limit = descriptorLimit();
+    return limit <= 0 ? kMostConnections
+                      : static_cast<unsigned>(std::clamp<long>(limit / 4, 4, kMostConnections));
+}
 
 std::string lowerCase(std::string text)
 {
@@ -54,106 +95,369 @@ std::vector<std::string> ownHosts(const ListenAddress& where, int port)
     return hosts;
 }
 
-// The files the login page needs, which a browser without the token must be able to load.
-bool openToAll(const std::string& path) { return path == "/login" || path == "/login.js" || path == "/page.css"; }
-
-void sendFile(httplib::Response& res, const EmbeddedFile& file)
+// The files the login page needs, which a browser without the token must be able to load, and
+// the way out.
+bool openToAll(const std::string& path)
 {
-    res.set_content(reinterpret_cast<const char*>(file.data), file.size, file.contentType);
+    return path == "/login" || path == "/login.js" || path == "/page.css" || path == "/logout";
+}
+
+// What a request brings, read from the library's parse of its head.
+struct Request {
+    MHD_Connection* connection;
+    std::string method, path, client;
+
+    std::string header(const char* name) const
+    {
+        const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+        return value ? value : "";
+    }
+    std::vector<std::string> headers(const char* name) const
+    {
+        std::pair<const char*, std::vector<std::string>> found{name, {}};
+        MHD_get_connection_values(
+            connection, MHD_HEADER_KIND,
+            [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+                auto* f = static_cast<std::pair<const char*, std::vector<std::string>>*>(cls);
+                if (value && lowerCase(key) == lowerCase(f->first))
+                    f->second.push_back(value);
+                return MHD_YES;
+            },
+            &found);
+        return found.second;
+    }
+    size_t headerCount() const { return static_cast<size_t>(MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr)); }
+    WebQuery query() const
+    {
+        WebQuery query;
+        MHD_get_connection_values(
+            connection, MHD_GET_ARGUMENT_KIND,
+            [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+                static_cast<WebQuery*>(cls)->emplace(key, value ? value : "");
+                return MHD_YES;
+            },
+            &query);
+        return query;
+    }
+};
+
+// What a request is answered with: a text, an embedded file (sent from where it lies) or a feed.
+struct Reply {
+    int status = 200;
+    std::string body;
+    std::string contentType = kText;
+    const EmbeddedFile* file = nullptr;
+    LiveFeed* feed = nullptr;
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    static Reply text(int status, std::string body)
+    {
+        Reply r;
+        r.status = status;
+        r.body = std::move(body);
+        return r;
+    }
+};
+
+using Route = std::function<Reply(const Request&)>;
+
+// One open page's feed, as the library pulls it: events not yet handed over are kept until the
+// next pull.
+struct FeedStream {
+    std::unique_ptr<LiveFeed::Subscription> subscription;
+    std::atomic<int>* openFeeds;
+    std::string pending;
+    size_t at = 0;
+};
+
+// On the connection's thread; waits at most kKeepAlivePeriod for the feed.
+ssize_t pullFeed(void* cls, uint64_t, char* buffer, size_t most)
+{
+    auto* stream = static_cast<FeedStream*>(cls);
+    if (stream->at == stream->pending.size()) {
+        std::string events;
+        if (!stream->subscription->next(kKeepAlivePeriod, &events))
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        // A comment when nothing came keeps proxies and the browser from timing out.
+        stream->pending = events.empty() ? std::string(": still here\n\n") : std::move(events);
+        stream->at = 0;
+    }
+    const size_t n = std::min(most, stream->pending.size() - stream->at);
+    std::memcpy(buffer, stream->pending.data() + stream->at, n);
+    stream->at += n;
+    return static_cast<ssize_t>(n);
+}
+
+void endFeed(void* cls)
+{
+    auto* stream = static_cast<FeedStream*>(cls);
+    stream->openFeeds->fetch_sub(1);
+    delete stream;
 }
 
 }  // namespace
 
-struct WebServer::Impl {
-    std::string token;
-    httplib::Server server;
-    std::thread thread;
-    std::vector<LiveFeed*> feeds;
-    std::atomic<int> openFeeds{0};
-    int port = 0;
-    std::vector<std::string> hosts;  // set before the server starts, read-only after
+// The connections' deadlines, on a thread of its own: a connection past its deadline has its
+// socket cut, which wakes its thread to close it. A connection is forgotten (under the lock)
+// before the library closes its socket, so a cut never reaches a descriptor used again.
+class ConnectionWatch {
+public:
+    using Clock = std::chrono::steady_clock;
 
-    bool authorized(const httplib::Request& req) const;
-    httplib::Server::HandlerResponse guard(const httplib::Request& req, httplib::Response& res) const;
-    void login(const httplib::Request& req, httplib::Response& res) const;
+    void opened(MHD_Connection* c, std::uintptr_t socket)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        watched_[c] = {socket, Clock::now() + kHeadTime};
+    }
+    // The head is in: the answer's own deadline, or none for a feed.
+    void answering(MHD_Connection* c, bool feed)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto it = watched_.find(c); it != watched_.end())
+            it->second.deadline = feed ? Clock::time_point::max() : Clock::now() + kAnswerTime;
+    }
+    void closed(MHD_Connection* c)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        watched_.erase(c);
+    }
+    void start()
+    {
+        thread_ = std::thread([this] {
+            nameThisThread("tarvolo-web");
+            run();
+        });
+    }
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    struct Watched {
+        std::uintptr_t socket;
+        Clock::time_point deadline;
+    };
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stopping_; })) {
+            const auto now = Clock::now();
+            for (auto& [connection, w] : watched_)
+                if (w.deadline <= now) {
+                    cutConnection(w.socket);
+                    w.deadline = Clock::time_point::max();  // once
+                }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<MHD_Connection*, Watched> watched_;
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
-bool WebServer::Impl::authorized(const httplib::Request& req) const
+struct WebServer::Impl {
+    explicit Impl(std::string token) : access(std::move(token)) {}
+
+    PageAccess access;
+    std::map<std::string, Route> routes;  // set before the server starts, read-only after
+    std::vector<LiveFeed*> feeds;
+    std::atomic<int> openFeeds{0};
+    std::vector<std::string> hosts;  // set before the server starts, read-only after
+    ConnectionWatch watch;
+    MHD_Daemon* daemon = nullptr;
+    int port = 0;
+
+    // The library's calls, on its threads: a connection opened or closed (the listening
+    // thread), and a request whose head is in (the connection's own thread, once a request).
+    static void onConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code);
+    static MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char*, size_t*, void** state);
+
+    Reply answer(const Request& req);
+    std::optional<Reply> guard(const Request& req);
+    Reply login(const Request& req);
+    Reply logout(const Request& req);
+    MHD_Result send(MHD_Connection* connection, const Reply& reply);
+};
+
+namespace {
+
+Reply fileReply(const EmbeddedFile& file)
 {
-    if (token.empty())
-        return true;
-    const std::string bearer = req.get_header_value("Authorization");
-    if (bearer.rfind("Bearer ", 0) == 0 && sameToken(bearer.substr(7), token))
-        return true;
-    for (size_t i = 0; i < req.get_header_value_count("Cookie"); ++i)
-        if (sameToken(cookieValue(req.get_header_value("Cookie", i), kTokenCookie), token))
-            return true;
-    return false;
+    Reply r;
+    r.file = &file;
+    r.contentType = file.contentType;
+    return r;
 }
 
-// Runs before any route: the method, then the token.
-httplib::Server::HandlerResponse WebServer::Impl::guard(const httplib::Request& req, httplib::Response& res) const
+Reply loginPage(int status)
 {
+    Reply r = embeddedFile("login.html") ? fileReply(*embeddedFile("login.html")) : Reply::text(status, "");
+    r.status = status;
+    return r;
+}
+
+Reply waitReply(int seconds)
+{
+    Reply r = Reply::text(429, "Too many wrong tokens: try again in " + std::to_string(seconds) + " s.\n");
+    r.headers.emplace_back("Retry-After", std::to_string(seconds));
+    return r;
+}
+
+std::string sessionCookie(const std::string& id, std::chrono::seconds life)
+{
+    return std::string(kSessionCookie) + "=" + id + "; Path=/; Max-Age=" + std::to_string(life.count()) +
+           "; HttpOnly; SameSite=Strict";
+}
+
+}  // namespace
+
+// Before any route: the head's size, the method, the Host, then the token. Nothing when the
+// request may go on.
+std::optional<Reply> WebServer::Impl::guard(const Request& req)
+{
+    if (req.headerCount() > kMostHeaders)
+        return Reply::text(431, "Too many header lines.\n");
     if (req.method != "GET" && req.method != "HEAD") {
-        res.status = 405;
-        res.set_header("Allow", "GET, HEAD");
-        res.set_content("These pages are read-only: GET only.\n", "text/plain; charset=utf-8");
-        return httplib::Server::HandlerResponse::Handled;
+        Reply r = Reply::text(405, "These pages are read-only: GET only.\n");
+        r.headers.emplace_back("Allow", "GET, HEAD");
+        return r;
     }
-    if (token.empty() &&
-        std::find(hosts.begin(), hosts.end(), lowerCase(req.get_header_value("Host"))) == hosts.end()) {
-        res.status = 403;
-        res.set_content("This page is served to this machine only.\n", "text/plain; charset=utf-8");
-        return httplib::Server::HandlerResponse::Handled;
-    }
-    if (openToAll(req.path) || authorized(req))
-        return httplib::Server::HandlerResponse::Unhandled;
-    res.status = 401;
-    res.set_header("WWW-Authenticate", "Bearer");
-    if (const EmbeddedFile* page = embeddedFile("login.html"))
-        sendFile(res, *page);
-    return httplib::Server::HandlerResponse::Handled;
+    if (!access.asksToken() &&
+        std::find(hosts.begin(), hosts.end(), lowerCase(req.header("Host"))) == hosts.end())
+        return Reply::text(403, "This page is served to this machine only.\n");
+    if (openToAll(req.path))
+        return std::nullopt;
+    const PageAccess::Answer a = access.check(req.client, req.header("Authorization"), req.headers("Cookie"),
+                                              PageAccess::Clock::now());
+    if (a.verdict == PageAccess::Verdict::admitted)
+        return std::nullopt;
+    if (a.verdict == PageAccess::Verdict::wait)
+        return waitReply(a.waitSeconds);
+    Reply r = loginPage(401);
+    r.headers.emplace_back("WWW-Authenticate", "Bearer");
+    return r;
 }
 
 // The login page's script asks with the token in an Authorization header; the answer sets the
-// cookie, which no script can read back.
-void WebServer::Impl::login(const httplib::Request& req, httplib::Response& res) const
+// session's cookie, which no script can read back.
+Reply WebServer::Impl::login(const Request& req)
 {
-    if (!req.has_header("Authorization")) {
-        if (const EmbeddedFile* page = embeddedFile("login.html"))
-            sendFile(res, *page);
-        return;
-    }
-    if (token.empty() || !authorized(req)) {
-        res.status = 401;
-        res.set_content("wrong token\n", "text/plain; charset=utf-8");
-        return;
-    }
-    res.status = 204;
-    res.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    const std::string authorization = req.header("Authorization");
+    if (authorization.empty())
+        return loginPage(200);
+    const PageAccess::Answer a = access.login(req.client, authorization, PageAccess::Clock::now());
+    if (a.verdict == PageAccess::Verdict::wait)
+        return waitReply(a.waitSeconds);
+    if (a.verdict != PageAccess::Verdict::admitted)
+        return Reply::text(401, "wrong token\n");
+    Reply r = Reply::text(204, "");
+    r.headers.emplace_back("Set-Cookie", sessionCookie(a.sessionId, PageAccess::kSessionLife));
+    return r;
 }
 
-WebServer::WebServer(std::string token) : impl_(std::make_unique<Impl>())
+Reply WebServer::Impl::logout(const Request& req)
 {
-    impl_->token = std::move(token);
-    httplib::Server& s = impl_->server;
-    s.set_default_headers({{"Content-Security-Policy", kContentSecurityPolicy},
-                           {"X-Content-Type-Options", "nosniff"},
-                           {"Referrer-Policy", "no-referrer"},
-                           {"Cache-Control", "no-store"}});
-    s.set_socket_options([](auto sock) { setListenOptions(static_cast<std::uintptr_t>(sock)); });
-    // A page loads its files at once; an idle connection kept longer only delays stop().
-    s.set_keep_alive_timeout(1);
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        return impl_->guard(req, res);
-    });
-    s.Get("/login", [this](const httplib::Request& req, httplib::Response& res) { impl_->login(req, res); });
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content(std::to_string(res.status) + "\n", "text/plain; charset=utf-8");
-    });
+    access.logout(req.headers("Cookie"));
+    Reply r = Reply::text(303, "");
+    r.headers.emplace_back("Set-Cookie", sessionCookie("", std::chrono::seconds(0)));
+    r.headers.emplace_back("Location", "/");
+    return r;
+}
+
+Reply WebServer::Impl::answer(const Request& req)
+{
+    if (std::optional<Reply> refused = guard(req))
+        return *refused;
+    if (req.path == "/login")
+        return login(req);
+    if (req.path == "/logout")
+        return logout(req);
+    if (const auto route = routes.find(req.path); route != routes.end())
+        return route->second(req);
+    return Reply::text(404, "404\n");
+}
+
+MHD_Result WebServer::Impl::send(MHD_Connection* connection, const Reply& reply)
+{
+    MHD_Response* response = nullptr;
+    if (reply.feed) {
+        if (openFeeds.fetch_add(1) >= kMostFeeds) {
+            openFeeds.fetch_sub(1);
+            Reply busy = Reply::text(503, "Too many pages open: try again shortly.\n");
+            busy.headers.emplace_back("Retry-After", "5");
+            return send(connection, busy);
+        }
+        auto* stream = new FeedStream{reply.feed->subscribe(), &openFeeds, {}, 0};
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kFeedBlock, pullFeed, stream, endFeed);
+        if (!response)
+            endFeed(stream);
+    } else if (reply.file) {
+        response = MHD_create_response_from_buffer(reply.file->size, const_cast<unsigned char*>(reply.file->data),
+                                                   MHD_RESPMEM_PERSISTENT);
+    } else {
+        response = MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
+                                                   MHD_RESPMEM_MUST_COPY);
+    }
+    if (!response)
+        return MHD_NO;
+    for (const auto& [name, value] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"Content-Security-Policy", kContentSecurityPolicy},
+             {"X-Content-Type-Options", "nosniff"},
+             {"Referrer-Policy", "no-referrer"},
+             {"Cache-Control", "no-store"},
+             {"Connection", "close"},
+             {"Content-Type", reply.contentType.c_str()}})
+        MHD_add_response_header(response, name, value);
+    for (const auto& [name, value] : reply.headers)
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+void WebServer::Impl::onConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code)
+{
+    auto* impl = static_cast<WebServer::Impl*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        impl->watch.closed(connection);
+        return;
+    }
+    nameThisThread("tarvolo-web");
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info)
+        impl->watch.opened(connection, static_cast<std::uintptr_t>(info->connect_fd));
+}
+
+MHD_Result WebServer::Impl::onRequest(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                     const char*, size_t*, void** state)
+{
+    if (*state)  // a body's later pieces: the answer went with the head
+        return MHD_YES;
+    *state = connection;
+    nameThisThread("tarvolo-web");
+    auto* impl = static_cast<WebServer::Impl*>(cls);
+    Request req{connection, method, url, ""};
+    if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+        req.client = peerAddress(info->client_addr);
+    const Reply reply = impl->answer(req);
+    impl->watch.answering(connection, reply.feed != nullptr);
+    return impl->send(connection, reply);
+}
+
+WebServer::WebServer(std::string token) : impl_(std::make_unique<Impl>(std::move(token)))
+{
     // Browsers ask for it unbidden; the pages have none.
-    s.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    impl_->routes["/favicon.ico"] = [](const Request&) { return Reply::text(204, ""); };
     serveFile("/login.js", "login.js");
     serveFile("/page.css", "page.css");
 }
@@ -165,63 +469,53 @@ void WebServer::serveFile(const std::string& path, const std::string& name)
     const EmbeddedFile* file = embeddedFile(name);
     if (!file)
         return;
-    impl_->server.Get(path, [file](const httplib::Request&, httplib::Response& res) { sendFile(res, *file); });
+    impl_->routes[path] = [file](const Request&) { return fileReply(*file); };
 }
 
 void WebServer::serveFeed(const std::string& path, LiveFeed& feed)
 {
     impl_->feeds.push_back(&feed);
-    Impl* impl = impl_.get();
-    impl->server.Get(path, [impl, &feed](const httplib::Request&, httplib::Response& res) {
-        if (impl->openFeeds.fetch_add(1) >= kMostFeeds) {
-            impl->openFeeds.fetch_sub(1);
-            res.status = 503;
-            res.set_header("Retry-After", "5");
-            return;
-        }
-        std::shared_ptr<LiveFeed::Subscription> subscription = feed.subscribe();
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [subscription](size_t, httplib::DataSink& sink) {
-                std::string events;
-                if (!subscription->next(kKeepAlivePeriod, &events))
-                    return false;
-                if (events.empty())
-                    events = ": still here\n\n";  // keeps proxies and the browser from timing out
-                return sink.write(events.data(), events.size());
-            },
-            [impl](bool) { impl->openFeeds.fetch_sub(1); });
-    });
+    impl_->routes[path] = [&feed](const Request&) {
+        Reply r;
+        r.feed = &feed;
+        r.contentType = "text/event-stream";
+        return r;
+    };
 }
 
 void WebServer::serveAnswer(const std::string& path, std::function<WebAnswer(const WebQuery&)> answer)
 {
-    impl_->server.Get(path, [answer = std::move(answer)](const httplib::Request& req, httplib::Response& res) {
-        WebQuery query;
-        for (const auto& [name, value] : req.params)
-            query.emplace(name, value);
-        const WebAnswer made = answer(query);
-        res.status = made.status;
+    impl_->routes[path] = [answer = std::move(answer)](const Request& req) {
+        const WebAnswer made = answer(req.query());
+        Reply r = Reply::text(made.status, made.body);
+        r.contentType = made.contentType;
         if (!made.download.empty())
-            res.set_header("Content-Disposition", "attachment; filename=\"" + made.download + "\"");
-        res.set_content(made.body, made.contentType);
-    });
+            r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + made.download + "\"");
+        return r;
+    };
 }
 
 bool WebServer::start(const ListenAddress& where, std::string* error)
 {
-    httplib::Server& s = impl_->server;
-    const bool bound = where.port == 0 ? (impl_->port = s.bind_to_any_port(where.host)) > 0
-                                       : s.bind_to_port(where.host, impl_->port = where.port);
-    if (!bound)
-        return (*error = "cannot listen on " + where.host + ":" + std::to_string(where.port) +
-                         " (address not this machine's, or the port taken)",
-                false);
+    std::uintptr_t socket = 0;
+    if (!openListenSocket(where.host, where.port, &socket, &impl_->port, error))
+        return false;
     impl_->hosts = ownHosts(where, impl_->port);
-    impl_->thread = std::thread([&s] {
-        nameThisThread("tarvolo-web");  // before the pool starts: its threads take the name
-        s.listen_after_bind();
-    });
+    impl_->watch.start();
+    impl_->daemon = MHD_start_daemon(
+        // ITC: a connection's thread that ends wakes the listening thread to close its socket at
+        // once (without it, only the next connection would).
+        MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC, 0, nullptr,
+        nullptr,
+        Impl::onRequest, impl_.get(), MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(socket),
+        MHD_OPTION_CONNECTION_LIMIT, connectionLimit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMostPerClient,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
+        MHD_OPTION_NOTIFY_CONNECTION, Impl::onConnection, impl_.get(), MHD_OPTION_END);
+    if (!impl_->daemon) {
+        impl_->watch.stop();
+        closeSocket(socket);
+        return (*error = "cannot serve on " + where.host + ":" + std::to_string(impl_->port), false);
+    }
     return true;
 }
 
@@ -231,7 +525,8 @@ void WebServer::stop()
 {
     for (LiveFeed* feed : impl_->feeds)
         feed->close();
-    impl_->server.stop();
-    if (impl_->thread.joinable())
-        impl_->thread.join();
+    if (impl_->daemon)
+        MHD_stop_daemon(impl_->daemon);
+    impl_->daemon = nullptr;
+    impl_->watch.stop();
 }

@@ -31,15 +31,23 @@ def shown(text):
     return "".join("\\x%02X" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c for c in text)
 
 
-def status_of(port, path, method="GET", headers=None):
+def answer_of(port, path, method="GET", headers=None):
     c = http.client.HTTPConnection(HOST, port, timeout=10)
     try:
         c.request(method, path, headers=headers or {})
         r = c.getresponse()
-        r.read()
-        return r.status
+        return r.status, r.read().decode("utf-8", "replace")
     finally:
         c.close()
+
+
+def status_of(port, path, method="GET", headers=None):
+    return answer_of(port, path, method, headers)[0]
+
+
+def reader_backends():
+    """The server processes serving the reader role: the dashboard's connection."""
+    return psql("SELECT pid FROM pg_stat_activity WHERE usename = 'tarvolo_reader'")[1].split()
 
 
 class LinePage(CentralCase):
@@ -60,7 +68,7 @@ class LinePage(CentralCase):
 
     def dashboard(self, port):
         token_file = self.path("token")
-        with open(token_file, "w") as f:
+        with open(os.open(token_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
             f.write(TOKEN + "\n")
         proc = subprocess.Popen([os.path.join(bin_dir(), "tarvolo"), "dashboard", "--central",
                                  connection(user="tarvolo_reader"), "--http", "%s:%d" % (HOST, port),
@@ -109,11 +117,23 @@ class LinePage(CentralCase):
         taken = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port),
                              "--http-token-file", self.path("token"))
         self.assertEqual(taken[0], 22, taken[2])  # the port is served already: refused, not shared
-        cookie = {"Cookie": "tarvolo_token=" + TOKEN}
+        cookie = {"Authorization": "Bearer " + TOKEN}
         for path in ("/", "/api/line", "/api/units", "/units.csv", "/dashboard.js"):
             self.assertEqual(status_of(port, path), 401, path)
         self.assertEqual(status_of(port, "/api/units", "POST", cookie), 405)
         self.assertEqual(status_of(port, "/api/units?from=yesterday", headers=cookie), 400)
+        # A search value the database would refuse is refused first, in the dashboard's own
+        # words; the dashboard keeps its connection (the same server process) and answers next.
+        held = reader_backends()
+        self.assertEqual(len(held), 1)
+        for bad in ("result=99999999999999999999", "label=" + "x" * 300, "station=%FF",
+                    "from=2026-13-45"):
+            status, body = answer_of(port, "/api/units?" + bad, headers=cookie)
+            self.assertEqual(status, 400, bad)
+            self.assertEqual(list(json.loads(body)), ["error"])
+            self.assertNotIn("ERROR", body)  # no words of the database's
+        self.assertEqual(status_of(port, "/api/units?result=failed", headers=cookie), 200)
+        self.assertEqual(reader_backends(), held)
 
         shot_dir = os.environ.get("TARVOLO_SCREENSHOTS", os.path.join(bin_dir(), "..", "screenshots"))
         os.makedirs(shot_dir, exist_ok=True)
@@ -144,7 +164,8 @@ class LinePage(CentralCase):
             self.assertTrue(rows[name]["state"].startswith("stopped"), rows[name])
         self.assertEqual(rows["S9"]["state"], "silent")
         self.assertEqual((by_station["S1"]["failed"], central["summary"]["units"]), (1, 8))
-        self.assertEqual(seen["firstStatus"], 401)  # the login page, once, then the token's cookie
+        self.assertEqual(seen["firstStatus"], 401)  # the login page, once, then the session's cookie
+        self.assertEqual(seen["cookie"], {"httpOnly": True, "sameSite": "Strict", "theToken": False, "hours": 12})
         self.assertEqual(seen["line"]["units"], "8")
         self.assertEqual(seen["releases"], [["approved", release], ["revoked", revoked]])
 

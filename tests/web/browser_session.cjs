@@ -5,15 +5,18 @@
 const path = require('path');
 const puppeteer = require(path.join(process.env.TARVOLO_NODE, 'node_modules', 'puppeteer-core'));
 
-// The login page once, then the cookie that carries the token.
+// The login page once, then the session's cookie (never the token itself).
 async function login(page, args, seen) {
   const first = await page.goto(args.url, { waitUntil: 'load' });
   seen.firstStatus = first.status();
   if (!args.token) return;
   await page.type('#token', args.token);
   await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
-  const cookie = (await page.cookies()).find((c) => c.name === 'tarvolo_token');
-  seen.cookie = cookie ? { httpOnly: cookie.httpOnly, sameSite: cookie.sameSite } : null;
+  const cookie = (await page.cookies()).find((c) => c.name === 'tarvolo_session');
+  seen.cookie = cookie ? {
+    httpOnly: cookie.httpOnly, sameSite: cookie.sameSite, theToken: cookie.value.includes(args.token),
+    hours: Math.round((cookie.expires - Date.now() / 1000) / 3600),
+  } : null;
 }
 
 // A script the page did not ship, added as injected markup would add it: it must not run,

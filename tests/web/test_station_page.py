@@ -52,7 +52,7 @@ def request(port, path, method="GET", headers=None):
 class StationPageTest(StationCase):
     def start_station(self, release, handsets, port):
         token_file = self.path("token")
-        with open(token_file, "w") as f:
+        with open(os.open(token_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
             f.write(TOKEN + "\n")
         cmd = [os.path.join(bin_dir(), "tarvolo"), "station", "--json", "--ports", ",".join(h.link for h in handsets),
                "--log", self.path("record.db"), "--station-id", STATION_ID, "--operator", OPERATOR, "--lot", LOT,
@@ -93,8 +93,8 @@ class StationPageTest(StationCase):
         self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
         for path in ("/events", "/station.js", "/chart.js"):
             self.assertEqual(request(port, path)[0], 401, path)
-        self.assertEqual(request(port, "/", headers={"Cookie": "tarvolo_token=wrong-token-000000"})[0], 401)
-        cookie = {"Cookie": "other=1; tarvolo_token=" + TOKEN}
+        self.assertEqual(request(port, "/", headers={"Cookie": "tarvolo_session=wrong-session-000000"})[0], 401)
+        cookie = {"Authorization": "Bearer " + TOKEN}
         self.assertEqual(request(port, "/", headers=cookie)[0], 200)
         self.assertEqual(request(port, "/", method="POST", headers=cookie)[0], 405)
         self.assertEqual(request(port, "/events", method="DELETE", headers=cookie)[0], 405)
@@ -135,7 +135,7 @@ class StationPageTest(StationCase):
         station.wait(30)
 
         self.assertEqual(seen["firstStatus"], 401)  # the login page, once
-        self.assertEqual(seen["cookie"], {"httpOnly": True, "sameSite": "Strict"})
+        self.assertEqual(seen["cookie"], {"httpOnly": True, "sameSite": "Strict", "theToken": False, "hours": 12})
         self.assertEqual(seen["tiles"], 4)
         self.assertTrue(seen["progressMoved"])
         self.assertEqual((summary["units"], summary["failed"]), (8, 1))

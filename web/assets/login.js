@@ -1,5 +1,5 @@
 // The login page: the token goes to the station once, in a header; the station answers with
-// an HttpOnly cookie, so that the token is never kept where a script could read it.
+// a session's HttpOnly cookie (never the token), so that nothing a script could read is kept.
 'use strict';
 document.getElementById('login').addEventListener('submit', async (event) => {
   event.preventDefault();
@@ -11,7 +11,11 @@ document.getElementById('login').addEventListener('submit', async (event) => {
       location.replace('/');
       return;
     }
-    error.textContent = answer.status === 401 ? 'Wrong token.' : 'The station answered ' + answer.status + '.';
+    if (answer.status === 429) {
+      error.textContent = 'Too many wrong tokens: try again in ' + (answer.headers.get('Retry-After') || 'a few') + ' s.';
+    } else {
+      error.textContent = answer.status === 401 ? 'Wrong token.' : 'The station answered ' + answer.status + '.';
+    }
   } catch (e) {
     error.textContent = 'The station cannot be reached.';
   }
