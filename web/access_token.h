@@ -12,7 +12,7 @@
 bool readAccessToken(const std::string& path, std::string* token, std::string* error);
 // True when `given` is the token; the time taken does not depend on where they differ.
 bool sameToken(const std::string& given, const std::string& token);
-// The value of cookie `name` in a Cookie header ("a=1; tarvolo_token=..."), empty when absent.
+// The value of cookie `name` in a Cookie header ("a=1; tarvolo_session=..."), empty when absent.
 std::string cookieValue(const std::string& header, const std::string& name);
 
 #endif

@@ -1,11 +1,12 @@
-// The program's HTTP server (cpp-httplib, hidden behind this class): the embedded files, the
-// live feeds of pages, and the rules every response keeps. Read-only: GET and HEAD only (405
+// The program's HTTP server (GNU libmicrohttpd, hidden behind this class): the embedded files,
+// the live feeds of pages, and the rules every response keeps. Read-only: GET and HEAD only (405
 // for any other method). A Content-Security-Policy that allows only the program's own scripts
 // and styles (no inline script, no eval) and nosniff on every response. With a token, every
-// request but the login page's own files needs it (401 otherwise, with the login page).
+// request but the login page's own files needs a session or the token (401 otherwise, with the
+// login page; page_access.h). What a stranger can cost it is bounded: web_server.cpp.
 //
-// Threads: start() and stop() on the owner's thread; requests on the server's own pool, each
-// open page's feed holding one pool thread for as long as it is open.
+// Threads: start() and stop() on the owner's thread; each connection on a thread of its own,
+// an open page's feed holding it for as long as the page is open.
 #ifndef TARVOLO_WEB_WEB_SERVER_H
 #define TARVOLO_WEB_WEB_SERVER_H
 
