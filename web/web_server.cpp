@@ -5,7 +5,7 @@
 // watch below (a stranger's connections cost a known, small amount whatever they send):
 //   - a connection's memory (kConnectionMemory): a request head that does not fit, however many
 //     lines, is answered 431 (or 414 for its first line) and the connection closed; never read
-//     further;
+//     further. A head that fits but is over kMostHeadBytes or kMostHeaders lines gets 431 here;
 //   - connections: kMostPerClient per client address (more are closed at once, unanswered) and
 //     at most connectionLimit() in all (past it new ones wait in the listening socket's short
 //     backlog, then the system refuses them), well below the descriptors the process may hold;
@@ -39,7 +39,9 @@
 namespace {
 
 constexpr size_t kConnectionMemory = 16 * 1024;  // request head and answer head, per connection
+// What a request's head may hold, within that memory: more than any browser sends the pages.
 constexpr size_t kMostHeaders = 64;
+constexpr size_t kMostHeadBytes = 8 * 1024;
 constexpr unsigned kMostConnections = 64;
 constexpr unsigned kMostPerClient = 8;
 constexpr unsigned kIdleSeconds = 10;
@@ -126,7 +128,29 @@ struct Request {
             &found);
         return found.second;
     }
-    size_t headerCount() const { return static_cast<size_t>(MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr)); }
+    // The header lines and the bytes of the head they and the request line make.
+    std::pair<size_t, size_t> headSize() const
+    {
+        std::pair<size_t, size_t> size{0, method.size() + path.size() + 12};
+        MHD_get_connection_values(
+            connection, MHD_HEADER_KIND,
+            [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+                auto* s = static_cast<std::pair<size_t, size_t>*>(cls);
+                s->first += 1;
+                s->second += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
+                return MHD_YES;
+            },
+            &size);
+        MHD_get_connection_values(
+            connection, MHD_GET_ARGUMENT_KIND,
+            [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+                static_cast<std::pair<size_t, size_t>*>(cls)->second +=
+                    std::strlen(key) + (value ? std::strlen(value) : 0) + 2;
+                return MHD_YES;
+            },
+            &size);
+        return size;
+    }
     WebQuery query() const
     {
         WebQuery query;
@@ -325,8 +349,8 @@ std::string sessionCookie(const std::string& id, std::chrono::seconds life)
 // request may go on.
 std::optional<Reply> WebServer::Impl::guard(const Request& req)
 {
-    if (req.headerCount() > kMostHeaders)
-        return Reply::text(431, "Too many header lines.\n");
+    if (const auto [lines, bytes] = req.headSize(); lines > kMostHeaders || bytes > kMostHeadBytes)
+        return Reply::text(431, "The request's head is too large.\n");
     if (req.method != "GET" && req.method != "HEAD") {
         Reply r = Reply::text(405, "These pages are read-only: GET only.\n");
         r.headers.emplace_back("Allow", "GET, HEAD");

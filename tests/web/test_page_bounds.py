@@ -106,7 +106,11 @@ class PageBounds(StationCase):
         self.assertLess(taken, 64 * MIB, "the station read on past its bound")
         grown = proc_status(pid, "VmHWM") - peak
         self.assertLess(grown, 20 * 1024, "the station's peak RSS grew by %d kB" % grown)
-        self.assertEqual(request(port, "/", {"Authorization": "Bearer " + TOKEN})[0], 200)
+        bearer = {"Authorization": "Bearer " + TOKEN}
+        self.assertEqual(request(port, "/", bearer)[0], 200)
+        # A head that fits the connection's memory but holds over 8 KiB or over 64 lines: 431.
+        self.assertEqual(request(port, "/", {"X-Pad": "p" * 9000, **bearer})[0], 431)
+        self.assertEqual(request(port, "/", {**{"X-%d" % i: "1" for i in range(70)}, **bearer})[0], 431)
 
         # Under a 2.5 GB address-space limit, as a station with little memory: a 1 GiB line
         # changes nothing either. (AddressSanitizer reserves terabytes of address space: a
