@@ -5,7 +5,7 @@ units each) and three pages open in chromium (bench/station_web_pages.cjs). It r
     the page's handler having applied it, p50 and p99 over every message of the three pages
     (station and browser on one machine, one clock);
   - the web server's CPU over the run: user + system time of the station's threads named
-    tarvolo-web (the server's and its pool's), as a share of one core, beside the station's
+    tarvolo-web (the server's watch and each connection's), as a share of one core, beside the station's
     whole process;
   - what the page weighs: each file the page loads, as served and gzipped (level 6).
 It measures, it does not test: not part of the test command. On a release build:
