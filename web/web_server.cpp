@@ -29,7 +29,6 @@
 #include <utility>
 #include <vector>
 
-#include "web/access_token.h"
 #include "web/embedded_files.h"
 #include "web/listen_socket.h"
 #include "web/live_feed.h"
