@@ -8,7 +8,7 @@
 //     further. A head that fits but is over kMostHeadBytes or kMostHeaders lines gets 431 here;
 //   - connections: kMostPerClient per client address (more are closed at once, unanswered) and
 //     at most connectionLimit() in all (past it new ones wait in the listening socket's short
-//     backlog, then the system refuses them), well below the descriptors the process may hold;
+//     backlog, then the system drops them), well below the descriptors the process may hold;
 //   - time: a connection silent for kIdleSeconds is closed; one whose request head is not in
 //     within kHeadTime (a client trickling a byte at a time) or whose answer is not done within
 //     kAnswerTime is cut. Feeds, once answered, last as long as the page stays.
