@@ -2,7 +2,8 @@
 // so that an open page's feed and a slow database answer hold only their own connection.
 //
 // Bounds, each held by the library before a byte of a request reaches this file, or by the
-// watch below (a stranger's connections cost a known, small amount whatever they send):
+// connection watch (connection_watch.h): a stranger's connections cost a known, small amount
+// whatever they send.
 //   - a connection's memory (kConnectionMemory): a request head that does not fit, however many
 //     lines, is answered 431 (or 414 for its first line) and the connection closed; never read
 //     further. A head that fits but is over kMostHeadBytes or kMostHeaders lines gets 431 here;
@@ -20,15 +21,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "web/connection_watch.h"
 #include "web/embedded_files.h"
 #include "web/listen_socket.h"
 #include "web/live_feed.h"
@@ -46,7 +46,6 @@ constexpr unsigned kMostPerClient = 8;
 constexpr unsigned kIdleSeconds = 10;
 constexpr auto kHeadTime = std::chrono::seconds(10);
 constexpr auto kAnswerTime = std::chrono::seconds(60);
-constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
 // Feeds count among the connections; the rest stay for files and answers.
 constexpr int kMostFeeds = kMostConnections / 2;
 // Well inside kIdleSeconds, so that a quiet feed is never taken for a silent client.
@@ -220,75 +219,8 @@ void endFeed(void* cls)
 
 }  // namespace
 
-// The connections' deadlines, on a thread of its own: a connection past its deadline has its
-// socket cut, which wakes its thread to close it. A connection is forgotten (under the lock)
-// before the library closes its socket, so a cut never reaches a descriptor used again.
-class ConnectionWatch {
-public:
-    using Clock = std::chrono::steady_clock;
-
-    void opened(MHD_Connection* c, std::uintptr_t socket)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        watched_[c] = {socket, Clock::now() + kHeadTime};
-    }
-    // The head is in: the answer's own deadline, or none for a feed.
-    void answering(MHD_Connection* c, bool feed)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (const auto it = watched_.find(c); it != watched_.end())
-            it->second.deadline = feed ? Clock::time_point::max() : Clock::now() + kAnswerTime;
-    }
-    void closed(MHD_Connection* c)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        watched_.erase(c);
-    }
-    void start()
-    {
-        thread_ = std::thread([this] {
-            nameThisThread("tarvolo-web");
-            run();
-        });
-    }
-    void stop()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    struct Watched {
-        std::uintptr_t socket;
-        Clock::time_point deadline;
-    };
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, kWatchPeriod, [this] { return stopping_; })) {
-            const auto now = Clock::now();
-            for (auto& [connection, w] : watched_)
-                if (w.deadline <= now) {
-                    cutConnection(w.socket);
-                    w.deadline = Clock::time_point::max();  // once
-                }
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::map<MHD_Connection*, Watched> watched_;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
 struct WebServer::Impl {
-    explicit Impl(std::string token) : access(std::move(token)) {}
+    explicit Impl(std::string token) : access(std::move(token)), watch(kHeadTime, kAnswerTime) {}
 
     PageAccess access;
     std::map<std::string, Route> routes;  // set before the server starts, read-only after
