@@ -46,6 +46,14 @@ def make_backlog(path, count, station="B1"):
     db.close()
 
 
+def resume(pid):
+    """SIGCONT to a stopped backend, which may have ended since."""
+    try:
+        os.kill(pid, signal.SIGCONT)
+    except ProcessLookupError:
+        pass
+
+
 class Central(CentralCase):
     def setUp(self):
         super().setUp()
@@ -183,6 +191,43 @@ class Central(CentralCase):
         self.assertIn("permission denied", psql("SELECT * FROM station_logins", user=st3)[2])
         # The reader still reads the whole line.
         self.assertEqual(psql("SELECT count(*) FROM runs", user="tarvolo_reader")[1].split(), [str(len(own) + 1)])
+
+    def test_a_frozen_server_neither_hides_the_backlog_nor_holds_the_stop(self):
+        login = self.login("S9")
+        release, _ = self.image()
+        handsets = self.handsets(2, units=8)
+        s = self.named_station("S9", release, [h.link for h in handsets], "--central", connection(user=login),
+                               record=self.path("s9.db"))
+        self.assertIsNotNone(s.wait_for(lambda e: e.get("event") == "unit_end", 60))
+        for _ in range(100):
+            if self.central_units():
+                break
+            time.sleep(0.1)
+        code, out, _ = psql("SELECT pid FROM pg_stat_activity WHERE usename = '%s'" % login)
+        backend = int(out.split()[0])
+        os.kill(backend, signal.SIGSTOP)
+        self.addCleanup(resume, backend)
+        stopped = time.monotonic()
+        # Its next batch never gets an answer: shown as lost within the bound, the units counted meanwhile.
+        lost = s.wait_for(lambda e: e.get("event") == "central" and not e["connected"], 30)
+        self.assertIsNotNone(lost, s.central_events())
+        self.assertIn("has not answered", lost["error"])
+        shown_after = time.monotonic() - stopped
+        self.assertLess(shown_after, 10 + 4 + 3)  # the bound, a unit to ship, the event's second
+        counted = s.wait_for(lambda e: e.get("event") == "central" and e["unconfirmed"] >= 2, 30)
+        self.assertIsNotNone(counted, s.central_events())
+        asked = time.monotonic()
+        s.proc.send_signal(signal.SIGINT)
+        self.assertEqual(s.wait(10), 130, s.stderr())
+        took = time.monotonic() - asked
+        last = s.central_events()[-1]
+        self.assertFalse(last["connected"])
+        self.assertEqual(last["unconfirmed"], len(self.units_in(s.record)) - len(self.central_units()))
+        print("\nfrozen server: shown lost after %.1f s, Ctrl-C ended the station in %.1f s" % (shown_after, took))
+        resume(backend)
+        code, _, err = self.tarvolo("ship", "--db", s.record, "--central", connection(user=login))
+        self.assertEqual(code, 0, err)
+        self.assertCentralHolds([s.record])
 
 
 class Stations(CentralCase):
