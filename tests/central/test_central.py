@@ -296,6 +296,14 @@ class Stations(CentralCase):
         # A label narrows the central listing as it does the local one (these units have none).
         code, out, _ = self.tarvolo("log", "--central", connection(), "--label", "IMEI-NOT-SCANNED", "--json")
         self.assertEqual((code, json.loads(out)["units"]), (0, []))
+        # A listing is bounded: the latest units, the rest counted and said, the summary whole.
+        code, out, _ = self.tarvolo("log", "--central", connection(), "--limit", 5, "--json")
+        bounded = json.loads(out)
+        latest = sorted(u["started_utc"] for u in self.central_units())[-5:]
+        self.assertEqual([u["started_utc"] for u in bounded["units"]], latest)
+        self.assertEqual((bounded["units_left_off"], bounded["summary"]["units"]), (19, 24))
+        code, out, _ = self.tarvolo("log", "--central", connection(), "--limit", 5)
+        self.assertIn("19 more earlier units not listed (these are the latest 5); use --since or --limit", out)
 
     def test_station_killed_before_shipping_and_approvals(self):
         release, _ = self.image()
