@@ -150,7 +150,11 @@ void LinkThread::heartbeat()
         heartbeatDue_ = Clock::now() + kHeartbeatPeriod;
     } else if (!e.refusedData()) {
         db_.reset();
-        setError(e.text(), false);
+        // The row rules refuse a login writing as another station (insufficient privilege).
+        const char* hint = e.state == "42501" ? ": this login writes only as the station `tarvolo central init "
+                                                "--station` named; check --station-id and Uid"
+                                              : "";
+        setError(e.text() + hint, false);
     }
 }
 
