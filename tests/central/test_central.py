@@ -166,20 +166,20 @@ class Central(CentralCase):
         self.assertEqual(psql("INSERT INTO stations (station_id, tool_version) VALUES ('st1', '1.6'); "
                               "INSERT INTO runs (run_uuid, station_id) VALUES ('live-st1', 'st1')")[0], 0)
         before = psql("SELECT last_heard, tool_version FROM stations WHERE station_id = 'st1'")[1]
-        forged = [
-            "UPDATE stations SET last_heard = now() + interval '10 years', tool_version = 'forged' "
-            "WHERE station_id = 'st1'",
-            "INSERT INTO run_ends (run_uuid, ending) VALUES ('live-st1', 'forged-by-st3')",
-            "INSERT INTO units (attempt_uuid, station_id) VALUES ('forged-unit', 'st1')",
-            "INSERT INTO units (attempt_uuid, station_id, run_uuid) VALUES ('forged-unit', 'ST-3', 'live-st1')",
-            "INSERT INTO runs (run_uuid, station_id) VALUES ('forged-run', 'st1')",
-            "INSERT INTO stations (station_id) VALUES ('st9')",
-            "UPDATE stations SET last_heard = now() + interval '10 years'",
-            "UPDATE stations SET first_heard = now()",
-        ]
-        for sql in forged:
-            code, out, err = psql(sql + " RETURNING 1" if sql.startswith("UPDATE s") else sql, user=st3)
-            self.assertTrue(code != 0 or out == "", (sql, out))
+        # Another station's row is not there for it; every row of another station is refused.
+        code, out, err = psql("UPDATE stations SET last_heard = now() + interval '10 years', tool_version = 'forged' "
+                              "WHERE station_id = 'st1' RETURNING 1", user=st3)
+        self.assertEqual((code, out), (0, ""), err)
+        for sql in ("INSERT INTO run_ends (run_uuid, ending) VALUES ('live-st1', 'forged-by-st3')",
+                    "INSERT INTO units (attempt_uuid, station_id) VALUES ('forged-unit', 'st1')",
+                    "INSERT INTO units (attempt_uuid, station_id, run_uuid) VALUES ('forged-unit', 'ST-3', 'live-st1')",
+                    "INSERT INTO runs (run_uuid, station_id) VALUES ('forged-run', 'st1')",
+                    "INSERT INTO stations (station_id) VALUES ('st9')",
+                    "UPDATE stations SET last_heard = now() + interval '10 years'",
+                    "UPDATE stations SET first_heard = now()"):
+            code, _, err = psql(sql, user=st3)
+            self.assertNotEqual(code, 0, sql)
+            self.assertRegex(err, "row-level security|permission denied", sql)
         self.assertEqual(psql("SELECT last_heard, tool_version FROM stations WHERE station_id = 'st1'")[1], before)
         self.assertEqual(psql("SELECT count(*) FROM run_ends WHERE run_uuid = 'live-st1'")[1].split(), ["0"])
         self.assertEqual(psql("SELECT count(*) FROM units WHERE attempt_uuid = 'forged-unit'")[1].split(), ["0"])
