@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "central/shipper.h"
@@ -293,11 +295,19 @@ void CentralLink::finish(std::chrono::milliseconds grace)
 {
     if (!thread_.joinable())
         return;
-    if (link_->stop(grace, grace + kAbandonAfter))
+    if (link_->stop(grace, grace + kAbandonAfter)) {
         thread_.join();
-    else
+    } else {
         thread_.detach();  // blocked in a call the server never answers: it ends with the process
+        abandoned_ = true;
+    }
     countDue_ = true;
+}
+
+void endLeavingCentralLink(int code)
+{
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,

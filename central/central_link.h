@@ -67,6 +67,8 @@ public:
     // One last pass (at most `grace` long when the server answers); the thread ends, or is
     // abandoned to the process's end if a call still blocks a second after the grace.
     void finish(std::chrono::milliseconds grace);
+    // finish() left the thread in its call: end the process with endLeavingCentralLink.
+    bool abandoned() const { return abandoned_; }
 
 private:
     void countBacklog(bool now);
@@ -78,7 +80,13 @@ private:
     Backlog backlog_;
     std::chrono::steady_clock::time_point countedAt_{};
     bool countDue_ = true;
+    bool abandoned_ = false;
 };
+
+// Ends the process at once with `code`, output flushed: a thread left blocked in a driver call
+// still holds the driver's locks, which the libraries' exit-time teardown would destroy under
+// it. Call it once the records are closed.
+[[noreturn]] void endLeavingCentralLink(int code);
 
 // The approval of a release at a station's start: fetched from the server (and the copy
 // beside the record refreshed), or, the server unreachable, from that copy; `note` says
