@@ -1,9 +1,33 @@
 // Finding the central database (central_connection.h).
 #include "central/central_connection.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+namespace {
+
+bool mentions(const std::string& connection, const char* word)
+{
+    std::string low = connection;
+    for (char& c : low)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return low.find(word) != std::string::npos;
+}
+
+}  // namespace
+
+std::string withKeepalives(const std::string& connection)
+{
+    if (connection.empty() || mentions(connection, "dsn=") || mentions(connection, "pqopt") ||
+        mentions(connection, "keepalive"))
+        return connection;
+    std::string full = connection;
+    if (full.back() != ';')
+        full += ';';
+    return full + "pqopt={keepalives=1 keepalives_idle=10 keepalives_interval=5 keepalives_count=3};";
+}
 
 bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
                     std::string* error)
@@ -39,5 +63,5 @@ bool resolveCentral(const std::string& option, const std::string& passwordFile, 
 std::unique_ptr<OdbcConnection> connectCentral(const CentralTarget& target, int loginTimeoutSeconds,
                                                OdbcError* error)
 {
-    return OdbcConnection::open(target.connection, target.password, loginTimeoutSeconds, error);
+    return OdbcConnection::open(withKeepalives(target.connection), target.password, loginTimeoutSeconds, error);
 }

@@ -20,7 +20,12 @@ struct CentralTarget {
 bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
                     std::string* error);
 
-// Connects, waiting at most `loginTimeoutSeconds`.
+// The connection string with TCP keepalives asked of psqlODBC (its pqopt goes to libpq): a
+// server that vanished is noticed after about 25 s of silence, not hours. Left as it is when
+// it names a DSN (whose own pqopt it would override) or sets pqopt or keepalives itself.
+std::string withKeepalives(const std::string& connection);
+
+// Connects with keepalives, waiting at most `loginTimeoutSeconds` (psqlODBC's connect_timeout).
 std::unique_ptr<OdbcConnection> connectCentral(const CentralTarget& target, int loginTimeoutSeconds,
                                                OdbcError* error);
 

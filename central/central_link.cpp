@@ -1,7 +1,14 @@
-// The station's shipping thread (central_link.h).
+// The station's shipping thread (central_link.h). LinkThread is what the thread runs and owns:
+// the connection, its ledger, and the state it shares with the station under one lock. The
+// station holds it through a shared pointer, so a thread abandoned in a blocked call still
+// owns everything it touches.
 #include "central/central_link.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 #include "central/shipper.h"
 #include "record/utc_time.h"
@@ -14,73 +21,114 @@ constexpr auto kLongestBackoff = std::chrono::seconds(60);
 constexpr auto kShipPeriod = std::chrono::milliseconds(200);
 constexpr int kLoginTimeoutSeconds = 5;
 constexpr auto kLastRetryPause = std::chrono::milliseconds(200);
+constexpr auto kStall = std::chrono::seconds(kCentralStallSeconds);
+constexpr auto kAbandonAfter = std::chrono::seconds(1);
+constexpr auto kCountPeriod = std::chrono::seconds(1);
 
 std::string nowUtc() { return formatUtc(std::chrono::system_clock::now()); }
 
 }  // namespace
 
-CentralLink::CentralLink(CentralLinkOptions options) : options_(std::move(options)) {}
-
-CentralLink::~CentralLink() { finish(std::chrono::milliseconds(0)); }
-
-bool CentralLink::start(std::string* error)
-{
-    ledger_ = CentralLedger::open(options_.recordPath, false, error);
-    if (!ledger_)
-        return false;
-    Backlog backlog;
-    if (ledger_->backlog(&backlog, error)) {
-        state_.unconfirmed = backlog.unconfirmed;
-        state_.oldestEndedUtc = backlog.oldestEndedUtc;
-        state_.quarantined = backlog.quarantined;
+class LinkThread {
+public:
+    LinkThread(CentralLinkOptions options, std::unique_ptr<CentralLedger> ledger)
+        : options_(std::move(options)), ledger_(std::move(ledger))
+    {
     }
-    thread_ = std::thread([this] { run(); });
-    return true;
-}
 
-CentralState CentralLink::state() const
+    void run();
+    // The shared part of the state, a call blocked past kStall shown as a lost connection.
+    CentralState snapshot() const;
+    void nudge();
+    // Asks the thread to end by now + grace; true once it has, false if it has not by `limit`.
+    bool stop(std::chrono::milliseconds grace, Clock::duration limit);
+
+private:
+    bool connect();
+    void heartbeat();
+    void fetchApprovals();
+    bool shipOnce();  // true when nothing is left that the server would take
+    void backOff();
+    void wait(std::chrono::milliseconds period);
+    void setError(const std::string& error, bool connected);
+    void calling(bool busy);  // a stretch of calls to the server begins (or goes on), or ends
+    bool stopping() const;
+
+    CentralLinkOptions options_;
+    std::unique_ptr<CentralLedger> ledger_;
+    std::unique_ptr<OdbcConnection> db_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    CentralState state_;
+    Clock::time_point callSince_{};  // the server's last answer while calls go on; zero when idle
+    bool stopping_ = false;
+    bool nudged_ = false;
+    bool ended_ = false;
+    Clock::time_point finishBy_{};
+    std::chrono::seconds backoff_{1};
+    Clock::time_point heartbeatDue_{};
+    Clock::time_point approvalDue_{};
+};
+
+CentralState LinkThread::snapshot() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return state_;
+    CentralState s = state_;
+    const auto waited = Clock::now() - callSince_;
+    if (callSince_ != Clock::time_point{} && waited >= kStall) {
+        s.connected = false;
+        s.lastError = "the central database has not answered for " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(waited).count()) + " s";
+    }
+    return s;
 }
 
-void CentralLink::nudge()
+void LinkThread::nudge()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         nudged_ = true;
     }
-    wake_.notify_one();
+    wake_.notify_all();
 }
 
-void CentralLink::finish(std::chrono::milliseconds grace)
+bool LinkThread::stop(std::chrono::milliseconds grace, Clock::duration limit)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!stopping_)
-            finishBy_ = Clock::now() + grace;
-        stopping_ = true;
-    }
-    wake_.notify_one();
-    if (thread_.joinable())
-        thread_.join();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!stopping_)
+        finishBy_ = Clock::now() + grace;
+    stopping_ = true;
+    wake_.notify_all();
+    return wake_.wait_for(lock, limit, [this] { return ended_; });
 }
 
-void CentralLink::wait(std::chrono::milliseconds period)
+bool LinkThread::stopping() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+}
+
+void LinkThread::wait(std::chrono::milliseconds period)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, period, [this] { return stopping_ || nudged_; });
     nudged_ = false;
 }
 
-void CentralLink::setError(const std::string& error, bool connected)
+void LinkThread::setError(const std::string& error, bool connected)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     state_.lastError = error;
     state_.connected = connected;
 }
 
-bool CentralLink::connect()
+void LinkThread::calling(bool busy)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    callSince_ = busy ? Clock::now() : Clock::time_point{};
+}
+
+bool LinkThread::connect()
 {
     OdbcError e;
     db_ = connectCentral(options_.target, kLoginTimeoutSeconds, &e);
@@ -94,7 +142,7 @@ bool CentralLink::connect()
 }
 
 // The dashboard's sign of life: the station's row, its last_heard the server's time.
-void CentralLink::heartbeat()
+void LinkThread::heartbeat()
 {
     OdbcError e;
     if (db_->exec("INSERT INTO stations (station_id, last_heard, tool_version) VALUES (?, now(), ?) "
@@ -104,11 +152,15 @@ void CentralLink::heartbeat()
         heartbeatDue_ = Clock::now() + kHeartbeatPeriod;
     } else if (!e.refusedData()) {
         db_.reset();
-        setError(e.text(), false);
+        // The row rules refuse a login writing as another station (insufficient privilege).
+        const char* hint = e.state == "42501" ? ": this login writes only as the station `tarvolo central init "
+                                                "--station` named; check --station-id and Uid"
+                                              : "";
+        setError(e.text() + hint, false);
     }
 }
 
-void CentralLink::fetchApprovals()
+void LinkThread::fetchApprovals()
 {
     std::vector<ReleaseApproval> approvals;
     OdbcError e;
@@ -124,16 +176,17 @@ void CentralLink::fetchApprovals()
     state_.approval = approvalOf(approvals, options_.releaseSha256, options_.productId);
 }
 
-bool CentralLink::shipOnce()
+bool LinkThread::shipOnce()
 {
     Shipper shipper(*ledger_, *db_);
     ShipTotals totals;
     std::string error;
+    // Asked before each batch: the last one was answered.
     const ShipResult result = shipper.shipPending(&totals, &error, [this] {
+        calling(true);
         std::lock_guard<std::mutex> lock(mutex_);
         return !stopping_ || Clock::now() < finishBy_;
     });
-    countBacklog();
     std::lock_guard<std::mutex> lock(mutex_);
     if (result == ShipResult::Done) {
         backoff_ = std::chrono::seconds(1);
@@ -148,54 +201,25 @@ bool CentralLink::shipOnce()
     return false;
 }
 
-void CentralLink::countBacklog()
+void LinkThread::backOff()
 {
-    Backlog backlog;
-    std::string ignored;
-    if (!ledger_->backlog(&backlog, &ignored))
-        return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.unconfirmed = backlog.unconfirmed;
-    state_.oldestEndedUtc = backlog.oldestEndedUtc;
-    state_.quarantined = backlog.quarantined;
+    wait(std::chrono::duration_cast<std::chrono::milliseconds>(backoff_));
+    backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
 }
 
-// While the server is away the units still count: --central-required judges their age.
-void CentralLink::waitOut(std::chrono::seconds pause)
-{
-    const auto until = Clock::now() + pause;
-    for (;;) {
-        countBacklog();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_)
-                return;
-        }
-        const auto now = Clock::now();
-        if (now >= until)
-            return;
-        wait(std::chrono::duration_cast<std::chrono::milliseconds>(until - now));
-    }
-}
-
-void CentralLink::run()
+void LinkThread::run()
 {
     for (;;) {
-        bool last;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            last = stopping_;
-        }
+        const bool last = stopping();
         if (last && Clock::now() >= finishBy_)
-            return;
+            break;
+        calling(true);
         if (!db_ && !connect()) {
-            if (last) {
-                // The station is ending: short retries until its grace is spent.
-                std::this_thread::sleep_for(kLastRetryPause);
-                continue;
-            }
-            waitOut(backoff_);
-            backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
+            calling(false);
+            if (last)
+                std::this_thread::sleep_for(kLastRetryPause);  // the station is ending: short retries
+            else
+                backOff();
             continue;
         }
         if (Clock::now() >= heartbeatDue_)
@@ -203,19 +227,87 @@ void CentralLink::run()
         if (db_ && options_.checkApproval && Clock::now() >= approvalDue_)
             fetchApprovals();
         const bool shipped = db_ && shipOnce();
+        calling(false);
         if (last && shipped)
-            return;
-        if (last) {
+            break;
+        if (last)
             std::this_thread::sleep_for(kLastRetryPause);
-            continue;
-        }
-        if (db_) {
-            wait(std::chrono::duration_cast<std::chrono::milliseconds>(kShipPeriod));
-        } else {
-            waitOut(backoff_);
-            backoff_ = std::min(backoff_ * 2, std::chrono::seconds(kLongestBackoff));
-        }
+        else if (db_)
+            wait(kShipPeriod);
+        else
+            backOff();
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    wake_.notify_all();
+}
+
+CentralLink::CentralLink(CentralLinkOptions options) : options_(std::move(options)) {}
+
+CentralLink::~CentralLink() { finish(std::chrono::milliseconds(0)); }
+
+bool CentralLink::start(std::string* error)
+{
+    auto ledger = CentralLedger::open(options_.recordPath, false, error);
+    if (!ledger)
+        return false;
+    counter_ = CentralLedger::open(options_.recordPath, true, error);
+    if (!counter_)
+        return false;
+    link_ = std::make_shared<LinkThread>(options_, std::move(ledger));
+    countBacklog(true);
+    std::shared_ptr<LinkThread> link = link_;
+    thread_ = std::thread([link] { link->run(); });
+    return true;
+}
+
+void CentralLink::countBacklog(bool now)
+{
+    const auto at = Clock::now();
+    if (!counter_ || (!now && !countDue_ && at - countedAt_ < kCountPeriod))
+        return;
+    Backlog counted;
+    std::string ignored;
+    if (counter_->backlog(&counted, &ignored))
+        backlog_ = counted;
+    countedAt_ = at;
+    countDue_ = false;
+}
+
+CentralState CentralLink::state()
+{
+    countBacklog(false);
+    CentralState s = link_ ? link_->snapshot() : CentralState();
+    s.unconfirmed = backlog_.unconfirmed;
+    s.oldestEndedUtc = backlog_.oldestEndedUtc;
+    s.quarantined = backlog_.quarantined;
+    return s;
+}
+
+void CentralLink::nudge()
+{
+    countDue_ = true;
+    if (link_)
+        link_->nudge();
+}
+
+void CentralLink::finish(std::chrono::milliseconds grace)
+{
+    if (!thread_.joinable())
+        return;
+    if (link_->stop(grace, grace + kAbandonAfter)) {
+        thread_.join();
+    } else {
+        thread_.detach();  // blocked in a call the server never answers: it ends with the process
+        abandoned_ = true;
+    }
+    countDue_ = true;
+}
+
+void endLeavingCentralLink(int code)
+{
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,

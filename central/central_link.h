@@ -4,14 +4,19 @@
 // station's heartbeat row every 30 s, and with approvals required fetches the approved
 // releases every 60 s (keeping a copy beside the record). Flashing never waits for it: the
 // supervisor only reads its state. Lost connections are retried after 1 s, doubling to 60 s.
+//
+// A server that stops answering (a frozen backend holds its socket open, and keepalives only
+// catch a vanished host) can block the thread in a call for as long as it likes. So nothing the
+// station shows or decides waits for the thread: the backlog is counted from the record by the
+// caller of state(), a call running longer than kCentralStallSeconds shows as not connected,
+// and finish() abandons the thread after its grace (it owns what it uses, and ends with the
+// process).
 #ifndef TARVOLO_CENTRAL_CENTRAL_LINK_H
 #define TARVOLO_CENTRAL_CENTRAL_LINK_H
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,9 +35,12 @@ struct CentralLinkOptions {
     std::chrono::milliseconds approvalPeriod{60000};
 };
 
-// What the station shows and acts on; a copy taken under the link's lock.
+// A call to the server running this long shows the link as not connected.
+constexpr int kCentralStallSeconds = 10;
+
+// What the station shows and acts on.
 struct CentralState {
-    bool connected = false;
+    bool connected = false;      // connected, and no call has been waiting too long
     int64_t unconfirmed = 0;     // units committed locally, not confirmed by the server
     std::string oldestEndedUtc;  // the oldest of them; empty when none
     int64_t quarantined = 0;
@@ -40,46 +48,45 @@ struct CentralState {
     ApprovalState approval = ApprovalState::Approved;
 };
 
+class LinkThread;
+
 class CentralLink {
 public:
     explicit CentralLink(CentralLinkOptions options);
-    ~CentralLink();  // stops the thread
+    ~CentralLink();  // finish(0)
     CentralLink(const CentralLink&) = delete;
     CentralLink& operator=(const CentralLink&) = delete;
 
     // Opens the record's ledger and starts the thread. False with a reason.
     bool start(std::string* error);
-    CentralState state() const;
+    // The link's state and the record's backlog, counted here at most once a second (and after
+    // a nudge). Never waits for the thread; state(), nudge() and finish() from one thread.
+    CentralState state();
     // A unit was committed: ship soon rather than at the next poll.
     void nudge();
-    // One last pass (at most `grace` long when the server answers), then the thread ends.
+    // One last pass (at most `grace` long when the server answers); the thread ends, or is
+    // abandoned to the process's end if a call still blocks a second after the grace.
     void finish(std::chrono::milliseconds grace);
+    // finish() left the thread in its call: end the process with endLeavingCentralLink.
+    bool abandoned() const { return abandoned_; }
 
 private:
-    void run();
-    bool connect();
-    void heartbeat();
-    void fetchApprovals();
-    bool shipOnce();  // true when nothing is left that the server would take
-    void countBacklog();
-    void waitOut(std::chrono::seconds pause);  // the backlog counted as units are committed
-    void wait(std::chrono::milliseconds period);
-    void setError(const std::string& error, bool connected);
+    void countBacklog(bool now);
 
     CentralLinkOptions options_;
-    std::unique_ptr<CentralLedger> ledger_;
-    std::unique_ptr<OdbcConnection> db_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    CentralState state_;
-    bool stopping_ = false;
-    bool nudged_ = false;
-    std::chrono::steady_clock::time_point finishBy_{};
-    std::chrono::seconds backoff_{1};
-    std::chrono::steady_clock::time_point heartbeatDue_{};
-    std::chrono::steady_clock::time_point approvalDue_{};
+    std::shared_ptr<LinkThread> link_;  // shared with the thread, which may outlive this object
     std::thread thread_;
+    std::unique_ptr<CentralLedger> counter_;  // this side's own connection to the record
+    Backlog backlog_;
+    std::chrono::steady_clock::time_point countedAt_{};
+    bool countDue_ = true;
+    bool abandoned_ = false;
 };
+
+// Ends the process at once with `code`, output flushed: a thread left blocked in a driver call
+// still holds the driver's locks, which the libraries' exit-time teardown would destroy under
+// it. Call it once the records are closed.
+[[noreturn]] void endLeavingCentralLink(int code);
 
 // The approval of a release at a station's start: fetched from the server (and the copy
 // beside the record refreshed), or, the server unreachable, from that copy; `note` says

@@ -121,9 +121,12 @@ bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitReco
 
 bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
 {
-    const SqlWhere w = whereOf(query);
+    SqlWhere w = whereOf(query);
+    w.params.push_back(std::to_string(query.limit));
     std::vector<OdbcRow> rows;
-    if (!db.exec("SELECT " + centralUnitColumns() + " FROM units" + w.sql + " ORDER BY started_utc, station_id, sequence",
+    if (!db.exec("SELECT * FROM (SELECT " + centralUnitColumns() + " FROM units" + w.sql +
+                     " ORDER BY started_utc DESC, station_id DESC, sequence DESC LIMIT CAST(? AS bigint)) latest"
+                     " ORDER BY started_utc, station_id, sequence",
                  w.params, error, &rows))
         return false;
     return centralUnitsFromRows(rows, units, error);

@@ -5,6 +5,7 @@
 #ifndef TARVOLO_CENTRAL_CENTRAL_LOG_H
 #define TARVOLO_CENTRAL_CENTRAL_LOG_H
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 struct CentralQuery {
     UnitFilter filter;
     std::string stationId;  // empty: every station
+    int64_t limit = 1000;   // the units listed at most: the latest that many
 };
 
 struct StationSummary {
@@ -30,8 +32,8 @@ bool centralUnitFromRow(const OdbcRow& row, UnitRecord* unit, std::string* why);
 // Every row read back into `units`; false (and `error`) at the first that does not read.
 bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitRecord>* units, OdbcError* error);
 
-// The units in order of start time; each as the record's row (run_id is the local file's
-// number and stays 0).
+// The latest `query.limit` units, in order of start time; each as the record's row (run_id is
+// the local file's number and stays 0). The summary's count tells how many more matched.
 bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error);
 bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
                     std::vector<StationSummary>* stations, OdbcError* error);

@@ -1,7 +1,6 @@
 // The dashboard's queries (line_view.h).
 #include "central/line_view.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -83,11 +82,20 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
 {
     SqlWhere w;
     addPeriod(w, period);
+    w.params.push_back(std::to_string(kMostLots));
     std::vector<OdbcRow> rows;
-    // One index-only scan (units_period) for the line, each station and each lot.
-    if (!db.exec(std::string("SELECT GROUPING(station_id), GROUPING(lot), station_id, lot, ") +
-                     kSqlOutcomeCounts + " FROM units" + w.sql +
-                     " GROUP BY GROUPING SETS ((), (station_id), (lot)) ORDER BY 1, 2, 3, 4",
+    // One index-only scan (units_period) for the line, each station and each lot. A line has a
+    // few lots a week, but a mistyped lot per unit must not make the page unbounded: the server
+    // sends the kMostLots flashed most recently, with how many lots there were.
+    if (!db.exec(std::string("SELECT * FROM (SELECT GROUPING(station_id) AS by_station, GROUPING(lot) AS by_lot, "
+                             "station_id, lot, ") +
+                     kSqlOutcomeCounts +
+                     ", row_number() OVER (PARTITION BY GROUPING(station_id), GROUPING(lot) "
+                     "ORDER BY max(started_utc) DESC, lot) AS recent, "
+                     "count(*) OVER (PARTITION BY GROUPING(station_id), GROUPING(lot)) AS groups FROM units" +
+                     w.sql +
+                     " GROUP BY GROUPING SETS ((), (station_id), (lot))) f "
+                     "WHERE by_lot = 1 OR recent <= CAST(? AS bigint) ORDER BY by_station, by_lot, station_id, recent",
                  w.params, error, &rows))
         return false;
     for (const OdbcRow& r : rows) {
@@ -99,16 +107,10 @@ bool lineFigures(OdbcConnection& db, const LinePeriod& period, LineFigureSet* fi
         } else if (byLot) {
             f.key = r[3].value_or("");
             figures->lots.push_back(std::move(f));
+            figures->lotsLeftOff = sqlNumber(r[9]) - static_cast<int64_t>(figures->lots.size());
         } else {
             figures->line = std::move(f);
         }
-    }
-    // A line has a few lots a week; a mistyped lot per unit must not make the page unbounded.
-    if (figures->lots.size() > kMostLots) {
-        std::stable_sort(figures->lots.begin(), figures->lots.end(),
-                         [](const LineFigures& a, const LineFigures& b) { return a.units > b.units; });
-        figures->lotsLeftOff = static_cast<int64_t>(figures->lots.size() - kMostLots);
-        figures->lots.resize(kMostLots);
     }
     return true;
 }

@@ -32,7 +32,7 @@ struct LineFigures {
     std::optional<double> passRate;  // completed of completed and failed
 };
 
-// The lots listed at most (those with the most units).
+// The lots listed at most: those flashed most recently in the period, newest first.
 constexpr size_t kMostLots = 500;
 
 struct LineFigureSet {

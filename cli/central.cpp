@@ -1,6 +1,7 @@
 // tarvolo central (init, approve) and tarvolo ship: the line's central database over ODBC.
-// `central init` creates or migrates its tables (and with --roles the station's and the
-// reader's roles); `central approve` keeps the table of approved releases; `ship` sends a
+// `central init` creates or migrates its tables (and with --roles the station group, the
+// reader and the rules that keep each station to its own rows; with --station one station's
+// login); `central approve` keeps the table of approved releases; `ship` sends a
 // record's backlog without a station. Passwords come from a file and appear in no output.
 #include <CLI/CLI.hpp>
 
@@ -24,6 +25,8 @@ struct CentralArguments {
     std::string passwordFile;
     bool roles = false;
     CentralRoles roleNames;
+    std::string stationId;     // central init --station: a login for this station
+    std::string stationLogin;  // empty: defaultStationLogin
     std::string file;
     std::string by;
     bool revoke = false;
@@ -57,6 +60,21 @@ std::unique_ptr<OdbcConnection> connect(const char* command, const CentralArgume
     return db;
 }
 
+// What the administrator does next: the password is theirs to set, never ours to print.
+void printStationLogin(const CentralArguments& a, const std::string& login, bool created)
+{
+    std::printf("station %s writes as the login %s (%s, member of %s): its own rows only\n",
+                terminalSafe(a.stationId).c_str(), login.c_str(), created ? "created" : "already there",
+                a.roleNames.station.c_str());
+    if (created)
+        std::printf("next: set its password as an administrator (psql: \\password %s), or let the site's "
+                    "authentication admit it;\n",
+                    login.c_str());
+    std::printf("then run the station with --station-id %s and Uid=%s in --central, the password in "
+                "--central-password-file\n",
+                terminalSafe(a.stationId).c_str(), login.c_str());
+}
+
 int runInit(const CentralArguments& a)
 {
     int code = 0;
@@ -64,12 +82,24 @@ int runInit(const CentralArguments& a)
     if (!db)
         return code;
     OdbcError e;
+    const bool roles = a.roles || !a.stationId.empty();
     if (!initCentralSchema(*db, &e))
         return fail("central init", kExitCentralFailed, "cannot create the tables: " + e.text());
-    if (a.roles && !initCentralRoles(*db, a.roleNames, &e))
+    if (roles && !initCentralRoles(*db, a.roleNames, &e))
         return fail("central init", kExitCentralFailed, "cannot create the roles: " + e.text());
     std::printf("central database ready: tables stations, runs, run_ends, units, releases%s\n",
-                a.roles ? (", roles " + a.roleNames.station + " and " + a.roleNames.reader).c_str() : "");
+                roles ? (", station group " + a.roleNames.station + " (no login of its own), reader " +
+                         a.roleNames.reader)
+                            .c_str()
+                      : "");
+    if (a.stationId.empty())
+        return 0;
+    const std::string login =
+        a.stationLogin.empty() ? defaultStationLogin(a.roleNames, a.stationId) : a.stationLogin;
+    bool created = false;
+    if (!initStationLogin(*db, a.roleNames, a.stationId, login, &created, &e))
+        return fail("central init", kExitCentralFailed, "cannot create the station's login: " + e.text());
+    printStationLogin(a, login, created);
     return 0;
 }
 
@@ -158,9 +188,16 @@ void setupCentralCommand(CLI::App& app, std::function<int()>& run)
     cmd->footer(kCentralFooter);
     auto* init = cmd->add_subcommand("init", "Create or migrate the central tables (and with --roles two roles)");
     connectionOptions(init, *a);
-    init->add_flag("--roles", a->roles, "Also create a station role (inserts runs and units, reads releases) "
-                                        "and a reader role (reads everything)");
-    init->add_option("--station-role", a->roleNames.station, "The station role's name")->capture_default_str();
+    init->add_flag("--roles", a->roles, "Also create the station group (each station logs in as its own member, "
+                                        "writing only its own rows) and a reader role (reads everything)");
+    auto* station = init->add_option("--station", a->stationId,
+                     "Also (with the roles) create the login station ID writes as, printing what to do next")
+        ->type_name("ID");
+    init->add_option("--station-login", a->stationLogin,
+                     "That login's name (default: the group's name, _, the id in lower case)")
+        ->type_name("ROLE")
+        ->needs(station);
+    init->add_option("--station-role", a->roleNames.station, "The station group's name")->capture_default_str();
     init->add_option("--reader-role", a->roleNames.reader, "The reader role's name")->capture_default_str();
     init->callback([&run, a] { run = [a] { return runInit(*a); }; });
     auto* approve = cmd->add_subcommand("approve", "Approve a release file (or --revoke its approval)");

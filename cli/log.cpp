@@ -195,5 +195,8 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run)
         ->type_name("ID")->needs(central);
     cmd->add_flag("--summary", o->central.summaryOnly, "With --central: the summary only, no list of units")
         ->needs(central);
+    cmd->add_option("--limit", o->central.limit,
+                    "With --central: list at most the latest N units (the summary still counts them all)")
+        ->type_name("N")->check(CLI::Range(int64_t(1), int64_t(10000000)))->capture_default_str()->needs(central);
     cmd->callback([&run, o] { run = [o] { return runLog(*o); }; });
 }

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "central/central_connection.h"
@@ -51,6 +52,14 @@ nlohmann::ordered_json stationsJson(const std::vector<StationSummary>& stations)
     return list;
 }
 
+// The listing stops at --limit; the summary below still counts every unit that matched.
+void printLeftOff(int64_t leftOff, size_t listed, std::FILE* out)
+{
+    if (leftOff > 0)
+        std::fprintf(out, "%lld more earlier units not listed (these are the latest %zu); use --since or --limit\n",
+                     static_cast<long long>(leftOff), listed);
+}
+
 }  // namespace
 
 int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
@@ -63,25 +72,30 @@ int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
     auto db = connectCentral(target, 10, &e);
     if (!db)
         return fail(kExitCentralFailed, "cannot reach the central database: " + e.text());
-    const CentralQuery query{filter, o.stationId};
+    const CentralQuery query{filter, o.stationId, o.limit};
     std::vector<UnitRecord> units;
     UnitSummary summary;
     std::vector<StationSummary> stations;
     if ((!o.summaryOnly && !centralUnits(*db, query, &units, &e)) || !centralSummary(*db, query, &summary, &stations, &e))
         return fail(kExitCentralFailed, "cannot read the central database: " + e.text());
+    const int64_t leftOff = o.summaryOnly ? 0 : summary.units - static_cast<int64_t>(units.size());
     if (o.json) {
         // The local log's object, with the stations' summaries beside its own.
         nlohmann::ordered_json j = unitJsonObject(units, summary);
         j["summary"]["by_station"] = stationsJson(stations);
+        if (!o.summaryOnly)
+            j["units_left_off"] = std::max<int64_t>(leftOff, 0);
         writeJsonLine(stdout, j);
     } else if (o.csv) {
         keepStdoutBytes();
         printUnitCsv(units, stdout);
+        printLeftOff(leftOff, units.size(), stderr);
         printSummary(summary, stderr);
         printStations(stations, stderr);
     } else {
         if (!o.summaryOnly) {
             printUnitLines(units, stdout);
+            printLeftOff(leftOff, units.size(), stdout);
             std::printf("\n");
         }
         printSummary(summary, stdout);

@@ -4,6 +4,7 @@
 #ifndef TARVOLO_CLI_LOG_CENTRAL_H
 #define TARVOLO_CLI_LOG_CENTRAL_H
 
+#include <cstdint>
 #include <string>
 
 #include "record/unit_record.h"
@@ -13,6 +14,7 @@ struct CentralLogOptions {
     std::string passwordFile;
     std::string stationId;
     bool summaryOnly = false;
+    int64_t limit = 1000;  // units listed at most, the latest
     bool csv = false;
     bool json = false;
 };

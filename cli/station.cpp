@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "central/central_link.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "output/shown_text.h"
@@ -130,7 +131,13 @@ int runStationCommand(const StationArguments& a)
     }
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
-    return runStation(o);
+    bool centralLeftBlocked = false;
+    const int code = runStation(o, &centralLeftBlocked);
+    if (centralLeftBlocked) {
+        web.reset();
+        endLeavingCentralLink(code);
+    }
+    return code;
 }
 
 constexpr const char* kStationFooter =

@@ -2,7 +2,8 @@
 # Two production stations of two virtual handsets each shipping to one central database: a
 # throwaway PostgreSQL 15 on 127.0.0.1 (scripts/with-postgres.sh, stopped at the end), its
 # tables and roles made by `tarvolo central init --roles`, the release approved, both stations
-# run with --require-approval as the station role, then `tarvolo log --central`.
+# run with --require-approval, each as its own login (`central init --station`), then
+# `tarvolo log --central`.
 #   scripts/central-demo.sh
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 admin="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$TARVOLO_PG_PORT;Database=tarvolo;Uid=postgres;"
-station="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$TARVOLO_PG_PORT;Database=tarvolo;Uid=tarvolo_station;"
+station="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$TARVOLO_PG_PORT;Database=tarvolo;Uid=tarvolo_station_line1_st"
 
 python3 - "$work/firmware.rel" <<'PY'
 import random, sys
@@ -31,6 +32,7 @@ PY
 
 echo "== tarvolo central init --roles"
 "$bin/tarvolo" central init --roles --central "$admin"
+for s in 1 2; do "$bin/tarvolo" central init --station "line1-st$s" --central "$admin"; done
 echo
 echo "== tarvolo central approve firmware.rel --by qa-lead"
 (cd "$work" && "$bin/tarvolo" central approve firmware.rel --by qa-lead --central "$admin")
@@ -47,11 +49,11 @@ for n in 1 2 3 4; do
 done
 
 echo
-echo "== two stations, two ports each, six units each, shipping as tarvolo_station"
+echo "== two stations, two ports each, six units each, each shipping as its own login"
 status=0
 for s in 1 2; do
   a=$((2 * s - 1)) b=$((2 * s))
-  (cd "$work" && TARVOLO_CENTRAL="$station" "$bin/tarvolo" station --ports "$work/ttyPORT$a,$work/ttyPORT$b" \
+  (cd "$work" && TARVOLO_CENTRAL="$station$s;" "$bin/tarvolo" station --ports "$work/ttyPORT$a,$work/ttyPORT$b" \
      --units 6 --station-id "line1-st$s" --operator "$(id -un)" --lot DEMO-1 --log "st$s.db" \
      --require-approval firmware.rel > "$work/station$s.log") &
   pids+=($!)

@@ -30,8 +30,10 @@ public:
     bool holdsArming() const { return !holdReason_.empty(); }
     std::string footer() const;
     void nudge();
-    // The last units shipped if the server answers within a few seconds; then the thread ends.
+    // The last units shipped if the server answers within a few seconds; then the thread ends,
+    // or is left blocked in its call (leftBlocked()).
     void finish();
+    bool leftBlocked() const { return link_ && link_->abandoned(); }
 
 private:
     std::string holdReasonNow() const;

@@ -94,6 +94,7 @@ public:
     {
     }
     int run();
+    bool centralLeftBlocked() const { return central_.leftBlocked(); }
 
 private:
     struct OnEvent;
@@ -786,8 +787,10 @@ int Station::run()
 
 }  // namespace
 
-int runStation(const StationOptions& options)
+int runStation(const StationOptions& options, bool* centralLeftBlocked)
 {
     Station station(options);
-    return station.run();
+    const int code = station.run();
+    *centralLeftBlocked = station.centralLeftBlocked();
+    return code;
 }

@@ -56,7 +56,9 @@ struct StationOptions {
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
 // 1 the release file is not usable (or its copy went away); 10 no port could be opened; 21
 // every worker fails at its start; 64 a port that is not a selector; 73 the record could not
-// be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up.
-int runStation(const StationOptions& options);
+// be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up. `centralLeftBlocked` is set when
+// the central link's thread was left in a call the server never answered: the caller then
+// ends the process with endLeavingCentralLink once its own things are closed.
+int runStation(const StationOptions& options, bool* centralLeftBlocked);
 
 #endif

@@ -46,6 +46,14 @@ def make_backlog(path, count, station="B1"):
     db.close()
 
 
+def resume(pid):
+    """SIGCONT to a stopped backend, which may have ended since."""
+    try:
+        os.kill(pid, signal.SIGCONT)
+    except ProcessLookupError:
+        pass
+
+
 class Central(CentralCase):
     def setUp(self):
         super().setUp()
@@ -86,11 +94,12 @@ class Central(CentralCase):
         ship.stderr.close()
         start_server()
 
-        # Two shippers at once, as the station's role: both end, each unit once.
+        # Two shippers at once, as the station's own login: both end, each unit once.
         password = self.path("password")
         with open(password, "w") as f:
             f.write("s3cr3t-pw\n")
-        both = [self.start_tarvolo("ship", "--db", record, "--central", connection(user="tarvolo_station"),
+        self.assertEqual(self.tarvolo("central", "init", "--station", "B1", "--central", connection())[0], 0)
+        both = [self.start_tarvolo("ship", "--db", record, "--central", connection(user="tarvolo_station_b1"),
                                    "--central-password-file", password) for _ in range(2)]
         for p in both:
             out, err = p.communicate(timeout=120)
@@ -106,9 +115,9 @@ class Central(CentralCase):
         self.assertEqual(quarantined[0]["sqlstate"], "23514")
         self.assertIn("lot_allowed", quarantined[0]["message"])
 
-        # The station's role inserts, and may neither change nor remove a unit.
+        # The station's login inserts, and may neither change nor remove a unit.
         for sql in ("UPDATE units SET outcome = 'completed'", "DELETE FROM units"):
-            code, _, err = psql(sql, user="tarvolo_station")
+            code, _, err = psql(sql, user="tarvolo_station_b1")
             self.assertNotEqual(code, 0)
             self.assertIn("permission denied", err)
         self.assertNotEqual(psql("SELECT count(*) FROM releases", user="tarvolo_reader")[0], 1)
@@ -123,6 +132,102 @@ class Central(CentralCase):
         code, _, err = self.tarvolo("ship", "--db", record, "--central", connection() + "PWD=s3cr3t-pw;")
         self.assertEqual(code, 64)
         self.assertNotIn("s3cr3t-pw", err)
+
+    def login(self, station):
+        """`central init --station`: the station's own login, its name from what init printed."""
+        code, out, err = self.tarvolo("central", "init", "--station", station, "--central", connection())
+        self.assertEqual(code, 0, err)
+        return out.split("writes as the login ")[1].split()[0]
+
+    def test_a_station_login_writes_only_as_its_own_station(self):
+        # An older server's shared role could log in; init again takes that away, and is idempotent.
+        self.assertEqual(psql("ALTER ROLE tarvolo_station LOGIN")[0], 0)
+        for _ in range(2):
+            self.assertEqual(self.tarvolo("central", "init", "--roles", "--central", connection())[0], 0)
+        self.assertIn("not permitted to log in", psql("SELECT 1", user="tarvolo_station")[2])
+        st1, st3 = self.login("st1"), self.login("ST-3")
+        self.assertEqual((st1, st3), ("tarvolo_station_st1", "tarvolo_station_st_3"))
+        code, _, err = self.tarvolo("central", "init", "--station", "st2", "--station-login", st1,
+                                    "--central", connection())
+        self.assertEqual(code, 69)
+        self.assertIn("already writes as station 'st1'", err)
+
+        # A real station run as ST-3 ships its run, its end, its units and its heartbeat.
+        release, _ = self.image()
+        handsets = self.handsets(1, units=2)
+        s3 = self.named_station("ST-3", release, [handsets[0].link], "--units", 2, "--central",
+                                connection(user=st3), record=self.path("st3.db"))
+        self.assertIn(s3.wait(90), (0, 20), s3.stderr())
+        self.assertEqual(s3.central_events()[-1]["unconfirmed"], 0, s3.central_events())
+        self.assertCentralHolds([s3.record])
+        self.assertEqual(psql("SELECT count(*) FROM run_ends")[1].split(), ["1"])
+
+        # st1 is running: its row, its live run with no end.
+        self.assertEqual(psql("INSERT INTO stations (station_id, tool_version) VALUES ('st1', '1.6'); "
+                              "INSERT INTO runs (run_uuid, station_id) VALUES ('live-st1', 'st1')")[0], 0)
+        before = psql("SELECT last_heard, tool_version FROM stations WHERE station_id = 'st1'")[1]
+        # Another station's row is not there for it; every row of another station is refused.
+        code, out, err = psql("UPDATE stations SET last_heard = now() + interval '10 years', tool_version = 'forged' "
+                              "WHERE station_id = 'st1' RETURNING 1", user=st3)
+        self.assertEqual((code, out), (0, ""), err)
+        for sql in ("INSERT INTO run_ends (run_uuid, ending) VALUES ('live-st1', 'forged-by-st3')",
+                    "INSERT INTO units (attempt_uuid, station_id) VALUES ('forged-unit', 'st1')",
+                    "INSERT INTO units (attempt_uuid, station_id, run_uuid) VALUES ('forged-unit', 'ST-3', 'live-st1')",
+                    "INSERT INTO runs (run_uuid, station_id) VALUES ('forged-run', 'st1')",
+                    "INSERT INTO stations (station_id) VALUES ('st9')",
+                    "UPDATE stations SET last_heard = now() + interval '10 years'",
+                    "UPDATE stations SET first_heard = now()"):
+            code, _, err = psql(sql, user=st3)
+            self.assertNotEqual(code, 0, sql)
+            self.assertRegex(err, "row-level security|permission denied", sql)
+        self.assertEqual(psql("SELECT last_heard, tool_version FROM stations WHERE station_id = 'st1'")[1], before)
+        self.assertEqual(psql("SELECT count(*) FROM run_ends WHERE run_uuid = 'live-st1'")[1].split(), ["0"])
+        self.assertEqual(psql("SELECT count(*) FROM units WHERE attempt_uuid = 'forged-unit'")[1].split(), ["0"])
+        # It sees its own runs and units only, and neither the logins nor the heartbeats of others.
+        own = {r["run_uuid"] for r in self.runs_in(s3.record)}
+        self.assertEqual(set(psql("SELECT run_uuid FROM runs", user=st3)[1].split()), own)
+        self.assertEqual(psql("SELECT station_id FROM stations", user=st3)[1].split(), ["ST-3"])
+        self.assertEqual(len(psql("SELECT attempt_uuid FROM units", user=st3)[1].split()), 2)
+        self.assertIn("permission denied", psql("SELECT * FROM station_logins", user=st3)[2])
+        # The reader still reads the whole line.
+        self.assertEqual(psql("SELECT count(*) FROM runs", user="tarvolo_reader")[1].split(), [str(len(own) + 1)])
+
+    def test_a_frozen_server_neither_hides_the_backlog_nor_holds_the_stop(self):
+        login = self.login("S9")
+        release, _ = self.image()
+        handsets = self.handsets(2, units=8)
+        s = self.named_station("S9", release, [h.link for h in handsets], "--central", connection(user=login),
+                               record=self.path("s9.db"))
+        self.assertIsNotNone(s.wait_for(lambda e: e.get("event") == "unit_end", 60))
+        for _ in range(100):
+            if self.central_units():
+                break
+            time.sleep(0.1)
+        code, out, _ = psql("SELECT pid FROM pg_stat_activity WHERE usename = '%s'" % login)
+        backend = int(out.split()[0])
+        os.kill(backend, signal.SIGSTOP)
+        self.addCleanup(resume, backend)
+        stopped = time.monotonic()
+        # Its next batch never gets an answer: shown as lost within the bound, the units counted meanwhile.
+        lost = s.wait_for(lambda e: e.get("event") == "central" and not e["connected"], 30)
+        self.assertIsNotNone(lost, s.central_events())
+        self.assertIn("has not answered", lost["error"])
+        shown_after = time.monotonic() - stopped
+        self.assertLess(shown_after, 10 + 4 + 3)  # the bound, a unit to ship, the event's second
+        counted = s.wait_for(lambda e: e.get("event") == "central" and e["unconfirmed"] >= 2, 30)
+        self.assertIsNotNone(counted, s.central_events())
+        asked = time.monotonic()
+        s.proc.send_signal(signal.SIGINT)
+        self.assertEqual(s.wait(10), 130, s.stderr())
+        took = time.monotonic() - asked
+        last = s.central_events()[-1]
+        self.assertFalse(last["connected"])
+        self.assertEqual(last["unconfirmed"], len(self.units_in(s.record)) - len(self.central_units()))
+        print("\nfrozen server: shown lost after %.1f s, Ctrl-C ended the station in %.1f s" % (shown_after, took))
+        resume(backend)
+        code, _, err = self.tarvolo("ship", "--db", s.record, "--central", connection(user=login))
+        self.assertEqual(code, 0, err)
+        self.assertCentralHolds([s.record])
 
 
 class Stations(CentralCase):
@@ -191,6 +296,14 @@ class Stations(CentralCase):
         # A label narrows the central listing as it does the local one (these units have none).
         code, out, _ = self.tarvolo("log", "--central", connection(), "--label", "IMEI-NOT-SCANNED", "--json")
         self.assertEqual((code, json.loads(out)["units"]), (0, []))
+        # A listing is bounded: the latest units, the rest counted and said, the summary whole.
+        code, out, _ = self.tarvolo("log", "--central", connection(), "--limit", 5, "--json")
+        bounded = json.loads(out)
+        latest = sorted(u["started_utc"] for u in self.central_units())[-5:]
+        self.assertEqual([u["started_utc"] for u in bounded["units"]], latest)
+        self.assertEqual((bounded["units_left_off"], bounded["summary"]["units"]), (19, 24))
+        code, out, _ = self.tarvolo("log", "--central", connection(), "--limit", 5)
+        self.assertIn("19 more earlier units not listed (these are the latest 5); use --since or --limit", out)
 
     def test_station_killed_before_shipping_and_approvals(self):
         release, _ = self.image()

@@ -148,6 +148,18 @@ class LinePage(CentralCase):
         self.assertEqual(status_of(port, "/api/line", headers=cookie), 503)
         start_server()
         self.assertEqual(status_of(port, "/api/line", headers=cookie), 200)
+        # The server sends the 500 lots flashed most recently, newest first, and counts the rest.
+        self.assertEqual(psql(
+            "INSERT INTO units (attempt_uuid, station_id, lot, outcome, started_utc) SELECT 'many-' || n, 'S2', "
+            "'LOT-' || lpad(n::text, 4, '0'), 'completed', to_char(now() AT TIME ZONE 'UTC' - n * interval '1 s', "
+            "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') FROM generate_series(1, 520) n")[0], 0)
+        c = http.client.HTTPConnection(HOST, port, timeout=10)
+        c.request("GET", "/api/line", headers=cookie)
+        figures = json.loads(c.getresponse().read())["figures"]
+        c.close()
+        self.assertEqual((len(figures["lots"]), figures["lots_left_off"]), (500, 22))
+        self.assertEqual([f["key"] for f in figures["lots"][:3]], ["LOT-0001", "LOT-0002", "LOT-0003"])
+        self.assertEqual(psql("DELETE FROM units WHERE attempt_uuid LIKE 'many-%'")[0], 0)
         dashboard.send_signal(signal.SIGINT)
         self.assertEqual(dashboard.wait(30), 0)
 

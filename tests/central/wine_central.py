@@ -1,5 +1,6 @@
-"""The Windows build's station under Wine ships to the central database: Wine's odbc32.dll hands
-every ODBC call to the host's unixODBC and its PostgreSQL driver. Two ports, COM1 and COM2, each
+"""The Windows build's station under Wine ships to the central database as its own login (the
+row rules of `central init --station`): Wine's odbc32.dll hands every ODBC call, with the
+keepalives the connection string asks for, to the host's unixODBC and its PostgreSQL driver. Two ports, COM1 and COM2, each
 a native virtual handset (mapped by scripts/wine-tests.sh as for wine_station.py); every unit of
 the record must be on the server once, equal field by field. Then the Windows build's line page
 (`dashboard`) serves those units from the server.
@@ -27,8 +28,8 @@ from wine_station import WINE, start_handsets, windows_path  # noqa: E402
 def main():
     work, exe = sys.argv[1], sys.argv[2]
     psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
-    init = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "central", "init", "--central", connection()],
-                          capture_output=True, text=True)
+    init = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "central", "init", "--station", "W1", "--central",
+                           connection()], capture_output=True, text=True)
     if init.returncode != 0:
         return "central init: " + init.stderr
     release = os.path.join(work, "central.rel")
@@ -40,7 +41,8 @@ def main():
     handsets = start_handsets(work, 1)
     try:
         run = subprocess.run([WINE, exe, "station", "--ports", "COM1,COM2", "--units", "2", "--rearm-silence", "1.5",
-                              "--json", "--log", windows_path(record), "--central", connection(),
+                              "--json", "--log", windows_path(record), "--station-id", "W1",
+                              "--central", connection(user="tarvolo_station_w1"),
                               windows_path(release)], capture_output=True, text=True, timeout=180)
     finally:
         for h in handsets:
