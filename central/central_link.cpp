@@ -33,6 +33,9 @@ bool CentralLink::start(std::string* error)
         state_.unconfirmed = backlog.unconfirmed;
         state_.oldestEndedUtc = backlog.oldestEndedUtc;
         state_.quarantined = backlog.quarantined;
+        state_.conflicts = backlog.conflicts;
+        state_.lastConflict = backlog.lastConflict;
+        state_.lastDiffering = backlog.lastDiffering;
     }
     thread_ = std::thread([this] { run(); });
     return true;
@@ -158,6 +161,9 @@ void CentralLink::countBacklog()
     state_.unconfirmed = backlog.unconfirmed;
     state_.oldestEndedUtc = backlog.oldestEndedUtc;
     state_.quarantined = backlog.quarantined;
+    state_.conflicts = backlog.conflicts;
+    state_.lastConflict = backlog.lastConflict;
+    state_.lastDiffering = backlog.lastDiffering;
 }
 
 // While the server is away the units still count: --central-required judges their age.

@@ -35,7 +35,10 @@ struct CentralState {
     bool connected = false;
     int64_t unconfirmed = 0;     // units committed locally, not confirmed by the server
     std::string oldestEndedUtc;  // the oldest of them; empty when none
-    int64_t quarantined = 0;
+    int64_t quarantined = 0;     // units and runs
+    int64_t conflicts = 0;       // units the server holds with other content
+    std::string lastConflict;    // the latest one's attempt_uuid, and the columns it differs in
+    std::string lastDiffering;
     std::string lastError;       // why the last attempt failed (password-free)
     ApprovalState approval = ApprovalState::Approved;
 };

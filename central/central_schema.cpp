@@ -66,7 +66,8 @@ std::string createRole(const std::string& name)
 }
 
 // ON CONFLICT needs SELECT on the key it names; DO UPDATE on what it reads and sets. The
-// station's heartbeat is its only update, of its own row's times.
+// station's heartbeat is its only update, of its own row's times. A station reads the units
+// it ships: one the server holds already is compared with what the station has.
 std::string grants(const CentralRoles& r)
 {
     const std::string s = r.station;
@@ -74,7 +75,7 @@ std::string grants(const CentralRoles& r)
            "REVOKE ALL ON stations, runs, run_ends, units, releases FROM " + s + ", " + r.reader + ";\n"
            "GRANT INSERT ON runs, run_ends, units, stations TO " + s + ";\n"
            "GRANT SELECT (run_uuid) ON runs, run_ends TO " + s + ";\n"
-           "GRANT SELECT (attempt_uuid) ON units TO " + s + ";\n"
+           "GRANT SELECT (" + shippedNames(kShippedUnitColumns) + ") ON units TO " + s + ";\n"
            "GRANT SELECT (station_id, last_heard, tool_version) ON stations TO " + s + ";\n"
            "GRANT UPDATE (last_heard, tool_version) ON stations TO " + s + ";\n"
            "GRANT SELECT ON releases TO " + s + ";\n"

@@ -20,6 +20,14 @@ int64_t ageSeconds(const std::string& utc)
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - then).count();
 }
 
+// The latest conflict: which unit, and the columns in which the server's row differs.
+nlohmann::json conflictJson(const CentralState& state)
+{
+    if (state.lastConflict.empty())
+        return nullptr;
+    return {{"attempt_uuid", state.lastConflict}, {"differing", differingColumns(state.lastDiffering)}};
+}
+
 }  // namespace
 
 bool CentralWatch::releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
@@ -80,7 +88,8 @@ void CentralWatch::poll(StationView& view, bool now)
         return;
     state_ = link_->state();
     const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
-                            std::to_string(state_.quarantined) + "/" + state_.lastError + "/" +
+                            std::to_string(state_.quarantined) + "/" + std::to_string(state_.conflicts) + "/" +
+                            state_.lastError + "/" +
                             std::to_string(static_cast<int>(state_.approval));
     const auto at = std::chrono::steady_clock::now();
     if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
@@ -92,10 +101,15 @@ void CentralWatch::poll(StationView& view, bool now)
                                  {"quarantined", state_.quarantined}};
         if (!state_.lastError.empty())
             object["error"] = state_.lastError;
+        if (state_.conflicts > 0) {
+            object["conflicts"] = state_.conflicts;
+            object["conflict"] = conflictJson(state_);
+        }
         view.event(nullptr, object, footer());
         if (options_.listener)
             options_.listener->centralNow({{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
-                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined}});
+                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined},
+                                           {"conflicts", state_.conflicts}, {"conflict", conflictJson(state_)}});
     }
     const std::string hold = holdReasonNow();
     if (hold != holdReason_) {
@@ -115,6 +129,9 @@ std::string CentralWatch::footer() const
         text += ", oldest " + std::to_string(ageSeconds(state_.oldestEndedUtc)) + " s";
     if (state_.quarantined > 0)
         text += ", " + std::to_string(state_.quarantined) + " quarantined";
+    if (state_.conflicts > 0)
+        text += ", " + std::to_string(state_.conflicts) + " in conflict (unit " + state_.lastConflict +
+                " differs centrally in " + state_.lastDiffering + ")";
     if (!state_.connected && !state_.lastError.empty())
         text += " (" + state_.lastError + ")";
     return text;
