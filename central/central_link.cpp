@@ -37,6 +37,7 @@ bool CentralLink::start(std::string* error)
         state_.lastConflict = backlog.lastConflict;
         state_.lastDiffering = backlog.lastDiffering;
     }
+    state_.approvalsFetchedUtc = options_.approvalsFetchedUtc;
     thread_ = std::thread([this] { run(); });
     return true;
 }
@@ -122,9 +123,11 @@ void CentralLink::fetchApprovals()
     }
     approvalDue_ = Clock::now() + options_.approvalPeriod;
     std::string ignored;
-    saveApprovalCache(approvalCachePath(options_.recordPath), approvals, nowUtc(), &ignored);
+    const std::string now = nowUtc();
+    saveApprovalCache(approvalCachePath(options_.recordPath), approvals, now, &ignored);
     std::lock_guard<std::mutex> lock(mutex_);
     state_.approval = approvalOf(approvals, options_.releaseSha256, options_.productId);
+    state_.approvalsFetchedUtc = now;
 }
 
 bool CentralLink::shipOnce()
@@ -225,23 +228,28 @@ void CentralLink::run()
 }
 
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
-                     const std::string& productId, ApprovalState* state, std::string* note)
+                     const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
+                     std::string* fetchedUtc, std::string* note)
 {
     std::vector<ReleaseApproval> approvals;
     OdbcError e;
     auto db = connectCentral(target, kLoginTimeoutSeconds, &e);
     if (db && fetchApprovals(*db, &approvals, &e)) {
         std::string ignored;
-        saveApprovalCache(approvalCachePath(recordPath), approvals, nowUtc(), &ignored);
+        *fetchedUtc = nowUtc();
+        saveApprovalCache(approvalCachePath(recordPath), approvals, *fetchedUtc, &ignored);
         *state = approvalOf(approvals, sha256, productId);
         note->clear();
         return true;
     }
     std::string fetched, why;
-    if (!loadApprovalCache(approvalCachePath(recordPath), &approvals, &fetched, &why)) {
-        *note = "the central database cannot be reached (" + e.text() + ") and " + why;
+    if (!loadApprovalCache(approvalCachePath(recordPath), &approvals, &fetched, &why) ||
+        !approvalsFresh(fetched, maxAge, &why)) {
+        *note = "the central database cannot be reached (" + e.text() + ") and " + why + " (" +
+                approvalCachePath(recordPath) + ")";
         return false;
     }
+    *fetchedUtc = fetched;
     *state = approvalOf(approvals, sha256, productId);
     *note = "the central database cannot be reached (" + e.text() + "): using the approvals fetched at " +
             fetched + " (" + approvalCachePath(recordPath) + ")";

@@ -28,6 +28,7 @@ struct CentralLinkOptions {
     std::string releaseSha256;
     std::string productId;
     std::chrono::milliseconds approvalPeriod{60000};
+    std::string approvalsFetchedUtc;  // of the approvals the station started with
 };
 
 // What the station shows and acts on; a copy taken under the link's lock.
@@ -41,6 +42,7 @@ struct CentralState {
     std::string lastDiffering;
     std::string lastError;       // why the last attempt failed (password-free)
     ApprovalState approval = ApprovalState::Approved;
+    std::string approvalsFetchedUtc;  // when the approvals judged by were fetched
 };
 
 class CentralLink {
@@ -85,9 +87,11 @@ private:
 };
 
 // The approval of a release at a station's start: fetched from the server (and the copy
-// beside the record refreshed), or, the server unreachable, from that copy; `note` says
-// which. False when neither can say (no server, no copy), with the reason in `note`.
+// beside the record refreshed), or, the server unreachable, from that copy if it is at most
+// `maxAge` old; `note` says which, `fetchedUtc` when what was judged by was fetched. False
+// when neither can say (no server, no copy, a copy too old), with the reason in `note`.
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
-                     const std::string& productId, ApprovalState* state, std::string* note);
+                     const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
+                     std::string* fetchedUtc, std::string* note);
 
 #endif

@@ -113,6 +113,15 @@ std::string lower(std::string text)
     return text;
 }
 
+// A value as it goes between ODBC braces: each } doubled.
+std::string bracedEscape(const std::string& value)
+{
+    std::string escaped;
+    for (char c : value)
+        escaped += c == '}' ? std::string("}}") : std::string(1, c);
+    return escaped;
+}
+
 // Past a braced ODBC value that starts at `open`: inside the braces "}}" is one '}' of the
 // value, and only a single '}' closes it (PWD={a}}b} is the password a}b). Unclosed: the end.
 size_t afterBraced(const std::string& text, size_t open)
@@ -311,9 +320,11 @@ void OdbcConnection::rollback()
 std::string scrubPassword(const std::string& text, const std::string& password)
 {
     std::string out = text;
-    if (!password.empty())
-        for (size_t at; (at = out.find(password)) != std::string::npos;)
-            out.replace(at, password.size(), "***");
+    // The password as given, and as a connection string carries it (each } doubled).
+    for (const std::string& form : {password, bracedEscape(password)})
+        if (!form.empty())
+            for (size_t at; (at = out.find(form)) != std::string::npos;)
+                out.replace(at, form.size(), "***");
     const std::string low = lower(out);
     std::string result;
     size_t i = 0;
@@ -339,13 +350,10 @@ std::string withPassword(const std::string& connection, const std::string& passw
 {
     if (password.empty())
         return connection;
-    std::string escaped;
-    for (char c : password)
-        escaped += c == '}' ? std::string("}}") : std::string(1, c);
     std::string full = connection;
     if (!full.empty() && full.back() != ';')
         full += ';';
-    return full + "PWD={" + escaped + "};";
+    return full + "PWD={" + bracedEscape(password) + "};";
 }
 
 bool holdsPassword(const std::string& connection)

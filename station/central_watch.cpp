@@ -35,7 +35,8 @@ bool CentralWatch::releaseApproved(const std::string& file, const std::string& s
 {
     ApprovalState state = ApprovalState::NotApproved;
     const std::string release = file + " (sha256 " + sha256 + ", product " + productId + ")";
-    if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, &state, note)) {
+    if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, approvalMaxAge(), &state,
+                         &approvalsFetchedUtc_, note)) {
         *error = "cannot tell whether " + release + " is approved: " + *note;
         return false;
     }
@@ -58,6 +59,7 @@ bool CentralWatch::start(const StationRun& run, std::string* error)
     o.releaseSha256 = run.releaseSha256;
     o.productId = run.fileProductId;
     o.approvalPeriod = std::chrono::milliseconds(options_.approvalCheckMs);
+    o.approvalsFetchedUtc = approvalsFetchedUtc_;
     link_ = std::make_unique<CentralLink>(std::move(o));
     if (link_->start(error))
         return true;
@@ -71,6 +73,9 @@ std::string CentralWatch::holdReasonNow() const
         return "the release's approval has been revoked: not arming new units";
     if (state_.approval == ApprovalState::NotApproved)
         return "the release is no longer approved: not arming new units";
+    std::string stale;
+    if (options_.requireApproval && !approvalsFresh(state_.approvalsFetchedUtc, approvalMaxAge(), &stale))
+        return "not arming new units: the central database has not been reached and " + stale;
     const int64_t age = ageSeconds(state_.oldestEndedUtc);
     if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
         static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
@@ -117,6 +122,11 @@ void CentralWatch::poll(StationView& view, bool now)
                    hold.empty() ? "arming again" : hold);
         holdReason_ = hold;
     }
+}
+
+std::chrono::seconds CentralWatch::approvalMaxAge() const
+{
+    return std::chrono::seconds(static_cast<int64_t>(options_.approvalMaxAgeDays * 86400));
 }
 
 std::string CentralWatch::footer() const
