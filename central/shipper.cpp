@@ -138,8 +138,11 @@ bool Shipper::compareHeld(const std::vector<PendingUnit>& units, size_t from, si
                           const std::vector<std::string>& held, Landed* landed, OdbcError* e)
 {
     std::vector<OdbcRow> rows;
-    if (!db_.exec(heldUnitsSql(), {jsonLine(nlohmann::json(held))}, e, &rows))
+    if (!db_.exec(heldUnitsSql(), {jsonLine(nlohmann::json(held))}, e, &rows)) {
+        if (e->state == "42501")  // roles made by an older build read the key alone
+            e->message += " (the station's role must read the units it ships: run tarvolo central init --roles)";
         return false;
+    }
     std::map<std::string, const OdbcRow*> central;
     for (const OdbcRow& row : rows)
         if (!row.empty() && row[0])
