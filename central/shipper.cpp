@@ -14,8 +14,8 @@ namespace {
 
 // A batch crosses as one parameter, a JSON array of rows keyed by column name, which the server
 // turns into the table's own row type: one value to bind however many units, and every value
-// cast by the column it lands in.
-// RETURNING names the rows this statement added: the others of the batch were there already.
+// cast by the column it lands in. RETURNING names the rows this statement added: the others
+// of the batch were there already.
 template <size_t N>
 std::string insertSql(const char* table, const ShippedColumn (&columns)[N], const char* key)
 {
