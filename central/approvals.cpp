@@ -10,6 +10,7 @@
 #include "output/json_line.h"
 #include "output/shown_text.h"
 #include "record/sha256.h"
+#include "record/utc_time.h"
 
 bool releaseIdentity(const std::string& path, std::string* sha256, std::string* productId, std::string* error)
 {
@@ -113,4 +114,22 @@ bool loadApprovalCache(const std::string& path, std::vector<ReleaseApproval>* ap
                                   text(o, "approved_by"), text(o, "approved_utc"), text(o, "revoked_by"),
                                   text(o, "revoked_utc")});
     return true;
+}
+
+bool approvalsFresh(const std::string& fetchedUtc, std::chrono::seconds maxAge, std::string* why)
+{
+    UtcTime fetched;
+    if (!parseUtc(fetchedUtc, &fetched)) {
+        *why = "the approvals kept do not say when they were fetched";
+        return false;
+    }
+    const auto age = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - fetched);
+    if (age <= maxAge)
+        return true;
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f days ago, longer than the %g days approvals are trusted without the "
+                                     "server (--approval-max-age)",
+                  static_cast<double>(age.count()) / 86400, static_cast<double>(maxAge.count()) / 86400);
+    *why = "the approvals were last fetched at " + fetchedUtc + ", " + text;
+    return false;
 }

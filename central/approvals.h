@@ -4,6 +4,7 @@
 #ifndef TARVOLO_CENTRAL_APPROVALS_H
 #define TARVOLO_CENTRAL_APPROVALS_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,13 @@ bool saveApprovalCache(const std::string& path, const std::vector<ReleaseApprova
                        const std::string& fetchedUtc, std::string* error);
 bool loadApprovalCache(const std::string& path, std::vector<ReleaseApproval>* approvals, std::string* fetchedUtc,
                        std::string* error);
+
+// How long a station that cannot reach the server goes on trusting the approvals it fetched
+// last: a revocation made meanwhile cannot reach it (tarvolo station --approval-max-age).
+constexpr std::chrono::hours kDefaultApprovalMaxAge{24 * 7};
+
+// Whether approvals fetched at `fetchedUtc` may still be trusted, `maxAge` later. False with
+// the reason when they are older, or when the time cannot be read (a copy edited by hand).
+bool approvalsFresh(const std::string& fetchedUtc, std::chrono::seconds maxAge, std::string* why);
 
 #endif

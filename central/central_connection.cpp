@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "central/password_file.h"
+
 namespace {
 
 bool mentions(const std::string& connection, const char* word)
@@ -32,16 +34,21 @@ std::string withKeepalives(const std::string& connection)
 bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
                     std::string* error)
 {
-    if (!option.empty() && holdsPassword(option)) {
-        *error = "--central holds a password (PWD=): a command line is visible to every user of the "
-                 "machine; give it with --central-password-file or keep it in the DSN";
-        return false;
-    }
     const char* env = std::getenv("TARVOLO_CENTRAL");
     target->connection = !option.empty() ? option : env ? env : "";
     target->password.clear();
+    // A command line is visible to every user of the machine, and the environment is handed
+    // to every child and kept in shell profiles and service files: neither holds a password.
+    if (holdsPassword(target->connection)) {
+        *error = std::string(!option.empty() ? "--central" : "TARVOLO_CENTRAL") +
+                 " holds a password (PWD=): give it with --central-password-file FILE (a file only its owner "
+                 "reads) or keep it in the DSN";
+        return false;
+    }
     if (passwordFile.empty())
         return true;
+    if (!passwordFilePrivate(passwordFile, error))
+        return false;
     std::ifstream in(passwordFile, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();

@@ -15,8 +15,9 @@ struct CentralTarget {
 };
 
 // Fills `target` from the option (else the environment) and the password file. False with a
-// message that names the problem, never the password: a connection string given on the
-// command line that holds one, a password file that cannot be read or is empty.
+// message that names the problem, never the password: a connection string (option or
+// environment) that holds one, a password file that others may read, that cannot be read or
+// is empty.
 bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,
                     std::string* error);
 

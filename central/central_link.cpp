@@ -34,6 +34,7 @@ public:
     LinkThread(CentralLinkOptions options, std::unique_ptr<CentralLedger> ledger)
         : options_(std::move(options)), ledger_(std::move(ledger))
     {
+        state_.approvalsFetchedUtc = options_.approvalsFetchedUtc;
     }
 
     void run();
@@ -171,9 +172,11 @@ void LinkThread::fetchApprovals()
     }
     approvalDue_ = Clock::now() + options_.approvalPeriod;
     std::string ignored;
-    saveApprovalCache(approvalCachePath(options_.recordPath), approvals, nowUtc(), &ignored);
+    const std::string now = nowUtc();
+    saveApprovalCache(approvalCachePath(options_.recordPath), approvals, now, &ignored);
     std::lock_guard<std::mutex> lock(mutex_);
     state_.approval = approvalOf(approvals, options_.releaseSha256, options_.productId);
+    state_.approvalsFetchedUtc = now;
 }
 
 bool LinkThread::shipOnce()
@@ -281,6 +284,9 @@ CentralState CentralLink::state()
     s.unconfirmed = backlog_.unconfirmed;
     s.oldestEndedUtc = backlog_.oldestEndedUtc;
     s.quarantined = backlog_.quarantined;
+    s.conflicts = backlog_.conflicts;
+    s.lastConflict = backlog_.lastConflict;
+    s.lastDiffering = backlog_.lastDiffering;
     return s;
 }
 
@@ -311,23 +317,28 @@ void endLeavingCentralLink(int code)
 }
 
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
-                     const std::string& productId, ApprovalState* state, std::string* note)
+                     const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
+                     std::string* fetchedUtc, std::string* note)
 {
     std::vector<ReleaseApproval> approvals;
     OdbcError e;
     auto db = connectCentral(target, kLoginTimeoutSeconds, &e);
     if (db && fetchApprovals(*db, &approvals, &e)) {
         std::string ignored;
-        saveApprovalCache(approvalCachePath(recordPath), approvals, nowUtc(), &ignored);
+        *fetchedUtc = nowUtc();
+        saveApprovalCache(approvalCachePath(recordPath), approvals, *fetchedUtc, &ignored);
         *state = approvalOf(approvals, sha256, productId);
         note->clear();
         return true;
     }
     std::string fetched, why;
-    if (!loadApprovalCache(approvalCachePath(recordPath), &approvals, &fetched, &why)) {
-        *note = "the central database cannot be reached (" + e.text() + ") and " + why;
+    if (!loadApprovalCache(approvalCachePath(recordPath), &approvals, &fetched, &why) ||
+        !approvalsFresh(fetched, maxAge, &why)) {
+        *note = "the central database cannot be reached (" + e.text() + ") and " + why + " (" +
+                approvalCachePath(recordPath) + ")";
         return false;
     }
+    *fetchedUtc = fetched;
     *state = approvalOf(approvals, sha256, productId);
     *note = "the central database cannot be reached (" + e.text() + "): using the approvals fetched at " +
             fetched + " (" + approvalCachePath(recordPath) + ")";

@@ -33,6 +33,7 @@ struct CentralLinkOptions {
     std::string releaseSha256;
     std::string productId;
     std::chrono::milliseconds approvalPeriod{60000};
+    std::string approvalsFetchedUtc;  // of the approvals the station started with
 };
 
 // A call to the server running this long shows the link as not connected.
@@ -43,9 +44,13 @@ struct CentralState {
     bool connected = false;      // connected, and no call has been waiting too long
     int64_t unconfirmed = 0;     // units committed locally, not confirmed by the server
     std::string oldestEndedUtc;  // the oldest of them; empty when none
-    int64_t quarantined = 0;
+    int64_t quarantined = 0;     // units and runs
+    int64_t conflicts = 0;       // units the server holds with other content
+    std::string lastConflict;    // the latest one's attempt_uuid, and the columns it differs in
+    std::string lastDiffering;
     std::string lastError;       // why the last attempt failed (password-free)
     ApprovalState approval = ApprovalState::Approved;
+    std::string approvalsFetchedUtc;  // when the approvals judged by were fetched
 };
 
 class LinkThread;
@@ -89,9 +94,11 @@ private:
 [[noreturn]] void endLeavingCentralLink(int code);
 
 // The approval of a release at a station's start: fetched from the server (and the copy
-// beside the record refreshed), or, the server unreachable, from that copy; `note` says
-// which. False when neither can say (no server, no copy), with the reason in `note`.
+// beside the record refreshed), or, the server unreachable, from that copy if it is at most
+// `maxAge` old; `note` says which, `fetchedUtc` when what was judged by was fetched. False
+// when neither can say (no server, no copy, a copy too old), with the reason in `note`.
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
-                     const std::string& productId, ApprovalState* state, std::string* note);
+                     const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
+                     std::string* fetchedUtc, std::string* note);
 
 #endif

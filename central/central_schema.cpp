@@ -122,7 +122,9 @@ std::string rowRules(const std::string& group)
 }
 
 // What the shipper and the heartbeat send, and no more: ON CONFLICT needs SELECT on the key it
-// names, DO UPDATE on what it reads and sets; a run end's rule reads its run's station.
+// names, DO UPDATE on what it reads and sets; a run end's rule reads its run's station. A
+// station reads the units it ships (its own rows only): one the server holds already is
+// compared with what the station has.
 std::string grants(const CentralRoles& r)
 {
     const std::string s = r.station;
@@ -136,7 +138,7 @@ std::string grants(const CentralRoles& r)
            "GRANT UPDATE (last_heard, tool_version) ON stations TO " + s + ";\n"
            "GRANT SELECT (run_uuid, station_id) ON runs TO " + s + ";\n"
            "GRANT SELECT (run_uuid) ON run_ends TO " + s + ";\n"
-           "GRANT SELECT (attempt_uuid) ON units TO " + s + ";\n"
+           "GRANT SELECT (" + shippedNames(kShippedUnitColumns) + ") ON units TO " + s + ";\n"
            "GRANT SELECT ON releases TO " + s + ";\n"
            "GRANT SELECT ON stations, runs, run_ends, units, releases, station_logins TO " + r.reader + ";\n";
 }

@@ -113,11 +113,52 @@ std::string lower(std::string text)
     return text;
 }
 
+// A value as it goes between ODBC braces: each } doubled.
+std::string bracedEscape(const std::string& value)
+{
+    std::string escaped;
+    for (char c : value)
+        escaped += c == '}' ? std::string("}}") : std::string(1, c);
+    return escaped;
+}
+
+// Past a braced ODBC value that starts at `open`: inside the braces "}}" is one '}' of the
+// value, and only a single '}' closes it (PWD={a}}b} is the password a}b). Unclosed: the end.
+size_t afterBraced(const std::string& text, size_t open)
+{
+    size_t i = open + 1;
+    while (i < text.size()) {
+        if (text[i] == '}') {
+            if (i + 1 < text.size() && text[i + 1] == '}') {
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        ++i;
+    }
+    return text.size();
+}
+
 }  // namespace
+
+// The SQLSTATE classes PostgreSQL gives for a value it cannot store, whichever row of a batch
+// holds it; every other class (08 connection, 53 resources, 57 operator intervention, 40
+// rollback, 42 the statement itself, XX internal) is the server's or this build's fault and
+// no row's, so its batch waits and is sent again.
+//   22 data exception: text that is no number (22P02), out of range (22003), a bad encoding
+//      (22021), a NUL byte (22P05), too long for its column (22001)
+//   23 integrity constraint: a site's CHECK, NOT NULL, a foreign key
+//   54 program limit exceeded: a value too big for an index (54000: a btree row over about
+//      2.7 kB, as an overlong lot or station name makes) or a row too wide
+constexpr const char* kRowFaultClasses[] = {"22", "23", "54"};
 
 bool OdbcError::refusedData() const
 {
-    return state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0;
+    for (const char* c : kRowFaultClasses)
+        if (state.rfind(c, 0) == 0)
+            return true;
+    return false;
 }
 
 std::string OdbcError::text() const
@@ -279,9 +320,11 @@ void OdbcConnection::rollback()
 std::string scrubPassword(const std::string& text, const std::string& password)
 {
     std::string out = text;
-    if (!password.empty())
-        for (size_t at; (at = out.find(password)) != std::string::npos;)
-            out.replace(at, password.size(), "***");
+    // The password as given, and as a connection string carries it (each } doubled).
+    for (const std::string& form : {password, bracedEscape(password)})
+        if (!form.empty())
+            for (size_t at; (at = out.find(form)) != std::string::npos;)
+                out.replace(at, form.size(), "***");
     const std::string low = lower(out);
     std::string result;
     size_t i = 0;
@@ -294,8 +337,7 @@ std::string scrubPassword(const std::string& text, const std::string& password)
         result += out.substr(i, keyLength) + "***";
         i += keyLength;
         if (i < out.size() && out[i] == '{') {
-            const size_t close = out.find('}', i);
-            i = close == std::string::npos ? out.size() : close + 1;
+            i = afterBraced(out, i);
         } else {
             while (i < out.size() && out[i] != ';' && out[i] != ' ')
                 ++i;
@@ -308,13 +350,10 @@ std::string withPassword(const std::string& connection, const std::string& passw
 {
     if (password.empty())
         return connection;
-    std::string escaped;
-    for (char c : password)
-        escaped += c == '}' ? std::string("}}") : std::string(1, c);
     std::string full = connection;
     if (!full.empty() && full.back() != ';')
         full += ';';
-    return full + "PWD={" + escaped + "};";
+    return full + "PWD={" + bracedEscape(password) + "};";
 }
 
 bool holdsPassword(const std::string& connection)

@@ -22,8 +22,9 @@ struct OdbcError {
     std::string state;    // SQLSTATE, five characters ("08001", "23505"); empty when none came
     std::string message;  // the driver's words, password removed
 
-    // The server refused the values themselves (classes 22 data exception, 23 integrity
-    // constraint): sending them again cannot help, other rows may go on.
+    // The server refused the values of a row (classes 22 data exception, 23 integrity
+    // constraint, 54 a value over a limit; odbc.cpp lists them): sending them again cannot
+    // help, other rows may go on.
     bool refusedData() const;
     std::string text() const;  // "message (SQLSTATE xxxxx)"
 };

@@ -5,6 +5,9 @@
 #ifndef TARVOLO_CENTRAL_SHIPPED_COLUMNS_H
 #define TARVOLO_CENTRAL_SHIPPED_COLUMNS_H
 
+#include <cstddef>
+#include <string>
+
 struct ShippedColumn {
     const char* name;  // as in the local record (record_fields.cpp)
     const char* type;  // PostgreSQL: "text" or "bigint"
@@ -50,5 +53,15 @@ inline constexpr ShippedColumn kShippedRunEndColumns[] = {
     {"run_uuid", "text"},  {"ended_utc", "text"}, {"units_done", "bigint"},
     {"units_failed", "bigint"}, {"ending", "text"}, {"exit_code", "bigint"},
 };
+
+// The columns' names, comma-separated, for a statement.
+template <size_t N>
+std::string shippedNames(const ShippedColumn (&columns)[N])
+{
+    std::string names;
+    for (const ShippedColumn& c : columns)
+        names += std::string(names.empty() ? "" : ",") + c.name;
+    return names;
+}
 
 #endif

@@ -3,6 +3,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <map>
+#include <set>
+
 #include "central/shipped_columns.h"
 #include "output/json_line.h"
 
@@ -10,16 +14,22 @@ namespace {
 
 // A batch crosses as one parameter, a JSON array of rows keyed by column name, which the server
 // turns into the table's own row type: one value to bind however many units, and every value
-// cast by the column it lands in.
+// cast by the column it lands in. RETURNING names the rows this statement added: the others
+// of the batch were there already.
 template <size_t N>
 std::string insertSql(const char* table, const ShippedColumn (&columns)[N], const char* key)
 {
-    std::string names;
-    for (const ShippedColumn& c : columns)
-        names += std::string(names.empty() ? "" : ",") + c.name;
+    const std::string names = shippedNames(columns);
     return std::string("INSERT INTO ") + table + " (" + names + ") SELECT " + names +
            " FROM json_populate_recordset(NULL::" + table + ", CAST(? AS json)) ON CONFLICT (" + key +
-           ") DO NOTHING";
+           ") DO NOTHING RETURNING " + key;
+}
+
+// The central rows of a JSON array of attempt_uuids, the shipped columns in their list's order.
+std::string heldUnitsSql()
+{
+    return "SELECT " + shippedNames(kShippedUnitColumns) +
+           " FROM units WHERE attempt_uuid IN (SELECT json_array_elements_text(CAST(? AS json)))";
 }
 
 nlohmann::json jsonValue(const FieldMap& fields, const char* name)
@@ -53,7 +63,61 @@ std::string textOf(const FieldMap& fields, const char* name)
 
 std::string attemptOf(const PendingUnit& unit) { return textOf(unit.fields, "attempt_uuid"); }
 
+// A value as the server gives it back as text: what was sent, a bigint in decimal.
+OdbcValue sentText(const FieldMap& fields, const char* name)
+{
+    const nlohmann::json v = jsonValue(fields, name);
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_number_integer())
+        return std::to_string(v.get<int64_t>());
+    return std::nullopt;
+}
+
+// The shipped columns in which the server's row differs from the record's, comma-separated.
+std::string differing(const FieldMap& local, const OdbcRow& central)
+{
+    std::string names;
+    size_t i = 0;
+    for (const ShippedColumn& c : kShippedUnitColumns) {
+        const OdbcValue there = i < central.size() ? central[i] : std::nullopt;
+        if (there != sentText(local, c.name))
+            names += std::string(names.empty() ? "" : ",") + c.name;
+        ++i;
+    }
+    return names;
+}
+
+// Said of a unit whose central row this connection cannot read (a row-level policy hides it).
+constexpr const char* kUnreadable = "(the central row cannot be read by this connection)";
+
 }  // namespace
+
+ShipResult Shipper::shipRun(const PendingRun& run, ShipTotals* totals, std::string* error)
+{
+    const std::string id = textOf(run.fields, "run_uuid");
+    const nlohmann::json start = nlohmann::json::array({rowOf(run.fields, kShippedRunColumns)});
+    const nlohmann::json end = nlohmann::json::array({rowOf(run.fields, kShippedRunEndColumns)});
+    OdbcError e;
+    bool ok = run.begunShipped || db_.exec(insertSql("runs", kShippedRunColumns, "run_uuid"), rowsParameter(start), &e);
+    if (ok && !run.begunShipped && run.ended && !ledger_.confirmRun(id, false, error))
+        return ShipResult::LocalFault;  // the beginning is central: only the end is left to send
+    ok = ok && (!run.ended || db_.exec(insertSql("run_ends", kShippedRunEndColumns, "run_uuid"), rowsParameter(end), &e));
+    if (ok) {
+        if (!ledger_.confirmRun(id, run.ended, error))
+            return ShipResult::LocalFault;
+        ++totals->runs;
+        return ShipResult::Done;
+    }
+    if (!e.refusedData()) {
+        *error = e.text();
+        return ShipResult::ServerFault;
+    }
+    if (!ledger_.quarantineRun(id, e.state, e.message, error))
+        return ShipResult::LocalFault;
+    ++totals->quarantined;
+    return ShipResult::Done;
+}
 
 ShipResult Shipper::shipRuns(ShipTotals* totals, std::string* error)
 {
@@ -61,78 +125,107 @@ ShipResult Shipper::shipRuns(ShipTotals* totals, std::string* error)
     if (!ledger_.pendingRuns(&runs, error))
         return ShipResult::LocalFault;
     for (const PendingRun& run : runs) {
-        const nlohmann::json start = nlohmann::json::array({rowOf(run.fields, kShippedRunColumns)});
-        const nlohmann::json end = nlohmann::json::array({rowOf(run.fields, kShippedRunEndColumns)});
-        OdbcError e;
-        if ((!run.begunShipped && !db_.exec(insertSql("runs", kShippedRunColumns, "run_uuid"), rowsParameter(start), &e)) ||
-            (run.ended && !db_.exec(insertSql("run_ends", kShippedRunEndColumns, "run_uuid"), rowsParameter(end), &e))) {
-            *error = e.text();
-            return ShipResult::ServerFault;
-        }
-        if (!ledger_.confirmRun(textOf(run.fields, "run_uuid"), run.ended, error))
-            return ShipResult::LocalFault;
-        ++totals->runs;
+        const ShipResult result = shipRun(run, totals, error);
+        if (result != ShipResult::Done)
+            return result;
     }
     return ShipResult::Done;
 }
 
-ShipResult Shipper::shipOneByOne(const std::vector<PendingUnit>& units, ShipTotals* totals, std::string* error)
+// Units the insert did not add were central already: the same content confirms them, other
+// content is a conflict that nobody must miss.
+bool Shipper::compareHeld(const std::vector<PendingUnit>& units, size_t from, size_t to,
+                          const std::vector<std::string>& held, Landed* landed, OdbcError* e)
 {
-    const std::string sql = insertSql("units", kShippedUnitColumns, "attempt_uuid");
-    std::vector<std::string> confirmed;
-    ShipResult result = ShipResult::Done;
-    for (const PendingUnit& unit : units) {
-        const auto values = rowsParameter(nlohmann::json::array({rowOf(unit.fields, kShippedUnitColumns)}));
-        OdbcError e;
-        if (db_.exec(sql, values, &e)) {
-            confirmed.push_back(attemptOf(unit));
-        } else if (e.refusedData()) {
-            if (!ledger_.quarantine(attemptOf(unit), e.state, e.message, error))
-                return ShipResult::LocalFault;
-            ++totals->quarantined;
-        } else {
-            *error = e.text();
-            result = ShipResult::ServerFault;
-            break;
-        }
+    std::vector<OdbcRow> rows;
+    if (!db_.exec(heldUnitsSql(), {jsonLine(nlohmann::json(held))}, e, &rows)) {
+        if (e->state == "42501")  // roles made by an older build read the key alone
+            e->message += " (the station's role must read the units it ships: run tarvolo central init --roles)";
+        return false;
     }
-    // Confirmed together: a unit the server has but the record does not know yet is only sent
-    // again, and lands once.
-    if (!confirmed.empty() && !ledger_.confirmUnits(confirmed, error))
-        return ShipResult::LocalFault;
-    totals->units += static_cast<int64_t>(confirmed.size());
-    return result;
+    std::map<std::string, const OdbcRow*> central;
+    for (const OdbcRow& row : rows)
+        if (!row.empty() && row[0])
+            central[*row[0]] = &row;
+    for (size_t i = from; i < to; ++i) {
+        const std::string id = attemptOf(units[i]);
+        if (std::find(held.begin(), held.end(), id) == held.end())
+            continue;
+        const auto it = central.find(id);
+        const std::string diff = it == central.end() ? kUnreadable : differing(units[i].fields, *it->second);
+        if (diff.empty())
+            landed->confirmed.push_back(id);
+        else
+            landed->conflicts.emplace_back(id, diff);
+    }
+    return true;
 }
 
-ShipResult Shipper::shipBatch(const std::vector<PendingUnit>& units, ShipTotals* totals, std::string* error)
+bool Shipper::sendUnits(const std::vector<PendingUnit>& units, size_t from, size_t to, Landed* landed, OdbcError* e)
 {
     nlohmann::json rows = nlohmann::json::array();
-    std::vector<std::string> ids;
-    for (const PendingUnit& unit : units) {
-        rows.push_back(rowOf(unit.fields, kShippedUnitColumns));
-        ids.push_back(attemptOf(unit));
+    for (size_t i = from; i < to; ++i)
+        rows.push_back(rowOf(units[i].fields, kShippedUnitColumns));
+    if (!db_.begin(e))
+        return false;
+    std::vector<OdbcRow> added;
+    std::set<std::string> addedIds;
+    bool ok = db_.exec(insertSql("units", kShippedUnitColumns, "attempt_uuid"), rowsParameter(rows), e, &added);
+    for (const OdbcRow& row : added)
+        if (!row.empty() && row[0])
+            addedIds.insert(*row[0]);
+    std::vector<std::string> held;
+    for (size_t i = from; ok && i < to; ++i) {
+        const std::string id = attemptOf(units[i]);
+        (addedIds.count(id) ? landed->confirmed : held).push_back(id);
     }
-    OdbcError e;
-    if (!db_.begin(&e)) {
-        *error = e.text();
-        return ShipResult::ServerFault;
-    }
-    if (!db_.exec(insertSql("units", kShippedUnitColumns, "attempt_uuid"), rowsParameter(rows), &e) ||
-        !db_.commit(&e)) {
+    ok = ok && (held.empty() || compareHeld(units, from, to, held, landed, e)) && db_.commit(e);
+    if (!ok) {
         db_.rollback();
-        if (e.refusedData())
-            return shipOneByOne(units, totals, error);
-        *error = e.text();
-        return ShipResult::ServerFault;
+        *landed = Landed();
     }
-    if (!ledger_.confirmUnits(ids, error))
-        return ShipResult::LocalFault;
-    totals->units += static_cast<int64_t>(ids.size());
-    return ShipResult::Done;
+    return ok;
 }
 
-ShipResult Shipper::shipPending(ShipTotals* totals, std::string* error, const std::function<bool()>& keepGoing,
-                                const std::function<void(const std::vector<std::string>&)>& onBatch)
+// Together: a unit the server has but the record does not know yet is only sent again, and
+// lands once.
+bool Shipper::remember(const Landed& landed, ShipTotals* totals, std::string* error)
+{
+    for (const auto& [id, diff] : landed.conflicts)
+        if (!ledger_.conflict(id, diff, error))
+            return false;
+    if (!landed.confirmed.empty() && !ledger_.confirmUnits(landed.confirmed, error))
+        return false;
+    totals->units += static_cast<int64_t>(landed.confirmed.size());
+    totals->conflicts += static_cast<int64_t>(landed.conflicts.size());
+    return true;
+}
+
+// Units [from, to) in one transaction; refused for one row's values, each half again, down
+// to the row that the quarantine keeps.
+ShipResult Shipper::shipUnits(const std::vector<PendingUnit>& units, size_t from, size_t to, ShipTotals* totals,
+                              std::string* error)
+{
+    Landed landed;
+    OdbcError e;
+    if (sendUnits(units, from, to, &landed, &e))
+        return remember(landed, totals, error) ? ShipResult::Done : ShipResult::LocalFault;
+    if (!e.refusedData()) {
+        *error = e.text();
+        return ShipResult::ServerFault;
+    }
+    if (to - from == 1) {
+        if (!ledger_.quarantine(attemptOf(units[from]), e.state, e.message, error))
+            return ShipResult::LocalFault;
+        ++totals->quarantined;
+        return ShipResult::Done;
+    }
+    const size_t middle = from + (to - from) / 2;
+    const ShipResult first = shipUnits(units, from, middle, totals, error);
+    return first != ShipResult::Done ? first : shipUnits(units, middle, to, totals, error);
+}
+
+ShipResult Shipper::shipPending(ShipTotals* totals, std::string* error, const std::function<bool()>& keepGoing)
 {
     ShipResult result = shipRuns(totals, error);
     int64_t after = 0;
@@ -143,13 +236,7 @@ ShipResult Shipper::shipPending(ShipTotals* totals, std::string* error, const st
         if (units.empty())
             break;
         after = units.back().unitId;
-        result = shipBatch(units, totals, error);
-        if (result == ShipResult::Done && onBatch) {
-            std::vector<std::string> ids;
-            for (const PendingUnit& unit : units)
-                ids.push_back(attemptOf(unit));
-            onBatch(ids);
-        }
+        result = shipUnits(units, 0, units.size(), totals, error);
     }
     // Runs ended meanwhile go too (a station's last unit and its run's end arrive together).
     return result == ShipResult::Done ? shipRuns(totals, error) : result;

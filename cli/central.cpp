@@ -153,10 +153,15 @@ int runShip(const CentralArguments& a)
     Backlog left;
     std::string ignored;
     ledger->backlog(&left, &ignored);
-    std::printf("shipped %lld units and %lld runs from %s; %lld quarantined; %lld not shipped\n",
+    std::printf("shipped %lld units and %lld runs from %s; %lld quarantined; %lld conflicts; %lld not shipped\n",
                 static_cast<long long>(totals.units), static_cast<long long>(totals.runs),
                 terminalSafe(path).c_str(), static_cast<long long>(totals.quarantined),
-                static_cast<long long>(left.unconfirmed));
+                static_cast<long long>(totals.conflicts), static_cast<long long>(left.unconfirmed));
+    if (left.conflicts > 0)
+        std::fprintf(stderr, "tarvolo ship: %lld units are in the central database with other content and are "
+                             "not confirmed (latest %s, differing in %s): tarvolo log --db %s --quarantined\n",
+                     static_cast<long long>(left.conflicts), terminalSafe(left.lastConflict).c_str(),
+                     terminalSafe(left.lastDiffering).c_str(), terminalSafe(path).c_str());
     if (result == ShipResult::LocalFault)
         return fail("ship", kExitCannotOpen, error);
     if (result == ShipResult::ServerFault)

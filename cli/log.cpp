@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/log_central.h"
+#include "cli/log_quarantined.h"
 #include "cli/log_output.h"
 #include "output/shown_text.h"
 #include "record/production_record.h"

@@ -1,4 +1,4 @@
-// tarvolo log --central and --quarantined (log_central.h).
+// tarvolo log --central (log_central.h).
 #include "cli/log_central.h"
 
 #include <nlohmann/json.hpp>
@@ -12,7 +12,6 @@
 #include "cli/log_output.h"
 #include "output/json_line.h"
 #include "output/shown_text.h"
-#include "record/central_ledger.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
 #include "session/exit_codes.h"
@@ -101,38 +100,5 @@ int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
         printSummary(summary, stdout);
         printStations(stations, stdout);
     }
-    return 0;
-}
-
-int runQuarantinedLog(const std::string& recordPath, bool json)
-{
-    std::string error;
-    auto ledger = CentralLedger::open(recordPath, true, &error);
-    std::vector<QuarantinedUnit> units;
-    if (!ledger || !ledger->quarantined(&units, &error))
-        return fail(kExitCannotOpen, error);
-    if (json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const QuarantinedUnit& q : units) {
-            UnitRecord unit;
-            std::string why;
-            unitFromFields(q.fields, &unit, &why);
-            nlohmann::ordered_json row = fieldsToJson(unitFields(unit));
-            row["quarantined_utc"] = q.quarantinedUtc;
-            row["sqlstate"] = q.sqlstate;
-            row["message"] = q.message;
-            list.push_back(row);
-        }
-        writeJsonLine(stdout, nlohmann::ordered_json{{"quarantined", list}});
-        return 0;
-    }
-    std::printf("%-24s %-36s %-5s %s\n", "quarantined", "attempt_uuid", "state", "server's message");
-    for (const QuarantinedUnit& q : units) {
-        const auto it = q.fields.find("attempt_uuid");
-        const std::string* id = it == q.fields.end() ? nullptr : std::get_if<std::string>(&it->second);
-        std::printf("%-24s %-36s %-5s %s\n", q.quarantinedUtc.c_str(), terminalSafe(id ? *id : "").c_str(),
-                    terminalSafe(q.sqlstate).c_str(), terminalSafe(q.message).c_str());
-    }
-    std::printf("\n%zu units quarantined\n", units.size());
     return 0;
 }

@@ -1,6 +1,5 @@
-// The parts of `tarvolo log` that concern the central database: --central (every station's
-// units, the summary worked out by the server, and one per station) and --quarantined (the
-// units the server refused, with its message). Main thread.
+// The part of `tarvolo log` that reads the central database: --central (every station's
+// units, the summary worked out by the server, and one per station). Main thread.
 #ifndef TARVOLO_CLI_LOG_CENTRAL_H
 #define TARVOLO_CLI_LOG_CENTRAL_H
 
@@ -20,6 +19,5 @@ struct CentralLogOptions {
 };
 
 int runCentralLog(const CentralLogOptions& options, const UnitFilter& filter);
-int runQuarantinedLog(const std::string& recordPath, bool json);
 
 #endif

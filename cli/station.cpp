@@ -44,6 +44,7 @@ struct StationArguments {
     std::string centralPasswordFile;
     double centralRequired = 0;
     int approvalCheckMs = 60000;
+    double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
     bool requireApproval = false;
 };
 
@@ -105,7 +106,7 @@ int runStationCommand(const StationArguments& a)
     o.workerProgram = runningExecutablePath();
     std::string error;
     if (!resolveCentral(a.central, a.centralPasswordFile, &o.central, &error)) {
-        std::fprintf(stderr, "tarvolo station: %s\n", error.c_str());
+        std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
         return kExitUsage;
     }
     if ((a.requireApproval || a.centralRequired > 0 || !a.centralPasswordFile.empty()) &&
@@ -117,6 +118,7 @@ int runStationCommand(const StationArguments& a)
     o.centralRequiredMinutes = a.centralRequired;
     o.approvalCheckMs = a.approvalCheckMs;
     o.requireApproval = a.requireApproval;
+    o.approvalMaxAgeDays = a.approvalMaxAgeDays;
     // The page's address is checked and taken before any port is touched.
     std::unique_ptr<StationServer> web;
     if (!a.http.empty()) {
@@ -151,7 +153,8 @@ constexpr const char* kStationFooter =
     "shows its state); flashing goes on while it is unreachable.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
     "1 the release file is not usable, or its copy went away, or it is not approved\n"
-    "(--require-approval); 10 no port could be opened; 21 every port's worker fails at its\n"
+    "(--require-approval; or, the server unreachable, the approvals kept are older than\n"
+    "--approval-max-age); 10 no port could be opened; 21 every port's worker fails at its\n"
     "start; 22 the --http address cannot be listened on; 64 bad argument; 73 the production\n"
     "record could not be written; 130 stopped by Ctrl-C, SIGTERM or a hang-up (units in\n"
     "progress are recorded as interrupted).\n"
@@ -218,6 +221,10 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--approval-check-ms", a->approvalCheckMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_flag("--require-approval", a->requireApproval,
                   "Refuse a release the central database has not approved (or has revoked)");
+    cmd->add_option("--approval-max-age", a->approvalMaxAgeDays,
+                    "With --require-approval and the central database unreachable: trust the approvals fetched "
+                    "last for at most DAYS, then refuse to start or stop arming")
+        ->type_name("DAYS")->check(kFinite & CLI::Range(0.0001, 3650.0))->capture_default_str();
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -32,6 +33,17 @@ int64_t numberOf(const FieldMap& row, const char* name)
 }
 
 }  // namespace
+
+std::vector<std::string> differingColumns(const std::string& differing)
+{
+    std::vector<std::string> names;
+    for (size_t at = 0; at < differing.size();) {
+        const size_t comma = std::min(differing.find(',', at), differing.size());
+        names.push_back(differing.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return names;
+}
 
 std::unique_ptr<CentralLedger> CentralLedger::open(const std::string& path, bool readOnly, std::string* error)
 {
@@ -77,8 +89,10 @@ bool CentralLedger::exec(const char* sql, std::string* error)
 bool CentralLedger::pendingRuns(std::vector<PendingRun>* runs, std::string* error)
 {
     SqliteStatement s(db_, "SELECT r.*, c.ended AS central_ended FROM runs r LEFT JOIN central_runs c "
-                           "ON c.run_uuid = r.run_uuid WHERE c.run_uuid IS NULL OR "
-                           "(c.ended = 0 AND r.ended_utc IS NOT NULL) ORDER BY r.run_id");
+                           "ON c.run_uuid = r.run_uuid WHERE (c.run_uuid IS NULL OR "
+                           "(c.ended = 0 AND r.ended_utc IS NOT NULL)) AND NOT EXISTS "
+                           "(SELECT 1 FROM central_quarantined_runs q WHERE q.run_uuid = r.run_uuid) "
+                           "ORDER BY r.run_id");
     if (!s.ok())
         return fail("cannot read runs", error);
     int step;
@@ -99,6 +113,7 @@ bool CentralLedger::pendingUnits(int64_t afterUnitId, int limit, std::vector<Pen
                            "WHERE u.unit_id > ?1 "
                            "AND NOT EXISTS (SELECT 1 FROM central_confirmed c WHERE c.attempt_uuid = u.attempt_uuid) "
                            "AND NOT EXISTS (SELECT 1 FROM central_quarantine q WHERE q.attempt_uuid = u.attempt_uuid) "
+                           "AND NOT EXISTS (SELECT 1 FROM central_conflicts f WHERE f.attempt_uuid = u.attempt_uuid) "
                            "ORDER BY u.unit_id LIMIT ?2");
     if (!s.ok())
         return fail("cannot read units", error);
@@ -149,50 +164,111 @@ bool CentralLedger::confirmRun(const std::string& runUuid, bool ended, std::stri
 bool CentralLedger::quarantine(const std::string& attemptUuid, const std::string& sqlstate,
                                const std::string& message, std::string* error)
 {
-    SqliteStatement s(db_, "INSERT OR IGNORE INTO central_quarantine (attempt_uuid, quarantined_utc, sqlstate, "
-                           "message) VALUES (?1, ?2, ?3, ?4)");
+    return insertHeld("INSERT OR IGNORE INTO central_quarantine (attempt_uuid, quarantined_utc, sqlstate, message) "
+                      "VALUES (?1, ?2, ?3, ?4)",
+                      {attemptUuid, nowUtc(), sqlstate, message}, "cannot quarantine a unit", error);
+}
+
+bool CentralLedger::quarantineRun(const std::string& runUuid, const std::string& sqlstate,
+                                  const std::string& message, std::string* error)
+{
+    return insertHeld("INSERT OR IGNORE INTO central_quarantined_runs (run_uuid, quarantined_utc, sqlstate, "
+                      "message) VALUES (?1, ?2, ?3, ?4)",
+                      {runUuid, nowUtc(), sqlstate, message}, "cannot quarantine a run", error);
+}
+
+bool CentralLedger::conflict(const std::string& attemptUuid, const std::string& differing, std::string* error)
+{
+    return insertHeld("INSERT OR IGNORE INTO central_conflicts (attempt_uuid, found_utc, differing) "
+                      "VALUES (?1, ?2, ?3)",
+                      {attemptUuid, nowUtc(), differing}, "cannot remember a conflict", error);
+}
+
+bool CentralLedger::insertHeld(const char* sql, const std::vector<std::string>& values, const char* what,
+                               std::string* error)
+{
+    SqliteStatement s(db_, sql);
     if (!s.ok())
-        return fail("cannot quarantine a unit", error);
-    s.bind(1, attemptUuid);
-    s.bind(2, nowUtc());
-    s.bind(3, sqlstate);
-    s.bind(4, message);
-    return sqlite3_step(s.get()) == SQLITE_DONE || fail("cannot quarantine a unit", error);
+        return fail(what, error);
+    for (size_t i = 0; i < values.size(); ++i)
+        s.bind(static_cast<int>(i + 1), values[i]);
+    return sqlite3_step(s.get()) == SQLITE_DONE || fail(what, error);
 }
 
 bool CentralLedger::backlog(Backlog* facts, std::string* error)
 {
-    SqliteStatement s(db_, "SELECT count(*), min(ended_utc), (SELECT count(*) FROM central_quarantine) "
+    SqliteStatement s(db_, "SELECT count(*), min(ended_utc), (SELECT count(*) FROM central_quarantine) + "
+                           "(SELECT count(*) FROM central_quarantined_runs), (SELECT count(*) FROM central_conflicts) "
                            "FROM units u WHERE "
                            "NOT EXISTS (SELECT 1 FROM central_confirmed c WHERE c.attempt_uuid = u.attempt_uuid) "
-                           "AND NOT EXISTS (SELECT 1 FROM central_quarantine q WHERE q.attempt_uuid = u.attempt_uuid)");
+                           "AND NOT EXISTS (SELECT 1 FROM central_quarantine q WHERE q.attempt_uuid = u.attempt_uuid) "
+                           "AND NOT EXISTS (SELECT 1 FROM central_conflicts f WHERE f.attempt_uuid = u.attempt_uuid)");
     if (!s.ok() || sqlite3_step(s.get()) != SQLITE_ROW)
         return fail("cannot count the units not shipped", error);
     facts->unconfirmed = sqlite3_column_int64(s.get(), 0);
     const unsigned char* oldest = sqlite3_column_text(s.get(), 1);
     facts->oldestEndedUtc = oldest ? reinterpret_cast<const char*>(oldest) : "";
     facts->quarantined = sqlite3_column_int64(s.get(), 2);
+    facts->conflicts = sqlite3_column_int64(s.get(), 3);
+    SqliteStatement last(db_, "SELECT attempt_uuid, differing FROM central_conflicts "
+                              "ORDER BY found_utc DESC, attempt_uuid LIMIT 1");
+    if (!last.ok())
+        return fail("cannot read the conflicts", error);
+    if (sqlite3_step(last.get()) == SQLITE_ROW) {
+        const FieldMap row = last.row();
+        facts->lastConflict = textOf(row, "attempt_uuid");
+        facts->lastDiffering = textOf(row, "differing");
+    }
     return true;
 }
 
-bool CentralLedger::quarantined(std::vector<QuarantinedUnit>* units, std::string* error)
+bool CentralLedger::hasTable(const char* name)
 {
-    SqliteStatement probe(db_, "SELECT 1 FROM sqlite_master WHERE name = 'central_quarantine'");
-    if (!probe.ok() || sqlite3_step(probe.get()) != SQLITE_ROW)
-        return true;  // a record older than shipping has quarantined nothing
-    SqliteStatement s(db_, "SELECT q.quarantined_utc AS quarantined_utc, q.sqlstate AS sqlstate, "
-                           "q.message AS message, u.* FROM central_quarantine q "
-                           "JOIN units u ON u.attempt_uuid = q.attempt_uuid ORDER BY q.quarantined_utc");
+    SqliteStatement probe(db_, "SELECT 1 FROM sqlite_master WHERE name = ?1");
+    if (!probe.ok())
+        return false;
+    probe.bind(1, std::string(name));
+    return sqlite3_step(probe.get()) == SQLITE_ROW;
+}
+
+bool CentralLedger::readHeld(const char* sql, HeldKind kind, std::vector<HeldRow>* rows, std::string* error)
+{
+    SqliteStatement s(db_, sql);
     if (!s.ok())
         return fail("cannot read the quarantine", error);
     int step;
     while ((step = sqlite3_step(s.get())) == SQLITE_ROW) {
-        QuarantinedUnit unit;
-        unit.fields = s.row();
-        unit.quarantinedUtc = textOf(unit.fields, "quarantined_utc");
-        unit.sqlstate = textOf(unit.fields, "sqlstate");
-        unit.message = textOf(unit.fields, "message");
-        units->push_back(std::move(unit));
+        HeldRow row;
+        row.kind = kind;
+        row.fields = s.row();
+        row.heldUtc = textOf(row.fields, "held_utc");
+        row.sqlstate = textOf(row.fields, "held_sqlstate");
+        row.message = textOf(row.fields, "held_message");
+        row.differing = textOf(row.fields, "held_differing");
+        for (const char* key : {"held_utc", "held_sqlstate", "held_message", "held_differing"})
+            row.fields.erase(key);
+        rows->push_back(std::move(row));
     }
     return step == SQLITE_DONE || fail("cannot read the quarantine", error);
+}
+
+// A record older than a table has nothing in it: listing reads the file as it stands.
+bool CentralLedger::held(std::vector<HeldRow>* rows, std::string* error)
+{
+    if (hasTable("central_quarantine") &&
+        !readHeld("SELECT q.quarantined_utc AS held_utc, q.sqlstate AS held_sqlstate, q.message AS held_message, "
+                  "u.* FROM central_quarantine q JOIN units u ON u.attempt_uuid = q.attempt_uuid "
+                  "ORDER BY q.quarantined_utc",
+                  HeldKind::Unit, rows, error))
+        return false;
+    if (hasTable("central_quarantined_runs") &&
+        !readHeld("SELECT q.quarantined_utc AS held_utc, q.sqlstate AS held_sqlstate, q.message AS held_message, "
+                  "r.* FROM central_quarantined_runs q JOIN runs r ON r.run_uuid = q.run_uuid "
+                  "ORDER BY q.quarantined_utc",
+                  HeldKind::Run, rows, error))
+        return false;
+    return !hasTable("central_conflicts") ||
+           readHeld("SELECT f.found_utc AS held_utc, f.differing AS held_differing, u.* FROM central_conflicts f "
+                    "JOIN units u ON u.attempt_uuid = f.attempt_uuid ORDER BY f.found_utc",
+                    HeldKind::Conflict, rows, error);
 }

@@ -82,6 +82,16 @@ CREATE TABLE central_quarantine (
   attempt_uuid TEXT PRIMARY KEY, quarantined_utc TEXT NOT NULL, sqlstate TEXT NOT NULL,
   message TEXT NOT NULL) WITHOUT ROWID;
 )sql"},
+    // A run the central database refused for its data, and a unit it holds already with other
+    // content (a conflict: the names of the columns that differ, comma-separated). Both wait
+    // here, out of the backlog, for someone to look.
+    {6, R"sql(
+CREATE TABLE central_quarantined_runs (
+  run_uuid TEXT PRIMARY KEY, quarantined_utc TEXT NOT NULL, sqlstate TEXT NOT NULL,
+  message TEXT NOT NULL) WITHOUT ROWID;
+CREATE TABLE central_conflicts (
+  attempt_uuid TEXT PRIMARY KEY, found_utc TEXT NOT NULL, differing TEXT NOT NULL) WITHOUT ROWID;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

@@ -20,6 +20,14 @@ int64_t ageSeconds(const std::string& utc)
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - then).count();
 }
 
+// The latest conflict: which unit, and the columns in which the server's row differs.
+nlohmann::json conflictJson(const CentralState& state)
+{
+    if (state.lastConflict.empty())
+        return nullptr;
+    return {{"attempt_uuid", state.lastConflict}, {"differing", differingColumns(state.lastDiffering)}};
+}
+
 }  // namespace
 
 bool CentralWatch::releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
@@ -27,7 +35,8 @@ bool CentralWatch::releaseApproved(const std::string& file, const std::string& s
 {
     ApprovalState state = ApprovalState::NotApproved;
     const std::string release = file + " (sha256 " + sha256 + ", product " + productId + ")";
-    if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, &state, note)) {
+    if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, approvalMaxAge(), &state,
+                         &approvalsFetchedUtc_, note)) {
         *error = "cannot tell whether " + release + " is approved: " + *note;
         return false;
     }
@@ -50,6 +59,7 @@ bool CentralWatch::start(const StationRun& run, std::string* error)
     o.releaseSha256 = run.releaseSha256;
     o.productId = run.fileProductId;
     o.approvalPeriod = std::chrono::milliseconds(options_.approvalCheckMs);
+    o.approvalsFetchedUtc = approvalsFetchedUtc_;
     link_ = std::make_unique<CentralLink>(std::move(o));
     if (link_->start(error))
         return true;
@@ -63,6 +73,9 @@ std::string CentralWatch::holdReasonNow() const
         return "the release's approval has been revoked: not arming new units";
     if (state_.approval == ApprovalState::NotApproved)
         return "the release is no longer approved: not arming new units";
+    std::string stale;
+    if (options_.requireApproval && !approvalsFresh(state_.approvalsFetchedUtc, approvalMaxAge(), &stale))
+        return "not arming new units: the central database has not been reached and " + stale;
     const int64_t age = ageSeconds(state_.oldestEndedUtc);
     if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
         static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
@@ -80,7 +93,8 @@ void CentralWatch::poll(StationView& view, bool now)
         return;
     state_ = link_->state();
     const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
-                            std::to_string(state_.quarantined) + "/" + state_.lastError + "/" +
+                            std::to_string(state_.quarantined) + "/" + std::to_string(state_.conflicts) + "/" +
+                            state_.lastError + "/" +
                             std::to_string(static_cast<int>(state_.approval));
     const auto at = std::chrono::steady_clock::now();
     if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
@@ -92,10 +106,15 @@ void CentralWatch::poll(StationView& view, bool now)
                                  {"quarantined", state_.quarantined}};
         if (!state_.lastError.empty())
             object["error"] = state_.lastError;
+        if (state_.conflicts > 0) {
+            object["conflicts"] = state_.conflicts;
+            object["conflict"] = conflictJson(state_);
+        }
         view.event(nullptr, object, footer());
         if (options_.listener)
             options_.listener->centralNow({{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
-                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined}});
+                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined},
+                                           {"conflicts", state_.conflicts}, {"conflict", conflictJson(state_)}});
     }
     const std::string hold = holdReasonNow();
     if (hold != holdReason_) {
@@ -103,6 +122,11 @@ void CentralWatch::poll(StationView& view, bool now)
                    hold.empty() ? "arming again" : hold);
         holdReason_ = hold;
     }
+}
+
+std::chrono::seconds CentralWatch::approvalMaxAge() const
+{
+    return std::chrono::seconds(static_cast<int64_t>(options_.approvalMaxAgeDays * 86400));
 }
 
 std::string CentralWatch::footer() const
@@ -115,6 +139,9 @@ std::string CentralWatch::footer() const
         text += ", oldest " + std::to_string(ageSeconds(state_.oldestEndedUtc)) + " s";
     if (state_.quarantined > 0)
         text += ", " + std::to_string(state_.quarantined) + " quarantined";
+    if (state_.conflicts > 0)
+        text += ", " + std::to_string(state_.conflicts) + " in conflict (unit " + state_.lastConflict +
+                " differs centrally in " + state_.lastDiffering + ")";
     if (!state_.connected && !state_.lastError.empty())
         text += " (" + state_.lastError + ")";
     return text;

@@ -37,9 +37,11 @@ public:
 
 private:
     std::string holdReasonNow() const;
+    std::chrono::seconds approvalMaxAge() const;
 
     const StationOptions& options_;
     std::unique_ptr<CentralLink> link_;
+    std::string approvalsFetchedUtc_;  // of the approvals the release was judged by at start
     CentralState state_;
     std::string shownKey_;
     std::chrono::steady_clock::time_point shownAt_{};

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "central/approvals.h"
 #include "central/central_connection.h"
 #include "session/exit_codes.h"
 
@@ -51,6 +52,8 @@ struct StationOptions {
     double centralRequiredMinutes = 0;   // hold arming while a unit waits longer to be confirmed
     int approvalCheckMs = 60000;     // how often the approvals are fetched again
     bool requireApproval = false;    // the release must be approved centrally
+    // How long the approvals fetched last are trusted while the server cannot be reached.
+    double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

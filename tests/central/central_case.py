@@ -115,12 +115,12 @@ class CentralCase(StationCase):
         return subprocess.Popen([os.path.join(bin_dir(), "tarvolo")] + [str(a) for a in args],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=self.work)
 
-    def named_station(self, name, release, ports, *args, record):
+    def named_station(self, name, release, ports, *args, record, lot="L7"):
         """`tarvolo station --json` as station `name`, shipping as its arguments say."""
         run = NamedStation.__new__(NamedStation)
         import json, queue, threading
         cmd = [os.path.abspath(os.path.join(bin_dir(), "tarvolo")), "station", "--json", "--ports", ",".join(ports),
-               "--log", record, "--station-id", name, "--operator", "Zoë", "--lot", "L7", "--rearm-silence", "1"]
+               "--log", record, "--station-id", name, "--operator", "Zoë", "--lot", lot, "--rearm-silence", "1"]
         run.record, run.name, run.events, run._new = record, name, [], queue.Queue()
         run.proc = subprocess.Popen(cmd + [str(a) for a in args] + [release], stdin=subprocess.DEVNULL,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=self.work)

@@ -98,6 +98,7 @@ class Central(CentralCase):
         password = self.path("password")
         with open(password, "w") as f:
             f.write("s3cr3t-pw\n")
+        os.chmod(password, 0o600)
         self.assertEqual(self.tarvolo("central", "init", "--station", "B1", "--central", connection())[0], 0)
         both = [self.start_tarvolo("ship", "--db", record, "--central", connection(user="tarvolo_station_b1"),
                                    "--central-password-file", password) for _ in range(2)]
@@ -132,6 +133,33 @@ class Central(CentralCase):
         code, _, err = self.tarvolo("ship", "--db", record, "--central", connection() + "PWD=s3cr3t-pw;")
         self.assertEqual(code, 64)
         self.assertNotIn("s3cr3t-pw", err)
+        # Nor in the environment, which every child inherits: refused the same way.
+        code, _, err = self.tarvolo("ship", "--db", record, env={"TARVOLO_CENTRAL": connection() + "PWD={s3}}cr3t}"})
+        self.assertEqual(code, 64)
+        self.assertIn("TARVOLO_CENTRAL holds a password", err)
+        self.assertIn("--central-password-file", err)
+        self.assertNotIn("cr3t", err)
+        # A password file others may read is refused, naming it and the cure.
+        os.chmod(password, 0o644)
+        code, _, err = self.tarvolo("ship", "--db", record, "--central", connection(user="tarvolo_station"),
+                                    "--central-password-file", password)
+        self.assertEqual(code, 64)
+        self.assertIn("chmod 600 " + password, err)
+        self.assertIn("mode 0644", err)
+        self.assertNotIn("s3cr3t-pw", err)
+
+
+def write_approvals(path, release, fetched):
+    """The copy of the approvals a station keeps beside its record, approving `release`,
+    fetched at `fetched` (seconds since the epoch)."""
+    import hashlib
+    with open(release, "rb") as f:
+        data = f.read()
+    stamp = time.strftime("%Y-%m-%dT%H:%M:%S.000Z", time.gmtime(fetched))
+    with open(path + ".approvals.json", "w") as f:
+        json.dump({"fetched_utc": stamp, "releases": [{
+            "sha256": hashlib.sha256(data).hexdigest(), "product_id": data[:4].decode(), "release_file": release,
+            "approved_by": "qa", "approved_utc": stamp, "revoked_by": "", "revoked_utc": ""}]}, f)
 
     def login(self, station):
         """`central init --station`: the station's own login, its name from what init printed."""
@@ -314,7 +342,7 @@ class Stations(CentralCase):
         code, out, err = self.tarvolo("central", "approve", release, "--by", "qa", "--central", connection())
         self.assertEqual(code, 0, err)
         record = self.path("s3.db")
-        handsets = self.handsets(1, "--unit-max-ms", 4000, units=4)
+        handsets = self.handsets(2, "--unit-max-ms", 4000, units=4)
         dead = connection(port=1)
         # Not approved: refused before any port, naming the file and its SHA-256.
         code, _, err = self.tarvolo("station", "--ports", handsets[0].link, "--log", record, "--require-approval",
@@ -353,6 +381,24 @@ class Stations(CentralCase):
         self.assertEqual(again.wait(60), 130, again.stderr())
         self.assertGreater(len(self.local_units(record)), killed)
         self.assertCentralHolds([record])
+
+        # The server unreachable, approvals kept from more than a week ago are not trusted: refused
+        # at start, saying why; kept from moments ago, trusted only until the limit, then no arming.
+        old = self.path("old.db")
+        write_approvals(old, release, time.time() - 8 * 86400)
+        code, _, err = self.tarvolo("station", "--ports", handsets[1].link, "--log", old, "--require-approval",
+                                    "--central", dead, release)
+        self.assertEqual(code, 1, err)
+        self.assertIn("last fetched at", err)
+        self.assertIn("--approval-max-age", err)
+        write_approvals(old, release, time.time() - 2)
+        late = self.named_station("S4", release, [handsets[1].link], "--central", dead, "--require-approval",
+                                  "--approval-max-age", 0.0001, record=old)  # 8.6 s
+        hold = late.wait_for(lambda e: e.get("event") == "central_hold", 30)
+        self.assertIsNotNone(hold, (late.events, late.proc.poll(), late.stderr()))
+        self.assertIn("last fetched at", hold["reason"])
+        late.proc.terminate()
+        late.wait(60)
 
         # Revoked: refused at start.
         code, _, err = self.tarvolo("station", "--ports", handsets[0].link, "--log", record, "--require-approval",
