@@ -151,7 +151,12 @@ void LinkThread::heartbeat()
                   "tool_version = EXCLUDED.tool_version",
                   {options_.stationId, options_.toolVersion}, &e)) {
         heartbeatDue_ = Clock::now() + kHeartbeatPeriod;
-    } else if (!e.refusedData()) {
+    } else if (e.refusedData()) {
+        // Refused for its values (an overlong station id): the same row would be refused at
+        // once again, so it waits its period like a heartbeat that went through.
+        heartbeatDue_ = Clock::now() + kHeartbeatPeriod;
+        setError("the server refuses this station's heartbeat: " + e.text(), true);
+    } else {
         db_.reset();
         // The row rules refuse a login writing as another station (insufficient privilege).
         const char* hint = e.state == "42501" ? ": this login writes only as the station `tarvolo central init "
