@@ -76,14 +76,18 @@ std::string createRole(const std::string& name, const char* login)
            "') THEN CREATE ROLE " + name + " " + login + "; END IF; END $$;\n";
 }
 
-// Which station the role logged in may write as: NULL for a role not in station_logins. A
-// definer's function, so that no station reads the others' logins; its search path is pinned
-// to the schema the tables are in.
+// Which station the role logged in may write as: NULL for a role not in station_logins; and
+// which station a run is of: NULL for a run the server does not hold (one it refused, whose
+// units still ship). Definer's functions, so that no station reads the others' logins or runs;
+// their search path is pinned to the schema the tables are in.
 constexpr const char* kStationOf = R"sql(
 CREATE TABLE IF NOT EXISTS station_logins (login name PRIMARY KEY, station_id text NOT NULL);
 DO $$ BEGIN EXECUTE format('CREATE OR REPLACE FUNCTION tarvolo_station_of(login name) RETURNS text '
   'LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %I, pg_temp AS '
-  '''SELECT station_id FROM station_logins WHERE station_logins.login = $1''', current_schema()); END $$;
+  '''SELECT station_id FROM station_logins WHERE station_logins.login = $1''', current_schema());
+EXECUTE format('CREATE OR REPLACE FUNCTION tarvolo_run_station(run text) RETURNS text '
+  'LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %I, pg_temp AS '
+  '''SELECT station_id FROM runs WHERE runs.run_uuid = $1''', current_schema()); END $$;
 )sql";
 
 // Worked out once per statement (an init plan), not once per row.
@@ -118,7 +122,8 @@ std::string rowRules(const std::string& group)
         own + " AND last_heard BETWEEN now() - interval '1 minute' AND now() + interval '1 minute'";
     return rowRule("stations", group, own, heartbeat) + rowRule("runs", group, own, own) +
            rowRule("run_ends", group, ownRun("run_ends"), ownRun("run_ends")) +
-           rowRule("units", group, own, own + " AND (run_uuid IS NULL OR " + ownRun("units") + ")");
+           rowRule("units", group, own,
+                   own + " AND coalesce(tarvolo_run_station(run_uuid), " + kMine + ") = " + kMine);
 }
 
 // What the shipper and the heartbeat send, and no more: ON CONFLICT needs SELECT on the key it

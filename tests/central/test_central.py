@@ -342,7 +342,7 @@ class Stations(CentralCase):
         code, out, err = self.tarvolo("central", "approve", release, "--by", "qa", "--central", connection())
         self.assertEqual(code, 0, err)
         record = self.path("s3.db")
-        handsets = self.handsets(2, "--unit-max-ms", 4000, units=4)
+        handsets = self.handsets(1, "--unit-max-ms", 4000, units=4)
         dead = connection(port=1)
         # Not approved: refused before any port, naming the file and its SHA-256.
         code, _, err = self.tarvolo("station", "--ports", handsets[0].link, "--log", record, "--require-approval",
@@ -385,14 +385,15 @@ class Stations(CentralCase):
         # The server unreachable, approvals kept from more than a week ago are not trusted: refused
         # at start, saying why; kept from moments ago, trusted only until the limit, then no arming.
         old = self.path("old.db")
+        spare = self.handsets(1, units=2)[0]  # made now: a handset's units leave on their own in time
         write_approvals(old, release, time.time() - 8 * 86400)
-        code, _, err = self.tarvolo("station", "--ports", handsets[1].link, "--log", old, "--require-approval",
+        code, _, err = self.tarvolo("station", "--ports", spare.link, "--log", old, "--require-approval",
                                     "--central", dead, release)
         self.assertEqual(code, 1, err)
         self.assertIn("last fetched at", err)
         self.assertIn("--approval-max-age", err)
         write_approvals(old, release, time.time() - 2)
-        late = self.named_station("S4", release, [handsets[1].link], "--central", dead, "--require-approval",
+        late = self.named_station("S4", release, [spare.link], "--central", dead, "--require-approval",
                                   "--approval-max-age", 0.0001, record=old)  # 8.6 s
         hold = late.wait_for(lambda e: e.get("event") == "central_hold", 30)
         self.assertIsNotNone(hold, (late.events, late.proc.poll(), late.stderr()))
