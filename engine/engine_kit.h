@@ -57,7 +57,9 @@ void countRetry(Engine& engine);
 // the result to the front end, releases the block buffers and closes the release file.
 void postResult(Engine& engine, int32_t result);
 
-// The start of every download. Keeps checksumKind, the blank byte and previousByte.
+// The start of a download: its speeds, mode and counters. checksumKind, the blank byte and
+// previousByte are left as the engine was made (each download has an engine of its own);
+// the parameter record sets the first two.
 void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
                 int32_t gangMode);
 

@@ -40,8 +40,9 @@ struct EngineState {
     int32_t gangMode;        // 0 or 1
     uint32_t crcAccumulator; // running CRC-16/X-25 register, below 0x10000
     uint16_t byteSum;        // running byte sum, modulo 65536
-    int32_t checksumKind;    // ChecksumKind; kept across downloads
-    uint8_t blankByte;       // escape byte of the run-length encoding; kept across downloads
+    int32_t checksumKind;    // ChecksumKind: byte sum until the parameter record names one
+    uint8_t blankByte;       // escape byte of the run-length encoding, from the parameter
+                             // record; 0xFF (raw payloads) until then
     int32_t blockSize;       // from the parameter record
     int32_t totalBlocks;     // block count shown to the operator
     uint16_t blockNumber;    // current block, from 0
@@ -55,7 +56,7 @@ struct EngineState {
     uint8_t replyWord[2];    // block number after '>w', checksum after '>c'
     uint8_t parameterRecord[wire::kParameterRecordLength];
     uint8_t drainBuffer[100];  // receive target while a frame is on its way; never read
-    int32_t previousByte;    // the recogniser's memory; kept across downloads
+    int32_t previousByte;    // the recogniser's memory; 0 at the start of each download
     ClockMark clockMark;     // the one time mark of the engine
     FILE* releaseFile;       // the open release file, or nullptr
     uint8_t fileProductId[4];  // first four bytes of the release file

@@ -1,5 +1,5 @@
 // The exit codes of every command, in one place so that no two meanings share a number by
-// accident. A download's own results (0 completed, 1, 2, 4, 5, 6, 8) are the DownloadResult
+// accident. A download's own results (0 completed, 1, 2, 3, 4, 5, 6, 8) are the DownloadResult
 // values of engine/wire.h; the codes below come around them. Each command's help lists the
 // ones it can end with.
 #ifndef TARVOLO_SESSION_EXIT_CODES_H
