@@ -25,8 +25,6 @@ constexpr auto kStall = std::chrono::seconds(kCentralStallSeconds);
 constexpr auto kAbandonAfter = std::chrono::seconds(1);
 constexpr auto kCountPeriod = std::chrono::seconds(1);
 
-std::string nowUtc() { return formatUtc(std::chrono::system_clock::now()); }
-
 }  // namespace
 
 class LinkThread {

@@ -113,7 +113,7 @@ int runApprove(const CentralArguments& a)
     auto db = connect("central approve", a, &code);
     if (!db)
         return code;
-    const std::string now = formatUtc(std::chrono::system_clock::now());
+    const std::string now = nowUtc();
     approval.releaseFile = a.file;
     OdbcError e;
     const std::string what = a.file + " (product " + approval.productId + ", sha256 " + approval.sha256 + ")";

@@ -75,13 +75,6 @@ bool parseNumber(const std::string& text, bool allowHex, uint64_t limit, uint64_
     return true;
 }
 
-std::string hex4(uint16_t value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
-}
-
 int fail(int code, const std::string& message)
 {
     std::fprintf(stderr, "tarvolo info: %s\n", terminalSafe(message).c_str());

@@ -12,15 +12,9 @@
 #include "handset/faults.h"
 #include "handset/options.h"
 #include "output/json_line.h"
+#include "output/shown_text.h"
 
 namespace {
-
-std::string hex4(uint16_t value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
-}
 
 nlohmann::json downloadJson(const DownloadRecord& d)
 {

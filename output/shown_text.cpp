@@ -88,6 +88,13 @@ std::string shownText(std::string_view text)
     return shown;
 }
 
+std::string hex4(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%04llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
 bool validUtf8(std::string_view text)
 {
     for (size_t i = 0; i < text.size();) {

@@ -17,6 +17,10 @@ std::string shownBytes(std::string_view bytes);
 // the rule, but line breaks (\r, \n) stay line breaks.
 std::string shownText(std::string_view text);
 
+// A checksum as the kit shows it: four upper-case hex digits (more only for a value that
+// does not fit 16 bits, as a damaged record may hold).
+std::string hex4(uint64_t value);
+
 bool validUtf8(std::string_view text);
 // What a terminal may receive of a text of any origin: valid UTF-8 characters as they are
 // (an operator's "Zoë"), but every control character, C1 control and byte that is not UTF-8

@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
 
-std::string nowUtc() { return formatUtc(std::chrono::system_clock::now()); }
-
 std::string textOf(const FieldMap& row, const char* name)
 {
     const auto it = row.find(name);

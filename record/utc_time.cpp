@@ -80,6 +80,8 @@ bool parseTimeOfDay(const std::string& s, size_t pos, int64_t* ms)
 
 }  // namespace
 
+std::string nowUtc() { return formatUtc(std::chrono::system_clock::now()); }
+
 std::string formatUtc(UtcTime time)
 {
     const int64_t ms = std::chrono::duration_cast<Millis>(time.time_since_epoch()).count();

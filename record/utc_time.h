@@ -10,6 +10,8 @@
 using UtcTime = std::chrono::system_clock::time_point;
 
 std::string formatUtc(UtcTime time);
+// The time now, in that form.
+std::string nowUtc();
 
 // Reads "YYYY-MM-DD" (midnight UTC) or "YYYY-MM-DDTHH:MM[:SS[.fff]]Z". False for anything
 // else, including a time without its Z.

@@ -182,7 +182,7 @@ int Station::prepare()
     run_.stationId = options_.stationId;
     run_.operatorName = options_.operatorName;
     run_.lot = options_.lot;
-    run_.startedUtc = formatUtc(std::chrono::system_clock::now());
+    run_.startedUtc = nowUtc();
     run_.releaseFile = release_.name;
     run_.releaseSha256 = release_.sha256;
     run_.fileProductId = release_.productId;
@@ -580,7 +580,7 @@ void Station::workerEnded(Port& port)
     }
     if (port.state == PortState::Flashing) {
         UnitRecord unit = port.unit;
-        unit.endedUtc = formatUtc(std::chrono::system_clock::now());
+        unit.endedUtc = nowUtc();
         unit.durationMs = std::chrono::duration_cast<milliseconds>(Clock::now() - port.unitStarted).count();
         unit.mode = modeWord(options_.mode);
         unit.speed = options_.speed;
@@ -740,7 +740,7 @@ int Station::finish()
         code = kStationUnitsFailed;
         run_.ending = "units-failed";
     }
-    run_.endedUtc = formatUtc(std::chrono::system_clock::now());
+    run_.endedUtc = nowUtc();
     run_.unitsDone = done_;
     run_.unitsFailed = failed_;
     run_.exitCode = code;

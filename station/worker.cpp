@@ -205,7 +205,7 @@ void Worker::emitUnsent(const DownloadSession& session)
 void Worker::reportUnit(DownloadSession& session, UnitRecord& unit, int code,
                         Clock::time_point started)
 {
-    unit.endedUtc = formatUtc(std::chrono::system_clock::now());
+    unit.endedUtc = nowUtc();
     unit.durationMs = msBetween(started, Clock::now());
     describeDownload(session.facts(), &unit);
     describeResult(code, &unit);
@@ -230,7 +230,7 @@ UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, Un
         if (!started && ((phase != Phase::Waiting && phase != Phase::Ended) || session.hasResult())) {
             started = true;
             startedAt = now;
-            unit.startedUtc = formatUtc(std::chrono::system_clock::now());
+            unit.startedUtc = nowUtc();
             silence.begin(now);
             link_.emit(UnitStartEvent{unit.startedUtc});
         }
