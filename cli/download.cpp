@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/download_session.h"
+#include "cli/option_checks.h"
 #include "cli/port_choice.h"
 #include "engine/wire.h"
 #include "output/shown_text.h"
@@ -84,14 +85,14 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
                     "Serial port: a device path such as /dev/ttyUSB0, COMn, or what the port is: "
                     "usb:VVVV:PPPP[:SERIAL], usb-path:LOCATION, auto (the only USB serial port); "
                     "`tarvolo ports` shows them (default: the settings file's port, else COM1)")
-        ->check(CLI::Validator([](std::string& t) { return t.empty() ? "must not be empty" : ""; }, ""));
+        ->check(notEmpty());
     cmd->add_option("--wait-port", o.waitPort,
                     "When the port is not there, wait up to SECONDS for it to appear (plugged in)")
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--speed", o.speed,
                     "Line speed after the parameter exchange: 19200, 38400, 57600 or 115200 "
                     "(default: the settings file's, else 115200)")
-        ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}));
+        ->check(lineSpeed());
     cmd->add_option("--mode", o.mode,
                     "erase (erase, then download), normal (download without erase) or patch "
                     "(default: the settings file's, else erase)")

@@ -10,6 +10,7 @@
 #include "central/central_link.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/option_checks.h"
 #include "output/shown_text.h"
 #include "session/modes.h"
 #include "record/production_record.h"
@@ -61,10 +62,6 @@ const CLI::Validator kFinite(
         }
     },
     "FINITE");
-
-// An empty value would silently mean the default (or nothing): refused.
-const CLI::Validator kNotEmpty(
-    [](std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); }, "");
 
 // "a,b" into its items, an empty one kept (CLI11's own splitting drops it): the station
 // refuses it rather than flash on fewer ports than were named.
@@ -174,9 +171,9 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--ports", a->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->required()->check(kNotEmpty);
+        ->required()->check(notEmpty());
     cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
-        ->check(CLI::IsMember({19200u, 38400u, 57600u, 115200u}))->capture_default_str();
+        ->check(lineSpeed())->capture_default_str();
     cmd->add_option("--mode", a->mode, "erase, normal or patch")
         ->check(CLI::IsMember(downloadModeWords()))->capture_default_str();
     cmd->add_option("--units", a->units, "Stop after this many units in all (0, the default: until stopped)")
@@ -184,7 +181,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--log,--db", a->record,
                     std::string("The production record (default ") + defaultRecordPath() +
                         " in the current directory; a .jsonl name writes JSON Lines)")
-        ->check(kNotEmpty);
+        ->check(notEmpty());
     cmd->add_option("--station-id", a->stationId, "This station's name in the record (default: the machine's name)");
     cmd->add_option("--operator", a->operatorName, "The operator's name in the record");
     cmd->add_option("--lot", a->lot, "The production lot in the record");
@@ -204,10 +201,10 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     auto* http = cmd->add_option("--http", a->http,
                     "Serve a live page of the station at [ADDRESS:]PORT (address 127.0.0.1 unless given; "
                     "any other needs --http-token-file)")
-        ->check(kNotEmpty);
+        ->check(notEmpty());
     cmd->add_option("--http-token-file", a->httpTokenFile,
                     "File, yours alone (chmod 600), whose first line is the token the page asks for once (a 12-hour session follows)")
-        ->check(kNotEmpty)->needs(http);
+        ->check(notEmpty())->needs(http);
     cmd->add_option("--central", a->central,
                     "Ship every unit to this central database: ODBC connection string or DSN=NAME (default: the "
                     "environment variable TARVOLO_CENTRAL); no password in it")
