@@ -3,23 +3,20 @@
 
 #include <algorithm>
 
-#include "output/csv_text.h"
 #include "output/json_line.h"
 #include "output/shown_text.h"
 #include "output/terminal_view.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
+#include "record/unit_csv.h"
 #include "session/results.h"
 
 namespace {
 
-std::string hex4(const std::optional<int64_t>& value)
+// A checksum the unit may not have reached.
+std::string checksumText(const std::optional<int64_t>& value)
 {
-    if (!value)
-        return "-";
-    char text[16];
-    std::snprintf(text, sizeof text, "%04llX", static_cast<unsigned long long>(*value));
-    return text;
+    return value ? hex4(static_cast<uint64_t>(*value)) : "-";
 }
 
 std::string seconds(int64_t ms)
@@ -54,17 +51,8 @@ std::vector<std::string> columnsOf(const UnitRecord& u)
             u.device,
             outcomeWord(u.outcome),
             seconds(u.durationMs),
-            hex4(u.expectedChecksum) + "/" + hex4(u.reportedChecksum),
+            checksumText(u.expectedChecksum) + "/" + checksumText(u.reportedChecksum),
             withAbortReason(std::to_string(u.resultCode) + " " + u.resultMeaning, u.abortReason)};
-}
-
-std::string fieldText(const FieldValue& value)
-{
-    if (const int64_t* n = std::get_if<int64_t>(&value))
-        return std::to_string(*n);
-    if (const std::string* s = std::get_if<std::string>(&value))
-        return *s;
-    return {};
 }
 
 }  // namespace
@@ -106,16 +94,12 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
 
 void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out)
 {
-    std::string heading;
-    for (const Field& f : unitFields(UnitRecord()))
-        heading += (heading.empty() ? "" : ",") + std::string(f.name);
-    std::fprintf(out, "%s\r\n", heading.c_str());
-    for (const UnitRecord& u : units) {
-        std::vector<std::string> row;
-        for (const Field& f : unitFields(u))
-            row.push_back(fieldText(f.value));
-        std::fprintf(out, "%s\r\n", csvRow(row).c_str());
-    }
+    // Row by row: a local record's whole history need not be held twice. Written by length,
+    // as the dashboard sends it, so that no byte of a cell cuts its row short.
+    const auto write = [out](const std::string& row) { std::fwrite(row.data(), 1, row.size(), out); };
+    write(unitCsvHeading());
+    for (const UnitRecord& u : units)
+        write(unitCsvRow(u));
 }
 
 void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& s, std::FILE* out)

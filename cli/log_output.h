@@ -14,7 +14,7 @@
 
 // One line per unit, the columns aligned, under a heading line.
 void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out);
-// A heading row of the record's column names, then one row per unit (RFC 4180, CRLF).
+// A heading row of the record's column names, then one row per unit (record/unit_csv.h).
 void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out);
 // {"units": [...], "summary": {...}} on one line; the units' keys are the record's columns.
 void printUnitJson(const std::vector<UnitRecord>& units, const UnitSummary& summary,

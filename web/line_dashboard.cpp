@@ -9,11 +9,11 @@
 
 #include "central/approvals.h"
 #include "central/line_view.h"
-#include "output/csv_text.h"
 #include "output/json_line.h"
 #include "output/shown_text.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
+#include "record/unit_csv.h"
 #include "record/utc_time.h"
 
 namespace {
@@ -158,31 +158,6 @@ Json unitRow(const UnitRecord& unit)
     return row;
 }
 
-std::string cellText(const FieldValue& value)
-{
-    if (const int64_t* n = std::get_if<int64_t>(&value))
-        return std::to_string(*n);
-    if (const std::string* s = std::get_if<std::string>(&value))
-        return *s;
-    return {};
-}
-
-// The same columns and cells as `tarvolo log --csv`.
-std::string unitCsv(const std::vector<UnitRecord>& units)
-{
-    std::vector<std::string> heading;
-    for (const Field& f : unitFields(UnitRecord()))
-        heading.push_back(f.name);
-    std::string text = csvRow(heading) + "\r\n";
-    for (const UnitRecord& u : units) {
-        std::vector<std::string> row;
-        for (const Field& f : unitFields(u))
-            row.push_back(cellText(f.value));
-        text += csvRow(row) + "\r\n";
-    }
-    return text;
-}
-
 }  // namespace
 
 LineDashboard::LineDashboard(CentralTarget target, std::unique_ptr<OdbcConnection> db)
@@ -206,22 +181,47 @@ WebAnswer LineDashboard::failed(const OdbcError& error)
     return json(Json{{"error", "the central database did not answer; the page asks again shortly"}}, 503);
 }
 
+// The one path to the database: one request at a time on the connection, made again when a
+// failure dropped it.
+bool LineDashboard::ask(const Question& question, WebAnswer* refused)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    OdbcError e;
+    OdbcConnection* db = connection(&e);
+    if (db && question(*db, &e))
+        return true;
+    *refused = failed(e);
+    return false;
+}
+
+bool LineDashboard::findUnits(const WebQuery& query, const SearchPage& page, UnitSearch* search,
+                              std::vector<UnitRecord>* found, WebAnswer* refused)
+{
+    std::string why;
+    if (!searchOf(query, search, &why))
+        return (*refused = badRequest(why), false);
+    if (!page.fromOffset)
+        search->offset = 0;
+    search->limit = page.limit;
+    return ask([&](OdbcConnection& db, OdbcError* e) { return searchUnits(db, *search, found, e); }, refused);
+}
+
 WebAnswer LineDashboard::line(const WebQuery& query)
 {
     Period period;
     std::string why;
     if (!periodOf(query, &period, &why))
         return badRequest(why);
-    std::lock_guard<std::mutex> lock(mutex_);
-    OdbcError e;
-    OdbcConnection* db = connection(&e);
     std::vector<LineStation> stations;
     LineFigureSet figures;
     std::vector<ReleaseApproval> releases;
-    if (!db || !lineStations(*db, &stations, &e) || !lineFigures(*db, period.range, &figures, &e) ||
-        !fetchApprovals(*db, &releases, &e))
-        return failed(e);
-    Json body = {{"now_utc", formatUtc(std::chrono::system_clock::now())},
+    WebAnswer refused;
+    if (!ask([&](OdbcConnection& db, OdbcError* e) {
+            return lineStations(db, &stations, e) && lineFigures(db, period.range, &figures, e) &&
+                   fetchApprovals(db, &releases, e);
+        }, &refused))
+        return refused;
+    Json body = {{"now_utc", nowUtc()},
                  {"period", {{"from_utc", period.range.fromUtc}, {"to_utc", period.range.toUtc}}},
                  {"silent_after_s", kStationSilentSeconds}};
     body["stations"] = Json::array();
@@ -242,16 +242,11 @@ WebAnswer LineDashboard::line(const WebQuery& query)
 WebAnswer LineDashboard::units(const WebQuery& query)
 {
     UnitSearch search;
-    std::string why;
-    if (!searchOf(query, &search, &why))
-        return badRequest(why);
-    search.limit = kSearchPage + 1;  // one more tells whether another page follows
-    std::lock_guard<std::mutex> lock(mutex_);
-    OdbcError e;
-    OdbcConnection* db = connection(&e);
     std::vector<UnitRecord> found;
-    if (!db || !searchUnits(*db, search, &found, &e))
-        return failed(e);
+    WebAnswer refused;
+    // One more than a page tells whether another page follows.
+    if (!findUnits(query, {kSearchPage + 1, true}, &search, &found, &refused))
+        return refused;
     const bool more = static_cast<int64_t>(found.size()) > kSearchPage;
     if (more)
         found.pop_back();
@@ -264,16 +259,9 @@ WebAnswer LineDashboard::units(const WebQuery& query)
 WebAnswer LineDashboard::csv(const WebQuery& query)
 {
     UnitSearch search;
-    std::string why;
-    if (!searchOf(query, &search, &why))
-        return badRequest(why);
-    search.offset = 0;
-    search.limit = kCsvUnits;
-    std::lock_guard<std::mutex> lock(mutex_);
-    OdbcError e;
-    OdbcConnection* db = connection(&e);
     std::vector<UnitRecord> found;
-    if (!db || !searchUnits(*db, search, &found, &e))
-        return failed(e);
+    WebAnswer refused;
+    if (!findUnits(query, {kCsvUnits, false}, &search, &found, &refused))
+        return refused;
     return {200, unitCsv(found), "text/csv; charset=utf-8", "tarvolo-units.csv"};
 }

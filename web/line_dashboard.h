@@ -6,10 +6,14 @@
 #ifndef TARVOLO_WEB_LINE_DASHBOARD_H
 #define TARVOLO_WEB_LINE_DASHBOARD_H
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "central/central_connection.h"
+#include "central/line_view.h"
 #include "web/web_server.h"
 
 class LineDashboard {
@@ -24,6 +28,19 @@ public:
     WebAnswer csv(const WebQuery& query);
 
 private:
+    // A question to the database: false with *error set when it did not answer.
+    using Question = std::function<bool(OdbcConnection& db, OdbcError* error)>;
+    // Which units of a search: at most `limit`, from the query's offset or from the first.
+    struct SearchPage {
+        int64_t limit;
+        bool fromOffset;
+    };
+
+    // True when `question` was answered; else false with *refused the answer that says so.
+    bool ask(const Question& question, WebAnswer* refused);
+    // The search the query asks for (refused with 400 when malformed), run for `page`.
+    bool findUnits(const WebQuery& query, const SearchPage& page, UnitSearch* search,
+                   std::vector<UnitRecord>* found, WebAnswer* refused);
     OdbcConnection* connection(OdbcError* error);
     WebAnswer failed(const OdbcError& error);
 
