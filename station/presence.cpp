@@ -1,8 +1,9 @@
-// Waiting for the handset to be removed (see presence.h).
+// Polling for a handset on the cable: its first answer, or its removal (see presence.h).
 #include "station/presence.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "engine/handset_answer.h"
 #include "transport/port_discovery.h"
@@ -61,9 +62,36 @@ SerialPort* openWhilePresent(const std::string& device, WorkerLink& link, Presen
     }
 }
 
-}  // namespace
+// The silence heard after a unit. A gap between two turns longer than kStall was not
+// listened to (the worker stopped, or was starved): the count starts again. The first turn
+// starts it.
+class Silence {
+public:
+    explicit Silence(int silenceMs) : needed_(std::chrono::milliseconds(silenceMs)) {}
 
-Presence waitForAnswer(const std::string& device, WorkerLink& link)
+    // After a turn: true once no answer has come for the whole silence.
+    bool heard(bool answered)
+    {
+        const auto now = Clock::now();
+        if (answered || !lastTurn_ || now - *lastTurn_ > kStall)
+            lastAnswer_ = now;
+        lastTurn_ = now;
+        return now - lastAnswer_ >= needed_;
+    }
+
+private:
+    Clock::duration needed_;
+    Clock::time_point lastAnswer_;
+    std::optional<Clock::time_point> lastTurn_;
+};
+
+// What one turn heard means to the caller: an outcome that ends the poll, or nothing to go on.
+using TurnJudge = std::function<std::optional<Presence>(bool answered)>;
+
+// The one polling loop: opens the port, then each turn ends it when the station asks to stop
+// or the port goes, sends one inquiry and hands what was heard to `judge`, then waits an
+// inquiry period. The port is closed again when it returns.
+Presence poll(const std::string& device, WorkerLink& link, const TurnJudge& judge)
 {
     const SerialPortOps* ops = platformPortOps();
     Presence outcome = Presence::Stopped;
@@ -81,14 +109,23 @@ Presence waitForAnswer(const std::string& device, WorkerLink& link)
             outcome = Presence::PortLost;
             break;
         }
-        if (answered) {
-            outcome = Presence::Answered;
+        if (const std::optional<Presence> end = judge(answered)) {
+            outcome = *end;
             break;
         }
         link.wait(kInquiryPeriod);
     }
     ops->close(port);
     return outcome;
+}
+
+}  // namespace
+
+Presence waitForAnswer(const std::string& device, WorkerLink& link)
+{
+    return poll(device, link, [](bool answered) {
+        return answered ? std::optional<Presence>(Presence::Answered) : std::nullopt;
+    });
 }
 
 Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& link)
@@ -99,39 +136,12 @@ Presence waitForRemoval(const std::string& device, int silenceMs, WorkerLink& li
 Presence waitWhileAnswering(const std::string& device, int silenceMs, WorkerLink& link,
                             const std::function<bool()>& released)
 {
-    const SerialPortOps* ops = platformPortOps();
-    Presence opened = Presence::Stopped;
-    SerialPort* port = openWhilePresent(device, link, &opened);
-    if (!port)
-        return opened;
-    PresenceAnswer spotter;
-    auto lastAnswer = Clock::now();
-    auto lastTurn = lastAnswer;
-    Presence outcome = Presence::Removed;
-    for (;;) {
-        const auto now = Clock::now();
-        if (now - lastTurn > kStall)
-            lastAnswer = now;
-        lastTurn = now;
-        if (now - lastAnswer >= std::chrono::milliseconds(silenceMs))
-            break;
-        if (link.stopAsked()) {
-            outcome = Presence::Stopped;
-            break;
-        }
-        if (released()) {
-            outcome = Presence::Released;
-            break;
-        }
-        bool answered = false;
-        if (!inquire(ops, port, spotter, &answered) && !portPresent(device)) {
-            outcome = Presence::PortLost;
-            break;
-        }
-        if (answered)
-            lastAnswer = Clock::now();
-        link.wait(kInquiryPeriod);
-    }
-    ops->close(port);
-    return outcome;
+    Silence silence(silenceMs);
+    return poll(device, link, [&](bool answered) -> std::optional<Presence> {
+        if (silence.heard(answered))
+            return Presence::Removed;
+        if (released())
+            return Presence::Released;
+        return std::nullopt;
+    });
 }
