@@ -2,7 +2,7 @@
 //
 // Threads: the reader thread runs the engine's handlers; this (main) thread ticks every
 // 500 ms, presses Continue, watches for interrupts and renders the engine's outputs, which
-// arrive through the queue of status_view.
+// arrive through the session's own EngineQueue.
 #include "cli/download_session.h"
 
 #include <atomic>
@@ -44,22 +44,6 @@ void listenForEnter(std::shared_ptr<OperatorInput> input)
     }).detach();
 }
 
-// The queueing front end, with each phase change also noted in the trace at the moment it
-// happens (under the engine lock: the note only takes the trace's own lock).
-void notePhase(void* context, int32_t phase)
-{
-    noteOnLine((std::string("phase: ") + phaseName(static_cast<Phase>(phase))).c_str());
-    const FrontEnd* queue = queueingFrontEnd();
-    queue->phaseChanged(context, phase);
-}
-
-FrontEnd tracingFrontEnd()
-{
-    FrontEnd fe = *queueingFrontEnd();
-    fe.phaseChanged = notePhase;
-    return fe;
-}
-
 struct Outcome {
     bool done = false;
     int exitCode = 0;
@@ -69,7 +53,7 @@ struct Outcome {
 class Session {
 public:
     explicit Session(const DownloadPlan& plan)
-        : plan_(plan), view_(plan.view, terminalColumns()), frontEnd_(tracingFrontEnd()), download_(&frontEnd_)
+        : plan_(plan), view_(plan.view, terminalColumns()), download_(&frontEnd_)
     {
     }
 
@@ -85,7 +69,13 @@ private:
 
     const DownloadPlan& plan_;
     StatusView view_;
-    FrontEnd frontEnd_;
+    LineTrace trace_;
+    // Each phase change is also noted in the trace at the moment it happens (under the engine
+    // lock: the note only takes the trace's own lock).
+    EngineQueue queue_{[this](Phase phase) {
+        trace_.note((std::string("phase: ") + phaseName(phase)).c_str());
+    }};
+    FrontEnd frontEnd_ = queue_.frontEnd();
     DownloadSession download_;
     bool continueEnabled_ = false;
     bool handsetSeen_ = false;
@@ -108,7 +98,7 @@ bool Session::openEverything(Outcome* outcome)
         outcome->summary = "cannot open the port " + plan_.port + ": " + error;
         return false;
     }
-    if (!startLineWatch(platformPortOps(), plan_.tracePath, &error)) {
+    if (!trace_.start(platformPortOps(), port, plan_.tracePath, &error)) {
         platformPortOps()->close(port);
         outcome->exitCode = kExitUsage;
         outcome->summary = error;
@@ -116,9 +106,9 @@ bool Session::openEverything(Outcome* outcome)
     }
     const std::string latencyNote = portLatencyNote(port);
     if (!latencyNote.empty())
-        noteOnLine(latencyNote.c_str());
+        trace_.note(latencyNote.c_str());
     const DownloadChoice choice{plan_.speed, plan_.mode, plan_.gang};
-    if (!download_.start({watchedOps(), port}, choice)) {
+    if (!download_.start(trace_.line(), choice)) {
         outcome->exitCode = kExitPortNotOpened;
         outcome->summary = "cannot start the reader thread";
         return false;
@@ -188,13 +178,13 @@ void Session::stopWith(Outcome* outcome, int exitCode, const std::string& summar
 void Session::watch(Outcome* outcome)
 {
     if (interrupted()) {
-        noteOnLine("interrupted");
+        trace_.note("interrupted");
         stopWith(outcome, kExitInterrupted,
                  "Interrupted: download abandoned, nothing more was sent to the handset");
         return;
     }
     if (download_.portLost()) {
-        noteOnLine("port lost");
+        trace_.note("port lost");
         stopWith(outcome, kExitPortLost,
                  "The port " + plan_.port + " went away (adapter unplugged?): download abandoned");
         return;
@@ -222,8 +212,8 @@ int Session::run()
     Outcome outcome;
     if (!openEverything(&outcome)) {
         download_.end();
-        stopLineWatch();
-        takeEngineEvents(std::chrono::milliseconds(0));
+        trace_.stop();
+        queue_.take(std::chrono::milliseconds(0));
         std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(outcome.summary).c_str());
         return outcome.exitCode;
     }
@@ -233,7 +223,7 @@ int Session::run()
     started_ = Clock::now();
     auto nextTick = Clock::now() + kTickPeriod;
     while (!outcome.done) {
-        for (const EngineEvent& event : takeEngineEvents(std::chrono::milliseconds(20)))
+        for (const EngineEvent& event : queue_.take(std::chrono::milliseconds(20)))
             handle(event, &outcome);
         if (outcome.done)
             break;
@@ -247,8 +237,8 @@ int Session::run()
     }
 
     download_.end();
-    const bool traceWhole = stopLineWatch();
-    for (const EngineEvent& event : takeEngineEvents(std::chrono::milliseconds(0)))
+    const bool traceWhole = trace_.stop();
+    for (const EngineEvent& event : queue_.take(std::chrono::milliseconds(0)))
         view_.show(event);
     if (outcome.exitCode == kResultHandsetAborted)
         reportAbortReason();

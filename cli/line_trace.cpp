@@ -1,37 +1,83 @@
-// Watching the line (see line_trace.h). Writes come from either engine thread, reads from the
-// reader thread: the trace file is guarded by its own mutex, never by the engine lock.
+// Watching the line (see line_trace.h).
 #include "cli/line_trace.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <mutex>
 #include <string>
 
-namespace {
+// The engine never looks inside a SerialPort: it only hands the pointer back to these
+// functions, which turn it back into the LineTrace it is.
+struct LineTrace::Ops {
+    static LineTrace& of(SerialPort* port) { return *reinterpret_cast<LineTrace*>(port); }
 
-const SerialPortOps* realOps = nullptr;
-SerialPortOps watched = {};
-std::atomic<uint32_t> speed{19200};
+    // The line is written after the bytes, with the time the write began: tracing must not
+    // hold a frame back. (A byte received meanwhile may therefore be listed just before it.)
+    static bool write(SerialPort* port, const uint8_t* bytes, uint32_t length)
+    {
+        LineTrace& t = of(port);
+        const double began = t.tracing() ? t.secondsSinceStart() : 0.0;
+        const uint32_t lineSpeed = t.speed_.load();
+        const bool ok = t.real_->write(t.port_, bytes, length);
+        if (t.tracing())
+            t.trace(began, lineSpeed, "TX", bytes, length);
+        if (!ok)
+            t.note("write failed");
+        return ok;
+    }
 
-std::mutex traceMutex;
-FILE* traceFile = nullptr;
-std::chrono::steady_clock::time_point traceStart;
-std::atomic<bool> traceOpen{false};  // lets the line skip the trace's work when there is none
-bool traceLost = false;  // a write to the trace failed (a full disk): the trace is incomplete
+    static int32_t read(SerialPort* port, uint8_t* buffer, uint32_t length)
+    {
+        LineTrace& t = of(port);
+        const int32_t n = t.real_->read(t.port_, buffer, length);
+        if (n > 0 && t.tracing())
+            t.trace(t.secondsSinceStart(), t.speed_.load(), "RX", buffer, static_cast<uint32_t>(n));
+        return n;
+    }
 
-bool tracing() { return traceOpen.load(std::memory_order_acquire); }
+    static void setSpeed(SerialPort* port, uint32_t baud)
+    {
+        LineTrace& t = of(port);
+        t.speed_ = baud;
+        char note[48];
+        std::snprintf(note, sizeof note, "line speed %u", static_cast<unsigned>(baud));
+        t.note(note);
+        t.real_->setSpeed(t.port_, baud);
+    }
 
-double secondsSinceStart()
+    static void purge(SerialPort* port)
+    {
+        of(port).note("purge");
+        of(port).real_->purge(of(port).port_);
+    }
+
+    static void setEventMask(SerialPort* port, uint32_t mask)
+    {
+        of(port).real_->setEventMask(of(port).port_, mask);
+    }
+    static bool waitEvent(SerialPort* port, uint32_t* events)
+    {
+        return of(port).real_->waitEvent(of(port).port_, events);
+    }
+    static int32_t bytesWaiting(SerialPort* port)
+    {
+        return of(port).real_->bytesWaiting(of(port).port_);
+    }
+    static void close(SerialPort* port) { of(port).real_->close(of(port).port_); }
+
+    static const SerialPortOps kTable;
+};
+
+const SerialPortOps LineTrace::Ops::kTable = {write, setEventMask, waitEvent, bytesWaiting,
+                                              read,  purge,        setSpeed,  close};
+
+double LineTrace::secondsSinceStart() const
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - traceStart).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
 // One line: the time, the direction, the line speed and the bytes in hex. Formatted with a
 // table into one buffer: a frame of a thousand bytes takes microseconds, not the fraction of
 // a millisecond that a formatted print per byte costs.
-void trace(double seconds, uint32_t lineSpeed, const char* direction, const uint8_t* bytes,
-           uint32_t length)
+void LineTrace::trace(double seconds, uint32_t lineSpeed, const char* direction,
+                      const uint8_t* bytes, uint32_t length)
 {
     static const char kHex[] = "0123456789ABCDEF";
     if (length == 0)
@@ -47,103 +93,52 @@ void trace(double seconds, uint32_t lineSpeed, const char* direction, const uint
         line += kHex[bytes[i] & 0x0F];
     }
     line += '\n';
-    std::lock_guard<std::mutex> guard(traceMutex);
-    if (traceFile && std::fwrite(line.data(), 1, line.size(), traceFile) != line.size())
-        traceLost = true;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (file_ && std::fwrite(line.data(), 1, line.size(), file_) != line.size())
+        lost_ = true;
 }
 
-void traceNote(const char* text)
+void LineTrace::note(const char* text)
 {
-    std::lock_guard<std::mutex> guard(traceMutex);
-    if (!traceFile)
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!file_)
         return;
-    if (std::fprintf(traceFile, "%10.6f -- %s\n", secondsSinceStart(), text) < 0)
-        traceLost = true;
+    if (std::fprintf(file_, "%10.6f -- %s\n", secondsSinceStart(), text) < 0)
+        lost_ = true;
 }
 
-}  // namespace
-
-void noteOnLine(const char* text) { traceNote(text); }
-
-namespace {
-
-// The line is written after the bytes, with the time the write began: tracing must not hold
-// a frame back. (A byte received meanwhile may therefore be listed just before it.)
-bool watchedWrite(SerialPort* port, const uint8_t* bytes, uint32_t length)
+bool LineTrace::start(const SerialPortOps* real, SerialPort* port, const std::string& tracePath,
+                      std::string* error)
 {
-    const double began = tracing() ? secondsSinceStart() : 0.0;
-    const uint32_t lineSpeed = speed.load();
-    const bool ok = realOps->write(port, bytes, length);
-    if (tracing())
-        trace(began, lineSpeed, "TX", bytes, length);
-    if (!ok)
-        traceNote("write failed");
-    return ok;
-}
-
-int32_t watchedRead(SerialPort* port, uint8_t* buffer, uint32_t length)
-{
-    const int32_t n = realOps->read(port, buffer, length);
-    if (n > 0 && tracing())
-        trace(secondsSinceStart(), speed.load(), "RX", buffer, static_cast<uint32_t>(n));
-    return n;
-}
-
-void watchedSetSpeed(SerialPort* port, uint32_t baud)
-{
-    speed = baud;
-    char note[48];
-    std::snprintf(note, sizeof note, "line speed %u", static_cast<unsigned>(baud));
-    traceNote(note);
-    realOps->setSpeed(port, baud);
-}
-
-void watchedPurge(SerialPort* port)
-{
-    traceNote("purge");
-    realOps->purge(port);
-}
-
-void watchedSetEventMask(SerialPort* port, uint32_t mask) { realOps->setEventMask(port, mask); }
-bool watchedWaitEvent(SerialPort* port, uint32_t* events) { return realOps->waitEvent(port, events); }
-int32_t watchedBytesWaiting(SerialPort* port) { return realOps->bytesWaiting(port); }
-void watchedClose(SerialPort* port) { realOps->close(port); }
-
-}  // namespace
-
-bool startLineWatch(const SerialPortOps* real, const std::string& tracePath, std::string* error)
-{
-    realOps = real;
-    watched = {watchedWrite, watchedSetEventMask, watchedWaitEvent, watchedBytesWaiting,
-               watchedRead, watchedPurge, watchedSetSpeed, watchedClose};
-    speed = 19200;
+    real_ = real;
+    port_ = port;
+    speed_ = 19200;
     if (tracePath.empty())
         return true;
-    std::lock_guard<std::mutex> guard(traceMutex);
-    traceFile = std::fopen(tracePath.c_str(), "w");
-    if (!traceFile) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    file_ = std::fopen(tracePath.c_str(), "w");
+    if (!file_) {
         *error = "cannot write the trace file " + tracePath;
         return false;
     }
-    traceStart = std::chrono::steady_clock::now();
-    traceLost = std::fprintf(traceFile, "# seconds dir speed bytes (hex)\n") < 0;
-    traceOpen = true;
+    start_ = std::chrono::steady_clock::now();
+    lost_ = std::fprintf(file_, "# seconds dir speed bytes (hex)\n") < 0;
+    open_ = true;
     return true;
 }
 
-const SerialPortOps* watchedOps() { return &watched; }
+DownloadLine LineTrace::line() { return {&Ops::kTable, reinterpret_cast<SerialPort*>(this)}; }
 
-bool stopLineWatch()
+bool LineTrace::stop()
 {
-    traceOpen = false;
-    std::lock_guard<std::mutex> guard(traceMutex);
-    if (traceFile) {
+    open_ = false;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (file_) {
         // Buffered lines reach the disk only here: a full disk shows at the latest now.
-        const bool failed = std::ferror(traceFile) != 0;
-        if (std::fclose(traceFile) != 0 || failed)
-            traceLost = true;
-        traceFile = nullptr;
+        const bool failed = std::ferror(file_) != 0;
+        if (std::fclose(file_) != 0 || failed)
+            lost_ = true;
+        file_ = nullptr;
     }
-    return !traceLost;
+    return !lost_;
 }
-

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "cli/commands.h"
 #include "output/json_line.h"
@@ -141,15 +142,17 @@ void printTable(const std::vector<Row>& rows)
 
 void setupPortsCommand(CLI::App& app, std::function<int()>& run)
 {
-    static bool json = false;
+    // The flag is read when the command runs, after this function has returned: the command
+    // and its run share it.
+    auto json = std::make_shared<bool>(false);
     auto* cmd = app.add_subcommand("ports", "List the serial ports, what each is, and whether each can be opened");
-    cmd->add_flag("--json", json, "The same as one JSON object: {\"ports\": [...]}");
+    cmd->add_flag("--json", *json, "The same as one JSON object: {\"ports\": [...]}");
     cmd->footer("Name a port for `download --port` by its device or by what it is: usb:VVVV:PPPP, "
                 "usb:VVVV:PPPP:SERIAL, usb-path:LOCATION, or auto (the only USB serial port).");
-    cmd->callback([&run] {
-        run = [] {
+    cmd->callback([&run, json] {
+        run = [json] {
             const std::vector<Row> rows = surveyPorts();
-            if (json)
+            if (*json)
                 printJson(rows);
             else
                 printTable(rows);

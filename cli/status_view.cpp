@@ -1,37 +1,24 @@
 // Rendering the engine's outputs (see status_view.h).
 #include "cli/status_view.h"
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 
 #include "output/json_line.h"
 #include "output/shown_text.h"
 
 namespace {
 
-std::mutex queueMutex;
-std::condition_variable queueSignal;
-std::deque<EngineEvent> queue;
+EngineQueue& queueOf(void* context) { return *static_cast<EngineQueue*>(context); }
 
-void push(EngineEvent event)
+void onText(void* q, int32_t control, const char* text)
 {
-    {
-        std::lock_guard<std::mutex> guard(queueMutex);
-        queue.push_back(std::move(event));
-    }
-    queueSignal.notify_one();
+    queueOf(q).push({EngineEvent::Text, control, text, 0});
 }
-
-void onText(void*, int32_t control, const char* text) { push({EngineEvent::Text, control, text, 0}); }
-void onFine(void*, int32_t v) { push({EngineEvent::Fine, 0, {}, v}); }
-void onOverall(void*, int32_t v) { push({EngineEvent::Overall, 0, {}, v}); }
-void onContinue(void*, int32_t v) { push({EngineEvent::Continue, 0, {}, v}); }
-void onResult(void*, int32_t v) { push({EngineEvent::Result, 0, {}, v}); }
-void onPhase(void*, int32_t v) { push({EngineEvent::PhaseChange, 0, {}, v}); }
-
-const FrontEnd frontEnd = {nullptr, onText, onFine, onOverall, onContinue, onResult, onPhase};
+void onFine(void* q, int32_t v) { queueOf(q).push({EngineEvent::Fine, 0, {}, v}); }
+void onOverall(void* q, int32_t v) { queueOf(q).push({EngineEvent::Overall, 0, {}, v}); }
+void onContinue(void* q, int32_t v) { queueOf(q).push({EngineEvent::Continue, 0, {}, v}); }
+void onResult(void* q, int32_t v) { queueOf(q).push({EngineEvent::Result, 0, {}, v}); }
+void onPhase(void* q, int32_t v) { queueOf(q).phaseChanged(v); }
 
 const char* lineName(int32_t control) { return control == kAdviceLine ? "advice" : "phase"; }
 
@@ -48,14 +35,35 @@ std::string indentLines(const std::string& text, const std::string& prefix, cons
 
 }  // namespace
 
-const FrontEnd* queueingFrontEnd() { return &frontEnd; }
+EngineQueue::EngineQueue(std::function<void(Phase)> notePhase) : notePhase_(std::move(notePhase)) {}
 
-std::vector<EngineEvent> takeEngineEvents(std::chrono::milliseconds timeout)
+FrontEnd EngineQueue::frontEnd()
 {
-    std::unique_lock<std::mutex> lock(queueMutex);
-    queueSignal.wait_for(lock, timeout, [] { return !queue.empty(); });
-    std::vector<EngineEvent> events(queue.begin(), queue.end());
-    queue.clear();
+    return {this, onText, onFine, onOverall, onContinue, onResult, onPhase};
+}
+
+void EngineQueue::push(EngineEvent event)
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        events_.push_back(std::move(event));
+    }
+    signal_.notify_one();
+}
+
+void EngineQueue::phaseChanged(int32_t phase)
+{
+    if (notePhase_)
+        notePhase_(static_cast<Phase>(phase));
+    push({EngineEvent::PhaseChange, 0, {}, phase});
+}
+
+std::vector<EngineEvent> EngineQueue::take(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    signal_.wait_for(lock, timeout, [this] { return !events_.empty(); });
+    std::vector<EngineEvent> events(events_.begin(), events_.end());
+    events_.clear();
     return events;
 }
 

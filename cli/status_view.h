@@ -1,6 +1,6 @@
 // How `tarvolo download` shows what the engine says.
 //
-// The engine's outputs arrive on the reader thread or the main thread (queueingFrontEnd);
+// The engine's outputs arrive on the reader thread or the main thread (EngineQueue::frontEnd);
 // they are queued and the main thread renders them: on a terminal as two live status lines and
 // a progress bar, otherwise as plain lines, or as one JSON object per line (--json), each
 // carrying the phase the download was in when it happened. The engine's texts carry bytes of
@@ -9,7 +9,11 @@
 #define TARVOLO_CLI_STATUS_VIEW_H
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,10 +30,29 @@ struct EngineEvent {
     int32_t value;
 };
 
-// The front end whose outputs go into the queue below.
-const FrontEnd* queueingFrontEnd();
-// Waits up to `timeout` for events and returns those queued (possibly none).
-std::vector<EngineEvent> takeEngineEvents(std::chrono::milliseconds timeout);
+// The queue between the engine's outputs and the thread that renders them: one per download,
+// owned by its session. Pushed from either engine thread, taken by the main thread.
+class EngineQueue {
+public:
+    // `notePhase`, when given, is called at the moment of each phase change, under the engine
+    // lock (see FrontEnd::phaseChanged): it must only record and return.
+    explicit EngineQueue(std::function<void(Phase)> notePhase = nullptr);
+    EngineQueue(const EngineQueue&) = delete;
+    EngineQueue& operator=(const EngineQueue&) = delete;
+
+    // The front end whose outputs go into this queue (its context is this queue).
+    FrontEnd frontEnd();
+    // Waits up to `timeout` for events and returns those queued (possibly none).
+    std::vector<EngineEvent> take(std::chrono::milliseconds timeout);
+    void push(EngineEvent event);
+    void phaseChanged(int32_t phase);
+
+private:
+    std::function<void(Phase)> notePhase_;
+    std::mutex mutex_;
+    std::condition_variable signal_;
+    std::deque<EngineEvent> events_;
+};
 
 enum class ViewMode { Terminal, Plain, Json };
 

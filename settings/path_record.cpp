@@ -6,9 +6,6 @@
 #include <cstring>
 #include <string>
 
-PathRecord sourceRecord;
-PathRecord releaseRecord;
-
 void copyBounded(char* to, size_t size, const char* from)
 {
     if (size == 0)

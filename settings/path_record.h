@@ -16,10 +16,6 @@ struct PathRecord {
     char shortPath[260]; // short form of fullPath
 };
 
-// The two records of the run: the file the operator chose and the release file to send.
-extern PathRecord sourceRecord;
-extern PathRecord releaseRecord;
-
 // Re-derives every field but fullPath from fullPath (which is never changed). Never writes
 // past a field, whatever fullPath holds.
 void derivePathRecord(PathRecord* record);

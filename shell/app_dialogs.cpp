@@ -64,7 +64,7 @@ INT_PTR CALLBACK productIdDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 void runDialog(HWND owner, int dialogId, DLGPROC procedure)
 {
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(dialogId), owner, procedure, 0);
+    DialogBoxParamA(appOf(owner).instance, MAKEINTRESOURCEA(dialogId), owner, procedure, 0);
 }
 
 }  // namespace
@@ -90,6 +90,6 @@ void reportDialogError(DWORD code, HWND owner)
     if (stringId == 0)
         return;  // cancelled
     char text[260] = "";
-    LoadStringA(appInstance, static_cast<UINT>(stringId), text, sizeof text);
+    LoadStringA(appOf(owner).instance, static_cast<UINT>(stringId), text, sizeof text);
     MessageBoxA(owner, text, nullptr, MB_OK);
 }

@@ -20,106 +20,110 @@
 #include "settings/settings.h"
 #include "transport/port_open.h"
 
+// One download's state, owned by runDownload for as long as the download lasts: the front
+// end's context, the dialog's (through DWLP_USER) and the outcome message's (its wParam).
+struct DownloadRun {
+    HWND mainWindow = nullptr;
+    DownloadSession* session = nullptr;
+    // Read by the front-end outputs on the reader thread: null once the dialog has closed, so
+    // that a late output goes nowhere.
+    std::atomic<HWND> dialog{nullptr};
+    std::atomic<HWND> upperBar{nullptr};
+    std::atomic<HWND> lowerBar{nullptr};
+    int finished = 0;     // an outcome has arrived: Abort no longer asks
+    bool closed = true;   // the reader has been stopped and the dialog ended
+    int32_t gang = 0;     // the gang flag given to the engine
+};
+
 namespace {
 
-// Read by the front-end outputs on the reader thread: null once the dialog has closed, so
-// that a late output goes nowhere.
-std::atomic<HWND> downloadDialog{nullptr};
-std::atomic<HWND> upperBar{nullptr};
-std::atomic<HWND> lowerBar{nullptr};
+DownloadRun& runOf(void* context) { return *static_cast<DownloadRun*>(context); }
 
-DownloadSession* activeSession = nullptr;  // the download of the open dialog
-int downloadFinished = 0;   // an outcome has arrived: Abort no longer asks
-bool downloadClosed = true; // the reader has been stopped and the dialog ended
-int downloadNumber = 0;     // tells a late confirmation which download it belonged to
-int32_t downloadGang = 0;   // the gang flag given to the engine
-
-void showLineText(void*, int32_t control, const char* text)
+void showLineText(void* run, int32_t control, const char* text)
 {
-    if (HWND dialog = downloadDialog.load())
+    if (HWND dialog = runOf(run).dialog.load())
         SetDlgItemTextA(dialog, control, text);
 }
 
-void showFineProgress(void*, int32_t position)
+void showFineProgress(void* run, int32_t position)
 {
-    if (HWND bar = upperBar.load())
+    if (HWND bar = runOf(run).upperBar.load())
         SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void showOverallProgress(void*, int32_t position)
+void showOverallProgress(void* run, int32_t position)
 {
-    if (HWND bar = lowerBar.load())
+    if (HWND bar = runOf(run).lowerBar.load())
         SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void showContinue(void*, int32_t enable)
+void showContinue(void* run, int32_t enable)
 {
-    if (HWND dialog = downloadDialog.load())
+    if (HWND dialog = runOf(run).dialog.load())
         EnableWindow(GetDlgItem(dialog, IDC_CONTINUE), enable != 0);
 }
 
-void sendOutcome(void*, int32_t result)
+void sendOutcome(void* run, int32_t result)
 {
-    SendMessageA(mainWindow, kOutcomeMessage, 0, static_cast<LPARAM>(result));
+    SendMessageA(runOf(run).mainWindow, kOutcomeMessage, reinterpret_cast<WPARAM>(run),
+                 static_cast<LPARAM>(result));
 }
 
-const FrontEnd kDialogFrontEnd = {nullptr, showLineText, showFineProgress, showOverallProgress,
-                                  showContinue, sendOutcome, nullptr};
-
 // Lets the line go (the reader thread then closes the port) and ends the dialog, once per
-// download however many closings race: an outcome and one or more Abort confirmations.
-void closeDownload(int number)
+// download however many closings race: an outcome and one or more Abort confirmations. A
+// confirmation answered late belongs to its own run, which is closed by then.
+void closeDownload(DownloadRun& run)
 {
-    HWND dialog = downloadDialog.load();
-    if (downloadClosed || number != downloadNumber || !dialog)
+    HWND dialog = run.dialog.load();
+    if (run.closed || !dialog)
         return;
-    downloadClosed = true;
-    activeSession->abort();
-    startProbeTimer(mainWindow);
-    downloadDialog = nullptr;
-    upperBar = nullptr;
-    lowerBar = nullptr;
+    run.closed = true;
+    run.session->abort();
+    startProbeTimer(run.mainWindow);
+    run.dialog = nullptr;
+    run.upperBar = nullptr;
+    run.lowerBar = nullptr;
     EndDialog(dialog, 1);
 }
 
 HWND createProgressBar(HWND dialog, const RECT& client, int top, int height)
 {
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
     HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE, client.left,
-                               top, client.right, height, dialog, nullptr, appInstance, nullptr);
+                               top, client.right, height, dialog, nullptr, instance, nullptr);
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageA(bar, PBM_SETSTEP, 1, 0);
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     return bar;
 }
 
-INT_PTR onDownloadInit(HWND dialog)
+INT_PTR onDownloadInit(HWND dialog, DownloadRun& run)
 {
-    SerialPort* port = openPort(settings.portDigit, mainWindow, 1);
-    downloadFinished = 0;
-    downloadClosed = false;
-    ++downloadNumber;
+    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&run));
+    SerialPort* port = openPort(settings.portDigit, run.mainWindow, 1);
+    run.finished = 0;
+    run.closed = false;
     InitCommonControls();
     RECT client;
     GetClientRect(dialog, &client);
     const int h = GetSystemMetrics(SM_CYVSCROLL);
-    upperBar = createProgressBar(dialog, client, client.bottom - 2 * h, h / 2);
-    lowerBar = createProgressBar(dialog, client, client.bottom - h, h / 2);
-    downloadDialog = dialog;
-    downloadGang = settings.gangMode;
-    const DownloadChoice choice{settings.speed, settings.downloadMode, downloadGang != 0};
-    if (!activeSession->start({platformPortOps(), port}, choice))
+    run.upperBar = createProgressBar(dialog, client, client.bottom - 2 * h, h / 2);
+    run.lowerBar = createProgressBar(dialog, client, client.bottom - h, h / 2);
+    run.dialog = dialog;
+    run.gang = settings.gangMode;
+    const DownloadChoice choice{settings.speed, settings.downloadMode, run.gang != 0};
+    if (!run.session->start({platformPortOps(), port}, choice))
         MessageBoxA(nullptr, "Error creating READ thread", "", MB_OK);
     SetTimer(dialog, kDownloadTickTimer, kTimerIntervalMs, nullptr);
-    SetWindowTextA(dialog, releaseRecord.fullPath);
+    SetWindowTextA(dialog, appOf(run.mainWindow).releaseRecord.fullPath);
     return TRUE;
 }
 
 // The confirmation's own message loop keeps the download running; by the time it is
 // answered the download may have ended, or a newer one begun.
-INT_PTR onAbort()
+INT_PTR onAbort(DownloadRun& run)
 {
-    const int number = downloadNumber;
-    if (downloadFinished == 0) {
+    if (run.finished == 0) {
         const int answer = MessageBoxA(
             nullptr,
             "Select 'Cancel' to continue the download\nOr 'OK' to confirm download abort.\n"
@@ -129,29 +133,34 @@ INT_PTR onAbort()
         if (answer != IDOK)
             return TRUE;
     }
-    closeDownload(number);
+    closeDownload(run);
     return TRUE;
 }
 
-INT_PTR onContinue(HWND dialog)
+INT_PTR onContinue(HWND dialog, DownloadRun& run)
 {
     EnableWindow(GetDlgItem(dialog, IDC_CONTINUE), FALSE);
-    activeSession->pressContinue();
+    run.session->pressContinue();
     return TRUE;
 }
 
-INT_PTR CALLBACK downloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+// The run comes with WM_INITDIALOG and is kept in DWLP_USER; messages before it have none.
+INT_PTR CALLBACK downloadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_INITDIALOG)
+        return onDownloadInit(dialog, *reinterpret_cast<DownloadRun*>(lParam));
+    DownloadRun* run = reinterpret_cast<DownloadRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (!run)
+        return FALSE;
     switch (message) {
-    case WM_INITDIALOG: return onDownloadInit(dialog);
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDOK: case IDCANCEL: return onAbort();
-        case IDC_CONTINUE: return onContinue(dialog);
+        case IDOK: case IDCANCEL: return onAbort(*run);
+        case IDC_CONTINUE: return onContinue(dialog, *run);
         default: return FALSE;
         }
     case WM_TIMER:
-        activeSession->tick();
+        run->session->tick();
         return TRUE;
     default:
         return FALSE;
@@ -182,11 +191,11 @@ void endSession(DownloadSession& session)
     CloseHandle(joiner);
 }
 
-void showCompletion()
+void showCompletion(const DownloadRun& run)
 {
-    const uint16_t checksum = activeSession->imageChecksum();
+    const uint16_t checksum = run.session->imageChecksum();
     char text[384];
-    if (downloadGang != 0)
+    if (run.gang != 0)
         std::snprintf(text, sizeof text,
                       "Download to the mobile on CH1 completed successfully.\nChecksum %04X\n"
                       "Please check that all other mobiles have powered down.\nIf any have not, "
@@ -195,36 +204,39 @@ void showCompletion()
     else
         std::snprintf(text, sizeof text, "Download completed successfully.\nChecksum %04X\n",
                       checksum);
-    MessageBoxA(mainWindow, text, "Download status", MB_ICONINFORMATION);
+    MessageBoxA(run.mainWindow, text, "Download status", MB_ICONINFORMATION);
 }
 
 }  // namespace
 
 void runDownload(HWND owner, const char* releasePath)
 {
-    DownloadSession session(&kDialogFrontEnd);
+    DownloadRun run;
+    run.mainWindow = appOf(owner).mainWindow;
+    const FrontEnd frontEnd = {&run, showLineText, showFineProgress, showOverallProgress,
+                               showContinue, sendOutcome, nullptr};
+    DownloadSession session(&frontEnd);
+    run.session = &session;
     // When the file cannot be opened the session has posted result 1: the outcome handler
     // has shown its box, and no dialog opens.
     if (!session.openRelease(releasePath))
         return;
     stopProbeTimer(owner);
-    activeSession = &session;
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_DOWNLOAD), owner, downloadDialogProc, 0);
+    DialogBoxParamA(appOf(owner).instance, MAKEINTRESOURCEA(IDD_DOWNLOAD), owner,
+                    downloadDialogProc, reinterpret_cast<LPARAM>(&run));
     // The engine may still be inside a handler until the reader has ended: the release file
     // is closed only afterwards, never under a running handler.
     endSession(session);
-    activeSession = nullptr;
 }
 
-LRESULT downloadOutcome(int32_t result)
+LRESULT downloadOutcome(DownloadRun& run, int32_t result)
 {
-    downloadFinished = 1;
+    run.finished = 1;
     if (result == kResultCompleted) {
-        const int number = downloadNumber;
-        showCompletion();
-        closeDownload(number);
+        showCompletion(run);
+        closeDownload(run);
     } else if (result == kResultFileNotOpened) {
-        MessageBoxA(mainWindow,
+        MessageBoxA(run.mainWindow,
                     "No download file is specified,\nor the specified file could not be found.\n\n"
                     "Use the menu 'File' - 'Open and Download' option\nto specify a download file",
                     "No download file specified / file not found", MB_ICONERROR);

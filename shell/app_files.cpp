@@ -29,22 +29,22 @@ const char kSaveFilter[] = "Release (.rel)\0*.rel\0";
 constexpr DWORD kNameBufferSize = 512;
 
 // The records' full paths are the settings' paths: keep both in step.
-void setSourcePath(const char* path)
+void setSourcePath(App& app, const char* path)
 {
-    setFullPath(&sourceRecord, path);
-    copyBounded(settings.sourcePath, sizeof settings.sourcePath, sourceRecord.fullPath);
+    setFullPath(&app.sourceRecord, path);
+    copyBounded(settings.sourcePath, sizeof settings.sourcePath, app.sourceRecord.fullPath);
 }
 
-void setReleasePath(const char* path)
+void setReleasePath(App& app, const char* path)
 {
-    setFullPath(&releaseRecord, path);
-    copyBounded(settings.releasePath, sizeof settings.releasePath, releaseRecord.fullPath);
+    setFullPath(&app.releaseRecord, path);
+    copyBounded(settings.releasePath, sizeof settings.releasePath, app.releaseRecord.fullPath);
 }
 
 // A path the dialog returned that does not fit the record would name another file.
 bool fitsPathRecord(HWND window, const char* path)
 {
-    if (std::strlen(path) < sizeof sourceRecord.fullPath)
+    if (std::strlen(path) < sizeof PathRecord::fullPath)
         return true;
     MessageBoxA(window, "The path of the chosen file is too long.\nPlease choose a file with a shorter path.",
                 "Path too long", MB_ICONWARNING);
@@ -67,7 +67,7 @@ OPENFILENAMEA fileDialogFields(HWND window, PathRecord& record, const char* filt
     OPENFILENAMEA dialog{};
     dialog.lStructSize = kOpenFileNameSize;
     dialog.hwndOwner = window;
-    dialog.hInstance = appInstance;
+    dialog.hInstance = appOf(window).instance;
     dialog.lpstrFilter = filter;
     dialog.lpstrFile = record.nameExt;
     dialog.nMaxFile = kNameBufferSize;
@@ -80,18 +80,19 @@ OPENFILENAMEA fileDialogFields(HWND window, PathRecord& record, const char* filt
 // Returns true when a source file was chosen (whatever its extension).
 bool chooseSourceFile(HWND window)
 {
+    App& app = appOf(window);
     char backup[kPathBufferSize];
-    copyBounded(backup, sizeof backup, sourceRecord.fullPath);
-    OPENFILENAMEA dialog = fileDialogFields(window, sourceRecord, kOpenFilter, "Select a download file",
+    copyBounded(backup, sizeof backup, app.sourceRecord.fullPath);
+    OPENFILENAMEA dialog = fileDialogFields(window, app.sourceRecord, kOpenFilter, "Select a download file",
                                             OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     dialog.nFilterIndex = static_cast<DWORD>(settings.filterIndex);
     if (!GetOpenFileNameA(&dialog) || !fitsPathRecord(window, dialog.lpstrFile)) {
-        setSourcePath(backup);
+        setSourcePath(app, backup);
         reportDialogError(CommDlgExtendedError(), window);
         return false;
     }
     settings.filterIndex = static_cast<int32_t>(dialog.nFilterIndex);
-    setSourcePath(dialog.lpstrFile);
+    setSourcePath(app, dialog.lpstrFile);
     return true;
 }
 
@@ -99,19 +100,20 @@ bool chooseSourceFile(HWND window)
 // the dialog is not accepted.
 bool chooseReleasePath(HWND window)
 {
+    App& app = appOf(window);
     char backup[kPathBufferSize];
-    copyBounded(backup, sizeof backup, releaseRecord.fullPath);
-    OPENFILENAMEA dialog = fileDialogFields(window, releaseRecord, kSaveFilter,
+    copyBounded(backup, sizeof backup, app.releaseRecord.fullPath);
+    OPENFILENAMEA dialog = fileDialogFields(window, app.releaseRecord, kSaveFilter,
                                             "Select a path and filename for the converted file",
                                             OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY);
     dialog.nFilterIndex = 1;
     dialog.lpstrDefExt = "rel";
     if (!GetSaveFileNameA(&dialog) || !fitsPathRecord(window, dialog.lpstrFile)) {
-        setReleasePath(backup);
+        setReleasePath(app, backup);
         reportDialogError(CommDlgExtendedError(), window);
         return false;
     }
-    setReleasePath(dialog.lpstrFile);
+    setReleasePath(app, dialog.lpstrFile);
     return true;
 }
 
@@ -126,12 +128,15 @@ void setEnvironment(const ConversionCall& call, bool set)
 // worked shows when the release file is opened. Returns false when it could not be run.
 bool runConversion(HWND window)
 {
+    App& app = appOf(window);
     ConversionCall call;
     std::string reason;
-    if (!buildConversionCall(sourceRecord, releaseRecord, settings.productId, &call, &reason)) {
+    if (!buildConversionCall(app.sourceRecord, app.releaseRecord, settings.productId, &call,
+                             &reason)) {
         MessageBoxA(window, reason.c_str(), "Cannot convert this file", MB_ICONWARNING);
         return false;
     }
+    const std::string& startupDirectory = app.startupDirectory;
     SetCurrentDirectoryA(startupDirectory.c_str());
     std::vector<char> commandLine(call.commandLine.begin(), call.commandLine.end());
     commandLine.push_back(0);
@@ -153,20 +158,21 @@ bool runConversion(HWND window)
     return true;
 }
 
-std::string releasePathFor(const PathRecord& directoryFrom)
+std::string releasePathFor(const App& app, const PathRecord& directoryFrom)
 {
-    return std::string(directoryFrom.drive) + directoryFrom.dir + sourceRecord.fname + ".rel";
+    return std::string(directoryFrom.drive) + directoryFrom.dir + app.sourceRecord.fname + ".rel";
 }
 
-void startDownload(HWND window) { runDownload(window, releaseRecord.fullPath); }
+void startDownload(HWND window) { runDownload(window, appOf(window).releaseRecord.fullPath); }
 
 }  // namespace
 
 void openAndDownloadCommand(HWND window)
 {
+    App& app = appOf(window);
     if (!chooseSourceFile(window))
         return;
-    if (!isRecognisedSourceExtension(sourceRecord.ext)) {
+    if (!isRecognisedSourceExtension(app.sourceRecord.ext)) {
         MessageBoxA(window,
                     "The file extension is not recognised\nOnly REL, BIN, MOT, SRE, ABS and LZH\n"
                     "files may be specified.\nPlease specify another file or copy/rename\n"
@@ -174,10 +180,10 @@ void openAndDownloadCommand(HWND window)
                     "Cannot convert this file", MB_ICONWARNING);
         return;
     }
-    if (isReleaseExtension(sourceRecord.ext)) {
-        setReleasePath(releasePathFor(sourceRecord).c_str());
+    if (isReleaseExtension(app.sourceRecord.ext)) {
+        setReleasePath(app, releasePathFor(app, app.sourceRecord).c_str());
     } else {
-        setReleasePath(releasePathFor(releaseRecord).c_str());
+        setReleasePath(app, releasePathFor(app, app.releaseRecord).c_str());
         if (!chooseReleasePath(window) || !runConversion(window))
             return;
     }
@@ -186,7 +192,8 @@ void openAndDownloadCommand(HWND window)
 
 void goCommand(HWND window)
 {
-    if (!isReleaseExtension(sourceRecord.ext) && !runConversion(window))
+    App& app = appOf(window);
+    if (!isReleaseExtension(app.sourceRecord.ext) && !runConversion(window))
         return;
     startDownload(window);
 }

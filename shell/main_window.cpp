@@ -1,6 +1,7 @@
 // The program's entry point and its one top-level window: a gray client area under the menu
-// through which every action starts. Owns the process-wide handles, the start-up directory
-// and the 500 ms probe timer that keeps the COM items in step with the ports.
+// through which every action starts. WinMain owns the App (the instance handle, the start-up
+// directory and the 500 ms probe timer that keeps the COM items in step with the ports) and
+// hands it to the window, which keeps it in its GWLP_USERDATA.
 #include <windows.h>
 
 #include <direct.h>
@@ -11,11 +12,6 @@
 #include "shell/app.h"
 #include "settings/path_record.h"
 #include "settings/settings.h"
-
-HINSTANCE appInstance = nullptr;
-HWND mainWindow = nullptr;
-std::string startupDirectory;
-UINT_PTR probeTimerId = 0;
 
 namespace {
 
@@ -37,7 +33,7 @@ void selectMode(HWND window, int32_t mode)
 
 LRESULT onCreate(HWND window)
 {
-    loadSettings();
+    loadSettings(window);
     openPort(settings.portDigit, window, 0);
     probePorts(window);
     setGangCheck(window);
@@ -45,16 +41,16 @@ LRESULT onCreate(HWND window)
     return 0;
 }
 
-LRESULT onDestroy()
+LRESULT onDestroy(HWND window)
 {
-    saveSettings();
+    saveSettings(window);
     PostQuitMessage(0);
     return 0;
 }
 
 LRESULT onTimer(HWND window)
 {
-    if (probeTimerId != 0)
+    if (appOf(window).probeTimerId != 0)
         probePorts(window);
     return 0;
 }
@@ -88,17 +84,33 @@ bool runCommand(HWND window, UINT id)
     return true;
 }
 
+// The first message that carries CreateWindowEx's parameter: from here on the window reaches
+// its App.
+void attachApp(HWND window, LPARAM lParam)
+{
+    App* app = static_cast<App*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    app->mainWindow = window;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+}
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_NCCREATE)
+        attachApp(window, lParam);
+    // Before WM_NCCREATE and after WinMain has let go of its App, the window is only a window.
+    if (GetWindowLongPtrA(window, GWLP_USERDATA) == 0)
+        return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
     case WM_CREATE: return onCreate(window);
-    case WM_DESTROY: return onDestroy();
+    case WM_DESTROY: return onDestroy(window);
     case WM_COMMAND:
         if (runCommand(window, LOWORD(wParam)))
             return 0;
         break;
     case WM_TIMER: return onTimer(window);
-    case kOutcomeMessage: return downloadOutcome(static_cast<int32_t>(lParam));
+    case kOutcomeMessage:
+        return downloadOutcome(*reinterpret_cast<DownloadRun*>(wParam),
+                               static_cast<int32_t>(lParam));
     default: break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -106,11 +118,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 // The current directory at start: the settings file and the conversion live there. No
 // length limit, so that a deep directory still finds its settings file.
-void recordStartupDirectory()
+std::string startupDirectory()
 {
     char* directory = _getcwd(nullptr, 0);
-    startupDirectory = directory ? directory : "";
+    const std::string path = directory ? directory : "";
     std::free(directory);
+    return path;
 }
 
 bool registerMainClass(HINSTANCE instance)
@@ -128,15 +141,21 @@ bool registerMainClass(HINSTANCE instance)
 
 }  // namespace
 
+App& appOf(HWND mainWindow)
+{
+    return *reinterpret_cast<App*>(GetWindowLongPtrA(mainWindow, GWLP_USERDATA));
+}
+
 void startProbeTimer(HWND window)
 {
-    probeTimerId = SetTimer(window, kProbeTimer, kTimerIntervalMs, nullptr);
+    appOf(window).probeTimerId = SetTimer(window, kProbeTimer, kTimerIntervalMs, nullptr);
 }
 
 void stopProbeTimer(HWND window)
 {
-    KillTimer(window, probeTimerId);
-    probeTimerId = 0;
+    App& app = appOf(window);
+    KillTimer(window, app.probeTimerId);
+    app.probeTimerId = 0;
 }
 
 void setGangCheck(HWND window)
@@ -151,31 +170,32 @@ void setComChecks(HWND window, char digit)
         checkItem(window, id, id == chosen);
 }
 
-void loadSettings()
+void loadSettings(HWND window)
 {
-    loadSettingsFile(settingsFilePath(startupDirectory, '\\').c_str(), &settings);
-    setFullPath(&sourceRecord, settings.sourcePath);
-    setFullPath(&releaseRecord, settings.releasePath);
+    App& app = appOf(window);
+    loadSettingsFile(settingsFilePath(app.startupDirectory, '\\').c_str(), &settings);
+    setFullPath(&app.sourceRecord, settings.sourcePath);
+    setFullPath(&app.releaseRecord, settings.releasePath);
 }
 
-void saveSettings()
+void saveSettings(HWND window)
 {
-    saveSettingsFile(settingsFilePath(startupDirectory, '\\').c_str(), settings);
+    saveSettingsFile(settingsFilePath(appOf(window).startupDirectory, '\\').c_str(), settings);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    recordStartupDirectory();
+    App app;
+    app.instance = instance;
+    app.startupDirectory = startupDirectory();
     if (!registerMainClass(instance))
         return 0;
     const int width = GetSystemMetrics(SM_CXSCREEN) / 3;
     const int height = GetSystemMetrics(SM_CYSCREEN) / 3;
     HWND window = CreateWindowExA(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, width, height,
-                                  width, height, nullptr, nullptr, instance, nullptr);
+                                  width, height, nullptr, nullptr, instance, &app);
     if (!window)
         return 0;
-    mainWindow = window;
-    appInstance = instance;
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     MSG message;
@@ -183,5 +203,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // The App ends with this function; a message the window still gets on the way out finds
+    // none.
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     return static_cast<int>(message.wParam);
 }

@@ -88,8 +88,8 @@ private:
 
 class Worker {
 public:
-    Worker(const WorkerOptions& options, const PortSelector& selector)
-        : options_(options), selector_(selector), link_(WorkerLink::get()),
+    Worker(const WorkerOptions& options, const PortSelector& selector, WorkerLink& link)
+        : options_(options), selector_(selector), link_(link),
           frontEnd_{&link_, nullptr, nullptr, nullptr, nullptr, wakeOnResult, wakeOnPhase}
     {
     }
@@ -345,14 +345,15 @@ int runWorker(const WorkerOptions& options)
 {
     // Ctrl-C, SIGTERM and a hang-up are the station's to handle: it tells its workers to stop.
     leaveStopSignalsToTheStation();
+    const std::shared_ptr<WorkerLink> link = WorkerLink::open();
     PortSelector selector;
     std::string error;
     if (!parsePortSelector(options.selector, &selector, &error) ||
         selector.kind == PortSelector::Kind::AllUsb || selector.kind == PortSelector::Kind::Auto) {
-        WorkerLink::get().emit(ErrorEvent{"not a port of its own: " + options.selector + " " + error,
-                                          WorkerFault::Selector});
+        link->emit(ErrorEvent{"not a port of its own: " + options.selector + " " + error,
+                              WorkerFault::Selector});
         return 64;
     }
-    Worker worker(options, selector);
+    Worker worker(options, selector, *link);
     return worker.run();
 }

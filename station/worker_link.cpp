@@ -14,15 +14,11 @@ constexpr auto kBeatPeriod = std::chrono::seconds(1);
 
 }  // namespace
 
-WorkerLink& WorkerLink::get()
+std::shared_ptr<WorkerLink> WorkerLink::open()
 {
-    static WorkerLink* link = new WorkerLink;
-    return *link;
-}
-
-WorkerLink::WorkerLink()
-{
-    std::thread([this] { readCommands(); }).detach();
+    std::shared_ptr<WorkerLink> link(new WorkerLink);
+    std::thread([link] { link->readCommands(); }).detach();
+    return link;
 }
 
 void WorkerLink::readCommands()

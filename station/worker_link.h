@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 
@@ -19,9 +20,10 @@
 
 class WorkerLink {
 public:
-    // The process's one link; reading standard input starts with the first call. It is never
-    // destroyed: its reading thread may stay blocked in a read until the process ends.
-    static WorkerLink& get();
+    // The worker's link, reading standard input from now on. Its reading thread shares it and
+    // may stay blocked in a read until the process ends, so the link lives as long as either
+    // the caller or that thread holds it. One per process: standard input is read once.
+    static std::shared_ptr<WorkerLink> open();
 
     WorkerLink(const WorkerLink&) = delete;
     WorkerLink& operator=(const WorkerLink&) = delete;
@@ -45,7 +47,7 @@ public:
     void poke();
 
 private:
-    WorkerLink();
+    WorkerLink() = default;
     void readCommands();
 
     std::atomic<bool> gone_{false};
