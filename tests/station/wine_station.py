@@ -21,7 +21,6 @@ import sqlite3
 import subprocess
 import sys
 import threading
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
@@ -66,14 +65,10 @@ def free_port():
 def read_page(port, seen):
     """The host's chromium on the Windows station's page: two tiles, and a unit completed."""
     checker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "web", "station_page_check.cjs")
-    deadline = time.monotonic() + 60  # Wine takes a few seconds to start the station
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            break
-        except OSError:
-            time.sleep(0.2)
-    check = subprocess.run(["node", checker, json.dumps({"url": "http://127.0.0.1:%d/" % port, "glance": True})],
+    # Chromium starts while Wine starts the station (a few seconds) and tries the page until it
+    # answers: started after it, on a loaded machine, it could find the short run over.
+    args = {"url": "http://127.0.0.1:%d/" % port, "glance": True, "serverWait": 60}
+    check = subprocess.run(["node", checker, json.dumps(args)],
                            capture_output=True, text=True, timeout=150)
     lines = check.stdout.strip().splitlines()
     seen.update(json.loads(lines[-1]) if lines else

@@ -5,9 +5,23 @@
 const path = require('path');
 const puppeteer = require(path.join(process.env.TARVOLO_NODE, 'node_modules', 'puppeteer-core'));
 
+// The first page, tried again while nothing listens yet for up to `args.serverWait` seconds:
+// the browser starts while the server does, not after it (a short run may be over by then).
+async function firstVisit(page, args) {
+  const until = Date.now() + (args.serverWait || 0) * 1000;
+  for (;;) {
+    try {
+      return await page.goto(args.url, { waitUntil: 'load' });
+    } catch (e) {
+      if (!String(e).includes('ERR_CONNECTION_REFUSED') || Date.now() >= until) throw e;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+  }
+}
+
 // The login page once, then the session's cookie (never the token itself).
 async function login(page, args, seen) {
-  const first = await page.goto(args.url, { waitUntil: 'load' });
+  const first = await firstVisit(page, args);
   seen.firstStatus = first.status();
   if (!args.token) return;
   await page.type('#token', args.token);
