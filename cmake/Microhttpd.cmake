@@ -1,6 +1,6 @@
 # GNU libmicrohttpd, the web server's library. The native build links Debian's
 # libmicrohttpd-dev; the MinGW builds compile its static library from Debian's source package
-# (scripts/fetch-microhttpd-source.sh unpacks it, scripts/build-microhttpd.sh cross-compiles
+# (scripts/fetch-source.sh libmicrohttpd unpacks it, scripts/build-microhttpd.sh cross-compiles
 # it into the build folder once), so the .exe needs no DLL of it.
 if(NOT TARVOLO_WINDOWS)
   find_package(PkgConfig REQUIRED)
@@ -13,7 +13,7 @@ endif()
 set(TARVOLO_MHD_SOURCE "" CACHE PATH "Unpacked libmicrohttpd source tree (default: fetched into build/sources)")
 if(NOT EXISTS "${TARVOLO_MHD_SOURCE}/configure")
   execute_process(
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-microhttpd-source.sh ${CMAKE_SOURCE_DIR}/build/sources
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-source.sh libmicrohttpd ${CMAKE_SOURCE_DIR}/build/sources
     OUTPUT_VARIABLE fetched OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE fetch_status)
   if(NOT fetch_status EQUAL 0)
     message(FATAL_ERROR "no libmicrohttpd source for the Windows build: run scripts/install-deps.sh")

@@ -1,12 +1,12 @@
 # SQLite for the MinGW builds, which Debian does not package: the amalgamation (sqlite3.c) is
 # made once into the build folder from Debian's sqlite3 source package (Debian's patches
-# applied; scripts/fetch-sqlite-source.sh unpacks it) with the host's tools (configure, make,
+# applied; scripts/fetch-source.sh sqlite3 unpacks it) with the host's tools (configure, make,
 # tclsh), then compiled with the cross compiler as the static library tarvolo_sqlite.
 set(TARVOLO_SQLITE_SOURCE "" CACHE PATH
     "Unpacked sqlite3 source tree (default: fetched into build/sources)")
 if(NOT EXISTS "${TARVOLO_SQLITE_SOURCE}/configure")
   execute_process(
-    COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-sqlite-source.sh ${CMAKE_SOURCE_DIR}/build/sources
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/fetch-source.sh sqlite3 ${CMAKE_SOURCE_DIR}/build/sources
     OUTPUT_VARIABLE fetched OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE fetch_status)
   if(NOT fetch_status EQUAL 0)
     message(FATAL_ERROR "no sqlite3 source for the Windows build: run scripts/install-deps.sh")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-compiles libmicrohttpd's static library for a MinGW build from Debian's source tree
-# (scripts/fetch-microhttpd-source.sh): only the library, plain HTTP (no TLS, no
+# (scripts/fetch-source.sh libmicrohttpd): only the library, plain HTTP (no TLS, no
 # authentication helpers, no upgrade), Windows' own threads and sockets, so the program
 # needs no DLL beyond those Windows ships.
 #   scripts/build-microhttpd.sh SOURCE HOST CC OUT

@@ -6,7 +6,7 @@
 # Safe to run again: packages already there are left alone.
 # It also enables Debian's source packages (a sources entry of the project's own) and unpacks
 # the sqlite3 and libmicrohttpd sources the Windows builds compile their SQLite and web server
-# from (scripts/fetch-sqlite-source.sh, scripts/fetch-microhttpd-source.sh); and it
+# from (scripts/fetch-source.sh); and it
 # installs puppeteer-core for the browser test under build/ (scripts/install-puppeteer.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,8 +50,8 @@ ENTRY
 fi
 fetch_sources() {
   [ "$part" = demo ] && return 0
-  "$top/scripts/fetch-sqlite-source.sh" >/dev/null
-  "$top/scripts/fetch-microhttpd-source.sh" >/dev/null
+  "$top/scripts/fetch-source.sh" sqlite3 >/dev/null
+  "$top/scripts/fetch-source.sh" libmicrohttpd >/dev/null
   "$top/scripts/install-puppeteer.sh" >/dev/null
 }
 
