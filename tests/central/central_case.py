@@ -111,6 +111,14 @@ class CentralCase(StationCase):
                            text=True, timeout=timeout, cwd=self.work, env=dict(os.environ, **(env or {})))
         return p.returncode, p.stdout, p.stderr
 
+    def fresh_central(self, *init):
+        """The server up and the line's tables made anew by `tarvolo central init INIT...`."""
+        if not server_up():
+            start_server()
+        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
+        code, _, err = self.tarvolo("central", "init", *init, "--central", connection())
+        self.assertEqual(code, 0, err)
+
     def start_tarvolo(self, *args):
         return subprocess.Popen([os.path.join(bin_dir(), "tarvolo")] + [str(a) for a in args],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=self.work)

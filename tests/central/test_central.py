@@ -11,7 +11,7 @@ import time
 import unittest
 import uuid
 
-from central_case import (CentralCase, connection, kill_server, psql, server_up, start_server, stop_server)
+from central_case import (CentralCase, connection, kill_server, psql, start_server, stop_server)
 from harness import make_empty_record  # noqa: E402 (on the path central_case sets)
 
 BAD_LOT = "REFUSE-ME"
@@ -57,11 +57,7 @@ def resume(pid):
 class Central(CentralCase):
     def setUp(self):
         super().setUp()
-        if not server_up():
-            start_server()
-        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
-        code, out, err = self.tarvolo("central", "init", "--roles", "--central", connection())
-        self.assertEqual(code, 0, err)
+        self.fresh_central("--roles")
         # A rule the test's server adds: one lot it refuses, as a site's constraint would.
         self.assertEqual(psql("ALTER TABLE units ADD CONSTRAINT lot_allowed CHECK (lot <> '%s')" % BAD_LOT)[0], 0)
 
@@ -261,10 +257,7 @@ def write_approvals(path, release, fetched):
 class Stations(CentralCase):
     def setUp(self):
         super().setUp()
-        if not server_up():
-            start_server()
-        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
-        self.assertEqual(self.tarvolo("central", "init", "--central", connection())[0], 0)
+        self.fresh_central()
 
     def test_three_stations_through_a_server_down_cut_and_killed_then_the_log(self):
         release, _ = self.image()

@@ -15,7 +15,7 @@ import subprocess
 import time
 import unittest
 
-from central_case import CentralCase, connection, free_port, kill_server, psql, server_up, start_server
+from central_case import CentralCase, connection, free_port, kill_server, psql, start_server
 from harness import bin_dir
 
 OPERATOR = '<script>window.__pwned="operator"</script> "double" \'single\' \x1b[31mred'
@@ -53,11 +53,7 @@ def reader_backends():
 class LinePage(CentralCase):
     def setUp(self):
         super().setUp()
-        if not server_up():
-            start_server()
-        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
-        code, _, err = self.tarvolo("central", "init", "--roles", "--central", connection())
-        self.assertEqual(code, 0, err)
+        self.fresh_central("--roles")
 
     def station(self, name, release, links, operator, lot):
         cmd = [os.path.join(bin_dir(), "tarvolo"), "station", "--ports", ",".join(links), "--log",

@@ -11,7 +11,7 @@ import re
 import sqlite3
 import unittest
 
-from central_case import CentralCase, connection, psql, server_up, start_server
+from central_case import CentralCase, connection, psql
 from harness import record_schema_version
 from test_central import make_backlog
 
@@ -53,11 +53,7 @@ def summary(out):
 class ShipFaults(CentralCase):
     def setUp(self):
         super().setUp()
-        if not server_up():
-            start_server()
-        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
-        code, _, err = self.tarvolo("central", "init", "--roles", "--central", connection())
-        self.assertEqual(code, 0, err)
+        self.fresh_central("--roles")
         code, _, err = self.tarvolo("central", "init", "--station", "B1", "--central", connection())
         self.assertEqual(code, 0, err)
 
