@@ -342,12 +342,15 @@ def check(plan, tally, handset, workdir, image, measured, limit):
 # --- the run ----------------------------------------------------------------------------------
 
 def growth_problems(tally):
-    """Descriptors must stay at one count; peak memory of the last fifth of the downloads must
+    """Descriptors must stay within a few of one count; peak memory of the last fifth of the downloads must
     not exceed the first fifth's by more than a tenth (each download is a new process, so a
     difference would come from what a download leaves behind on the machine)."""
     problems = []
     fds = sorted(set(tally.fds))
-    if len(fds) > 1 and fds[-1] - fds[0] > 1:
+    # Each download is a process of its own, sampled every 20 ms: a file it opens for a moment
+    # (the image, the settings, the sanitizer's own reads) is seen in some downloads and not in
+    # others. A descriptor left open per retry or per block grows past that spread.
+    if len(fds) > 1 and fds[-1] - fds[0] > 3:
         problems.append("the tool's open descriptors varied: %s" % fds)
     fifth = max(1, len(tally.rss) // 5)
     if len(tally.rss) >= 10:

@@ -144,7 +144,9 @@ selected fuzz && builds+=("fuzz fuzzers")
 
 minutes() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 passed=0 failed=0 skipped=0
-table=() reasons=()
+table=() reasons=() failures=()
+logs=$top/build/test-logs
+rm -rf "$logs"; mkdir -p "$logs"
 started=$SECONDS
 for s in $all_steps; do
   selected "$s" || continue
@@ -157,9 +159,28 @@ for s in $all_steps; do
     continue
   fi
   t=$SECONDS
-  if "step_$s"; then result=passed; passed=$((passed + 1)); else result=failed; failed=$((failed + 1)); fi
+  # The step's output goes to the screen and to its log; the tee is not waited for, since a
+  # program the step left behind (a wineserver ending its grace time) may still hold the pipe.
+  if "step_$s" > >(tee "$logs/$s.log") 2>&1; then
+    result=passed; passed=$((passed + 1))
+  else
+    result=failed; failed=$((failed + 1)); failures+=("$s")
+  fi
   table+=("$(printf '  %-8s %-8s %14s  %s' $result "$s" "$(minutes $((SECONDS - t)))" "$(describe "$s")")")
 done
+
+# A long run's output is often read from its end only: the lines that say why each failed
+# step failed are repeated here.
+if [ ${#failures[@]} -gt 0 ]; then
+  sleep 1
+  echo
+  echo "=== why the failed steps failed (their logs: build/test-logs/)"
+  for s in "${failures[@]}"; do
+    echo "--- $s"
+    grep -a -E 'FAIL|Failed|not ok|[Ee]rror|Traceback|Assertion|timed out|\*\*\*' "$logs/$s.log" |
+      grep -v -E '^ *(0|[0-9]+% tests passed, 0) tests failed' | tail -n 30 || echo "(no line says; see the log)"
+  done
+fi
 
 echo
 echo "=== summary ($(minutes $((SECONDS - started))) without the installs)"
