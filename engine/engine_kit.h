@@ -57,9 +57,13 @@ void countRetry(Engine& engine);
 // the result to the front end, releases the block buffers and closes the release file.
 void postResult(Engine& engine, int32_t result);
 
-// The start of a download: its speeds, mode and counters. checksumKind, the blank byte and
-// previousByte are left as the engine was made (each download has an engine of its own);
-// the parameter record sets the first two.
+// The start of a download: its speeds, mode and counters. checksumKind, the blank byte,
+// previousByte and the speed code are left as the engine was made: each download has an
+// engine of its own, also when one window or one gang runs download after download. Carried
+// over, none of them would help and two could harm: the parameter record sets checksumKind
+// and the blank byte before either is read; a '>' left in previousByte by the last handset
+// could pair with the next handset's first byte into an answer it never gave; and a speed
+// without a code would ask the next handset for whatever speed the last one used.
 void initEngine(Engine& engine, int32_t mode, int32_t initialSpeed, int32_t chosenSpeed,
                 int32_t gangMode);
 
