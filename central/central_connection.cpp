@@ -1,21 +1,18 @@
 // Finding the central database (central_connection.h).
 #include "central/central_connection.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "central/password_file.h"
+#include "output/shown_text.h"
 
 namespace {
 
 bool mentions(const std::string& connection, const char* word)
 {
-    std::string low = connection;
-    for (char& c : low)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return low.find(word) != std::string::npos;
+    return asciiLower(connection).find(word) != std::string::npos;
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 #include <odbc_system.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
+
+#include "output/shown_text.h"
 
 namespace {
 
@@ -104,13 +105,6 @@ OdbcError diagnostics(SQLSMALLINT type, SQLHANDLE handle, const std::string& pas
             c = ' ';
     error.message = scrubPassword(error.message, password);
     return error;
-}
-
-std::string lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // A value as it goes between ODBC braces: each } doubled.
@@ -325,7 +319,7 @@ std::string scrubPassword(const std::string& text, const std::string& password)
         if (!form.empty())
             for (size_t at; (at = out.find(form)) != std::string::npos;)
                 out.replace(at, form.size(), "***");
-    const std::string low = lower(out);
+    const std::string low = asciiLower(out);
     std::string result;
     size_t i = 0;
     while (i < out.size()) {
@@ -358,7 +352,7 @@ std::string withPassword(const std::string& connection, const std::string& passw
 
 bool holdsPassword(const std::string& connection)
 {
-    const std::string low = lower(connection);
+    const std::string low = asciiLower(connection);
     for (const char* key : {"pwd=", "password="}) {
         for (size_t at = low.find(key); at != std::string::npos; at = low.find(key, at + 1))
             if (at == 0 || low[at - 1] == ';' || low[at - 1] == ' ')

@@ -88,6 +88,14 @@ std::string shownText(std::string_view text)
     return shown;
 }
 
+std::string asciiLower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string hex4(uint64_t value)
 {
     char text[24];

@@ -21,6 +21,10 @@ std::string shownText(std::string_view text);
 // does not fit 16 bits, as a damaged record may hold).
 std::string hex4(uint64_t value);
 
+// A-Z as a-z and every other byte as it is, whatever the locale: for names that compare
+// without case (connection-string keys, Host headers).
+std::string asciiLower(std::string text);
+
 bool validUtf8(std::string_view text);
 // What a terminal may receive of a text of any origin: valid UTF-8 characters as they are
 // (an operator's "Zoë"), but every control character, C1 control and byte that is not UTF-8

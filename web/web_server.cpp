@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/shown_text.h"
 #include "web/connection_watch.h"
 #include "web/embedded_files.h"
 #include "web/listen_socket.h"
@@ -69,14 +70,6 @@ unsigned connectionLimit()
                       : static_cast<unsigned>(std::clamp<long>(limit / 4, 4, kMostConnections));
 }
 
-std::string lowerCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // The Host values a page served without a token answers to: the address it listens on,
 // localhost and this machine's own name, each with or without the port. A Host naming anything
 // else (127.0.0.1.evil.example among them) is another site's page that had its name point at
@@ -89,8 +82,8 @@ std::vector<std::string> ownHosts(const ListenAddress& where, int port)
         names.push_back(name);
     std::vector<std::string> hosts;
     for (const std::string& name : names) {
-        hosts.push_back(lowerCase(name));
-        hosts.push_back(lowerCase(name) + ":" + std::to_string(port));
+        hosts.push_back(asciiLower(name));
+        hosts.push_back(asciiLower(name) + ":" + std::to_string(port));
     }
     return hosts;
 }
@@ -119,7 +112,7 @@ struct Request {
             connection, MHD_HEADER_KIND,
             [](void* cls, MHD_ValueKind, const char* key, const char* value) {
                 auto* f = static_cast<std::pair<const char*, std::vector<std::string>>*>(cls);
-                if (value && lowerCase(key) == lowerCase(f->first))
+                if (value && asciiLower(key) == asciiLower(f->first))
                     f->second.push_back(value);
                 return MHD_YES;
             },
@@ -288,7 +281,7 @@ std::optional<Reply> WebServer::Impl::guard(const Request& req)
         return r;
     }
     if (!access.asksToken() &&
-        std::find(hosts.begin(), hosts.end(), lowerCase(req.header("Host"))) == hosts.end())
+        std::find(hosts.begin(), hosts.end(), asciiLower(req.header("Host"))) == hosts.end())
         return Reply::text(403, "This page is served to this machine only.\n");
     if (openToAll(req.path))
         return std::nullopt;
