@@ -186,8 +186,8 @@ int Station::prepare()
     run_.releaseFile = release_.name;
     run_.releaseSha256 = release_.sha256;
     run_.fileProductId = release_.productId;
-    run_.mode = modeWord(options_.mode);
-    run_.speed = options_.speed;
+    run_.mode = modeWord(options_.worker.mode);
+    run_.speed = options_.worker.speed;
     run_.portSelectors = selectors_;
     run_.toolVersion = tool_.version;
     run_.toolSha256 = tool_.sha256;
@@ -228,16 +228,14 @@ bool Station::startWorker(size_t index)
     port.worker = std::make_unique<WorkerProcess>(index, messages_);
     port.workerReady = port.endedAsHung = false;
     port.lastHeard = Clock::now();
-    std::vector<std::string> argv = {
-        options_.workerProgram, "worker", "--port", port.view.selector, "--release",
-        release_.copyPath, "--speed", std::to_string(options_.speed), "--mode",
-        std::string(modeWord(options_.mode)), "--rearm-silence-ms",
-        std::to_string(options_.rearmSilenceMs), "--handset-silence-ms",
-        std::to_string(options_.handsetSilenceMs)};
-    if (port.handsetStays)
-        argv.push_back("--await-removal");
-    if (options_.scanLabels)
-        argv.push_back("--hold-for-label");
+    WorkerOptions worker = options_.worker;
+    worker.selector = port.view.selector;
+    worker.releasePath = release_.copyPath;
+    worker.awaitRemovalFirst = port.handsetStays;
+    worker.holdForLabel = options_.scanLabels;
+    std::vector<std::string> argv = {options_.workerProgram, "worker"};
+    for (std::string& argument : workerArguments(worker))
+        argv.push_back(std::move(argument));
     std::string error;
     if (port.worker->start(argv, port.errorFile, &error)) {
         enter(port, PortState::Starting);
@@ -582,8 +580,8 @@ void Station::workerEnded(Port& port)
         UnitRecord unit = port.unit;
         unit.endedUtc = nowUtc();
         unit.durationMs = std::chrono::duration_cast<milliseconds>(Clock::now() - port.unitStarted).count();
-        unit.mode = modeWord(options_.mode);
-        unit.speed = options_.speed;
+        unit.mode = modeWord(options_.worker.mode);
+        unit.speed = options_.worker.speed;
         describeResult(interrupted_ ? kExitInterrupted : port.endedAsHung ? kExitWorkerHung : kExitWorkerLost, &unit);
         endUnit(port, unit);
     }
