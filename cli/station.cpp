@@ -163,6 +163,9 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
            "Seconds a port must stay unanswered after a unit before the next is armed")
         ->check(kFinite & CLI::Range(0.2, 600.0))->default_str("2");
     cmd->add_flag("--json", c->json, "One JSON object per line, each carrying its port");
+    cmd->add_option("--trace", o->tracePath,
+                    "Write every step of every port's state machine to this file, the events a state ignores too")
+        ->check(notEmpty());
     auto* scan = cmd->add_flag("--scan", o->scanLabels,
                                "Read unit labels, one per line, from standard input (a barcode scanner): each "
                                "handset is flashed once its label has come, and recorded with it");

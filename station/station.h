@@ -43,6 +43,7 @@ struct StationOptions {
     std::string operatorName;
     std::string lot;
     int workerSilenceMs = 15000;     // a worker that reports nothing this long is ended
+    std::string tracePath;           // every step of every port's machine, ignored events too
     StationViewMode view = StationViewMode::Plain;
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
     bool scanLabels = false;         // labels come on standard input; a handset waits for its own

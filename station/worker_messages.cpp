@@ -34,7 +34,7 @@ const char* faultWord(WorkerFault f)
 
 struct ToObject {
     json operator()(const HelloEvent& e) const { return {{"event", "hello"}, {"selector", e.selector}}; }
-    json operator()(const PortEvent& e) const
+    json operator()(const PresenceEvent& e) const
     {
         json o = {{"event", "port"}, {"state", presenceWord(e.presence)}};
         if (e.presence == PortPresence::Present) {
@@ -80,7 +80,7 @@ struct ToObject {
 bool parsePort(const json& o, WorkerEvent* event)
 {
     const std::string state = o.value("state", "");
-    PortEvent e;
+    PresenceEvent e;
     if (state == "present")
         e.presence = PortPresence::Present;
     else if (state == "waiting")

@@ -44,7 +44,7 @@ struct HelloEvent {           // the worker runs: the first line it writes
     std::string selector;
 };
 enum class PortPresence { Present, Waiting, Unusable };
-struct PortEvent {            // the port came, is awaited, or cannot be opened
+struct PresenceEvent {            // the port came, is awaited, or cannot be opened
     PortPresence presence = PortPresence::Waiting;
     std::string device;       // Present: what the worker opens
     std::string summary;      // Present: the port for people
@@ -83,7 +83,7 @@ struct ErrorEvent {
 };
 struct ByeEvent {};           // the worker ends normally
 
-using WorkerEvent = std::variant<HelloEvent, PortEvent, ReadyEvent, ArmedEvent, HandsetEvent,
+using WorkerEvent = std::variant<HelloEvent, PresenceEvent, ReadyEvent, ArmedEvent, HandsetEvent,
                                  UnitStartEvent, ProgressEvent, UnsentEvent, UnitEndEvent, RemoveEvent,
                                  BeatEvent, ErrorEvent, ByeEvent>;
 

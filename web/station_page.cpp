@@ -14,16 +14,19 @@ namespace {
 const char* stateWord(PortState state)
 {
     switch (state) {
-    case PortState::Starting: return "starting";
+    case PortState::Starting:
+    case PortState::Replacing: return "starting";
     case PortState::AwaitingAdapter: return "absent";
     case PortState::Unusable: return "unusable";
     case PortState::Present:
     case PortState::Ready: return "idle";
-    case PortState::Armed: return "waiting";
+    case PortState::Armed:
+    case PortState::Labelled: return "waiting";
     case PortState::AwaitingLabel: return "label";
     case PortState::Flashing: return "flashing";
     case PortState::Removing: return "remove";
-    case PortState::Restarting: return "restarting";
+    case PortState::Restarting:
+    case PortState::RestartingWithHandset: return "restarting";
     case PortState::Stopped: return "stopped";
     }
     return "";
