@@ -155,6 +155,27 @@ const char* portStateText(PortState state)
     return "";
 }
 
+const char* portStateWord(PortState state)
+{
+    switch (state) {
+    case PortState::Starting:
+    case PortState::Replacing: return "starting";
+    case PortState::AwaitingAdapter: return "absent";
+    case PortState::Unusable: return "unusable";
+    case PortState::Present:
+    case PortState::Ready: return "idle";
+    case PortState::Armed:
+    case PortState::Labelled: return "waiting";
+    case PortState::AwaitingLabel: return "label";
+    case PortState::Flashing: return "flashing";
+    case PortState::Removing: return "remove";
+    case PortState::Restarting:
+    case PortState::RestartingWithHandset: return "restarting";
+    case PortState::Stopped: return "stopped";
+    }
+    return "";
+}
+
 const char* portStateName(PortState state)
 {
     static constexpr const char* kNames[kPortStates] = {

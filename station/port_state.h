@@ -107,8 +107,10 @@ bool ignored(PortState state, PortAnswer answer);
 // Ignored answers the station does not trace: offers made every turn and the worker's beats.
 bool quietWhenIgnored(PortEvent event);
 
-// For people: the row's state column.
+// The one table of a port state's words. For people: the row's state column, the page's
+// headline. For a program: the page's tile kind (its colour), fewer than the states.
 const char* portStateText(PortState state);
+const char* portStateWord(PortState state);
 // For a trace: the names as written above.
 const char* portStateName(PortState state);
 const char* portEventName(PortEvent event);

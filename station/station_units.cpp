@@ -168,8 +168,8 @@ void Station::unitWritten(WrittenUnit& written)
     if (!written.recorded)
         text += " - NOT RECORDED: " + written.error;
     nlohmann::json object = {{"event", "unit_end"}, {"unit", unit.sequence},
-                             {"outcome", outcomeWord(unit.outcome)}, {"result", unit.resultCode},
-                             {"meaning", unit.resultMeaning}, {"duration_ms", unit.durationMs},
+                             {"outcome", outcomeWord(unit.outcome)}, {"result_code", unit.resultCode},
+                             {"result_meaning", unit.resultMeaning}, {"duration_ms", unit.durationMs},
                              {"recorded", written.recorded}};
     if (!unit.label.empty()) {
         object["label"] = unit.label;
