@@ -94,7 +94,7 @@ function centralText(central) {
   if (typeof central !== 'object') return central;
   const parts = [central.connected ? 'connected' : 'not connected'];
   if (central.unconfirmed !== undefined) parts.push(central.unconfirmed + ' units not yet confirmed');
-  if (central.oldest) parts.push('oldest ' + central.oldest);
+  if (central.oldest_unconfirmed_utc) parts.push('oldest ' + central.oldest_unconfirmed_utc);
   return parts.join(', ');
 }
 
