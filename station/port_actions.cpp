@@ -164,8 +164,14 @@ void Station::showOrLabel(Port& port, uint32_t action, const Happening& with)
         port.label.reset();
         port.view.label.clear();
         break;
-    case RefuseLabel: labels_.giveBack(*with.label, Clock::now()); break;
-    case TakeLabel: takeLabel(port, *with.label); break;
+    case RefuseLabel:
+        if (with.label)
+            labels_.giveBack(*with.label, Clock::now());
+        break;
+    case TakeLabel:
+        if (with.label)
+            takeLabel(port, *with.label);
+        break;
     case SendArm: send(port, WorkerCommand::Arm); break;
     case SendGo: send(port, WorkerCommand::Go); break;
     case SendStop: send(port, WorkerCommand::Stop); break;
@@ -182,9 +188,18 @@ void Station::unitOrWorker(size_t index, uint32_t action, const Happening& with)
 {
     Port& port = ports_[index];
     switch (static_cast<PortAction>(action)) {
-    case BeginUnit: beginUnit(port, *said<UnitStartEvent>(with)); break;
-    case TrackProgress: trackProgress(port, *said<ProgressEvent>(with), with); break;
-    case RecordUnit: endUnit(port, said<UnitEndEvent>(with)->unit); break;
+    case BeginUnit:
+        if (const UnitStartEvent* e = said<UnitStartEvent>(with))
+            beginUnit(port, *e);
+        break;
+    case TrackProgress:
+        if (const ProgressEvent* e = said<ProgressEvent>(with))
+            trackProgress(port, *e, with);
+        break;
+    case RecordUnit:
+        if (const UnitEndEvent* e = said<UnitEndEvent>(with))
+            endUnit(port, e->unit);
+        break;
     case EndHungWorker: endHungWorker(port); break;
     case ForgetWorker: forgetWorker(port); break;
     case RecordLostUnit: recordLostUnit(port, interrupted_ ? kExitInterrupted : kExitWorkerLost); break;
@@ -202,7 +217,10 @@ void Station::unitOrWorker(size_t index, uint32_t action, const Happening& with)
         break;
     case StartWorker: startWorker(index, false); break;
     case StartWorkerForRemoval: startWorker(index, true); break;
-    case KillWorker: port.worker->kill(); break;
+    case KillWorker:
+        if (port.worker)
+            port.worker->kill();
+        break;
     case StopForRelease:
         beginStopping("the release file's copy " + release_.copyPath +
                           " cannot be read (removed by a temporary-folder cleaner?)",

@@ -83,6 +83,15 @@ TEST(PortMachine, EveryStateAndEventAsTheGridSays)
             if (state == S::Flashing && answer.next != state && event != E::UnitEnded) {
                 EXPECT_TRUE(answer.actions & (RecordLostUnit | RecordHungUnit)) << pair;
             }
+            // An action that needs what an event brings comes only with that event.
+            const std::pair<uint32_t, E> brought[] = {{BeginUnit, E::UnitStarted}, {TrackProgress, E::Progress},
+                                                      {RecordUnit, E::UnitEnded}, {TakeLabel, E::LabelGiven},
+                                                      {RefuseLabel, E::LabelGiven}, {NotePort, E::PortPresent}};
+            for (const auto& [action, with] : brought) {
+                if (answer.actions & action) {
+                    EXPECT_EQ(event, with) << pair;
+                }
+            }
             if (answer.actions & ScheduleRestart) {
                 EXPECT_TRUE(answer.next == S::Restarting || answer.next == S::RestartingWithHandset) << pair;
             }
