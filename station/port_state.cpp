@@ -134,56 +134,44 @@ bool quietWhenIgnored(PortEvent event)
     return event == PortEvent::Heard || event == PortEvent::ArmAllowed || event == PortEvent::StopOverdue;
 }
 
-const char* portStateText(PortState state)
-{
-    switch (state) {
-    case PortState::Starting:
-    case PortState::Replacing: return "starting";
-    case PortState::AwaitingAdapter: return "waiting for its adapter";
-    case PortState::Unusable: return "port unusable";
-    case PortState::Present: return "port present";
-    case PortState::Ready: return "ready";
-    case PortState::Armed: return "waiting for a handset";
-    case PortState::AwaitingLabel: return "scan the label";
-    case PortState::Labelled: return "label given";
-    case PortState::Flashing: return "flashing";
-    case PortState::Removing: return "remove the handset";
-    case PortState::Restarting:
-    case PortState::RestartingWithHandset: return "worker restarting";
-    case PortState::Stopped: return "stopped";
-    }
-    return "";
-}
+namespace {
 
-const char* portStateWord(PortState state)
-{
-    switch (state) {
-    case PortState::Starting:
-    case PortState::Replacing: return "starting";
-    case PortState::AwaitingAdapter: return "absent";
-    case PortState::Unusable: return "unusable";
-    case PortState::Present:
-    case PortState::Ready: return "idle";
-    case PortState::Armed:
-    case PortState::Labelled: return "waiting";
-    case PortState::AwaitingLabel: return "label";
-    case PortState::Flashing: return "flashing";
-    case PortState::Removing: return "remove";
-    case PortState::Restarting:
-    case PortState::RestartingWithHandset: return "restarting";
-    case PortState::Stopped: return "stopped";
-    }
-    return "";
-}
+// Each state's words, in the order of PortState: its name in a trace, its text for people
+// (the table's column, the page's headline), its word for the page's tile (its colour).
+struct StateWords {
+    const char* name;
+    const char* text;
+    const char* word;
+};
+constexpr StateWords kStateWords[kPortStates] = {
+    {"Starting", "starting", "starting"},
+    {"Replacing", "starting", "starting"},
+    {"AwaitingAdapter", "waiting for its adapter", "absent"},
+    {"Unusable", "port unusable", "unusable"},
+    {"Present", "port present", "idle"},
+    {"Ready", "ready", "idle"},
+    {"Armed", "waiting for a handset", "waiting"},
+    {"AwaitingLabel", "scan the label", "label"},
+    {"Labelled", "label given", "waiting"},
+    {"Flashing", "flashing", "flashing"},
+    {"Removing", "remove the handset", "remove"},
+    {"Restarting", "worker restarting", "restarting"},
+    {"RestartingWithHandset", "worker restarting", "restarting"},
+    {"Stopped", "stopped", "stopped"},
+};
 
-const char* portStateName(PortState state)
+const StateWords& wordsOf(PortState state)
 {
-    static constexpr const char* kNames[kPortStates] = {
-        "Starting", "Replacing", "AwaitingAdapter", "Unusable", "Present", "Ready", "Armed",
-        "AwaitingLabel", "Labelled", "Flashing", "Removing", "Restarting", "RestartingWithHandset", "Stopped"};
+    static constexpr StateWords kNone = {"?", "", ""};
     const int i = static_cast<int>(state);
-    return i >= 0 && i < kPortStates ? kNames[i] : "?";
+    return i >= 0 && i < kPortStates ? kStateWords[i] : kNone;
 }
+
+}  // namespace
+
+const char* portStateText(PortState state) { return wordsOf(state).text; }
+const char* portStateWord(PortState state) { return wordsOf(state).word; }
+const char* portStateName(PortState state) { return wordsOf(state).name; }
 
 const char* portEventName(PortEvent event)
 {
