@@ -22,31 +22,16 @@
 
 namespace {
 
-struct StationArguments {
-    std::string file;
-    std::vector<std::string> ports;
-    uint32_t speed = 115200;
-    std::string mode = "erase";
-    int64_t units = 0;
-    std::string record;
-    std::string stationId;
-    std::string operatorName;
-    std::string lot;
-    double rearmSilence = 2;
-    int handsetSilenceMs = 30000;
-    int workerSilenceMs = 15000;
+// The command's own choices beside the station's options: how it shows and serves, and the
+// central connection before it is resolved.
+struct StationCommand {
+    StationOptions station;
+    std::vector<std::string> ports;  // as given, "a,b" not yet split
     bool json = false;
-    bool scan = false;
-    double scanWindow = 30;
-    bool allowRescan = false;
     std::string http;           // [ADDRESS:]PORT of the station's live page
     std::string httpTokenFile;
     std::string central;
     std::string centralPasswordFile;
-    double centralRequired = 0;
-    int approvalCheckMs = 60000;
-    double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
-    bool requireApproval = false;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -77,50 +62,34 @@ std::vector<std::string> splitAtCommas(const std::vector<std::string>& given)
     return items;
 }
 
-int runStationCommand(const StationArguments& a)
+int runStationCommand(StationCommand& c)
 {
-    StationOptions o;
-    o.releasePath = a.file;
-    o.ports = splitAtCommas(a.ports);
-    o.speed = a.speed;
-    o.mode = downloadModeWords().at(a.mode);
-    o.units = a.units;
-    o.recordPath = a.record.empty() ? defaultRecordPath() : a.record;
-    o.stationId = a.stationId.empty() ? machineName() : a.stationId;
-    o.operatorName = a.operatorName;
-    o.lot = a.lot;
-    o.rearmSilenceMs = static_cast<int>(a.rearmSilence * 1000);
-    o.handsetSilenceMs = a.handsetSilenceMs;
-    o.workerSilenceMs = a.workerSilenceMs;
-    o.scanLabels = a.scan;
-    o.scanWindowMs = static_cast<int>(a.scanWindow * 1000);
-    o.allowRescan = a.allowRescan;
-    o.view = a.json ? StationViewMode::Json
+    StationOptions& o = c.station;
+    o.ports = splitAtCommas(c.ports);
+    if (o.stationId.empty())
+        o.stationId = machineName();
+    o.view = c.json ? StationViewMode::Json
              : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
     o.workerProgram = runningExecutablePath();
     std::string error;
-    if (!resolveCentral(a.central, a.centralPasswordFile, &o.central, &error)) {
+    if (!resolveCentral(c.central, c.centralPasswordFile, &o.central, &error)) {
         std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
         return kExitUsage;
     }
-    if ((a.requireApproval || a.centralRequired > 0 || !a.centralPasswordFile.empty()) &&
+    if ((o.requireApproval || o.centralRequiredMinutes > 0 || !c.centralPasswordFile.empty()) &&
         o.central.connection.empty()) {
         std::fprintf(stderr, "tarvolo station: --require-approval, --central-required and "
                              "--central-password-file need a central database (--central or TARVOLO_CENTRAL)\n");
         return kExitUsage;
     }
-    o.centralRequiredMinutes = a.centralRequired;
-    o.approvalCheckMs = a.approvalCheckMs;
-    o.requireApproval = a.requireApproval;
-    o.approvalMaxAgeDays = a.approvalMaxAgeDays;
     // The page's address is checked and taken before any port is touched.
     std::unique_ptr<StationServer> web;
-    if (!a.http.empty()) {
+    if (!c.http.empty()) {
         int code = 0;
-        web = StationServer::open(a.http, a.httpTokenFile, &error, &code);
+        web = StationServer::open(c.http, c.httpTokenFile, &error, &code);
         if (!web) {
             std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
             return code;
@@ -164,88 +133,93 @@ constexpr const char* kStationFooter =
 
 void setupStationCommand(CLI::App& app, std::function<int()>& run)
 {
-    auto a = std::make_shared<StationArguments>();
+    auto c = std::make_shared<StationCommand>();
+    StationOptions* o = &c->station;
+    o->recordPath = defaultRecordPath();
     auto* cmd = app.add_subcommand("station", "Flash many handsets at once, one port each, recording every unit");
     cmd->footer(kStationFooter);
-    cmd->add_option("file", a->file, "Release file (.rel)")->required();
-    cmd->add_option("--ports", a->ports,
+    cmd->add_option("file", o->releasePath, "Release file (.rel)")->required();
+    cmd->add_option("--ports", c->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
         ->required()->check(notEmpty());
-    cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
+    cmd->add_option("--speed", o->worker.speed, "Line speed after the parameter exchange")
         ->check(lineSpeed())->capture_default_str();
-    cmd->add_option("--mode", a->mode, "erase, normal or patch")
-        ->check(CLI::IsMember(downloadModeWords()))->capture_default_str();
-    cmd->add_option("--units", a->units, "Stop after this many units in all (0, the default: until stopped)")
+    cmd->add_option_function<std::string>(
+           "--mode", [o](const std::string& word) { o->worker.mode = downloadModeWords().at(word); },
+           "erase, normal or patch")
+        ->check(CLI::IsMember(downloadModeWords()))->default_str("erase");
+    cmd->add_option("--units", o->units, "Stop after this many units in all (0, the default: until stopped)")
         ->check(CLI::NonNegativeNumber);
-    cmd->add_option("--log,--db", a->record,
+    cmd->add_option("--log,--db", o->recordPath,
                     std::string("The production record (default ") + defaultRecordPath() +
                         " in the current directory; a .jsonl name writes JSON Lines)")
         ->check(notEmpty());
-    cmd->add_option("--station-id", a->stationId, "This station's name in the record (default: the machine's name)");
-    cmd->add_option("--operator", a->operatorName, "The operator's name in the record");
-    cmd->add_option("--lot", a->lot, "The production lot in the record");
-    cmd->add_option("--rearm-silence", a->rearmSilence,
-                    "Seconds a port must stay unanswered after a unit before the next is armed")
-        ->check(kFinite & CLI::Range(0.2, 600.0))->capture_default_str();
-    cmd->add_flag("--json", a->json, "One JSON object per line, each carrying its port");
-    auto* scan = cmd->add_flag("--scan", a->scan,
+    cmd->add_option("--station-id", o->stationId, "This station's name in the record (default: the machine's name)");
+    cmd->add_option("--operator", o->operatorName, "The operator's name in the record");
+    cmd->add_option("--lot", o->lot, "The production lot in the record");
+    cmd->add_option_function<double>(
+           "--rearm-silence", [o](double seconds) { o->worker.rearmSilenceMs = static_cast<int>(seconds * 1000); },
+           "Seconds a port must stay unanswered after a unit before the next is armed")
+        ->check(kFinite & CLI::Range(0.2, 600.0))->default_str("2");
+    cmd->add_flag("--json", c->json, "One JSON object per line, each carrying its port");
+    cmd->add_option("--trace", o->tracePath,
+                    "Write every step of every port's state machine to this file, the events a state ignores too")
+        ->check(notEmpty());
+    auto* scan = cmd->add_flag("--scan", o->scanLabels,
                                "Read unit labels, one per line, from standard input (a barcode scanner): each "
                                "handset is flashed once its label has come, and recorded with it");
-    cmd->add_option("--scan-window", a->scanWindow,
-                    "Seconds a label scanned with no handset waiting waits for the next one to appear")
-        ->check(kFinite & CLI::Range(0.5, 86400.0))->capture_default_str()->needs(scan);
-    cmd->add_flag("--allow-rescan", a->allowRescan,
+    cmd->add_option_function<double>(
+           "--scan-window", [o](double seconds) { o->scanWindowMs = static_cast<int>(seconds * 1000); },
+           "Seconds a label scanned with no handset waiting waits for the next one to appear")
+        ->check(kFinite & CLI::Range(0.5, 86400.0))->default_str("30")->needs(scan);
+    cmd->add_flag("--allow-rescan", o->allowRescan,
                   "A label scanned again in the same run flashes its unit again (recorded as attempt 2, 3, ...)")
         ->needs(scan);
-    auto* http = cmd->add_option("--http", a->http,
+    auto* http = cmd->add_option("--http", c->http,
                     "Serve a live page of the station at [ADDRESS:]PORT (address 127.0.0.1 unless given; "
                     "any other needs --http-token-file)")
         ->check(notEmpty());
-    cmd->add_option("--http-token-file", a->httpTokenFile,
+    cmd->add_option("--http-token-file", c->httpTokenFile,
                     "File, yours alone (chmod 600), whose first line is the token the page asks for once (a 12-hour session follows)")
         ->check(notEmpty())->needs(http);
-    cmd->add_option("--central", a->central,
+    cmd->add_option("--central", c->central,
                     "Ship every unit to this central database: ODBC connection string or DSN=NAME (default: the "
                     "environment variable TARVOLO_CENTRAL); no password in it")
         ->type_name("CONNECTION");
-    cmd->add_option("--central-password-file", a->centralPasswordFile, "A file holding the central password")
+    cmd->add_option("--central-password-file", c->centralPasswordFile, "A file holding the central password")
         ->type_name("FILE");
-    cmd->add_option("--central-required", a->centralRequired,
+    cmd->add_option("--central-required", o->centralRequiredMinutes,
                     "Arm no new unit while a unit has waited longer than MINUTES to reach the central database")
         ->type_name("MINUTES")->check(kFinite & CLI::Range(0.01, 100000.0));
     // How often the approvals are fetched again, for tests that cannot wait a minute.
-    cmd->add_option("--approval-check-ms", a->approvalCheckMs)->check(CLI::Range(100, 3600000))->group("");
-    cmd->add_flag("--require-approval", a->requireApproval,
+    cmd->add_option("--approval-check-ms", o->approvalCheckMs)->check(CLI::Range(100, 3600000))->group("");
+    cmd->add_flag("--require-approval", o->requireApproval,
                   "Refuse a release the central database has not approved (or has revoked)");
-    cmd->add_option("--approval-max-age", a->approvalMaxAgeDays,
+    cmd->add_option("--approval-max-age", o->approvalMaxAgeDays,
                     "With --require-approval and the central database unreachable: trust the approvals fetched "
                     "last for at most DAYS, then refuse to start or stop arming")
         ->type_name("DAYS")->check(kFinite & CLI::Range(0.0001, 3650.0))->capture_default_str();
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
-    cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
-    cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
-    cmd->callback([&run, a] { run = [a] { return runStationCommand(*a); }; });
+    cmd->add_option("--handset-silence-ms", o->worker.handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
+    cmd->add_option("--worker-silence-ms", o->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
+    cmd->callback([&run, c] { run = [c] { return runStationCommand(*c); }; });
 }
 
 void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
 {
-    auto o = std::make_shared<WorkerOptions>();
-    auto mode = std::make_shared<std::string>("erase");
     auto* cmd = app.add_subcommand("worker", "");  // the station's own; not listed
     cmd->group("");
-    cmd->add_option("--port", o->selector)->required();
-    cmd->add_option("--release", o->releasePath)->required();
-    cmd->add_option("--speed", o->speed);
-    cmd->add_option("--mode", *mode)->check(CLI::IsMember(downloadModeWords()));
-    cmd->add_option("--rearm-silence-ms", o->rearmSilenceMs);
-    cmd->add_option("--handset-silence-ms", o->handsetSilenceMs);
-    cmd->add_flag("--await-removal", o->awaitRemovalFirst);
-    cmd->add_flag("--hold-for-label", o->holdForLabel);
-    cmd->callback([&run, o, mode] {
-        run = [o, mode] {
-            o->mode = downloadModeWords().at(*mode);
-            return runWorker(*o);
-        };
+    // Its arguments are the vocabulary's (worker_messages.h), read by its one parser.
+    cmd->prefix_command();
+    cmd->callback([&run, cmd] {
+        WorkerOptions options;
+        std::string error;
+        if (!parseWorkerArguments(cmd->remaining(), &options, &error)) {
+            std::fprintf(stderr, "tarvolo worker: %s\n", terminalSafe(error).c_str());
+            run = [] { return kExitUsage; };
+            return;
+        }
+        run = [options] { return runWorker(options); };
     });
 }

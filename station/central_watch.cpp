@@ -100,21 +100,24 @@ void CentralWatch::poll(StationView& view, bool now)
     if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
         shownKey_ = key;
         shownAt_ = at;
-        nlohmann::json object = {{"event", "central"}, {"connected", state_.connected},
-                                 {"unconfirmed", state_.unconfirmed},
-                                 {"oldest_unconfirmed_s", ageSeconds(state_.oldestEndedUtc)},
-                                 {"quarantined", state_.quarantined}};
+        // One set of names for the page and --json; --json adds the age in seconds (a page
+        // counts it from the time) and the error, and leaves out conflicts while there are none.
+        const nlohmann::json facts = {{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
+                                      {"oldest_unconfirmed_utc", state_.oldestEndedUtc},
+                                      {"quarantined", state_.quarantined}, {"conflicts", state_.conflicts},
+                                      {"conflict", conflictJson(state_)}};
+        nlohmann::json object = {{"event", "central"}};
+        object.update(facts);
+        object["oldest_unconfirmed_s"] = ageSeconds(state_.oldestEndedUtc);
         if (!state_.lastError.empty())
             object["error"] = state_.lastError;
-        if (state_.conflicts > 0) {
-            object["conflicts"] = state_.conflicts;
-            object["conflict"] = conflictJson(state_);
+        if (state_.conflicts == 0) {
+            object.erase("conflicts");
+            object.erase("conflict");
         }
         view.event(nullptr, object, footer());
         if (options_.listener)
-            options_.listener->centralNow({{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
-                                           {"oldest", state_.oldestEndedUtc}, {"quarantined", state_.quarantined},
-                                           {"conflicts", state_.conflicts}, {"conflict", conflictJson(state_)}});
+            options_.listener->centralNow(facts);
     }
     const std::string hold = holdReasonNow();
     if (hold != holdReason_) {

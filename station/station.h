@@ -22,38 +22,44 @@
 #include "central/approvals.h"
 #include "central/central_connection.h"
 #include "session/exit_codes.h"
+#include "station/worker_messages.h"
 
 enum class StationViewMode { Terminal, Plain, Json };
 
 class StationListener;
 
+// What the operator chose for a run: plain values with their defaults, so that the command line
+// or a configuration file fills it alike. The station hands it down whole: each worker starts
+// from `worker`, the central link reads its own part.
 struct StationOptions {
     std::string releasePath;
     std::vector<std::string> ports;  // selectors as --port takes them, or all-usb
-    uint32_t speed = 115200;
-    int32_t mode = 0;                // DownloadMode
+    // Every worker's speed, mode and silences; the station adds its port, the release copy,
+    // whether it waits for a handset to go first and for labels.
+    WorkerOptions worker;
     int64_t units = 0;               // stop after this many units in all; 0: until interrupted
     std::string recordPath;          // the production record
     std::string stationId;
     std::string operatorName;
     std::string lot;
-    int rearmSilenceMs = 2000;
-    int handsetSilenceMs = 30000;    // a handset silent this long mid-download fails its unit
     int workerSilenceMs = 15000;     // a worker that reports nothing this long is ended
+    std::string tracePath;           // every step of every port's machine, ignored events too
     StationViewMode view = StationViewMode::Plain;
     int terminalColumns = 80;        // the table's lines are cut to fit, so it redraws in place
-    std::string workerProgram;       // the tarvolo executable that runs `worker`
-    std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
     bool scanLabels = false;         // labels come on standard input; a handset waits for its own
     int scanWindowMs = 30000;        // how long a label waits for a handset before it is dropped
     bool allowRescan = false;        // a label scanned again flashes its unit again (attempt 2, ...)
-    StationListener* listener = nullptr;  // also told what the view shows (the web page)
     CentralTarget central;           // the central database; empty connection: none
     double centralRequiredMinutes = 0;   // hold arming while a unit waits longer to be confirmed
     int approvalCheckMs = 60000;     // how often the approvals are fetched again
     bool requireApproval = false;    // the release must be approved centrally
     // How long the approvals fetched last are trusted while the server cannot be reached.
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
+
+    // Not choices but what the running process supplies.
+    std::string workerProgram;       // the tarvolo executable that runs `worker`
+    std::function<bool()> interrupted;  // true once the operator pressed Ctrl-C
+    StationListener* listener = nullptr;  // also told what the view shows (the web page)
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

@@ -127,13 +127,13 @@ bool Worker::awaitPort()
         if (found.size() == 1 && (!byName || portPresent(found[0].device))) {
             // Said once, and again only when the port comes back or is another.
             if (told || found[0].device != port_.device)
-                link_.emit(PortEvent{PortPresence::Present, found[0].device, portSummary(found[0]), {}});
+                link_.emit(PresenceEvent{PortPresence::Present, found[0].device, portSummary(found[0]), {}});
             port_ = found[0];
             return true;
         }
         if (!told) {
             const std::string why = found.size() > 1 ? "several ports match" : "absent";
-            link_.emit(PortEvent{PortPresence::Waiting, {}, {}, why});
+            link_.emit(PresenceEvent{PortPresence::Waiting, {}, {}, why});
             told = true;
         }
         if (link_.stopAsked())
@@ -284,7 +284,7 @@ UnitEnd Worker::runUnit()
     std::string error;
     SerialPort* port = openSerialPort(port_.device.c_str(), &error);
     if (!port) {
-        link_.emit(PortEvent{PortPresence::Unusable, {}, {}, error});
+        link_.emit(PresenceEvent{PortPresence::Unusable, {}, {}, error});
         link_.wait(milliseconds(1000));
         return portPresent(port_.device) ? UnitEnd::NoUnit : UnitEnd::PortLost;
     }

@@ -18,19 +18,7 @@
 #ifndef TARVOLO_STATION_WORKER_H
 #define TARVOLO_STATION_WORKER_H
 
-#include <cstdint>
-#include <string>
-
-struct WorkerOptions {
-    std::string selector;      // the port, as --port takes it
-    std::string releasePath;   // the station's private copy of the release file
-    uint32_t speed = 115200;
-    int32_t mode = 0;          // DownloadMode
-    int rearmSilenceMs = 2000;
-    int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
-    bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
-    bool holdForLabel = false;      // a handset that answers waits for the station's "go"
-};
+#include "station/worker_messages.h"
 
 // Runs until the station says stop or goes away. Returns the process exit code: 0, or 64
 // for a selector that is not one, 1 for a release file that cannot be read.

@@ -1,9 +1,12 @@
 // The station's and workers' vocabulary on the wire (see worker_messages.h).
 #include "station/worker_messages.h"
 
+#include <cstdint>
+
 #include "output/json_line.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
+#include "session/modes.h"
 
 namespace {
 
@@ -31,7 +34,7 @@ const char* faultWord(WorkerFault f)
 
 struct ToObject {
     json operator()(const HelloEvent& e) const { return {{"event", "hello"}, {"selector", e.selector}}; }
-    json operator()(const PortEvent& e) const
+    json operator()(const PresenceEvent& e) const
     {
         json o = {{"event", "port"}, {"state", presenceWord(e.presence)}};
         if (e.presence == PortPresence::Present) {
@@ -77,7 +80,7 @@ struct ToObject {
 bool parsePort(const json& o, WorkerEvent* event)
 {
     const std::string state = o.value("state", "");
-    PortEvent e;
+    PresenceEvent e;
     if (state == "present")
         e.presence = PortPresence::Present;
     else if (state == "waiting")
@@ -149,6 +152,82 @@ bool parseObject(const json& o, WorkerEvent* event, std::string* error)
 }
 
 }  // namespace
+
+std::vector<std::string> workerArguments(const WorkerOptions& o)
+{
+    std::vector<std::string> arguments = {
+        "--port", o.selector, "--release", o.releasePath, "--speed", std::to_string(o.speed),
+        "--mode", modeWord(o.mode), "--rearm-silence-ms", std::to_string(o.rearmSilenceMs),
+        "--handset-silence-ms", std::to_string(o.handsetSilenceMs)};
+    if (o.awaitRemovalFirst)
+        arguments.push_back("--await-removal");
+    if (o.holdForLabel)
+        arguments.push_back("--hold-for-label");
+    return arguments;
+}
+
+namespace {
+
+// A whole decimal number, nothing around it, within the int64 range.
+bool wholeNumber(const std::string& text, int64_t low, int64_t high, int64_t* value)
+{
+    try {
+        size_t used = 0;
+        const long long n = std::stoll(text, &used, 10);
+        if (used != text.size() || text.empty() || text[0] == ' ' || n < low || n > high)
+            return false;
+        *value = n;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// One option that takes a value; false when `name` is not one of them or the value is wrong.
+bool takeValue(const std::string& name, const std::string& value, WorkerOptions* o)
+{
+    int64_t n = 0;
+    if (name == "--port")
+        o->selector = value;
+    else if (name == "--release")
+        o->releasePath = value;
+    else if (name == "--speed" && wholeNumber(value, 1, UINT32_MAX, &n))
+        o->speed = static_cast<uint32_t>(n);
+    else if (name == "--mode" && downloadModeWords().count(value))
+        o->mode = downloadModeWords().at(value);
+    else if (name == "--rearm-silence-ms" && wholeNumber(value, 0, INT32_MAX, &n))
+        o->rearmSilenceMs = static_cast<int>(n);
+    else if (name == "--handset-silence-ms" && wholeNumber(value, 0, INT32_MAX, &n))
+        o->handsetSilenceMs = static_cast<int>(n);
+    else
+        return false;
+    return true;
+}
+
+}  // namespace
+
+bool parseWorkerArguments(const std::vector<std::string>& arguments, WorkerOptions* o, std::string* error)
+{
+    bool port = false, release = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& name = arguments[i];
+        if (name == "--await-removal") {
+            o->awaitRemovalFirst = true;
+        } else if (name == "--hold-for-label") {
+            o->holdForLabel = true;
+        } else if (i + 1 < arguments.size() && takeValue(name, arguments[i + 1], o)) {
+            port = port || name == "--port";
+            release = release || name == "--release";
+            ++i;
+        } else {
+            *error = "not a worker option (or not its value): " + name;
+            return false;
+        }
+    }
+    if (!port || !release)
+        return (*error = "a worker needs --port and --release", false);
+    return true;
+}
 
 nlohmann::json workerEventObject(const WorkerEvent& event) { return std::visit(ToObject{}, event); }
 

@@ -1,8 +1,10 @@
-// What a station and its workers say to each other, as types. The wire stays JSON lines: a
-// worker writes one object per event on its standard output ({"event":"ready"}, ...), the
-// station writes one command per line on the worker's standard input ("arm", "stop"). This
-// header is the whole vocabulary; workerEventLine is the only place an event becomes text and
-// parseWorkerEvent the only place text becomes an event, so both ends cannot drift apart.
+// What a station and its workers say to each other, as types. The station starts a worker with
+// its options as arguments (`tarvolo worker --port ... --release ...`); the worker writes one
+// JSON object per event on its standard output ({"event":"ready"}, ...), the station writes
+// one command per line on the worker's standard input ("arm", "stop"). This header is the
+// whole vocabulary: for each of the three, one writer and one parser (workerArguments and
+// parseWorkerArguments, workerEventLine and parseWorkerEvent, workerCommandLine and
+// parseWorkerCommand), so both ends cannot drift apart.
 // Plain values and pure functions: any thread.
 #ifndef TARVOLO_STATION_WORKER_MESSAGES_H
 #define TARVOLO_STATION_WORKER_MESSAGES_H
@@ -12,8 +14,29 @@
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "record/unit_record.h"
+
+// ---- The worker's start --------------------------------------------------------------------
+
+struct WorkerOptions {
+    std::string selector;      // the port, as --port takes it
+    std::string releasePath;   // the station's private copy of the release file
+    uint32_t speed = 115200;
+    int32_t mode = 0;          // DownloadMode
+    int rearmSilenceMs = 2000;
+    int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
+    bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
+    bool holdForLabel = false;      // a handset that answers waits for the station's "go"
+};
+
+// The options as the arguments that follow `worker` on the worker's command line.
+std::vector<std::string> workerArguments(const WorkerOptions& options);
+// Those arguments back. False with a reason for anything workerArguments does not write: a
+// worker is started by its station only.
+bool parseWorkerArguments(const std::vector<std::string>& arguments, WorkerOptions* options,
+                          std::string* error);
 
 // ---- Worker to station ---------------------------------------------------------------------
 
@@ -21,7 +44,7 @@ struct HelloEvent {           // the worker runs: the first line it writes
     std::string selector;
 };
 enum class PortPresence { Present, Waiting, Unusable };
-struct PortEvent {            // the port came, is awaited, or cannot be opened
+struct PresenceEvent {            // the port came, is awaited, or cannot be opened
     PortPresence presence = PortPresence::Waiting;
     std::string device;       // Present: what the worker opens
     std::string summary;      // Present: the port for people
@@ -60,7 +83,7 @@ struct ErrorEvent {
 };
 struct ByeEvent {};           // the worker ends normally
 
-using WorkerEvent = std::variant<HelloEvent, PortEvent, ReadyEvent, ArmedEvent, HandsetEvent,
+using WorkerEvent = std::variant<HelloEvent, PresenceEvent, ReadyEvent, ArmedEvent, HandsetEvent,
                                  UnitStartEvent, ProgressEvent, UnsentEvent, UnitEndEvent, RemoveEvent,
                                  BeatEvent, ErrorEvent, ByeEvent>;
 

@@ -10,29 +10,10 @@
 
 namespace {
 
-// A tile's colour and wording on the page follow this word, not the text for people.
-const char* stateWord(PortState state)
-{
-    switch (state) {
-    case PortState::Starting: return "starting";
-    case PortState::AwaitingAdapter: return "absent";
-    case PortState::Unusable: return "unusable";
-    case PortState::Present:
-    case PortState::Ready: return "idle";
-    case PortState::Armed: return "waiting";
-    case PortState::AwaitingLabel: return "label";
-    case PortState::Flashing: return "flashing";
-    case PortState::Removing: return "remove";
-    case PortState::Restarting: return "restarting";
-    case PortState::Stopped: return "stopped";
-    }
-    return "";
-}
-
 nlohmann::json tile(const PortView& p)
 {
     return {{"selector", p.selector}, {"identity", p.identity}, {"state", p.state},
-            {"kind", stateWord(p.kind)}, {"unit", p.unit}, {"phase", p.phase},
+            {"kind", portStateWord(p.kind)}, {"unit", p.unit}, {"phase", p.phase},
             {"block", p.block}, {"total", p.total}, {"bps", std::lround(p.bytesPerSecond)},
             {"label", p.label}};
 }

@@ -139,7 +139,7 @@ class Hostile(E2ECase):
         record = self.path("record.db")
         proc = run(*self.station(release, record, [first.link, second.link], 3, "--json"), cwd=self.work)
         self.assertEqual(proc.returncode, 20, proc.stderr)  # the unit with the foreign code failed
-        results = sorted(e["result"] for e in json_lines(proc.stdout) if e.get("event") == "unit_end")
+        results = sorted(e["result_code"] for e in json_lines(proc.stdout) if e.get("event") == "unit_end")
         self.assertEqual(results[:2], [0, 0])
         self.assertIn(results[2:], ([4], [8]))
 

@@ -127,7 +127,7 @@ class Station(StationCase):
         self.assertEqual(sorted(workers), sorted(h.link for h in handsets))
         # A worker killed in the middle of a unit: that unit fails, a fresh worker goes on.
         os.kill(workers[handsets[0].link], signal.SIGKILL)
-        self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("result") == 13))
+        self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("result_code") == 13))
         self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("outcome") == "completed"
                                           and e.get("port") == handsets[0].link, timeout=60))
         # The station killed in the middle of units: its workers stop within 2 s.

@@ -81,8 +81,8 @@ class StationPromises(StationCase):
         run = self.station(release, [handsets[0].link], "--units", 2, *FAST)
         self.assertEqual(run.wait(60), 20, run.stderr())
         ends = run.unit_ends()
-        self.assertEqual([(e["outcome"], e["result"]) for e in ends], [("failed", 14), ("completed", 0)])
-        self.assertEqual(ends[0]["meaning"], "the handset stopped answering")
+        self.assertEqual([(e["outcome"], e["result_code"]) for e in ends], [("failed", 14), ("completed", 0)])
+        self.assertEqual(ends[0]["result_meaning"], "the handset stopped answering")
         self.assertNotFlashedTwice(handsets)
 
     def test_sigterm_and_sighup_to_the_group(self):

@@ -178,7 +178,7 @@ class PageBounds(StationCase):
         self.assertLess(time.monotonic() - asked, 3)
         held = len(os.listdir("/proc/%d/fd" % pid))
         self.assertLess(held, 200, "the station holds %d descriptors" % held)
-        self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("result") == 13))
+        self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("result_code") == 13))
         self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("outcome") == "completed"
                                           and e.get("port") == first, timeout=60), run.stderr())
         # The slow ones were cut once their head's time was up, not when they stopped.

@@ -49,6 +49,20 @@ def request(port, path, method="GET", headers=None):
         connection.close()
 
 
+def page_snapshot(port):
+    """The page's JSON as a page first gets it: the snapshot on /events."""
+    connection = http.client.HTTPConnection(HOST, port, timeout=10)
+    try:
+        connection.request("GET", "/events", headers={"Authorization": "Bearer " + TOKEN})
+        answer = connection.getresponse()
+        for line in answer:
+            if line.startswith(b"data: "):
+                return json.loads(line[len(b"data: "):])
+        raise AssertionError("no snapshot on /events")
+    finally:
+        connection.close()
+
+
 class StationPageTest(StationCase):
     def start_station(self, release, handsets, port):
         token_file = self.path("token")
@@ -83,6 +97,24 @@ class StationPageTest(StationCase):
             lines = [l for l in f if '"unit_end"' in l or '"port"' in l or '"error"' in l]
         with open(self.path("station.err")) as f:
             return "\nstation:\n" + "".join(lines[-20:]) + f.read()
+
+    def assertSameUnitFacts(self, snapshot, logged):
+        """Each port's last unit as the page's JSON, `--json` and `tarvolo log --json` have it:
+        the same facts under the same names (`--json` numbers the unit `unit`, the others
+        `sequence`)."""
+        with open(self.path("station.out")) as f:
+            ends = {e["unit"]: e for e in map(json.loads, f) if e.get("event") == "unit_end"}
+        logged = {u["sequence"]: u for u in logged}
+        fields = ("outcome", "result_code", "result_meaning", "duration_ms")
+        for key, tile in snapshot["ports"].items():
+            last = tile["last"]
+            self.assertIsNotNone(last, key)
+            said, kept = ends[last["sequence"]], logged[last["sequence"]]
+            self.assertEqual(said["port"], kept["port_selector"])
+            self.assertEqual(last["recorded"], said["recorded"])
+            for field in fields:
+                self.assertEqual((field, last[field]), (field, said[field]))
+                self.assertEqual((field, last[field]), (field, kept[field]))
 
     def assertGuarded(self, port):
         """Without the token nothing but the login page; with it, read-only."""
@@ -131,6 +163,7 @@ class StationPageTest(StationCase):
                              capture_output=True, text=True, timeout=30)
         summary = json.loads(log.stdout)["summary"]
         failed_unit = [u for u in json.loads(log.stdout)["units"] if u["outcome"] != "completed"]
+        self.assertSameUnitFacts(page_snapshot(port), json.loads(log.stdout)["units"])
         station.send_signal(signal.SIGINT)
         station.wait(30)
 

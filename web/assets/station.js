@@ -16,12 +16,6 @@ const kUnitFields = [
 ];
 
 // A tile's headline for each state word the station sends.
-const kStateHeadline = {
-  starting: 'starting', absent: 'adapter absent', unusable: 'port unusable', idle: 'ready',
-  waiting: 'waiting for a handset', label: 'scan the label', flashing: 'flashing', remove: 'remove the handset',
-  restarting: 'worker restarting', stopped: 'stopped',
-};
-
 const tiles = new Map();  // port key -> its elements
 
 function newTile(key) {
@@ -78,9 +72,9 @@ function showTile(key, port) {
   } else if (look === 'completed') {
     setText(t.headline, 'completed');
   } else {
-    setText(t.headline, kStateHeadline[port.kind] || port.state || '');
+    setText(t.headline, port.state || '');  // the station's own words (port_state.cpp)
   }
-  setText(t.detail, look === 'failed' || look === 'completed' ? (kStateHeadline[port.kind] || port.state || '') : '');
+  setText(t.detail, look === 'failed' || look === 'completed' ? (port.state || '') : '');
   t.progress.max = Math.max(port.total || 0, 1);
   t.progress.value = look === 'flashing' ? (port.block || 0) : 0;
   t.progress.hidden = look !== 'flashing';
@@ -100,7 +94,7 @@ function centralText(central) {
   if (typeof central !== 'object') return central;
   const parts = [central.connected ? 'connected' : 'not connected'];
   if (central.unconfirmed !== undefined) parts.push(central.unconfirmed + ' units not yet confirmed');
-  if (central.oldest) parts.push('oldest ' + central.oldest);
+  if (central.oldest_unconfirmed_utc) parts.push('oldest ' + central.oldest_unconfirmed_utc);
   return parts.join(', ');
 }
 
