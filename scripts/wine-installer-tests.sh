@@ -6,8 +6,9 @@
 # option, runs a download over COM1 into the native virtual handset with the tarvolo-cli.exe
 # the PATH finds, starts the installed Tarvolo.exe in its folder through the application's
 # test driver (main window, menu, its settings file written beside it) and again through its
-# Start-menu entry, uninstalls it, and checks that no file, folder, PATH entry or registry
-# value of Tarvolo is left.
+# Start-menu entry, installs the same version built again over it (an upgrade that keeps the
+# PATH option), uninstalls it, and checks that no file, folder, PATH entry or registry value
+# of Tarvolo is left.
 # A 32-bit build on a kernel that refuses 32-bit programs: the installer is built, signed and
 # verified but not run; the script says so and exits 77.
 # The virtual handset is the native tarvolo-handset of build/release or build/asan (or
@@ -135,6 +136,16 @@ if [ -n "$shortcut" ]; then
   [ -n "$window" ] && ok "Tarvolo.lnk opened the main window" || failed "no main window from Tarvolo.lnk"
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
+fi
+
+# A package of the same version built again (another product code) replaces the installed one
+# and keeps the PATH option without being told; were the first left installed beside it, its
+# files and keys would outlast the uninstall below.
+echo "--- the same version built again, installed over it without ADDTOPATH"
+msi=$("$top/scripts/package-windows.sh" "$flavour" --out "$work/again") || failed "no second installer built"
+if [ -f "$msi" ]; then
+  wine msiexec /i "$(w "$msi")" /qn || failed "msiexec /i of the second package exited with $?"
+  [ -n "$installdir" ] && on_path "$installdir" && ok "the PATH entry kept" || failed "the PATH entry lost: '$(user_path)'"
 fi
 
 echo "--- msiexec /x $(basename "$msi") /qn"
