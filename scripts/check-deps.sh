@@ -34,6 +34,14 @@ Xvfb xvfb
 xauth xauth
 import imagemagick-6.q16
 xdotool xdotool
+wixl wixl
+msibuild msitools
+msiinfo msitools
+msiextract msitools
+osslsigncode osslsigncode
+openssl openssl
+x86_64-w64-mingw32-strip binutils-mingw-w64-x86-64
+i686-w64-mingw32-strip binutils-mingw-w64-i686
 socat socat
 srec_cat srecord
 objcopy binutils

@@ -32,22 +32,11 @@ gtest() {
 for exe in "$build"/bin/engine_tests.exe "$build"/bin/convert_tests.exe "$build"/bin/record_tests.exe; do
   gtest "$exe" || status=1
 done
-# The Win32 serial port on a pty. COM1 is mapped through the registry to a symlink that the
-# pty's owner keeps (a symlink made by hand in dosdevices is overwritten when Wine starts):
-#   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d LINK /f; wineserver -k; wineserver -w
-# The next program Wine starts then opens LINK as COM1. Map the virtual handset's --link the
-# same way to run a Windows download against it.
-# A port above COM9 is mapped the same way; Wine enters every mapped port in
-# HKLM\HARDWARE\DEVICEMAP\SERIALCOMM ("\Device\Serial11" = "COM12"), where `ports` finds it.
+# The Win32 serial port on a pty: COM1 (and the others) mapped to the symlink that the pty's
+# owner keeps (scripts/wine.sh --map-ports). Map the virtual handset's --link the same way to
+# run a Windows download against it.
 map_ports() {  # map_ports LINK COM1 [COM12 ...]
-  local link=$1 port
-  shift
-  for port in "$@"; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f >/dev/null 2>&1 ||
-      { echo "FAIL cannot map $port to $link in Wine's registry"; return 1; }
-  done
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  wine --map-ports "$@" || { echo "FAIL cannot map ${*:2} to $1"; return 1; }
 }
 map_com1() { map_ports "$1" COM1; }
 echo "--- transport_wine_check.exe under Wine (COM1 mapped to a pty)"

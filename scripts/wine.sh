@@ -5,6 +5,10 @@
 #                                      winepath), run in $WINEPREFIX
 #   scripts/wine.sh --prefix           makes $WINEPREFIX with that same loader; fails, with
 #                                      what Wine said, when no usable prefix came of it
+#   scripts/wine.sh --map-ports LINK COM1 [COM12 ...]
+#                                      maps those ports of $WINEPREFIX to LINK (a pty, or the
+#                                      symlink its owner keeps) and ends Wine's server: the
+#                                      next program Wine starts opens LINK as each port
 # TARVOLO_WINE_BITS=64 (the default) runs Wine's 64-bit loader. Debian's /usr/bin/wine starts
 # the 32-bit loader whenever wine32 is installed, even for a 64-bit program, and some kernels
 # refuse 32-bit programs: the 64-bit steps must not depend on them.
@@ -32,6 +36,20 @@ if [ "${1:-}" = --prefix ]; then
     tail -n 20 "$log" >&2
     exit 1
   fi
+  exit 0
+fi
+if [ "${1:-}" = --map-ports ]; then
+  # A symlink made by hand in dosdevices is overwritten when Wine starts: the registry's map
+  # is what lasts. Wine enters every mapped port in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+  # ("\Device\Serial11" = "COM12"), where port discovery finds it; ports from COM10 up too.
+  link=${2:?wine.sh --map-ports LINK PORT...}
+  shift 2
+  for port in "$@"; do
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$link" /f >/dev/null 2>&1 ||
+      { echo "wine.sh: cannot map $port to $link in Wine's registry" >&2; exit 1; }
+  done
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   exit 0
 fi
 exec "$loader" "$@"
