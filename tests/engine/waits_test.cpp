@@ -104,7 +104,9 @@ TEST_F(RealClockWaits, WaitSinceMarkEndsAtTheMarkPlusItsTime)
         EXPECT_GE(took, 39.0);
         lateness.push_back(took - 40.0);
     }
-    EXPECT_LE(median(lateness), 2.5 + sleepStepLateness());
+    // Counted from the call it would be 15 ms late; the bound below that leaves a loaded
+    // machine its scheduling.
+    EXPECT_LE(median(lateness), 8.0 + sleepStepLateness());
 
     markClock(engine);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
