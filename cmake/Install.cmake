@@ -23,7 +23,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/performance
 set(station_unit ${CMAKE_SOURCE_DIR}/packaging/systemd/tarvolo-station@.service)
 if(EXISTS ${station_unit})
   install(FILES ${station_unit} DESTINATION ${TARVOLO_SYSTEMD_UNIT_DIR})
-  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/tarvolo)
+  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvolo)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/packaging/man/ManPages.cmake)
