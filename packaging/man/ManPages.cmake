@@ -1,7 +1,12 @@
 # The manual pages tarvolo(1) and tarvolo-handset(1), made by help2man from the programs' own
 # --help (make-manpage.sh: a section per command of tarvolo), the rest from NAME.h2m here.
-# Without help2man (the demo's packages) the build goes on without them.
-option(TARVOLO_MANPAGES "Make and install the manual pages (needs help2man)" ON)
+# Without help2man (the demo's packages) the build goes on without them; the sanitizer and
+# fuzz builds, which nobody installs, do not make them.
+set(pages_by_default ON)
+if(TARVOLO_SANITIZE OR TARVOLO_TSAN OR TARVOLO_FUZZ)
+  set(pages_by_default OFF)
+endif()
+option(TARVOLO_MANPAGES "Make and install the manual pages (needs help2man)" ${pages_by_default})
 find_program(TARVOLO_HELP2MAN help2man)
 if(TARVOLO_MANPAGES AND NOT TARVOLO_HELP2MAN)
   message(STATUS "no help2man: the manual pages are not made (package help2man)")
