@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package on a clean Debian 12. A minimal bookworm (debootstrap --variant=minbase,
 # made once and kept in build/debian12/minbase) is copied afresh, gets the package with
-# `apt-get install ./tarvolo_*.deb`, which must fetch what the package's Depends: line names
-# (nothing of it is there before), and the installed programs then run a download into a
+# `apt-get install ./tarvolo_*.deb`, which must fetch the libraries of the package's Depends:
+# line that a minimal system lacks (SQLite, ODBC, libmicrohttpd, lhasa), and the installed programs then run a download into a
 # virtual handset and a two-port station that writes its record. This proves the Depends: line
 # and the installed files, not the build tree.
 #   scripts/test-package.sh DEB
@@ -22,6 +22,7 @@ fi
 
 if [ ! -e "$base/.complete" ]; then
   echo "== debootstrap: a minimal Debian 12 into $base (once; kept for later runs)"
+  mkdir -p "$cache"
   rm -rf --one-file-system "$base.partial"
   debootstrap --variant=minbase bookworm "$base.partial" http://deb.debian.org/debian >"$cache/debootstrap.log" 2>&1 ||
     { tail -n 20 "$cache/debootstrap.log"; exit 1; }
