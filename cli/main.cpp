@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "output/shown_text.h"
+#include "tarvolo_version.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ bool argumentsAreText(const CLI::App& app)
 int main(int argc, char** argv)
 {
     CLI::App app{"tarvolo - handset flash loader"};
+    app.set_version_flag("--version", "tarvolo " TARVOLO_VERSION);
     app.require_subcommand(1);
     std::function<int()> run;
     setupInfoCommand(app, run);

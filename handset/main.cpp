@@ -11,6 +11,7 @@
 #include "handset/pty.h"
 #include "handset/stream.h"
 #include "handset/unit_options.h"
+#include "tarvolo_version.h"
 
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -76,6 +77,7 @@ int serve(const HandsetOptions& options, const StreamOptions& stream)
 int main(int argc, char** argv)
 {
     CLI::App app{"tarvolo-handset"};
+    app.set_version_flag("--version", "tarvolo-handset " TARVOLO_VERSION);
     HandsetOptions options;
     FaultArguments faults;
     StreamOptions stream;

@@ -1,7 +1,8 @@
-// The tool's version (from the project's, set by CMake) and its executable's digest.
+// The tool's version (tarvolo_version.h) and its executable's digest.
 #include "record/tool_identity.h"
 
 #include "record/sha256.h"
+#include "tarvolo_version.h"
 
 bool identifyTool(ToolIdentity* identity, std::string* error)
 {

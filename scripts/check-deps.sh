@@ -76,6 +76,17 @@ psql postgresql-client-15
 runuser util-linux
 chrt util-linux
 nice coreutils
+dpkg-buildpackage dpkg-dev
+dpkg-parsechangelog dpkg-dev
+dh debhelper
+help2man help2man
+lintian lintian
+debootstrap debootstrap
+unshare util-linux
+mount mount
+umount mount
+mountpoint util-linux
+chroot coreutils
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' -e 's/^\[.*\]//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' |

@@ -15,11 +15,14 @@
 #   wine32   the 32-bit Windows build's tests, application and installer under Wine, where the
 #            kernel runs 32-bit programs (scripts/runs-32bit.sh)
 #   fuzz     the fuzz harnesses for a bounded time
+#   package  the Debian package (scripts/package-deb.sh, lintian without error), installed with
+#            apt on a clean Debian 12 (debootstrap, kept in build/debian12) where the installed
+#            programs flash a virtual handset and run a two-port station
 #   scripts/test.sh [--only STEP[,STEP...]]
 # The summary gives each step's result and time; the exit status is 0 when no step failed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-all_steps="deps asan tsan wine64 shell64 pe32 wine32 fuzz"
+all_steps="deps asan tsan wine64 shell64 pe32 wine32 fuzz package"
 only=$all_steps
 while [ $# -gt 0 ]; do
   case $1 in
@@ -124,6 +127,10 @@ step_wine32() {
   return $status
 }
 step_fuzz() { build fuzz fuzzers && "$top/scripts/fuzz.sh" 20; }
+step_package() {
+  local deb
+  deb=$("$top/scripts/package-deb.sh" | tee /dev/stderr | tail -n 1) && "$top/scripts/test-package.sh" "$deb"
+}
 
 describe() {
   case $1 in
@@ -135,6 +142,7 @@ describe() {
     pe32) echo "32-bit Windows build: PE32 files and their imports, checked without running them" ;;
     wine32) echo "32-bit Windows build: its tests, application and installer under Wine" ;;
     fuzz) echo "fuzz harnesses (libFuzzer), 20 seconds each" ;;
+    package) echo "Debian package: built, lintian, installed and used on a clean Debian 12" ;;
   esac
 }
 

@@ -9,10 +9,11 @@
 #include "shell/app.h"
 #include "shell/dialog_errors.h"
 #include "settings/settings.h"
+#include "tarvolo_version.h"
 
 namespace {
 
-constexpr char kProgramVersion[] = "1.6";
+constexpr char kProgramVersion[] = TARVOLO_VERSION;
 constexpr char kProtocolId[] = "1.0";
 
 // Serves the help dialogs and About; only About has the version line.

@@ -247,10 +247,29 @@ std::vector<PortInfo> listPorts(const std::string& sysRoot, const std::string& d
 
 std::vector<PortInfo> listPorts() { return listPorts("/sys", "/dev"); }
 
+namespace {
+
+// Tarvolo's udev rule sets every adapter's timer to 1 ms as it appears, from where the package
+// puts it (Debian 12 has /lib in /usr) or where an administrator copied it.
+bool latencyRuleInstalled()
+{
+    for (const char* dir : {"/usr/lib/udev/rules.d", "/lib/udev/rules.d", "/etc/udev/rules.d"}) {
+        if (access((std::string(dir) + "/60-tarvolo.rules").c_str(), F_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 const char* latencyTimerFix()
 {
-    return "add the udev rule ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
-           "ATTR{latency_timer}=\"1\" to /etc/udev/rules.d/99-usb-serial-latency.rules";
+    if (latencyRuleInstalled())
+        return "unplug the adapter and plug it in again: Tarvolo's udev rule 60-tarvolo.rules sets the timer as "
+               "an adapter appears (for every adapter plugged in now: sudo udevadm trigger "
+               "--subsystem-match=usb-serial --action=add)";
+    return "install Tarvolo's udev rule 60-tarvolo.rules (the Debian package does; from the source tree, copy "
+           "packaging/udev/60-tarvolo.rules into /etc/udev/rules.d), then unplug the adapter and plug it in again";
 }
 
 bool portPresent(const std::string& name)
