@@ -11,11 +11,14 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/option_checks.h"
+#include "cli/station_config.h"
 #include "output/shown_text.h"
 #include "session/modes.h"
 #include "record/production_record.h"
 #include "record/tool_identity.h"
+#include "station/service_notify.h"
 #include "station/station.h"
+#include "station/station_listeners.h"
 #include "station/station_platform.h"
 #include "station/worker.h"
 #include "web/station_server.h"
@@ -23,6 +26,7 @@
 namespace {
 
 struct StationArguments {
+    std::string config;         // a configuration file: the options the command line leaves unset
     std::string file;
     std::vector<std::string> ports;
     uint32_t speed = 115200;
@@ -77,6 +81,12 @@ std::vector<std::string> splitAtCommas(const std::vector<std::string>& given)
     return items;
 }
 
+int usageError(const std::string& text)
+{
+    std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(text).c_str());
+    return kExitUsage;
+}
+
 int runStationCommand(const StationArguments& a)
 {
     StationOptions o;
@@ -96,7 +106,8 @@ int runStationCommand(const StationArguments& a)
     o.scanWindowMs = static_cast<int>(a.scanWindow * 1000);
     o.allowRescan = a.allowRescan;
     o.view = a.json ? StationViewMode::Json
-             : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
+             : stdoutIsTerminal() ? StationViewMode::Terminal
+             : stdoutIsJournal() ? StationViewMode::Journal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
@@ -117,6 +128,7 @@ int runStationCommand(const StationArguments& a)
     o.requireApproval = a.requireApproval;
     o.approvalMaxAgeDays = a.approvalMaxAgeDays;
     // The page's address is checked and taken before any port is touched.
+    StationListeners listeners;
     std::unique_ptr<StationServer> web;
     if (!a.http.empty()) {
         int code = 0;
@@ -126,8 +138,11 @@ int runStationCommand(const StationArguments& a)
             return code;
         }
         std::fprintf(stderr, "tarvolo station: the station's page is at %s\n", terminalSafe(web->url()).c_str());
-        o.listener = &web->listener();
+        listeners.add(&web->listener());
     }
+    const std::unique_ptr<ServiceNotifier> manager = serviceNotifierFromEnvironment();
+    listeners.add(manager.get());
+    o.listener = listeners.any();
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
     bool centralLeftBlocked = false;
@@ -158,7 +173,10 @@ constexpr const char* kStationFooter =
     "With --scan each line on standard input is a unit's label: it goes to the port whose\n"
     "handset has waited longest for one (\"scan the label\"), else to the next handset that\n"
     "appears within --scan-window seconds; a label seen before in the run is refused unless\n"
-    "--allow-rescan. The end of standard input only means no more labels.";
+    "--allow-rescan. The end of standard input only means no more labels.\n"
+    "With --config FILE the options come from a TOML file as well, one key per option; under\n"
+    "systemd (tarvolo-station@.service) the station tells the manager when it is ready, its\n"
+    "units in a status line, and that its loop turns (the watchdog).";
 
 }  // namespace
 
@@ -167,11 +185,16 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     auto a = std::make_shared<StationArguments>();
     auto* cmd = app.add_subcommand("station", "Flash many handsets at once, one port each, recording every unit");
     cmd->footer(kStationFooter);
-    cmd->add_option("file", a->file, "Release file (.rel)")->required();
+    // The release file and the ports are required, on the command line or in the --config file.
+    cmd->add_option("file", a->file, "Release file (.rel)");
     cmd->add_option("--ports", a->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->required()->check(notEmpty());
+        ->check(notEmpty());
+    cmd->add_option("--config", a->config,
+                    "A TOML file of station options, one key per option named as here without its dashes "
+                    "(file = the release file); the command line wins over it")
+        ->type_name("FILE")->check(notEmpty());
     cmd->add_option("--speed", a->speed, "Line speed after the parameter exchange")
         ->check(lineSpeed())->capture_default_str();
     cmd->add_option("--mode", a->mode, "erase, normal or patch")
@@ -225,7 +248,16 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
-    cmd->callback([&run, a] { run = [a] { return runStationCommand(*a); }; });
+    cmd->callback([&run, a, cmd] {
+        run = [a, cmd] {
+            std::string error;
+            if (!a->config.empty() && !applyStationConfig(*cmd, a->config, &error))
+                return usageError(error);
+            if (a->file.empty() || a->ports.empty())
+                return usageError("the release file and --ports are required (on the command line or in --config)");
+            return runStationCommand(*a);
+        };
+    });
 }
 
 void setupWorkerCommand(CLI::App& app, std::function<int()>& run)

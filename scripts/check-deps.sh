@@ -68,6 +68,7 @@ psql postgresql-client-15
 runuser util-linux
 chrt util-linux
 nice coreutils
+systemd-analyze systemd
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' -e 's/^\[.*\]//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' |

@@ -23,7 +23,9 @@
 #include "central/central_connection.h"
 #include "session/exit_codes.h"
 
-enum class StationViewMode { Terminal, Plain, Json };
+// Journal: plain lines without the time of day (the journal adds it), each with the priority
+// the journal reads ("<3>" for a failed unit, "<6>" otherwise).
+enum class StationViewMode { Terminal, Plain, Journal, Json };
 
 class StationListener;
 
