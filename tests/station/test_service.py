@@ -1,15 +1,20 @@
-"""The station as a systemd service, without a booted systemd (a container here cannot boot
-one): the notification protocol against a NOTIFY_SOCKET this test listens on, the journal's
-priority lines, a configuration file with the command line over it, hostile configuration
+"""The station as a systemd service. For real where this machine can boot systemd in a
+container (systemd-nspawn over the host's own /usr): the unit started and stopped by systemctl
+on virtual handsets, its status line, the journal's priorities, a stopped main loop killed by
+the watchdog and restarted. Everywhere: the notification protocol against a NOTIFY_SOCKET this
+test listens on, a configuration file with the command line over it, hostile configuration
 files, and the unit itself through systemd-analyze."""
 import os
 import re
+import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import threading
 import time
 import unittest
+import uuid
 
 from station_case import StationCase
 from harness import bin_dir  # noqa: E402 (station_case puts it on the path)
@@ -64,6 +69,158 @@ class ManagerSocket:
 
 def tarvolo():
     return os.path.abspath(os.path.join(bin_dir(), "tarvolo"))
+
+
+def unit_text():
+    """The unit as installed, its program the one built here."""
+    with open(os.environ["TARVOLO_UNIT"]) as f:
+        text = f.read()
+    return re.sub(r"^ExecStart=\S+/tarvolo ", "ExecStart=%s " % tarvolo(), text, flags=re.M)
+
+
+class Container:
+    """A systemd booted by systemd-nspawn on the host's own /usr (a fresh tmpfs root, so
+    nothing of it stays), with the built programs and `work` (as /srv/tvtest) bound in.
+    Commands run inside through nsenter."""
+
+    def __init__(self, work):
+        self.marker = "tvtest%s" % uuid.uuid4().hex[:8]
+        self.log = open(os.path.join(work, "container.log"), "w")
+        bins = os.path.abspath(bin_dir())
+        self.proc = subprocess.Popen(
+            ["systemd-nspawn", "--directory=/", "--volatile=yes", "--register=no", "--keep-unit", "--boot",
+             "--machine=" + self.marker, "--bind-ro=/etc/passwd", "--bind-ro=/etc/group",
+             "--bind-ro=%s" % bins, "--bind=%s:/srv/tvtest" % work,
+             "systemd.firstboot=off", "systemd.setenv=TVTEST=" + self.marker],
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True)
+        self.pid = None
+
+    def booted(self, timeout=60):
+        """Waits for the container's systemd to be up; returns why not, or None."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.proc.poll() is None:
+            self.pid = self.pid or self._init_pid()
+            if self.pid and self.run("systemctl", "is-system-running").stdout.strip() in ("running", "degraded"):
+                return None
+            time.sleep(0.3)
+        with open(self.log.name, errors="replace") as f:
+            return "systemd did not boot in systemd-nspawn: " + re.sub(r"\x1b\[[0-9;]*m", "", f.read())[-600:]
+
+    def _init_pid(self):
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv = f.read().split(b"\0")
+                # The container's init, not systemd-nspawn, whose command line holds the marker too.
+                if argv[0].endswith(b"/systemd") and ("systemd.setenv=TVTEST=" + self.marker).encode() in argv:
+                    return int(entry)
+            except (OSError, ValueError):
+                continue
+        return None
+
+    def root(self, path):
+        return "/proc/%d/root%s" % (self.pid, path)
+
+    def run(self, *argv, check=False):
+        return subprocess.run(["nsenter", "-t", str(self.pid), "-a", *argv], capture_output=True, text=True,
+                              timeout=60, check=check)
+
+    def show(self, unit, prop):
+        return self.run("systemctl", "show", "-p", prop, "--value", unit).stdout.strip()
+
+    def end(self):
+        if self.proc.poll() is None:
+            if self.pid:
+                self.run("systemctl", "poweroff")
+            try:
+                self.proc.wait(30)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait()
+        self.log.close()
+
+
+def wait_until(test, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = test()
+        if value:
+            return value
+        time.sleep(0.2)
+    return test()
+
+
+class ServiceInContainer(StationCase):
+    def test_the_unit_under_systemd(self):
+        if os.geteuid() != 0 or not shutil.which("systemd-nspawn"):
+            self.skipTest("booting systemd in a container needs root and systemd-nspawn")
+        self.image()  # image.rel in the work folder: /srv/tvtest/image.rel inside
+        os.chmod(self.work, 0o755)  # the station's dynamic user reads the release file there
+        container = Container(self.work)
+        self.addCleanup(container.end)
+        why = container.booted()
+        if why:
+            self.skipTest(why)
+        w = "/srv/tvtest"
+        # Virtual handsets inside (the container has pseudo-terminals of its own); the second
+        # port's first unit reports a wrong checksum.
+        for i, faults in ((1, []), (2, ["--unit-faults", "1:wrong-checksum"])):
+            os.makedirs(self.path("port%d" % i))
+            container.run("systemd-run", "--unit=handset%d" % i, "--property=StandardOutput=file:%s/port%d/pty" % (w, i),
+                          os.path.join(os.path.abspath(bin_dir()), "tarvolo-handset"),
+                          "--link", "%s/port%d/ttyHANDSET" % (w, i), "--flash-out", "%s/port%d/flash.bin" % (w, i),
+                          "--report", "%s/port%d/report.json" % (w, i), "--block-size", "256", "--erase-ms", "50",
+                          "--units", "40", "--unit-stay-ms", "1500", "--unit-gap-ms", "1500", *faults, check=True)
+            pty = wait_until(lambda: os.path.lexists(self.path("port%d/ttyHANDSET" % i)) and
+                             os.readlink(self.path("port%d/ttyHANDSET" % i)), 15)
+            self.assertTrue(pty, container.run("systemctl", "status", "handset%d" % i).stdout)
+            os.chmod(container.root(pty), 0o666)  # a pty is its maker's; a serial port the dialout group's
+        os.makedirs(container.root("/etc/tarvolo"))
+        with open(container.root("/etc/tarvolo/line3.conf"), "w") as f:
+            f.write('file = "%s/image.rel"\nports = ["%s/port1/ttyHANDSET", "%s/port2/ttyHANDSET"]\n'
+                    'station-id = "line3"\noperator = "ann"\nrearm-silence = 1\n' % (w, w, w))
+        with open(container.root("/etc/systemd/system/tarvolo-station@.service"), "w") as f:
+            f.write(unit_text())
+        # For the test only: pseudo-terminals for the handsets, a short watchdog and restart,
+        # and no leak check at exit (LeakSanitizer cannot trace itself inside the sandbox).
+        os.makedirs(container.root("/etc/systemd/system/tarvolo-station@.service.d"))
+        with open(container.root("/etc/systemd/system/tarvolo-station@.service.d/test.conf"), "w") as f:
+            f.write("[Service]\nDeviceAllow=char-pts rw\nWatchdogSec=3s\nRestartSec=1s\n"
+                    "Environment=ASAN_OPTIONS=detect_leaks=0\n")
+        container.run("systemctl", "daemon-reload", check=True)
+        unit = "tarvolo-station@line3.service"
+
+        started = container.run("systemctl", "start", unit)  # returns once READY=1 came
+        self.assertEqual(started.returncode, 0, started.stderr + container.run("journalctl", "-u", unit).stdout)
+        self.assertEqual(container.show(unit, "ActiveState"), "active")
+        status = wait_until(lambda: re.search(r"units done ([3-9]|\d\d), failed 1",
+                                              container.show(unit, "StatusText")), 60)
+        self.assertTrue(status, container.show(unit, "StatusText"))
+        errors = container.run("journalctl", "-u", unit, "-p", "err", "-o", "cat").stdout
+        self.assertRegex(errors, r"port2/ttyHANDSET: unit \d+ failed")
+        self.assertNotIn("completed", errors)
+
+        # A main loop that stops turning is killed by the watchdog and started again.
+        first = container.show(unit, "MainPID")
+        container.run("kill", "-STOP", first, check=True)
+        self.assertTrue(wait_until(lambda: container.show(unit, "NRestarts") == "1" and
+                                   container.show(unit, "ActiveState") == "active", 30))
+        self.assertNotEqual(container.show(unit, "MainPID"), first)
+        self.assertIn("Watchdog timeout", container.run("journalctl", "-u", unit, "-o", "cat").stdout)
+        self.assertTrue(wait_until(lambda: re.search(r"units done [1-9]", container.show(unit, "StatusText")), 60))
+
+        # A stop ends the units in progress as interrupted, and is a clean stop.
+        container.run("systemctl", "stop", unit, check=True)
+        self.assertEqual((container.show(unit, "ActiveState"), container.show(unit, "Result")), ("inactive", "success"))
+        record = container.root("/var/lib/private/tarvolo/line3/tarvolo-production.db")
+        for tail in ("", "-wal", "-shm"):
+            if os.path.exists(record + tail):
+                shutil.copy(record + tail, self.path("record.db" + tail))
+        runs = self.runs_in(self.path("record.db"))
+        self.assertEqual([(r["ending"], r["exit_code"]) for r in runs], [(None, None), ("interrupted", 130)])
+        units = self.units_in(self.path("record.db"))
+        self.assertTrue(any(u["outcome"] == "failed" and u["port_selector"].endswith("port2/ttyHANDSET") for u in units))
+        self.assertEqual({u["station_id"] for u in units}, {"line3"})
 
 
 class Service(StationCase):
@@ -190,12 +347,9 @@ class Service(StationCase):
         self.assertIn(b"/srv/tarvolo/releases/km52.rel", run.stderr)
 
     def test_the_unit_verifies_and_is_hardened(self):
-        # The unit as installed, its program the one built here so that verify can find it.
         unit_dir = self.path("units")
         os.makedirs(unit_dir)
-        with open(os.environ["TARVOLO_UNIT"]) as f:
-            text = f.read()
-        text = re.sub(r"^ExecStart=\S+/tarvolo ", "ExecStart=%s " % tarvolo(), text, flags=re.M)
+        text = unit_text()
         unit = os.path.join(unit_dir, "tarvolo-station@line3.service")
         with open(unit, "w") as f:
             f.write(text)
