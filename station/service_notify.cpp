@@ -34,6 +34,14 @@ void ServiceNotifier::portsNow(const std::vector<PortView>& ports, const Station
         ready_ = true;
         message = "READY=1\n";
     }
+    // Every worker gone for good: the station is ending (finishing its record, reaching the
+    // central database one last time). The manager then waits out TimeoutStopSec= rather than
+    // the watchdog, which this last stretch does not feed.
+    if (ready_ && !stopping_ && !ports.empty() &&
+        std::all_of(ports.begin(), ports.end(), [](const PortView& p) { return p.kind == PortState::Stopped; })) {
+        stopping_ = true;
+        message += "STOPPING=1\n";
+    }
     const std::string status = stationStatusLine(ports, totals);
     if (status != status_ || !message.empty()) {
         status_ = status;

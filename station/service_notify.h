@@ -1,6 +1,7 @@
 // What a service manager (systemd, Type=notify) hears of a station it started: READY=1 once
 // the run is recorded and every port's worker has reported, a one-line STATUS= whenever the
-// units done or the ports flashing change, and WATCHDOG=1 at half the manager's watchdog
+// units done or the ports flashing change, STOPPING=1 once every worker has ended for good,
+// and WATCHDOG=1 at half the manager's watchdog
 // timeout, sent from the station's main loop (the listener's portsNow is called on each of its
 // turns), so that a loop that hangs or is stopped falls silent and the manager restarts it.
 //
@@ -40,6 +41,7 @@ private:
     std::chrono::steady_clock::time_point lastWatchdog_{};
     bool started_ = false;
     bool ready_ = false;
+    bool stopping_ = false;
     std::string status_;
 };
 

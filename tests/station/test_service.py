@@ -288,6 +288,7 @@ class Service(StationCase):
         self.assertEqual(proc.wait(60), 130, proc.stderr.read().decode(errors="replace"))
         reader.join(10)
         proc.stderr.close()
+        self.assertTrue(manager.times_of("STOPPING=1"))
 
         # Journal lines: a priority each, no time of day, no redraw; the failed unit an error.
         self.assertTrue(lines)
