@@ -171,7 +171,7 @@ bool applyStationConfig(CLI::App& command, const std::string& path, std::string*
         CLI::Option* option = optionNamed(command, std::string(key.str()));
         if (!option) {
             *error = place + ": not a station option (the keys are the station's option names, "
-                                  "without their dashes; see tarvolo station --help)";
+                             "without their dashes; see tarvolo station --help)";
             return false;
         }
         if (option->count() > 0)
