@@ -156,8 +156,12 @@ std::string keyOf(const CLI::Option& option)
 bool applyStationConfig(CLI::App& command, const std::string& path, std::string* error)
 {
     std::string text;
-    if (!readBounded(path, &text, error))
-        return false;
+    return readBounded(path, &text, error) && applyStationConfigText(command, text, path, error);
+}
+
+bool applyStationConfigText(CLI::App& command, const std::string& text, const std::string& path,
+                            std::string* error)
+{
     toml::table root;
     try {
         root = toml::parse(text, path);

@@ -18,5 +18,8 @@
 // unset. False, with `error` saying where and why, when the file is refused; then nothing of
 // it may be used.
 bool applyStationConfig(CLI::App& command, const std::string& path, std::string* error);
+// The same for a file's text already read (`path` names it in the messages).
+bool applyStationConfigText(CLI::App& command, const std::string& text, const std::string& path,
+                            std::string* error);
 
 #endif
