@@ -87,9 +87,14 @@ class Container:
         self.marker = "tvtest%s" % uuid.uuid4().hex[:8]
         self.log = open(os.path.join(work, "container.log"), "w")
         bins = os.path.abspath(bin_dir())
+        # The host's other services stay off: the first boot enables no unit.
+        preset = os.path.join(work, "99-tvtest.preset")
+        with open(preset, "w") as f:
+            f.write("disable *\n")
         self.proc = subprocess.Popen(
             ["systemd-nspawn", "--directory=/", "--volatile=yes", "--register=no", "--keep-unit", "--boot",
              "--machine=" + self.marker, "--bind-ro=/etc/passwd", "--bind-ro=/etc/group",
+             "--bind-ro=%s:/etc/systemd/system-preset/99-tvtest.preset" % preset,
              "--bind-ro=%s" % bins, "--bind=%s:/srv/tvtest" % work,
              "systemd.firstboot=off", "systemd.setenv=TVTEST=" + self.marker],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True)
@@ -129,14 +134,19 @@ class Container:
         return self.run("systemctl", "show", "-p", prop, "--value", unit).stdout.strip()
 
     def end(self):
-        if self.proc.poll() is None:
-            if self.pid:
-                self.run("systemctl", "poweroff")
-            try:
-                self.proc.wait(30)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-                self.proc.wait()
+        self.pid = self.pid or self._init_pid()
+        if self.proc.poll() is None and self.pid:
+            self.run("systemctl", "poweroff")
+        try:
+            self.proc.wait(30)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+        # An init that outlived its systemd-nspawn would keep the container running: killing it
+        # ends every process inside.
+        init = self._init_pid()
+        if init:
+            os.kill(init, signal.SIGKILL)
         self.log.close()
 
 
