@@ -18,6 +18,9 @@ void catchInterrupts(void (*onInterrupt)() = nullptr);
 bool interrupted();
 
 bool stdoutIsTerminal();
+// Standard output is the journal's stream (the service manager's $JOURNAL_STREAM names it):
+// lines may then carry a "<N>" priority that the journal reads.
+bool stdoutIsJournal();
 int terminalColumns();
 // Lets the terminal act on the cursor and erase sequences of a live display and show its
 // UTF-8 text (a Windows console needs to be told; elsewhere nothing to do).

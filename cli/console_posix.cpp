@@ -3,9 +3,12 @@
 
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -39,6 +42,18 @@ void catchInterrupts(void (*onInterrupt)())
 bool interrupted() { return gotInterrupt.load(); }
 
 bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool stdoutIsJournal()
+{
+    // "DEVICE:INODE" of the stream the manager connected; a child whose output was redirected
+    // elsewhere inherits the variable but not the stream, hence the comparison.
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st = {};
+    unsigned long long device = 0, inode = 0;
+    if (!stream || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2 || fstat(STDOUT_FILENO, &st) != 0)
+        return false;
+    return static_cast<unsigned long long>(st.st_dev) == device && static_cast<unsigned long long>(st.st_ino) == inode;
+}
 
 void enableTerminalControl() {}
 

@@ -58,6 +58,8 @@ bool interrupted() { return gotInterrupt.load(); }
 
 bool stdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
+bool stdoutIsJournal() { return false; }  // no journal on Windows
+
 void enableTerminalControl()
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -11,11 +11,14 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/option_checks.h"
+#include "cli/station_config.h"
 #include "output/shown_text.h"
 #include "session/modes.h"
 #include "record/production_record.h"
 #include "record/tool_identity.h"
+#include "station/service_notify.h"
 #include "station/station.h"
+#include "station/station_listeners.h"
 #include "station/station_platform.h"
 #include "station/worker.h"
 #include "web/station_server.h"
@@ -26,6 +29,7 @@ namespace {
 // central connection before it is resolved.
 struct StationCommand {
     StationOptions station;
+    std::string config;              // a configuration file: the options the command line leaves unset
     std::vector<std::string> ports;  // as given, "a,b" not yet split
     bool json = false;
     std::string http;           // [ADDRESS:]PORT of the station's live page
@@ -62,6 +66,12 @@ std::vector<std::string> splitAtCommas(const std::vector<std::string>& given)
     return items;
 }
 
+int usageError(const std::string& text)
+{
+    std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(text).c_str());
+    return kExitUsage;
+}
+
 int runStationCommand(StationCommand& c)
 {
     StationOptions& o = c.station;
@@ -69,7 +79,8 @@ int runStationCommand(StationCommand& c)
     if (o.stationId.empty())
         o.stationId = machineName();
     o.view = c.json ? StationViewMode::Json
-             : stdoutIsTerminal() ? StationViewMode::Terminal : StationViewMode::Plain;
+             : stdoutIsTerminal() ? StationViewMode::Terminal
+             : stdoutIsJournal() ? StationViewMode::Journal : StationViewMode::Plain;
     if (o.view == StationViewMode::Terminal)
         enableTerminalControl();
     o.terminalColumns = terminalColumns();
@@ -86,6 +97,7 @@ int runStationCommand(StationCommand& c)
         return kExitUsage;
     }
     // The page's address is checked and taken before any port is touched.
+    StationListeners listeners;
     std::unique_ptr<StationServer> web;
     if (!c.http.empty()) {
         int code = 0;
@@ -95,8 +107,11 @@ int runStationCommand(StationCommand& c)
             return code;
         }
         std::fprintf(stderr, "tarvolo station: the station's page is at %s\n", terminalSafe(web->url()).c_str());
-        o.listener = &web->listener();
+        listeners.add(&web->listener());
     }
+    const std::unique_ptr<ServiceNotifier> manager = serviceNotifierFromEnvironment();
+    listeners.add(manager.get());
+    o.listener = listeners.any();
     catchInterrupts();
     o.interrupted = [] { return interrupted(); };
     bool centralLeftBlocked = false;
@@ -127,7 +142,10 @@ constexpr const char* kStationFooter =
     "With --scan each line on standard input is a unit's label: it goes to the port whose\n"
     "handset has waited longest for one (\"scan the label\"), else to the next handset that\n"
     "appears within --scan-window seconds; a label seen before in the run is refused unless\n"
-    "--allow-rescan. The end of standard input only means no more labels.";
+    "--allow-rescan. The end of standard input only means no more labels.\n"
+    "With --config FILE the options come from a TOML file as well, one key per option; under\n"
+    "systemd (tarvolo-station@.service) the station tells the manager when it is ready, its\n"
+    "units in a status line, and that its loop turns (the watchdog).";
 
 }  // namespace
 
@@ -138,11 +156,16 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     o->recordPath = defaultRecordPath();
     auto* cmd = app.add_subcommand("station", "Flash many handsets at once, one port each, recording every unit");
     cmd->footer(kStationFooter);
-    cmd->add_option("file", o->releasePath, "Release file (.rel)")->required();
+    // The release file and the ports are required, on the command line or in the --config file.
+    cmd->add_option("file", o->releasePath, "Release file (.rel)");
     cmd->add_option("--ports", c->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->required()->check(notEmpty());
+        ->check(notEmpty());
+    cmd->add_option("--config", c->config,
+                    "A TOML file of station options, one key per option named as here without its dashes "
+                    "(file = the release file); the command line wins over it")
+        ->type_name("FILE")->check(notEmpty());
     cmd->add_option("--speed", o->worker.speed, "Line speed after the parameter exchange")
         ->check(lineSpeed())->capture_default_str();
     cmd->add_option_function<std::string>(
@@ -203,7 +226,16 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", o->worker.handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", o->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");
-    cmd->callback([&run, c] { run = [c] { return runStationCommand(*c); }; });
+    cmd->callback([&run, c, cmd] {
+        run = [c, cmd] {
+            std::string error;
+            if (!c->config.empty() && !applyStationConfig(*cmd, c->config, &error))
+                return usageError(error);
+            if (c->station.releasePath.empty() || c->ports.empty())
+                return usageError("the release file and --ports are required (on the command line or in --config)");
+            return runStationCommand(*c);
+        };
+    });
 }
 
 void setupWorkerCommand(CLI::App& app, std::function<int()>& run)

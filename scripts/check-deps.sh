@@ -87,6 +87,7 @@ mount mount
 umount mount
 mountpoint util-linux
 chroot coreutils
+systemd-analyze systemd
 "
 
 mapfile -t listed < <(sed -e 's/#.*//' -e 's/^\[.*\]//' "$top/scripts/packages.txt" | tr -s ' \t' '\n' |

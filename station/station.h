@@ -24,7 +24,9 @@
 #include "session/exit_codes.h"
 #include "station/worker_messages.h"
 
-enum class StationViewMode { Terminal, Plain, Json };
+// Journal: plain lines without the time of day (the journal adds it), each with the priority
+// the journal reads ("<3>" for a failed unit, "<6>" otherwise).
+enum class StationViewMode { Terminal, Plain, Journal, Json };
 
 class StationListener;
 

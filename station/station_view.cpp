@@ -22,6 +22,16 @@ std::string clockNow()
     return text;
 }
 
+// A unit that failed, or could not be recorded, is an error the journal can be asked for
+// alone (journalctl -p err); every other fact is information.
+std::string journalPriority(const nlohmann::json& object)
+{
+    const std::string event = object.value("event", "");
+    const std::string outcome = object.value("outcome", "");
+    const bool failedUnit = event == "unit_end" && outcome != "completed" && outcome != "interrupted";
+    return failedUnit || event == "record_failed" ? "<3>" : "<6>";
+}
+
 }  // namespace
 
 void StationView::event(const PortView* port, nlohmann::json object, const std::string& text)
@@ -31,8 +41,10 @@ void StationView::event(const PortView* port, nlohmann::json object, const std::
             object["port"] = port->selector;
         writeJsonLine(stdout, object);
     } else {
-        const std::string line = clockNow() + " " + (port ? port->selector + ": " : "") + text;
-        if (mode_ == StationViewMode::Plain) {
+        const std::string told = (port ? port->selector + ": " : "") + text;
+        const std::string line = mode_ == StationViewMode::Journal ? journalPriority(object) + told
+                                                                   : clockNow() + " " + told;
+        if (mode_ != StationViewMode::Terminal) {
             std::printf("%s\n", terminalSafe(line).c_str());
             std::fflush(stdout);
         } else if (!text.empty()) {
