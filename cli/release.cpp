@@ -8,11 +8,15 @@
 #include <filesystem>
 
 #include "central/approvals.h"
+#include "central/central_connection.h"
+#include "central/revocation_store.h"
 #include "cli/commands.h"
 #include "cli/option_checks.h"
 #include "output/shown_text.h"
 #include "session/release_check.h"
+#include "record/utc_time.h"
 #include "signing/release_signature.h"
+#include "signing/revocation_list.h"
 #include "signing/secret_key.h"
 #include "signing/trusted_keys.h"
 #include "signing/whole_file.h"
@@ -28,6 +32,9 @@ struct ReleaseArguments {
     std::string releaseName;
     std::string note;
     bool force = false;
+    std::string list;
+    std::string central;
+    std::string centralPasswordFile;
 };
 
 int failed(const char* command, const std::string& text, int code = kExitCannotOpen)
@@ -148,6 +155,56 @@ int verify(const ReleaseArguments& a)
     return 0;
 }
 
+// The list as written, into the central database's table (the same two texts as the files).
+bool uploadRevocations(const ReleaseArguments& a, int64_t sequence, std::string* error)
+{
+    CentralTarget target;
+    StoredRevocations stored;
+    stored.sequence = sequence;
+    if (!resolveCentral(a.central, a.centralPasswordFile, &target, error) ||
+        !revocationTexts(a.list, &stored.list, &stored.signature, error))
+        return false;
+    OdbcError e;
+    auto db = connectCentral(target, 15, &e);
+    if (!db || !storeRevocations(*db, stored, nowUtc(), &e)) {
+        *error = "the list is signed, but the central database did not take it: " + e.text();
+        return false;
+    }
+    return true;
+}
+
+int revoke(const ReleaseArguments& a)
+{
+    std::string error;
+    Revocation entry;
+    uint8_t id[4];
+    SecretKey key;
+    if (!checkReleaseFile(a.file, a.file, id, &error) ||
+        !releaseIdentity(a.file, &entry.sha256, &entry.productId, &error) || !loadSecretKey(a, &key, &error))
+        return failed("revoke", error);
+    entry.releaseName = a.releaseName.empty() ? std::filesystem::path(a.file).stem().string() : a.releaseName;
+    if (!commentFits(entry.releaseName))
+        return failed("revoke", "--release-name must be text without control characters", kExitUsage);
+    RevocationList list;
+    std::error_code ec;
+    // The list is extended only as the key signed it: a list changed since is not signed again.
+    if (std::filesystem::exists(a.list, ec) && !loadRevocations(a.list, {publicKeyOf(key)}, &list, &error))
+        return failed("revoke", error);
+    entry.revokedUtc = nowUtc();
+    if (!revocationOf(list, entry.sha256, entry.productId))
+        list.entries.push_back(entry);
+    list.sequence += 1;
+    list.issuedUtc = entry.revokedUtc;
+    if (!saveRevocations(a.list, list, key, &error))
+        return failed("revoke", error);
+    std::printf("%s (sha256 %s, product %s) revoked: %s is list %lld, signed by key %s\n",
+                terminalSafe(a.file).c_str(), entry.sha256.c_str(), terminalSafe(entry.productId).c_str(),
+                terminalSafe(a.list).c_str(), static_cast<long long>(list.sequence), keyIdText(key.keyId).c_str());
+    if ((!a.central.empty() || !a.centralPasswordFile.empty()) && !uploadRevocations(a, list.sequence, &error))
+        return failed("revoke", error, kExitCentralFailed);
+    return 0;
+}
+
 }  // namespace
 
 void setupReleaseCommand(CLI::App& app, std::function<int()>& run)
@@ -180,4 +237,18 @@ void setupReleaseCommand(CLI::App& app, std::function<int()>& run)
         ->check(notEmpty());
     v->add_option("--signature", a->signature, "The signature (default FILE.minisig)");
     v->callback([&run, a] { run = [a] { return verify(*a); }; });
+
+    auto* r = cmd->add_subcommand("revoke", "Add a release to the signed revocation list and sign the list again");
+    r->add_option("file", a->file, "Release file (.rel) to revoke")->required();
+    r->add_option("--key", a->secretKey, "The secret key that signs the list")->required()->check(notEmpty());
+    r->add_option("--password-file", a->passwordFile, "The password of an encrypted key")->check(notEmpty());
+    r->add_option("--list", a->list, std::string("The list (a station reads ") + kRevocationFileName +
+                                         " beside its trusted keys); made when missing")
+        ->required()->check(notEmpty());
+    r->add_option("--release-name", a->releaseName, "The release's name in the list");
+    r->add_option("--central", a->central, "Also store the list in this central database (an administrator's "
+                                           "connection)")->type_name("CONNECTION");
+    r->add_option("--central-password-file", a->centralPasswordFile, "A file holding the central password")
+        ->type_name("FILE");
+    r->callback([&run, a] { run = [a] { return revoke(*a); }; });
 }

@@ -47,6 +47,8 @@ struct StationArguments {
     int approvalCheckMs = 60000;
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
     bool requireApproval = false;
+    std::string trustedKeys;
+    std::string signatures = "enforce";
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -116,6 +118,9 @@ int runStationCommand(const StationArguments& a)
     o.approvalCheckMs = a.approvalCheckMs;
     o.requireApproval = a.requireApproval;
     o.approvalMaxAgeDays = a.approvalMaxAgeDays;
+    o.trust.trustedKeys = a.trustedKeys;
+    if (!a.trustedKeys.empty())
+        o.trust.policy = a.signatures == "warn" ? SignaturePolicy::Warn : SignaturePolicy::Enforce;
     // The page's address is checked and taken before any port is touched.
     std::unique_ptr<StationServer> web;
     if (!a.http.empty()) {
@@ -149,7 +154,8 @@ constexpr const char* kStationFooter =
     "With --central every unit is also shipped to the line's central database (the footer\n"
     "shows its state); flashing goes on while it is unreachable.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
-    "1 the release file is not usable, or its copy went away, or it is not approved\n"
+    "1 the release file is not usable, or its copy went away, or not signed by a trusted key\n"
+    "for its product (--trusted-keys; the signature is FILE.minisig), or not approved\n"
     "(--require-approval; or, the server unreachable, the approvals kept are older than\n"
     "--approval-max-age); 10 no port could be opened; 21 every port's worker fails at its\n"
     "start; 22 the --http address cannot be listened on; 64 bad argument; 73 the production\n"
@@ -222,6 +228,13 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                     "With --require-approval and the central database unreachable: trust the approvals fetched "
                     "last for at most DAYS, then refuse to start or stop arming")
         ->type_name("DAYS")->check(kFinite & CLI::Range(0.0001, 3650.0))->capture_default_str();
+    auto* keys = cmd->add_option("--trusted-keys", a->trustedKeys,
+                                 "Flash only a release signed (FILE.minisig, minisign's format) by one of these "
+                                 "keys for the file's product: a folder of *.pub keys, or one key file")
+                     ->type_name("DIR")->check(notEmpty());
+    cmd->add_option("--signatures", a->signatures,
+                    "enforce: refuse a release not so signed, before any port is opened; warn: say so and flash it")
+        ->check(CLI::IsMember({"enforce", "warn"}))->capture_default_str()->needs(keys);
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", a->handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", a->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

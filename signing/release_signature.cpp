@@ -2,6 +2,7 @@
 #include "signing/release_signature.h"
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "signing/signing_crypto.h"
@@ -11,6 +12,7 @@ namespace {
 // The legacy "Ed" form signs the whole file, which must then be read into memory: a release
 // larger than this is refused in that form (minisign has signed prehashed for years).
 constexpr size_t kLegacyLargest = 256u << 20;
+constexpr size_t kLargestSignature = 16384;
 
 SignatureCheck verdict(SignatureVerdict v, const std::string& why, SignatureCheck check = {})
 {
@@ -48,12 +50,11 @@ std::string commentField(const std::string& comment, const std::string& field)
 
 std::string signaturePathOf(const std::string& releasePath) { return releasePath + ".minisig"; }
 
-bool signFile(const std::string& path, const SecretKey& key, const std::string& trustedComment,
-              SignatureFile* s, std::string* error)
+namespace {
+
+bool signDigest(const std::string& digest, const SecretKey& key, const std::string& trustedComment,
+                SignatureFile* s, std::string* error)
 {
-    std::string digest;
-    if (!blake2b512File(path, &digest, error))
-        return false;
     s->untrustedComment = "signature from tarvolo secret key " + keyIdText(key.keyId);
     s->prehashed = true;
     s->keyId = key.keyId;
@@ -62,17 +63,64 @@ bool signFile(const std::string& path, const SecretKey& key, const std::string& 
            ed25519Sign(key.seed, key.publicKey, s->signature + trustedComment, &s->globalSignature, error);
 }
 
-SignatureCheck verifyFile(const std::string& path, const std::string& signaturePath,
-                          const std::vector<PublicKey>& keys)
+// What the file's signature signs: its BLAKE2b-512, or (legacy) the file itself.
+using MessageOf = std::function<bool(bool prehashed, std::string* message, std::string* error)>;
+
+SignatureCheck verifyMessage(const MessageOf& messageOf, const std::string& signatureText,
+                             const std::vector<PublicKey>& keys, const std::string& name);
+
+}  // namespace
+
+bool signFile(const std::string& path, const SecretKey& key, const std::string& trustedComment,
+              SignatureFile* s, std::string* error)
 {
-    const std::string& name = path;
+    std::string digest;
+    return blake2b512File(path, &digest, error) && signDigest(digest, key, trustedComment, s, error);
+}
+
+bool signBytes(const std::string& bytes, const SecretKey& key, const std::string& trustedComment,
+               SignatureFile* s, std::string* error)
+{
+    return signDigest(blake2b(bytes, 64), key, trustedComment, s, error);
+}
+
+SignatureCheck verifyBytes(const std::string& bytes, const std::string& signatureText,
+                           const std::vector<PublicKey>& keys, const std::string& name)
+{
+    return verifyMessage(
+        [&bytes](bool prehashed, std::string* message, std::string*) {
+            *message = prehashed ? blake2b(bytes, 64) : bytes;
+            return true;
+        },
+        signatureText, keys, name);
+}
+
+SignatureCheck verifyFile(const std::string& path, const std::string& signaturePath,
+                          const std::vector<PublicKey>& keys, const std::string& shownName)
+{
+    const std::string& name = shownName.empty() ? path : shownName;
     std::error_code ec;
     if (!std::filesystem::exists(signaturePath, ec))
         return verdict(SignatureVerdict::NoSignature, name + ": no signature: " + signaturePath + " is missing");
     std::string text, error;
+    if (!readSmallFile(signaturePath, kLargestSignature, &text, &error))
+        return verdict(SignatureVerdict::Unreadable, name + ": bad signature: " + error);
+    return verifyMessage(
+        [&path](bool prehashed, std::string* message, std::string* why) {
+            return messageOf(path, prehashed, message, why);
+        },
+        text, keys, name);
+}
+
+namespace {
+
+SignatureCheck verifyMessage(const MessageOf& messageOf, const std::string& signatureText,
+                             const std::vector<PublicKey>& keys, const std::string& name)
+{
+    std::string error;
     SignatureFile s;
-    if (!readSmallFile(signaturePath, 16384, &text, &error) || !parseSignatureFile(text, &s, &error))
-        return verdict(SignatureVerdict::Unreadable, name + ": bad signature: " + signaturePath + ": " + error);
+    if (!parseSignatureFile(signatureText, &s, &error))
+        return verdict(SignatureVerdict::Unreadable, name + ": bad signature: " + error);
     SignatureCheck check;
     check.keyId = keyIdText(s.keyId);
     check.trustedComment = s.trustedComment;
@@ -81,10 +129,11 @@ SignatureCheck verifyFile(const std::string& path, const std::string& signatureP
         if (k.keyId == s.keyId)
             key = &k;
     if (!key)
-        return verdict(SignatureVerdict::UnknownKey, name + ": unknown key: signed by key " + check.keyId + ", which is not among the trusted keys",
+        return verdict(SignatureVerdict::UnknownKey,
+                       name + ": unknown key: signed by key " + check.keyId + ", which is not among the trusted keys",
                        check);
     std::string message;
-    if (!messageOf(path, s.prehashed, &message, &error))
+    if (!messageOf(s.prehashed, &message, &error))
         return verdict(SignatureVerdict::Unreadable, error, check);
     if (!ed25519Verify(key->key, message, s.signature))
         return verdict(SignatureVerdict::BadSignature,
@@ -95,6 +144,8 @@ SignatureCheck verifyFile(const std::string& path, const std::string& signatureP
                        check);
     return verdict(SignatureVerdict::Good, "", check);
 }
+
+}  // namespace
 
 void checkReleaseComment(const std::string& name, const std::string& productId, const std::string& sha256,
                          SignatureCheck* check)

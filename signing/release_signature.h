@@ -33,6 +33,11 @@ std::string signaturePathOf(const std::string& releasePath);
 bool signFile(const std::string& path, const SecretKey& key, const std::string& trustedComment,
               SignatureFile* signature, std::string* error);
 
+// The same for bytes in memory (a small signed list, read once so that what is checked is
+// what is used).
+bool signBytes(const std::string& bytes, const SecretKey& key, const std::string& trustedComment,
+               SignatureFile* signature, std::string* error);
+
 enum class SignatureVerdict { Good, NoSignature, Unreadable, UnknownKey, BadSignature, CommentTampered, ProductMismatch };
 
 struct SignatureCheck {
@@ -43,9 +48,14 @@ struct SignatureCheck {
 };
 
 // Checks `path` against its signature at `signaturePath` and the keys given: the key id
-// first (UnknownKey), then the file's signature, then the comment's (CommentTampered).
+// first (UnknownKey), then the file's signature, then the comment's (CommentTampered). The
+// reasons name the file as `name` (default: `path`; a station checks a private copy).
 SignatureCheck verifyFile(const std::string& path, const std::string& signaturePath,
-                          const std::vector<PublicKey>& keys);
+                          const std::vector<PublicKey>& keys, const std::string& name = {});
+
+// `signatureText` is the signature file's text (from a file or a database row).
+SignatureCheck verifyBytes(const std::string& bytes, const std::string& signatureText,
+                           const std::vector<PublicKey>& keys, const std::string& name);
 
 // A Good check is turned into ProductMismatch when the comment's product is absent or not
 // `productId`, or its sha256 (when given) is not `sha256`.

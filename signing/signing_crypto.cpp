@@ -95,7 +95,7 @@ bool ed25519Sign(const std::string& seed, const std::string& publicKey, std::str
     Sexp data = messageSexp(message);
     gcry_sexp_t rawSig = nullptr;
     if (!err)
-        err = data ? gcry_pk_sign(&rawSig, data.get(), key.get()) : GPG_ERR_ENOMEM;
+        err = data ? gcry_pk_sign(&rawSig, data.get(), key.get()) : gcry_error(GPG_ERR_ENOMEM);
     Sexp sig(rawSig);
     std::string r, s;
     if (err || !tokenBytes(sig.get(), "r", 32, &r) || !tokenBytes(sig.get(), "s", 32, &s)) {

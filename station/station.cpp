@@ -21,6 +21,7 @@
 #include "station/port_state.h"
 #include "station/record_writer.h"
 #include "station/release_copy.h"
+#include "station/revocation_watch.h"
 #include "station/station_listener.h"
 #include "station/station_ports.h"
 #include "station/station_view.h"
@@ -90,7 +91,8 @@ class Station {
 public:
     explicit Station(const StationOptions& options)
         : options_(options), view_(options.view, options.terminalColumns, options.scanLabels),
-          labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options)
+          labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options),
+          revocations_(options)
     {
     }
     int run();
@@ -132,9 +134,11 @@ private:
     std::unique_ptr<LabelInput> labelInput_;  // with --scan
     bool labelsEndedSaid_ = false;
     ReleaseCopy release_;
+    ReleaseSigner signer_;
     std::unique_ptr<ProductionRecord> record_;
     std::unique_ptr<RecordWriter> writer_;
     CentralWatch central_;
+    RevocationWatch revocations_;
     StationRun run_;
     ToolIdentity tool_;
     std::vector<std::string> selectors_;
@@ -164,6 +168,8 @@ int Station::prepare()
     case CopyResult::Interrupted: return fail(kExitInterrupted, "interrupted while copying the release file");
     case CopyResult::Failed: return fail(kResultFileNotOpened, error);
     }
+    if (!releaseTrusted(options_.trust, release_, &signer_, &error) || !revocations_.atStart(release_, &error))
+        return fail(kResultFileNotOpened, error);
     std::string why;
     if (options_.requireApproval) {
         if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, &why, &error))
@@ -274,7 +280,8 @@ bool Station::quotaLeft() const
 void Station::armWhereAllowed()
 {
     for (Port& port : ports_) {
-        if (stopping_ || port.state != PortState::Ready || !quotaLeft() || central_.holdsArming())
+        if (stopping_ || port.state != PortState::Ready || !quotaLeft() || central_.holdsArming() ||
+            revocations_.holdsArming())
             continue;
         if (port.worker->send(workerCommandLine(WorkerCommand::Arm)))
             enter(port, PortState::Armed);
@@ -712,6 +719,7 @@ void Station::loop()
         endSilentWorkers();
         restartDueWorkers();
         central_.poll(view_);
+        revocations_.poll(view_);
         armWhereAllowed();
         view_.draw(views(), totals());
         if (options_.listener)

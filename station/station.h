@@ -22,6 +22,7 @@
 #include "central/approvals.h"
 #include "central/central_connection.h"
 #include "session/exit_codes.h"
+#include "station/release_trust.h"
 
 enum class StationViewMode { Terminal, Plain, Json };
 
@@ -54,6 +55,7 @@ struct StationOptions {
     bool requireApproval = false;    // the release must be approved centrally
     // How long the approvals fetched last are trusted while the server cannot be reached.
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
+    ReleaseTrust trust;              // the release's signature: none asked, warned of, or enforced
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;
