@@ -1,6 +1,7 @@
 // The revocation list at a station (revocation_watch.h).
 #include "station/revocation_watch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -15,6 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kCentralLoginSeconds = 5;
+constexpr std::chrono::milliseconds kRecheckAfterFailure(1000);
 
 int64_t readSeen(const std::string& path)
 {
@@ -57,7 +59,6 @@ bool RevocationWatch::atStart(const ReleaseCopy& release, std::string* error)
     *error = judge(newest, source);
     if (!error->empty())
         return false;
-    rememberSeen(newest.sequence);
     nextCheck_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.approvalCheckMs);
     return true;
 }
@@ -105,6 +106,7 @@ std::string RevocationWatch::judge(const RevocationList& list, const std::string
         return "revocation list " + std::to_string(list.sequence) + " from " + source +
                " is older than list " + std::to_string(seen_) + ", which this station has seen: refused (an old "
                "list cannot be put back)";
+    rememberSeen(list.sequence);
     if (const Revocation* r = revocationOf(list, sha256_, productId_))
         return releaseName_ + ": revoked (sha256 " + sha256_ + ", product " + productId_ + ") at " + r->revokedUtc +
                " by revocation list " + std::to_string(list.sequence) + " of key " + list.keyId;
@@ -134,10 +136,16 @@ void RevocationWatch::poll(StationView& view)
         list.sequence = 0;
     else if (!loadRevocations(folderList_, keys_, &list, &error))
         hold = error;
+    // The list and its signature are two files, replaced one after the other: a list read
+    // between the two renames fails its signature once. Only a failure that lasts holds.
+    if (!hold.empty() && !failedOnce_) {
+        failedOnce_ = true;
+        nextCheck_ = now + std::min(std::chrono::milliseconds(options_.approvalCheckMs), kRecheckAfterFailure);
+        return;
+    }
+    failedOnce_ = false;
     if (hold.empty() && (list.sequence > 0 || seen_ > 0))
         hold = judge(list.sequence > 0 ? list : RevocationList{}, folderList_);
-    if (hold.empty())
-        rememberSeen(list.sequence);
     if (hold == hold_)
         return;
     hold_ = hold;

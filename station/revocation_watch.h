@@ -32,7 +32,8 @@ public:
 private:
     bool newestList(RevocationList* newest, std::string* source, std::string* error);
     bool centralList(RevocationList* list, std::string* error);
-    // Empty when `list` may be used for this release; else why not.
+    // Empty when `list` may be used for this release; else why not. A list not older than the
+    // newest seen becomes the newest seen.
     std::string judge(const RevocationList& list, const std::string& source);
     void rememberSeen(int64_t sequence);
 
@@ -44,6 +45,7 @@ private:
     std::string releaseName_, sha256_, productId_;
     std::chrono::steady_clock::time_point nextCheck_{};
     std::string hold_;
+    bool failedOnce_ = false;  // the last check found the list unreadable or unsigned
 };
 
 #endif
