@@ -35,6 +35,7 @@ struct ReleaseArguments {
     std::string list;
     std::string central;
     std::string centralPasswordFile;
+    bool refresh = false;
 };
 
 int failed(const char* command, const std::string& text, int code = kExitCannotOpen)
@@ -173,33 +174,44 @@ bool uploadRevocations(const ReleaseArguments& a, int64_t sequence, std::string*
     return true;
 }
 
+// The release to add to the list: its SHA-256, product and name. False with a message.
+bool revocationOfFile(const ReleaseArguments& a, Revocation* entry, std::string* error)
+{
+    uint8_t id[4];
+    if (!checkReleaseFile(a.file, a.file, id, error) || !releaseIdentity(a.file, &entry->sha256, &entry->productId, error))
+        return false;
+    entry->releaseName = a.releaseName.empty() ? std::filesystem::path(a.file).stem().string() : a.releaseName;
+    if (!commentFits(entry->releaseName))
+        *error = "--release-name must be text without control characters";
+    return commentFits(entry->releaseName);
+}
+
 int revoke(const ReleaseArguments& a)
 {
     std::string error;
     Revocation entry;
-    uint8_t id[4];
     SecretKey key;
-    if (!checkReleaseFile(a.file, a.file, id, &error) ||
-        !releaseIdentity(a.file, &entry.sha256, &entry.productId, &error) || !loadSecretKey(a, &key, &error))
+    if ((!a.refresh && !revocationOfFile(a, &entry, &error)) || !loadSecretKey(a, &key, &error))
         return failed("revoke", error);
-    entry.releaseName = a.releaseName.empty() ? std::filesystem::path(a.file).stem().string() : a.releaseName;
-    if (!commentFits(entry.releaseName))
-        return failed("revoke", "--release-name must be text without control characters", kExitUsage);
     RevocationList list;
     std::error_code ec;
     // The list is extended only as the key signed it: a list changed since is not signed again.
     if (std::filesystem::exists(a.list, ec) && !loadRevocations(a.list, {publicKeyOf(key)}, &list, &error))
         return failed("revoke", error);
     entry.revokedUtc = nowUtc();
-    if (!revocationOf(list, entry.sha256, entry.productId))
+    if (!a.refresh && !revocationOf(list, entry.sha256, entry.productId))
         list.entries.push_back(entry);
     list.sequence += 1;
     list.issuedUtc = entry.revokedUtc;
     if (!saveRevocations(a.list, list, key, &error))
         return failed("revoke", error);
-    std::printf("%s (sha256 %s, product %s) revoked: %s is list %lld, signed by key %s\n",
-                terminalSafe(a.file).c_str(), entry.sha256.c_str(), terminalSafe(entry.productId).c_str(),
-                terminalSafe(a.list).c_str(), static_cast<long long>(list.sequence), keyIdText(key.keyId).c_str());
+    if (a.refresh)
+        std::printf("%s issued again", terminalSafe(a.list).c_str());
+    else
+        std::printf("%s (sha256 %s, product %s) revoked", terminalSafe(a.file).c_str(), entry.sha256.c_str(),
+                    terminalSafe(entry.productId).c_str());
+    std::printf(": %s is list %lld of %s, signed by key %s\n", terminalSafe(a.list).c_str(),
+                static_cast<long long>(list.sequence), list.issuedUtc.c_str(), keyIdText(key.keyId).c_str());
     if ((!a.central.empty() || !a.centralPasswordFile.empty()) && !uploadRevocations(a, list.sequence, &error))
         return failed("revoke", error, kExitCentralFailed);
     return 0;
@@ -239,7 +251,11 @@ void setupReleaseCommand(CLI::App& app, std::function<int()>& run)
     v->callback([&run, a] { run = [a] { return verify(*a); }; });
 
     auto* r = cmd->add_subcommand("revoke", "Add a release to the signed revocation list and sign the list again");
-    r->add_option("file", a->file, "Release file (.rel) to revoke")->required();
+    auto* file = r->add_option("file", a->file, "Release file (.rel) to revoke");
+    r->add_flag("--refresh", a->refresh,
+                "Add nothing: sign the list again under a new number and time, so that stations offline "
+                "longer than --approval-max-age since the last list keep arming a signed release")
+        ->excludes(file);
     r->add_option("--key", a->secretKey, "The secret key that signs the list")->required()->check(notEmpty());
     r->add_option("--password-file", a->passwordFile, "The password of an encrypted key")->check(notEmpty());
     r->add_option("--list", a->list, std::string("The list (a station reads ") + kRevocationFileName +
@@ -250,5 +266,9 @@ void setupReleaseCommand(CLI::App& app, std::function<int()>& run)
                                            "connection)")->type_name("CONNECTION");
     r->add_option("--central-password-file", a->centralPasswordFile, "A file holding the central password")
         ->type_name("FILE");
-    r->callback([&run, a] { run = [a] { return revoke(*a); }; });
+    r->callback([&run, a, file, r] {
+        if (!a->refresh && file->count() == 0)
+            throw CLI::RequiredError(r->get_name() + ": a release file or --refresh");
+        run = [a] { return revoke(*a); };
+    });
 }

@@ -226,7 +226,8 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                   "Refuse a release the central database has not approved (or has revoked)");
     cmd->add_option("--approval-max-age", a->approvalMaxAgeDays,
                     "With --require-approval and the central database unreachable: trust the approvals fetched "
-                    "last for at most DAYS, then refuse to start or stop arming")
+                    "last (a signed release: the signed revocation list issued last) for at most DAYS, then "
+                    "refuse to start or stop arming")
         ->type_name("DAYS")->check(kFinite & CLI::Range(0.0001, 3650.0))->capture_default_str();
     auto* keys = cmd->add_option("--trusted-keys", a->trustedKeys,
                                  "Flash only a release signed (FILE.minisig, minisign's format) by one of these "

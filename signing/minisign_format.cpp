@@ -2,6 +2,7 @@
 #include "signing/minisign_format.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -121,6 +122,12 @@ bool commentFits(const std::string& comment)
 
 bool readSmallFile(const std::string& path, size_t limit, std::string* text, std::string* error)
 {
+    // A FIFO would hang the open, a device be read without end: only a regular file is read.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) {
+        *error = "cannot read " + path + ": not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = "cannot read " + path;

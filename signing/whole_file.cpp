@@ -1,5 +1,6 @@
 // Files written whole (whole_file.h).
 #include "signing/whole_file.h"
+#include "signing/owner_only_file.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,11 +12,14 @@ bool writeWholeFile(const std::string& path, const std::string& text, FileUse us
     const std::string aside = path + ".new";
     std::error_code ec;
     bool written = false;
+    fs::remove(aside, ec);
+    if (use == FileUse::Secret && !createOwnerOnlyFile(aside)) {
+        *error = "cannot write " + path + ": cannot make " + aside + " for its owner alone";
+        return false;
+    }
     {
         std::ofstream out(aside, std::ios::binary | std::ios::trunc);
-        if (out && use == FileUse::Secret)
-            fs::permissions(aside, fs::perms::owner_read | fs::perms::owner_write, ec);
-        if (out && !ec) {
+        if (out) {
             out << text;
             written = static_cast<bool>(out.flush());
         }

@@ -7,6 +7,8 @@
 #ifndef TARVOLO_STATION_RELEASE_TRUST_H
 #define TARVOLO_STATION_RELEASE_TRUST_H
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "station/release_copy.h"
@@ -22,6 +24,20 @@ struct ReleaseSigner {
     std::string keyId;        // empty: not signed by a trusted key (warn mode), or no policy
     std::string releaseName;  // from the trusted comment
 };
+
+// What the signed files say for a start without the central database: the release signed by
+// `keyId`, and the newest signed revocation list (its number and when it was issued), which
+// does not name it. They stand in for the unsigned copy of the approvals beside the record.
+struct SignedApproval {
+    std::string keyId;          // empty: the release is not signed by a trusted key
+    int64_t listSequence = 0;   // 0: no revocation list
+    std::string listIssuedUtc;
+};
+
+// Whether the signed files may approve the release while the server cannot say: a signature
+// and a revocation list issued at most `maxAge` ago (a revocation made since then could not
+// have reached this station). False with why, in words for the operator.
+bool signedFilesFresh(const SignedApproval& approval, std::chrono::seconds maxAge, std::string* why);
 
 // True to go on (a warning written to stderr in warn mode); false with the one-line reason
 // naming the file, the key and why.

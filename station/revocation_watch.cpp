@@ -59,6 +59,8 @@ bool RevocationWatch::atStart(const ReleaseCopy& release, std::string* error)
     *error = judge(newest, source);
     if (!error->empty())
         return false;
+    sequence_ = newest.sequence;
+    issuedUtc_ = newest.issuedUtc;
     nextCheck_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.approvalCheckMs);
     return true;
 }

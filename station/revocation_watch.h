@@ -28,6 +28,9 @@ public:
     // Each loop turn; reads the folder's list again once a re-check period has passed.
     void poll(StationView& view);
     bool holdsArming() const { return !hold_.empty(); }
+    // The newest list taken at the start: its number (0: none) and when it was issued.
+    int64_t sequence() const { return sequence_; }
+    const std::string& issuedUtc() const { return issuedUtc_; }
 
 private:
     bool newestList(RevocationList* newest, std::string* source, std::string* error);
@@ -45,6 +48,8 @@ private:
     std::string releaseName_, sha256_, productId_;
     std::chrono::steady_clock::time_point nextCheck_{};
     std::string hold_;
+    int64_t sequence_ = 0;
+    std::string issuedUtc_;
     bool failedOnce_ = false;  // the last check found the list unreadable or unsigned
 };
 

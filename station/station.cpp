@@ -172,7 +172,8 @@ int Station::prepare()
         return fail(kResultFileNotOpened, error);
     std::string why;
     if (options_.requireApproval) {
-        if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, &why, &error))
+        const SignedApproval signedFiles{signer_.keyId, revocations_.sequence(), revocations_.issuedUtc()};
+        if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, signedFiles, &why, &error))
             return fail(kResultFileNotOpened, error);
         if (!why.empty())
             std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(why).c_str());

@@ -51,6 +51,7 @@ class Interop(SigningCase):
 
     def test_tarvolo_signs_minisign_verifies(self):
         key, pub = self.keygen("quality")
+        self.assertEqual(os.stat(key).st_mode & 0o777, 0o600)
         release = self.release()
         done = self.tarvolo("release", "sign", release, "--key", key, "--release-name", "KM52 v3.1", "--note", "line 4")
         self.assertEqual(done.returncode, 0, done.stderr)
