@@ -20,6 +20,9 @@ bool releaseTrusted(const ReleaseTrust& trust, const ReleaseCopy& release, Relea
     if (check.verdict == SignatureVerdict::Good) {
         signer->keyId = check.keyId;
         signer->releaseName = commentField(check.trustedComment, "release");
+        std::fprintf(stderr, "tarvolo station: %s: signed by key %s for product %s, release %s\n",
+                     terminalSafe(release.name).c_str(), signer->keyId.c_str(), terminalSafe(release.productId).c_str(),
+                     terminalSafe(signer->releaseName).c_str());
         return true;
     }
     if (trust.policy == SignaturePolicy::Enforce) {

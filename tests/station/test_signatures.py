@@ -77,7 +77,9 @@ class Signatures(StationCase):
         flashing, warned = self.handsets(2, units=1)
         good = self.signed_copy(release, "good.rel", quality)
         run = self.station(good, [flashing.link], "--units", 1, "--trusted-keys", self.path("keys"))
-        self.assertEqual(run.wait(), 0, run.stderr())
+        code, err = run.wait(), run.stderr()
+        self.assertEqual(code, 0, err)
+        self.assertIn(good + ": signed by key " + quality_id + " for product KM52, release R-good.rel", err)
         self.assertEqual([e["outcome"] for e in run.unit_ends()], ["completed"])
         run = self.station(unsigned, [warned.link], "--units", 1, "--trusted-keys", self.path("keys"),
                            "--signatures", "warn", record=self.path("warned.db"))
