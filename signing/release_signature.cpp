@@ -98,6 +98,12 @@ SignatureCheck verifyBytes(const std::string& bytes, const std::string& signatur
 SignatureCheck verifyFile(const std::string& path, const std::string& signaturePath,
                           const std::vector<PublicKey>& keys, const std::string& shownName)
 {
+    return verifyDigest({}, path, signaturePath, keys, shownName);
+}
+
+SignatureCheck verifyDigest(const std::string& blake2b512, const std::string& path, const std::string& signaturePath,
+                            const std::vector<PublicKey>& keys, const std::string& shownName)
+{
     const std::string& name = shownName.empty() ? path : shownName;
     std::error_code ec;
     if (!std::filesystem::exists(signaturePath, ec))
@@ -106,7 +112,11 @@ SignatureCheck verifyFile(const std::string& path, const std::string& signatureP
     if (!readSmallFile(signaturePath, kLargestSignature, &text, &error))
         return verdict(SignatureVerdict::Unreadable, name + ": bad signature: " + error);
     return verifyMessage(
-        [&path](bool prehashed, std::string* message, std::string* why) {
+        [&path, &blake2b512](bool prehashed, std::string* message, std::string* why) {
+            if (prehashed && blake2b512.size() == 64) {
+                *message = blake2b512;
+                return true;
+            }
             return messageOf(path, prehashed, message, why);
         },
         text, keys, name);

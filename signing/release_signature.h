@@ -53,6 +53,11 @@ struct SignatureCheck {
 SignatureCheck verifyFile(const std::string& path, const std::string& signaturePath,
                           const std::vector<PublicKey>& keys, const std::string& name = {});
 
+// The same for a file whose BLAKE2b-512 was taken as it was read (`blake2b512`, 64 bytes): a
+// prehashed signature is checked without reading the file again (the legacy form reads it).
+SignatureCheck verifyDigest(const std::string& blake2b512, const std::string& path, const std::string& signaturePath,
+                            const std::vector<PublicKey>& keys, const std::string& name);
+
 // `signatureText` is the signature file's text (from a file or a database row).
 SignatureCheck verifyBytes(const std::string& bytes, const std::string& signatureText,
                            const std::vector<PublicKey>& keys, const std::string& name);

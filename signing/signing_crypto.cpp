@@ -154,6 +154,33 @@ bool blake2b512File(const std::string& path, std::string* digest, std::string* e
     return true;
 }
 
+Blake2b512::Blake2b512()
+{
+    initialiseGcrypt();
+    gcry_md_hd_t raw = nullptr;
+    if (gcry_md_open(&raw, GCRY_MD_BLAKE2B_512, 0) == 0)
+        handle_ = raw;
+}
+
+Blake2b512::~Blake2b512()
+{
+    if (handle_)
+        gcry_md_close(handle_);
+}
+
+void Blake2b512::add(const void* data, size_t size)
+{
+    if (handle_)
+        gcry_md_write(handle_, data, size);
+}
+
+std::string Blake2b512::digest()
+{
+    if (!handle_)
+        return {};
+    return std::string(reinterpret_cast<const char*>(gcry_md_read(handle_, GCRY_MD_BLAKE2B_512)), 64);
+}
+
 bool scrypt(std::string_view password, std::string_view salt, uint64_t n, uint32_t p, size_t bytes,
             std::string* key, std::string* error)
 {

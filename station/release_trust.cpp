@@ -15,7 +15,8 @@ bool releaseTrusted(const ReleaseTrust& trust, const ReleaseCopy& release, Relea
     std::vector<PublicKey> keys;
     if (!loadTrustedKeys(trust.trustedKeys, &keys, error))
         return false;
-    SignatureCheck check = verifyFile(release.copyPath, signaturePathOf(release.name), keys, release.name);
+    SignatureCheck check =
+        verifyDigest(release.blake2b512, release.copyPath, signaturePathOf(release.name), keys, release.name);
     checkReleaseComment(release.name, release.productId, release.sha256, &check);
     if (check.verdict == SignatureVerdict::Good) {
         signer->keyId = check.keyId;
