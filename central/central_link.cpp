@@ -321,7 +321,7 @@ void endLeavingCentralLink(int code)
 
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
                      const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
-                     std::string* fetchedUtc, std::string* note)
+                     std::string* fetchedUtc, std::string* note, bool useCopy)
 {
     std::vector<ReleaseApproval> approvals;
     OdbcError e;
@@ -335,6 +335,10 @@ bool approvalAtStart(const CentralTarget& target, const std::string& recordPath,
         return true;
     }
     std::string fetched, why;
+    if (!useCopy) {
+        *note = "the central database cannot be reached (" + e.text() + ")";
+        return false;
+    }
     if (!loadApprovalCache(approvalCachePath(recordPath), &approvals, &fetched, &why) ||
         !approvalsFresh(fetched, maxAge, &why)) {
         *note = "the central database cannot be reached (" + e.text() + ") and " + why + " (" +

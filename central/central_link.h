@@ -97,8 +97,10 @@ private:
 // beside the record refreshed), or, the server unreachable, from that copy if it is at most
 // `maxAge` old; `note` says which, `fetchedUtc` when what was judged by was fetched. False
 // when neither can say (no server, no copy, a copy too old), with the reason in `note`.
+// Without `useCopy` only the server is asked (a station whose signed files stand in for the
+// copy, which has no signature and could be edited).
 bool approvalAtStart(const CentralTarget& target, const std::string& recordPath, const std::string& sha256,
                      const std::string& productId, std::chrono::seconds maxAge, ApprovalState* state,
-                     std::string* fetchedUtc, std::string* note);
+                     std::string* fetchedUtc, std::string* note, bool useCopy = true);
 
 #endif

@@ -22,6 +22,8 @@ CREATE TABLE IF NOT EXISTS releases (
   sha256 text NOT NULL, product_id text NOT NULL, release_file text NOT NULL DEFAULT '',
   approved_by text NOT NULL, approved_utc text NOT NULL, revoked_by text, revoked_utc text,
   PRIMARY KEY (sha256, product_id));
+CREATE TABLE IF NOT EXISTS revocation_lists (
+  sequence bigint PRIMARY KEY, list text NOT NULL, signature text NOT NULL, uploaded_utc text NOT NULL);
 )sql";
 
 constexpr const char* kIndexes = R"sql(
@@ -135,8 +137,8 @@ std::string grants(const CentralRoles& r)
     const std::string s = r.station;
     return createRole(s, "NOLOGIN") + "ALTER ROLE " + s + " NOLOGIN;\n" + createRole(r.reader, "LOGIN") +
            kStationOf + rowRules(s) +
-           "REVOKE ALL ON stations, runs, run_ends, units, releases, station_logins FROM " + s + ", " +
-           r.reader + ";\n"
+           "REVOKE ALL ON stations, runs, run_ends, units, releases, revocation_lists, station_logins FROM " + s +
+           ", " + r.reader + ";\n"
            "GRANT INSERT ON runs, run_ends, units TO " + s + ";\n"
            "GRANT INSERT (station_id, last_heard, tool_version) ON stations TO " + s + ";\n"
            "GRANT SELECT (station_id, last_heard, tool_version) ON stations TO " + s + ";\n"
@@ -144,8 +146,9 @@ std::string grants(const CentralRoles& r)
            "GRANT SELECT (run_uuid, station_id) ON runs TO " + s + ";\n"
            "GRANT SELECT (run_uuid) ON run_ends TO " + s + ";\n"
            "GRANT SELECT (" + shippedNames(kShippedUnitColumns) + ") ON units TO " + s + ";\n"
-           "GRANT SELECT ON releases TO " + s + ";\n"
-           "GRANT SELECT ON stations, runs, run_ends, units, releases, station_logins TO " + r.reader + ";\n";
+           "GRANT SELECT ON releases, revocation_lists TO " + s + ";\n"
+           "GRANT SELECT ON stations, runs, run_ends, units, releases, revocation_lists, station_logins TO " +
+           r.reader + ";\n";
 }
 
 bool inTransaction(OdbcConnection& db, const std::string& sql, OdbcError* error)

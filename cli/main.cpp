@@ -49,6 +49,7 @@ int main(int argc, char** argv)
     setupCentralCommand(app, run);
     setupShipCommand(app, run);
     setupDashboardCommand(app, run);
+    setupReleaseCommand(app, run);
     const std::vector<std::string> arguments = commandLine(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)

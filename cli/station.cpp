@@ -36,6 +36,8 @@ struct StationCommand {
     std::string httpTokenFile;
     std::string central;
     std::string centralPasswordFile;
+    std::string trustedKeys;
+    std::string signatures = "enforce";
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -96,6 +98,9 @@ int runStationCommand(StationCommand& c)
                              "--central-password-file need a central database (--central or TARVOLO_CENTRAL)\n");
         return kExitUsage;
     }
+    o.trust.trustedKeys = c.trustedKeys;
+    if (!c.trustedKeys.empty())
+        o.trust.policy = c.signatures == "warn" ? SignaturePolicy::Warn : SignaturePolicy::Enforce;
     // The page's address is checked and taken before any port is touched.
     StationListeners listeners;
     std::unique_ptr<StationServer> web;
@@ -133,7 +138,8 @@ constexpr const char* kStationFooter =
     "With --central every unit is also shipped to the line's central database (the footer\n"
     "shows its state); flashing goes on while it is unreachable.\n"
     "Exit codes: 0 stopped normally and every unit completed; 20 some unit did not complete;\n"
-    "1 the release file is not usable, or its copy went away, or it is not approved\n"
+    "1 the release file is not usable, or its copy went away, or not signed by a trusted key\n"
+    "for its product (--trusted-keys; the signature is FILE.minisig), or not approved\n"
     "(--require-approval; or, the server unreachable, the approvals kept are older than\n"
     "--approval-max-age); 10 no port could be opened; 21 every port's worker fails at its\n"
     "start; 22 the --http address cannot be listened on; 64 bad argument; 73 the production\n"
@@ -221,8 +227,16 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
                   "Refuse a release the central database has not approved (or has revoked)");
     cmd->add_option("--approval-max-age", o->approvalMaxAgeDays,
                     "With --require-approval and the central database unreachable: trust the approvals fetched "
-                    "last for at most DAYS, then refuse to start or stop arming")
+                    "last (a signed release: the signed revocation list issued last) for at most DAYS, then "
+                    "refuse to start or stop arming")
         ->type_name("DAYS")->check(kFinite & CLI::Range(0.0001, 3650.0))->capture_default_str();
+    auto* keys = cmd->add_option("--trusted-keys", c->trustedKeys,
+                                 "Flash only a release signed (FILE.minisig, minisign's format) by one of these "
+                                 "keys for the file's product: a folder of *.pub keys, or one key file")
+                     ->type_name("DIR")->check(notEmpty());
+    cmd->add_option("--signatures", c->signatures,
+                    "enforce: refuse a release not so signed, before any port is opened; warn: say so and flash it")
+        ->check(CLI::IsMember({"enforce", "warn"}))->capture_default_str()->needs(keys);
     // The limits of a handset's and a worker's silence, for tests that cannot wait for them.
     cmd->add_option("--handset-silence-ms", o->worker.handsetSilenceMs)->check(CLI::Range(100, 3600000))->group("");
     cmd->add_option("--worker-silence-ms", o->workerSilenceMs)->check(CLI::Range(1000, 3600000))->group("");

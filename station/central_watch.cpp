@@ -31,13 +31,22 @@ nlohmann::json conflictJson(const CentralState& state)
 }  // namespace
 
 bool CentralWatch::releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
-                                   std::string* note, std::string* error)
+                                   const SignedApproval& signedFiles, std::string* note, std::string* error)
 {
     ApprovalState state = ApprovalState::NotApproved;
     const std::string release = file + " (sha256 " + sha256 + ", product " + productId + ")";
+    const bool isSigned = !signedFiles.keyId.empty();
     if (!approvalAtStart(options_.central, options_.recordPath, sha256, productId, approvalMaxAge(), &state,
-                         &approvalsFetchedUtc_, note)) {
-        *error = "cannot tell whether " + release + " is approved: " + *note;
+                         &approvalsFetchedUtc_, note, !isSigned)) {
+        std::string why;
+        if (isSigned && signedFilesFresh(signedFiles, approvalMaxAge(), &why)) {
+            *note += ": " + file + " is approved by its signature (key " + signedFiles.keyId + ") and revocation list " +
+                     std::to_string(signedFiles.listSequence) + " of " + signedFiles.listIssuedUtc;
+            approvalsFetchedUtc_ = signedFiles.listIssuedUtc;
+            bySignature_ = signedFiles;
+            return true;
+        }
+        *error = "cannot tell whether " + release + " is approved: " + *note + (why.empty() ? "" : " and " + why);
         return false;
     }
     if (state == ApprovalState::Approved)
@@ -74,6 +83,9 @@ std::string CentralWatch::holdReasonNow() const
     if (state_.approval == ApprovalState::NotApproved)
         return "the release is no longer approved: not arming new units";
     std::string stale;
+    if (!bySignature_.keyId.empty() && state_.approvalsFetchedUtc == bySignature_.listIssuedUtc &&
+        !signedFilesFresh(bySignature_, approvalMaxAge(), &stale))
+        return "not arming new units: the central database has not been reached and " + stale;
     if (options_.requireApproval && !approvalsFresh(state_.approvalsFetchedUtc, approvalMaxAge(), &stale))
         return "not arming new units: the central database has not been reached and " + stale;
     const int64_t age = ageSeconds(state_.oldestEndedUtc);

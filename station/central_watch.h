@@ -11,6 +11,7 @@
 #include <string>
 
 #include "central/central_link.h"
+#include "station/release_trust.h"
 #include "station/station.h"
 #include "station/station_view.h"
 
@@ -20,8 +21,10 @@ public:
 
     // With --require-approval: false (and `error`) when the release is not approved or
     // revoked, or nothing can say; `note` tells when the copy of the last fetch was used.
+    // A release signed by a trusted key is judged without the unsigned copy: the server's
+    // word, or, the server unreachable, `signedFiles` (release_trust.h).
     bool releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
-                         std::string* note, std::string* error);
+                         const SignedApproval& signedFiles, std::string* note, std::string* error);
     // Starts shipping when a central database is named. False with a reason.
     bool start(const StationRun& run, std::string* error);
     // Each loop turn: takes the link's state, shows what changed (at most once a second
@@ -42,6 +45,7 @@ private:
     const StationOptions& options_;
     std::unique_ptr<CentralLink> link_;
     std::string approvalsFetchedUtc_;  // of the approvals the release was judged by at start
+    SignedApproval bySignature_;       // when the signed files approved it at start
     CentralState state_;
     std::string shownKey_;
     std::chrono::steady_clock::time_point shownAt_{};

@@ -12,6 +12,7 @@
 #include "output/file_name.h"
 #include "output/shown_text.h"
 #include "record/sha256.h"
+#include "signing/signing_crypto.h"
 #include "record/unit_record.h"
 #include "record/uuid7.h"
 #include "session/release_check.h"
@@ -118,6 +119,7 @@ CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* co
         return CopyResult::Failed;
     }
     Sha256 hash;
+    Blake2b512 blake;  // read once for both: a signature's check costs no second pass
     std::vector<unsigned char> piece(kPiece);
     uint64_t total = 0;
     for (;;) {
@@ -130,6 +132,7 @@ CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* co
             copy->productId = shownBytes(piece.data(), 4);
         total += n;
         hash.add(piece.data(), n);
+        blake.add(piece.data(), n);
         errno = 0;
         if (std::fwrite(piece.data(), 1, n, out.get()) != n) {
             *error = writeError(errno, *copy);
@@ -152,6 +155,7 @@ CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* co
         return CopyResult::Failed;
     }
     copy->sha256 = hash.hex();
+    copy->blake2b512 = blake.digest();
     return CopyResult::Ready;
 }
 

@@ -18,6 +18,7 @@ struct ReleaseCopy {
     std::string copyPath;   // the private copy the workers read
     std::string folder;     // the station's private folder (worker logs too)
     std::string sha256;     // of the copy
+    std::string blake2b512; // of the copy, 64 bytes: what a minisign signature signs
     std::string productId;  // its first four bytes, as the record shows them
 };
 

@@ -38,7 +38,8 @@ std::string secondsText(double seconds)
 
 Station::Station(const StationOptions& options)
     : options_(options), view_(options.view, options.terminalColumns, options.scanLabels),
-      labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options)
+      labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options),
+      revocations_(options)
 {
 }
 
@@ -60,9 +61,12 @@ int Station::prepare()
     case CopyResult::Interrupted: return fail(kExitInterrupted, "interrupted while copying the release file");
     case CopyResult::Failed: return fail(kResultFileNotOpened, error);
     }
+    if (!releaseTrusted(options_.trust, release_, &signer_, &error) || !revocations_.atStart(release_, &error))
+        return fail(kResultFileNotOpened, error);
     std::string why;
     if (options_.requireApproval) {
-        if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, &why, &error))
+        const SignedApproval signedFiles{signer_.keyId, revocations_.sequence(), revocations_.issuedUtc()};
+        if (!central_.releaseApproved(release_.name, release_.sha256, release_.productId, signedFiles, &why, &error))
             return fail(kResultFileNotOpened, error);
         if (!why.empty())
             std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(why).c_str());
@@ -169,7 +173,7 @@ void Station::offerTimers()
             feed(i, PortEvent::StartDue);
         if (stopping_ && now >= stopDeadline_ && port.worker)
             feed(i, PortEvent::StopOverdue);
-        if (!stopping_ && quotaLeft() && !central_.holdsArming())
+        if (!stopping_ && quotaLeft() && !central_.holdsArming() && !revocations_.holdsArming())
             feed(i, PortEvent::ArmAllowed);
     }
 }
@@ -188,6 +192,7 @@ void Station::turn()
     if (labelInput_ && !stopping_)
         takeLabels();
     central_.poll(view_);
+    revocations_.poll(view_);
     offerTimers();
     view_.draw(views(), totals());
     if (options_.listener)

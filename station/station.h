@@ -23,6 +23,7 @@
 #include "central/central_connection.h"
 #include "session/exit_codes.h"
 #include "station/worker_messages.h"
+#include "station/release_trust.h"
 
 // Journal: plain lines without the time of day (the journal adds it), each with the priority
 // the journal reads ("<3>" for a failed unit, "<6>" otherwise).
@@ -57,6 +58,7 @@ struct StationOptions {
     bool requireApproval = false;    // the release must be approved centrally
     // How long the approvals fetched last are trusted while the server cannot be reached.
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
+    ReleaseTrust trust;              // the release's signature: none asked, warned of, or enforced
 
     // Not choices but what the running process supplies.
     std::string workerProgram;       // the tarvolo executable that runs `worker`

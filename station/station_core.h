@@ -23,6 +23,7 @@
 #include "station/port_state.h"
 #include "station/record_writer.h"
 #include "station/release_copy.h"
+#include "station/revocation_watch.h"
 #include "station/station.h"
 #include "station/station_view.h"
 #include "station/worker_messages.h"
@@ -114,9 +115,11 @@ private:
     std::unique_ptr<LabelInput> labelInput_;  // with --scan
     bool labelsEndedSaid_ = false;
     ReleaseCopy release_;
+    ReleaseSigner signer_;
     std::unique_ptr<ProductionRecord> record_;
     std::unique_ptr<RecordWriter> writer_;
     CentralWatch central_;
+    RevocationWatch revocations_;
     StationRun run_;
     ToolIdentity tool_;
     std::vector<std::string> selectors_;

@@ -115,7 +115,7 @@ class CentralCase(StationCase):
         """The server up and the line's tables made anew by `tarvolo central init INIT...`."""
         if not server_up():
             start_server()
-        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases")
+        psql("DROP TABLE IF EXISTS stations, runs, run_ends, units, releases, revocation_lists")
         code, _, err = self.tarvolo("central", "init", *init, "--central", connection())
         self.assertEqual(code, 0, err)
 

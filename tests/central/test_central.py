@@ -401,5 +401,32 @@ class Stations(CentralCase):
         self.assertIn("revoked", err)
 
 
+    def test_a_revocation_signed_centrally_reaches_a_station_whose_folder_has_none(self):
+        self.fresh_central()
+        release, _ = self.image()
+        os.makedirs(self.path("keys"))
+        key = self.path("quality.key")
+        for args in (("keygen", "--key", key, "--pubkey", self.path("keys/quality.pub")),
+                     ("sign", release, "--key", key)):
+            code, _, err = self.tarvolo("release", *args)
+            self.assertEqual(code, 0, err)
+        handsets = self.handsets(1, units=1)
+        station = ("station", "--ports", handsets[0].link, "--log", self.path("r.db"), "--units", 1,
+                   "--trusted-keys", self.path("keys"), "--central", connection(), release)
+        # The quality department's own copy of the list, stored centrally too.
+        code, out, err = self.tarvolo("release", "revoke", release, "--key", key, "--list", self.path("qa.list"),
+                                      "--central", connection())
+        self.assertEqual(code, 0, err)
+        code, _, err = self.tarvolo(*station)
+        self.assertEqual(code, 1)
+        self.assertIn(release + ": revoked", err)
+        self.assertIn("revocation list 1", err)
+        # A row that is not what the key signed is refused, not believed.
+        psql("UPDATE revocation_lists SET list = ''")
+        code, _, err = self.tarvolo(*station)
+        self.assertEqual(code, 1)
+        self.assertIn("revocation list of the central database: bad signature", err)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,51 @@
+"""The Windows build's `release verify` and `release sign` under Wine against Debian's minisign:
+a file minisign signed verifies, the same with one bit flipped does not; a file tarvolo-cli.exe
+signed verifies with minisign. Run by scripts/wine-tests.sh:
+    wine_signing.py WORKDIR TARVOLO-CLI.EXE"""
+import os
+import shutil
+import subprocess
+import sys
+
+WINE = os.environ.get("TARVOLO_WINE", "wine")
+
+
+def main(work, exe):
+    # Names relative to WORKDIR: on Windows an argument starting with "/" reads as an option.
+    def run(*args):
+        return subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=120, cwd=work)
+
+    failures = []
+
+    def check(what, ok, done):
+        print(("ok   " if ok else "FAIL ") + what)
+        if not ok:
+            failures.append(what)
+            print(done.stdout + done.stderr)
+
+    exe = os.path.abspath(exe)
+    release = "app.rel"
+    with open(os.path.join(work, release), "wb") as f:
+        f.write(b"KM52" + bytes(range(256)) * 16)
+    key, pub = "m.key", "m.pub"
+    run("minisign", "-G", "-W", "-p", pub, "-s", key)
+    run("minisign", "-S", "-s", key, "-m", release, "-t", "product:KM52\trelease:wine")
+    done = run(WINE, exe, "release", "verify", release, "--pubkey", pub)
+    check("minisign -S, tarvolo-cli.exe release verify", done.returncode == 0 and "release:wine" in done.stdout, done)
+    tampered = "tampered.rel"
+    shutil.copy(os.path.join(work, release), os.path.join(work, tampered))
+    shutil.copy(os.path.join(work, release + ".minisig"), os.path.join(work, tampered + ".minisig"))
+    with open(os.path.join(work, tampered), "r+b") as f:
+        f.seek(100)
+        f.write(b"\xff")
+    done = run(WINE, exe, "release", "verify", tampered, "--pubkey", pub)
+    check("a flipped byte: refused", done.returncode == 1 and "bad signature" in done.stderr, done)
+    done = run(WINE, exe, "release", "sign", release, "--key", key, "--release-name", "by-windows")
+    check("tarvolo-cli.exe release sign", done.returncode == 0, done)
+    done = run("minisign", "-V", "-m", release, "-p", pub)
+    check("then minisign -V", done.returncode == 0 and "release:by-windows" in done.stdout, done)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2]))
