@@ -167,7 +167,8 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--ports", c->ports,
                     "The ports, comma-separated: any --port selector (device, COMn, usb:VVVV:PPPP[:SERIAL], "
                     "usb-path:LOCATION) or all-usb")
-        ->check(notEmpty());
+        ->check(notEmpty())
+        ->allow_extra_args(false);  // one list per --ports: the release file after it is not a port
     cmd->add_option("--config", c->config,
                     "A TOML file of station options, one key per option named as here without its dashes "
                     "(file = the release file); the command line wins over it")
