@@ -24,5 +24,6 @@ void setupLogCommand(CLI::App& app, std::function<int()>& run);
 void setupCentralCommand(CLI::App& app, std::function<int()>& run);
 void setupShipCommand(CLI::App& app, std::function<int()>& run);
 void setupDashboardCommand(CLI::App& app, std::function<int()>& run);
+void setupTraceCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

@@ -47,6 +47,7 @@ int main(int argc, char** argv)
     setupCentralCommand(app, run);
     setupShipCommand(app, run);
     setupDashboardCommand(app, run);
+    setupTraceCommand(app, run);
     const std::vector<std::string> arguments = commandLine(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)

@@ -35,6 +35,7 @@ xauth xauth
 import imagemagick-6.q16
 xdotool xdotool
 socat socat
+tshark tshark
 srec_cat srecord
 objcopy binutils
 sh4-linux-gnu-as binutils-sh4-linux-gnu
