@@ -92,7 +92,8 @@ void printFrame(const DissectedFrame& f, const CapturedChunk& chunk, uint64_t fi
     if (json) {
         nlohmann::ordered_json line = {{"packet", f.chunk + 1}, {"time", seconds},
                                        {"direction", f.outbound ? "host" : "handset"},
-                                       {"speed", chunk.lineSpeed}, {"frame", f.name}};
+                                       {"speed", chunk.lineSpeed}, {"frame", f.name},
+                                       {"frame_length", f.length}};
         for (const auto& field : f.fields)
             line[field.first] = field.second;
         line["unparsed"] = f.unparsed;

@@ -134,6 +134,62 @@ class Dissected(E2ECase):
         self.check("noise")
 
 
+def replay(case, capture, release, *download_args):
+    """Replays `capture` into `tarvolo download`; returns (download run, replay exit, replay stderr)."""
+    link = case.path("ttyREPLAY")
+    err_path = case.path("replay.err")
+    with open(err_path, "w") as err:
+        proc = subprocess.Popen([os.path.join(bin_dir(), "tarvolo-handset"), "--replay", capture,
+                                 "--link", link, "--linger-ms", "15000"],
+                                stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL, text=True)
+        try:
+            case.assertTrue(proc.stdout.readline().strip())
+            run = case.download(release, link, *download_args)
+            code = proc.wait(30)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stdout.close()
+    with open(err_path) as f:
+        errors = f.read()
+    case.assertClean(errors, "tarvolo-handset --replay")
+    return run, code, errors
+
+
+class Replayed(E2ECase):
+    """A capture of each failure, replayed into today's download, ends the same way; a host that
+    sends something else is told where it first differs."""
+
+    def test_each_failure_replays_to_its_result(self):
+        for name in ("checksum_refused", "product_mismatch", "dropped_answer"):
+            with self.subTest(name):
+                first, capture, _, _, _ = capture_download(self, name)
+                release = self.path("image.rel")
+                again, code, errors = replay(self, capture, release, *SCENARIOS[name][1])
+                self.assertEqual(again.code, first.code, again.stdout + errors)
+                self.assertEqual(code, 0, errors)
+                self.assertIn("the host sent what the capture holds", errors)
+
+    def test_changed_host_is_told_the_first_differing_byte(self):
+        _, capture, _, _, _ = capture_download(self, "completed")
+        frames = shown_frames(capture)
+        before_block = sum(f["frame_length"] for f in frames[:[f["frame"] for f in frames].index("Block")]
+                           if f["direction"] == "host")
+        release = self.path("image.rel")
+        with open(release, "rb") as f:
+            data = bytearray(f.read())
+        data[4 + 100] ^= 0x01  # the image's byte 100: block 0's payload byte 100
+        changed = self.path("changed.rel")
+        with open(changed, "wb") as f:
+            f.write(data)
+        run, code, errors = replay(self, capture, changed, "--give-up-after", 5)
+        self.assertEqual(code, 1, errors)
+        self.assertNotEqual(run.code, 0)
+        self.assertIn("first differ from the recording at byte %d of its stream" % (before_block + 4 + 100), errors)
+        self.assertIn("recorded 0x%02X, the host sent 0x%02X" % (data[104] ^ 1, data[104]), errors)
+
+
 class CaptureRefused(E2ECase):
     def test_unwritable_capture_leaves_nothing(self):
         release, _ = self.release([data_block(BS, 0)])
