@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/option_checks.h"
+#include "cli/station_capture.h"
 #include "output/shown_text.h"
 #include "session/modes.h"
 #include "record/production_record.h"
@@ -47,6 +48,7 @@ struct StationArguments {
     int approvalCheckMs = 60000;
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
     bool requireApproval = false;
+    StationCaptureArguments capture;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -116,11 +118,15 @@ int runStationCommand(const StationArguments& a)
     o.approvalCheckMs = a.approvalCheckMs;
     o.requireApproval = a.requireApproval;
     o.approvalMaxAgeDays = a.approvalMaxAgeDays;
+    const CaptureStorePolicy captures = capturePolicy(a.capture, o.recordPath);
+    o.workerCaptureArguments = workerCaptureArguments(captures);
+    if (!captures.folder.empty())
+        pruneCaptures(captures);  // what the last run left past the bounds goes before this one
     // The page's address is checked and taken before any port is touched.
     std::unique_ptr<StationServer> web;
     if (!a.http.empty()) {
         int code = 0;
-        web = StationServer::open(a.http, a.httpTokenFile, &error, &code);
+        web = StationServer::open(a.http, a.httpTokenFile, captures.folder, &error, &code);
         if (!web) {
             std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
             return code;
@@ -185,6 +191,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--station-id", a->stationId, "This station's name in the record (default: the machine's name)");
     cmd->add_option("--operator", a->operatorName, "The operator's name in the record");
     cmd->add_option("--lot", a->lot, "The production lot in the record");
+    addStationCaptureOptions(cmd, a->capture);
     cmd->add_option("--rearm-silence", a->rearmSilence,
                     "Seconds a port must stay unanswered after a unit before the next is armed")
         ->check(kFinite & CLI::Range(0.2, 600.0))->capture_default_str();
@@ -242,6 +249,7 @@ void setupWorkerCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--handset-silence-ms", o->handsetSilenceMs);
     cmd->add_flag("--await-removal", o->awaitRemovalFirst);
     cmd->add_flag("--hold-for-label", o->holdForLabel);
+    addWorkerCaptureOptions(cmd, o->capture);
     cmd->callback([&run, o, mode] {
         run = [o, mode] {
             o->mode = downloadModeWords().at(*mode);

@@ -238,6 +238,7 @@ bool Station::startWorker(size_t index)
         argv.push_back("--await-removal");
     if (options_.scanLabels)
         argv.push_back("--hold-for-label");
+    argv.insert(argv.end(), options_.workerCaptureArguments.begin(), options_.workerCaptureArguments.end());
     std::string error;
     if (port.worker->start(argv, port.errorFile, &error)) {
         enter(port, PortState::Starting);

@@ -54,6 +54,8 @@ struct StationOptions {
     bool requireApproval = false;    // the release must be approved centrally
     // How long the approvals fetched last are trusted while the server cannot be reached.
     double approvalMaxAgeDays = kDefaultApprovalMaxAge.count() / 24.0;
+    // Handed to each worker as they are: which units' captures it keeps (cli/station_capture.h).
+    std::vector<std::string> workerCaptureArguments;
 };
 
 // Runs the station and returns its exit code: 0 every unit completed; 20 some unit failed;

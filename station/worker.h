@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/capture_store.h"
+
 struct WorkerOptions {
     std::string selector;      // the port, as --port takes it
     std::string releasePath;   // the station's private copy of the release file
@@ -30,6 +32,7 @@ struct WorkerOptions {
     int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
     bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
     bool holdForLabel = false;      // a handset that answers waits for the station's "go"
+    CaptureStorePolicy capture;     // which units' captures are kept, where (unit_capture.h)
 };
 
 // Runs until the station says stop or goes away. Returns the process exit code: 0, or 64

@@ -190,6 +190,43 @@ class Replayed(E2ECase):
         self.assertIn("recorded 0x%02X, the host sent 0x%02X" % (data[104] ^ 1, data[104]), errors)
 
 
+class StationCaptures(E2ECase):
+    """A station keeps the capture of each failed unit, named in its row and shown by `tarvolo
+    log`; replayed into `tarvolo download`, each ends with the unit's result code."""
+
+    def test_failed_units_captures_replay_to_their_results(self):
+        import sqlite3
+        release, _ = self.release([data_block(BS, n) for n in range(BLOCKS)])
+        h = self.handset("--block-size", BS, "--units", 4, "--unit-stay-ms", 500, "--unit-gap-ms", 1500,
+                         "--unit-faults", "1:completion-refusals", "--unit-faults", "3:product-id=XY99",
+                         "--unit-faults", "4:drop-acks=1@2", image_blocks=BLOCKS)
+        record = self.path("record.db")
+        station = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "station", "--json", "--ports", h.link,
+                                  "--units", "4", "--rearm-silence", "1", "--log", record, release],
+                                 capture_output=True, text=True, timeout=180, cwd=self.work)
+        self.assertEqual(station.returncode, 20, station.stderr)
+        self.assertHandsetClean(h)
+        db = sqlite3.connect(record)
+        rows = db.execute("SELECT sequence, outcome, result_code, capture, attempt_uuid FROM units "
+                          "ORDER BY sequence").fetchall()
+        db.close()
+        self.assertEqual([(r[1], r[2]) for r in rows],
+                         [("failed", 6), ("completed", 0), ("failed", 4), ("completed", 0)])
+        self.assertEqual([bool(r[3]) for r in rows], [True, False, True, False])
+        self.assertEqual(sorted(os.listdir(self.path("captures"))),
+                         sorted("%s.pcapng" % r[4] for r in rows if r[3]))
+        log = tarvolo("log", "--db", record, "--failed")
+        self.assertEqual(log.returncode, 0, log.stderr)
+        for r in rows:
+            if r[3]:
+                self.assertIn(r[3], log.stdout)
+        for _, _, code, capture, _ in rows:
+            if capture:
+                run, replayed, errors = replay(self, self.path(capture), release)
+                self.assertEqual(run.code, code, run.stdout + errors)
+                self.assertEqual(replayed, 0, errors)
+
+
 class CaptureRefused(E2ECase):
     def test_unwritable_capture_leaves_nothing(self):
         release, _ = self.release([data_block(BS, 0)])
