@@ -225,6 +225,39 @@ class StationCaptures(E2ECase):
                 run, replayed, errors = replay(self, self.path(capture), release)
                 self.assertEqual(run.code, code, run.stdout + errors)
                 self.assertEqual(replayed, 0, errors)
+        self.check_page_serves(release, record, rows[0][4])
+
+    def check_page_serves(self, release, record, uuid):
+        """The station's page saves a kept capture by its id, and nothing but such a file."""
+        import http.client
+        import socket
+        import time
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        quiet = self.handset("--silent", "inquiry")
+        station = subprocess.Popen([os.path.join(bin_dir(), "tarvolo"), "station", "--ports", quiet.link,
+                                    "--log", record, "--http", "127.0.0.1:%d" % port, release],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, cwd=self.work)
+        self.addCleanup(lambda: (station.poll() is None and station.kill(), station.wait(), station.stderr.close()))
+
+        def get(path):
+            for _ in range(100):
+                try:
+                    c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                    c.request("GET", path)
+                    r = c.getresponse()
+                    return r.status, r.getheader("Content-Disposition"), r.read()
+                except ConnectionRefusedError:
+                    time.sleep(0.1)
+            self.fail("the station's page never answered")
+        status, disposition, body = get("/capture?id=" + uuid)
+        self.assertEqual(status, 200)
+        self.assertEqual(disposition, 'attachment; filename="%s.pcapng"' % uuid)
+        with open(self.path("captures/%s.pcapng" % uuid), "rb") as f:
+            self.assertEqual(body, f.read())
+        self.assertEqual(get("/capture?id=../record.db")[0], 400)
+        self.assertEqual(get("/capture?id=" + uuid[:-1] + ("0" if uuid[-1] != "0" else "1"))[0], 404)
 
 
 class CaptureRefused(E2ECase):
