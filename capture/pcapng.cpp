@@ -131,7 +131,7 @@ public:
     }
     bool u32(uint32_t* v)
     {
-        uint16_t a, b;
+        uint16_t a = 0, b = 0;
         if (!u16(&a) || !u16(&b))
             return false;
         *v = swapped_ ? (static_cast<uint32_t>(a) << 16 | b) : (static_cast<uint32_t>(b) << 16 | a);
@@ -152,7 +152,7 @@ public:
     template <class Take>
     void options(Take take)
     {
-        uint16_t code, length;
+        uint16_t code = 0, length = 0;
         std::string value;
         while (u16(&code) && u16(&length) && code != kOptEnd && bytes(length, &value))
             take(code, value);
@@ -191,7 +191,7 @@ struct SectionState {
 
 bool readPacket(BlockReader& r, const SectionState& s, CaptureContents* contents)
 {
-    uint32_t iface, high, low, captured, original;
+    uint32_t iface = 0, high = 0, low = 0, captured = 0, original = 0;
     if (!r.u32(&iface) || !r.u32(&high) || !r.u32(&low) || !r.u32(&captured) || !r.u32(&original))
         return false;
     if (iface >= s.speeds.size())
@@ -255,8 +255,8 @@ bool readPcapng(const std::string& data, CaptureContents* contents, std::string*
                     contents->application = value;
             });
         } else if (type == kInterface) {
-            uint16_t link, reserved;
-            uint32_t snap;
+            uint16_t link = 0, reserved = 0;
+            uint32_t snap = 0;
             sound = body.u16(&link) && body.u16(&reserved) && body.u32(&snap);
             uint32_t speed = 0;
             body.options([&](uint16_t code, const std::string& value) {
