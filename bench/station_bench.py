@@ -78,9 +78,9 @@ def children(pid):
 
 
 class Station:
-    def __init__(self, work, release, links, speed):
+    def __init__(self, work, release, links, speed, extra=()):
         cmd = [os.path.join(BIN, "tarvolo"), "station", "--json", "--speed", str(speed),
-               "--ports", ",".join(links), "--log", os.path.join(work, "record.db"), release]
+               "--ports", ",".join(links), "--log", os.path.join(work, "record.db")] + list(extra) + [release]
         self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      stdin=subprocess.DEVNULL, text=True, cwd=work)
         self.events = queue.Queue()
@@ -97,7 +97,7 @@ class Station:
         return [self.proc.pid] + children(self.proc.pid)
 
 
-def run(ports, image_bytes, block_size, turnaround_ms, speed):
+def run(ports, image_bytes, block_size, turnaround_ms, speed, extra=()):
     work = tempfile.mkdtemp(prefix="tarvolo-station-bench-")
     rng = random.Random(5)
     release = os.path.join(work, "image.rel")
@@ -115,7 +115,7 @@ def run(ports, image_bytes, block_size, turnaround_ms, speed):
     for link in links:
         while not os.path.exists(link):
             time.sleep(0.05)
-    station = Station(work, release, links, speed)
+    station = Station(work, release, links, speed, extra)
     writing, checksumming, ended = {}, {}, {}
     cpu_start = cpu_end = None
     peak_pss = peak_rss = 0
@@ -166,10 +166,14 @@ def main():
     parser.add_argument("--block-size", type=int, default=1024)
     parser.add_argument("--turnaround-ms", type=float, default=2)
     parser.add_argument("--speed", type=int, default=115200)
+    parser.add_argument("--captures", choices=["failed", "all", "none"], default="failed",
+                        help="which units' captures the station keeps (every unit's is held in memory "
+                             "while it runs unless none)")
     args = parser.parse_args()
     print("ports  completed  limit/real (min, median)  CPU of station+workers  memory: PSS (RSS summed)  unit")
     for ports in args.ports:
-        r = run(ports, args.image_kib * 1024, args.block_size, args.turnaround_ms, args.speed)
+        r = run(ports, args.image_kib * 1024, args.block_size, args.turnaround_ms, args.speed,
+                {"failed": [], "all": ["--capture-all"], "none": ["--no-captures"]}[args.captures])
         print("%5d  %9d  %8.2f%%  %8.2f%%  %18.2f%% of a core  %9.1f MiB (%5.1f MiB)  %5.1f s" % (
             r["ports"], r["completed"], 100 * r["ratio_min"], 100 * r["ratio_median"],
             100 * r["cpu_share"], r["peak_pss_mib"], r["peak_rss_mib"], r["unit_seconds"]))

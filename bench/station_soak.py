@@ -11,7 +11,10 @@ station --json` flashes them all; afterwards it checks:
     handsets came;
   - every completed unit's flash equals the image;
   - no handset was flashed twice;
-  - the record passes PRAGMA integrity_check.
+  - the record passes PRAGMA integrity_check;
+  - exactly the units that did not complete name a capture (captures/ATTEMPT-UUID.pcapng beside
+    the record), each file is there and within the one-capture bound, and captures/ holds
+    nothing else.
 With --chaos SECONDS it also, every SECONDS on average, picks one of the station's workers at
 random and kills it (SIGKILL or SIGSEGV), stops it briefly (SIGSTOP, SIGCONT a second later)
 or stops it for good (the station must notice and end it). A fresh worker then asks for the
@@ -155,12 +158,38 @@ def run_until_gone(station, handsets, units, timeout):
     station.send_signal(signal.SIGINT)
 
 
+CAPTURE_BOUND = 32 << 20   # the station's default --capture-max-mib
+
+
+def check_captures(db, folder, chaotic):
+    """A worker killed under its unit keeps no capture (the station records the unit), or may
+    have written one it could not report: with chaos those two are allowed."""
+    problems = []
+    named = db.execute("SELECT outcome, capture, attempt_uuid, result_code FROM units").fetchall()
+    for outcome, capture, uuid, code in named:
+        if chaotic and code in CHAOS_RESULTS and not capture:
+            continue
+        if (outcome != "completed") != bool(capture):
+            problems.append("unit %s (%s) names capture %r" % (uuid, outcome, capture))
+        elif capture and capture != "captures/%s.pcapng" % uuid:
+            problems.append("unit %s names capture %r, not its own" % (uuid, capture))
+    kept = set(os.listdir(os.path.join(folder, "captures"))) if os.path.isdir(os.path.join(folder, "captures")) else set()
+    wanted = {os.path.basename(c) for _, c, _, _ in named if c}
+    if kept != wanted and not (chaotic and kept >= wanted):
+        problems.append("captures/ holds %d files, the record names %d" % (len(kept), len(wanted)))
+    for name in kept & wanted:
+        if os.path.getsize(os.path.join(folder, "captures", name)) > CAPTURE_BOUND:
+            problems.append("capture %s is beyond the bound" % name)
+    return problems
+
+
 def check(record, handsets, expected, image, chaotic=False):
     problems = []
     db = sqlite3.connect(record)
     if db.execute("PRAGMA integrity_check").fetchone()[0] != "ok":
         problems.append("integrity_check failed")
     rows = db.execute("SELECT sequence, port_selector, outcome, result_code FROM units ORDER BY sequence").fetchall()
+    problems += check_captures(db, os.path.dirname(record), chaotic)
     db.close()
     total = sum(len(e) for e in expected) if not chaotic else len(rows)
     if sorted(r[0] for r in rows) != list(range(1, total + 1)):
@@ -241,8 +270,10 @@ def main():
     failing = sum(1 for e in expected for o in e if o[0] != "completed")
     if station.returncode != (130 if args.chaos else 20 if failing else 0):
         problems.append("station exit %d: %s" % (station.returncode, station.stderr_text[-2000:]))
+    captures = os.path.join(work, "captures")
+    kept = len(os.listdir(captures)) if os.path.isdir(captures) else 0
     print("%d units over %d ports in %.0f s (%d prescribed to fail, %d workers killed or stopped): "
-          "%d recorded, %s" % (total, args.ports, seconds, failing, len(actions), recorded,
+          "%d recorded, %d captures kept, %s" % (total, args.ports, seconds, failing, len(actions), recorded, kept,
                                "all checks hold" if not problems else "PROBLEMS"))
     for p in problems:
         print("  " + p)

@@ -25,5 +25,6 @@ void setupCentralCommand(CLI::App& app, std::function<int()>& run);
 void setupShipCommand(CLI::App& app, std::function<int()>& run);
 void setupDashboardCommand(CLI::App& app, std::function<int()>& run);
 void setupReleaseCommand(CLI::App& app, std::function<int()>& run);
+void setupTraceCommand(CLI::App& app, std::function<int()>& run);
 
 #endif

@@ -31,6 +31,7 @@ struct DownloadOptions {
     int32_t giveUp = 0;
     int32_t waitPort = 0;
     std::string trace;
+    std::string capture;
     bool json = false;
 };
 
@@ -67,6 +68,7 @@ DownloadPlan planFrom(const DownloadOptions& o, const Settings& s)
     plan.autoContinue = o.autoContinue;
     plan.giveUpSeconds = o.giveUp;
     plan.tracePath = o.trace;
+    plan.capturePath = o.capture;
     plan.view = o.json ? ViewMode::Json : stdoutIsTerminal() ? ViewMode::Terminal : ViewMode::Plain;
     if (plan.view == ViewMode::Terminal)
         enableTerminalControl();
@@ -106,6 +108,10 @@ void setupDownloadCommand(CLI::App& app, std::function<int()>& run)
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--trace", o.trace,
                     "Write every byte sent and received, with time and line speed, to FILE");
+    cmd->add_option("--capture", o.capture,
+                    "Write every chunk sent and received, with its time, direction and line speed, "
+                    "to FILE in pcapng (Wireshark, `tarvolo trace show`, tarvolo-handset --replay)")
+        ->check(notEmpty());
     cmd->add_flag("--json", o.json,
                   "One JSON object per line for every status text, progress change, Continue "
                   "change and the result");

@@ -16,6 +16,8 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "capture/capture_recorder.h"
+#include "capture/capture_tap.h"
 #include "cli/line_trace.h"
 #include "output/shown_text.h"
 #include "session/session.h"
@@ -70,10 +72,17 @@ private:
     const DownloadPlan& plan_;
     StatusView view_;
     LineTrace trace_;
-    // Each phase change is also noted in the trace at the moment it happens (under the engine
-    // lock: the note only takes the trace's own lock).
+    // The capture watches the calls the engine makes, above the text trace; it streams to its
+    // file, so memory stays bounded whatever the download's length.
+    std::unique_ptr<CaptureRecorder> capture_;
+    std::unique_ptr<CaptureTap> tap_;
+    // Each phase change is also noted in the trace and the capture at the moment it happens
+    // (under the engine lock: the notes only take the trace's and the capture's own locks).
     EngineQueue queue_{[this](Phase phase) {
-        trace_.note((std::string("phase: ") + phaseName(phase)).c_str());
+        const std::string note = std::string("phase: ") + phaseName(phase);
+        trace_.note(note.c_str());
+        if (capture_)
+            capture_->note(note);
     }};
     FrontEnd frontEnd_ = queue_.frontEnd();
     DownloadSession download_;
@@ -107,8 +116,21 @@ bool Session::openEverything(Outcome* outcome)
     const std::string latencyNote = portLatencyNote(port);
     if (!latencyNote.empty())
         trace_.note(latencyNote.c_str());
+    if (!plan_.capturePath.empty()) {
+        capture_ = std::make_unique<CaptureRecorder>(SIZE_MAX);
+        if (!capture_->streamTo(plan_.capturePath, &error)) {
+            trace_.stop();
+            platformPortOps()->close(port);
+            outcome->exitCode = kExitUsage;
+            outcome->summary = error;
+            return false;
+        }
+    }
+    if (capture_ && !latencyNote.empty())
+        capture_->note(latencyNote);
+    tap_ = std::make_unique<CaptureTap>(trace_.line(), capture_.get());
     const DownloadChoice choice{plan_.speed, plan_.mode, plan_.gang};
-    if (!download_.start(trace_.line(), choice)) {
+    if (!download_.start(tap_->line(), choice)) {
         outcome->exitCode = kExitPortNotOpened;
         outcome->summary = "cannot start the reader thread";
         return false;
@@ -179,12 +201,16 @@ void Session::watch(Outcome* outcome)
 {
     if (interrupted()) {
         trace_.note("interrupted");
+        if (capture_)
+            capture_->note("interrupted");
         stopWith(outcome, kExitInterrupted,
                  "Interrupted: download abandoned, nothing more was sent to the handset");
         return;
     }
     if (download_.portLost()) {
         trace_.note("port lost");
+        if (capture_)
+            capture_->note("port lost");
         stopWith(outcome, kExitPortLost,
                  "The port " + plan_.port + " went away (adapter unplugged?): download abandoned");
         return;
@@ -213,6 +239,7 @@ int Session::run()
     if (!openEverything(&outcome)) {
         download_.end();
         trace_.stop();
+        capture_.reset();  // removes its temporary file
         queue_.take(std::chrono::milliseconds(0));
         std::fprintf(stderr, "tarvolo: %s\n", terminalSafe(outcome.summary).c_str());
         return outcome.exitCode;
@@ -242,6 +269,10 @@ int Session::run()
         view_.show(event);
     if (outcome.exitCode == kResultHandsetAborted)
         reportAbortReason();
+    std::string captureError;
+    if (capture_ && !capture_->finish(&captureError))
+        view_.report("Warning: " + captureError + "; no capture was kept",
+                     {{"event", "capture_failed"}, {"capture", plan_.capturePath}});
     if (!traceWhole)
         view_.report("Warning: the trace file " + plan_.tracePath + " is incomplete: not all of it "
                      "could be written (is the disk full?)",

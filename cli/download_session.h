@@ -19,6 +19,7 @@ struct DownloadPlan {
     bool autoContinue;        // gang mode: continue as soon as CH1 answers
     int32_t giveUpSeconds;    // 0: wait for a handset until interrupted
     std::string tracePath;
+    std::string capturePath;  // empty: no capture
     ViewMode view;
 };
 

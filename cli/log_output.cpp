@@ -67,12 +67,18 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
     // Units of several stations (the central database's) say whose they are.
     const bool stations = std::any_of(units.begin(), units.end(),
                                       [&](const UnitRecord& u) { return u.stationId != units.front().stationId; });
+    // So does the capture kept of a unit (a failed one), named relative to the record's folder.
+    const bool captures = std::any_of(units.begin(), units.end(), [](const UnitRecord& u) { return !u.capture.empty(); });
+    if (captures)
+        rows[0].push_back("capture");
     if (labels)
         rows[0].insert(rows[0].begin() + 2, "label");
     if (stations)
         rows[0].insert(rows[0].begin() + 1, "station");
     for (const UnitRecord& u : units) {
         rows.push_back(columnsOf(u));
+        if (captures)
+            rows.back().push_back(u.capture.empty() ? "-" : u.capture);
         if (labels)
             rows.back().insert(rows.back().begin() + 2, labelText(u));
         if (stations)

@@ -50,6 +50,7 @@ int main(int argc, char** argv)
     setupShipCommand(app, run);
     setupDashboardCommand(app, run);
     setupReleaseCommand(app, run);
+    setupTraceCommand(app, run);
     const std::vector<std::string> arguments = commandLine(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)

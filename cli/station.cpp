@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/option_checks.h"
+#include "cli/station_capture.h"
 #include "cli/station_config.h"
 #include "output/shown_text.h"
 #include "session/modes.h"
@@ -38,6 +39,7 @@ struct StationCommand {
     std::string centralPasswordFile;
     std::string trustedKeys;
     std::string signatures = "enforce";
+    StationCaptureArguments capture;
 };
 
 // A range check lets NaN through (every comparison with it is false): refused first, as are
@@ -101,12 +103,16 @@ int runStationCommand(StationCommand& c)
     o.trust.trustedKeys = c.trustedKeys;
     if (!c.trustedKeys.empty())
         o.trust.policy = c.signatures == "warn" ? SignaturePolicy::Warn : SignaturePolicy::Enforce;
+    const CaptureStorePolicy captures = capturePolicy(c.capture, o.recordPath);
+    o.worker.capture = captures;
+    if (!captures.folder.empty())
+        pruneCaptures(captures);  // what the last run left past the bounds goes before this one
     // The page's address is checked and taken before any port is touched.
     StationListeners listeners;
     std::unique_ptr<StationServer> web;
     if (!c.http.empty()) {
         int code = 0;
-        web = StationServer::open(c.http, c.httpTokenFile, &error, &code);
+        web = StationServer::open(c.http, c.httpTokenFile, captures.folder, &error, &code);
         if (!web) {
             std::fprintf(stderr, "tarvolo station: %s\n", terminalSafe(error).c_str());
             return code;
@@ -188,6 +194,7 @@ void setupStationCommand(CLI::App& app, std::function<int()>& run)
     cmd->add_option("--station-id", o->stationId, "This station's name in the record (default: the machine's name)");
     cmd->add_option("--operator", o->operatorName, "The operator's name in the record");
     cmd->add_option("--lot", o->lot, "The production lot in the record");
+    addStationCaptureOptions(cmd, c->capture);
     cmd->add_option_function<double>(
            "--rearm-silence", [o](double seconds) { o->worker.rearmSilenceMs = static_cast<int>(seconds * 1000); },
            "Seconds a port must stay unanswered after a unit before the next is armed")

@@ -72,6 +72,13 @@ void addRun(CLI::App& app, HandsetOptions& o, FaultArguments& f)
                    "when 62 bytes are waiting or this long after the first of them (0: none)")
         ->capture_default_str()->check(CLI::Range(0.0, 255.0));
     app.add_flag("--log", o.log, "Log every frame heard and every answer on stderr");
+    app.add_option("--replay", o.replay,
+                   "Play the handset's side of a pcapng capture (tarvolo download --capture, a station's "
+                   "capture of a failed unit): answer the host with what the handset sent, in order and with "
+                   "the recorded pauses, and say where the host's bytes first differ from the recording. "
+                   "Exit 0 when they never do, 1 when they do; the record and fault options do not apply");
+    app.add_option("--replay-speed", o.replaySpeed, "With --replay: play the recorded pauses this many times faster")
+        ->capture_default_str()->check(CLI::Range(0.01, 1000.0));
     app.add_option("--seed", o.seed, "Seed of the fault probabilities and noise bytes")->capture_default_str();
 }
 

@@ -9,6 +9,7 @@
 #include "handset/cli.h"
 #include "handset/line_loop.h"
 #include "handset/pty.h"
+#include "handset/replay.h"
 #include "handset/stream.h"
 #include "handset/unit_options.h"
 #include "tarvolo_version.h"
@@ -94,6 +95,10 @@ int main(int argc, char** argv)
     if (!error.empty()) {
         std::fprintf(stderr, "tarvolo-handset: %s\n", error.c_str());
         return 2;
+    }
+    if (!options.replay.empty()) {
+        installSignals();
+        return runReplay({options.replay, options.replaySpeed, options.link, options.lingerMs}, stopRequested);
     }
     return serve(options, stream);
 }

@@ -39,6 +39,8 @@ struct HandsetOptions {
     std::string flashOut;             // flash image written at exit
     std::string report;               // JSON report written at exit
     bool log = false;                 // every frame and answer on stderr
+    std::string replay;               // a capture whose handset side is played instead (replay.h)
+    double replaySpeed = 1.0;         // its recorded pauses divided by this
 
     // Fault injection.
     uint64_t seed = 1;

@@ -176,6 +176,7 @@ Fields unitFields(const UnitRecord& u)
         {"adapter_latency_ms", optionalNumber(u.adapterLatencyMs)},
         {"label", textOrNull(u.label)},
         {"attempt", optionalNumber(u.attempt)},
+        {"capture", textOrNull(u.capture)},
     };
     f.insert(f.end(), rest.begin(), rest.end());
     return f;
@@ -249,6 +250,7 @@ bool unitFromFields(const FieldMap& values, UnitRecord* u, std::string* error)
     r.optional("adapter_latency_ms", &u->adapterLatencyMs);
     r.text("label", &u->label);
     r.optional("attempt", &u->attempt);
+    r.text("capture", &u->capture);
     if (!r.ok(error))
         return false;
     if (!outcomeFromWord(outcome, &u->outcome)) {

@@ -92,6 +92,11 @@ CREATE TABLE central_quarantined_runs (
 CREATE TABLE central_conflicts (
   attempt_uuid TEXT PRIMARY KEY, found_utc TEXT NOT NULL, differing TEXT NOT NULL) WITHOUT ROWID;
 )sql"},
+    // The capture of the line a station kept for the unit (a failed one, or every one with
+    // --capture-all), relative to the record's folder.
+    {7, R"sql(
+ALTER TABLE units ADD COLUMN capture TEXT;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

@@ -101,6 +101,10 @@ struct UnitRecord {
     std::optional<int64_t> adapterLatencyMs;  // the adapter's latency timer; absent when it has none
     std::string label;                        // the label scanned for the unit; empty without --scan
     std::optional<int64_t> attempt;           // 1 for a label's first unit, 2, 3 ... for rescans
+
+    // Since schema version 7.
+    std::string capture;  // the unit's capture of the line, relative to the record's folder
+                          // ("captures/ATTEMPT-UUID.pcapng"); empty when none was kept
 };
 
 }  // namespace record

@@ -43,6 +43,7 @@ openssl openssl
 x86_64-w64-mingw32-strip binutils-mingw-w64-x86-64
 i686-w64-mingw32-strip binutils-mingw-w64-i686
 socat socat
+tshark tshark
 srec_cat srecord
 objcopy binutils
 sh4-linux-gnu-as binutils-sh4-linux-gnu

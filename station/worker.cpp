@@ -2,6 +2,7 @@
 #include "station/worker.h"
 
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include "record/utc_time.h"
@@ -10,6 +11,7 @@
 #include "session/session.h"
 #include "station/heard_line.h"
 #include "station/presence.h"
+#include "station/unit_capture.h"
 #include "station/station_platform.h"
 #include "station/unit_facts.h"
 #include "station/worker_link.h"
@@ -103,8 +105,9 @@ private:
     bool awaitRemoval();
     void refreshAdapterFacts();
     UnitEnd runUnit();
-    UnitEnd driveSession(DownloadSession& session, const HeardLine& line, UnitRecord& unit);
-    void reportUnit(DownloadSession& session, UnitRecord& unit, int code,
+    UnitEnd driveSession(DownloadSession& session, const HeardLine& line, UnitCapture& capture,
+                         UnitRecord& unit);
+    void reportUnit(DownloadSession& session, UnitCapture& capture, UnitRecord& unit, int code,
                     Clock::time_point started);
     void emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started);
     void emitUnsent(const DownloadSession& session);
@@ -202,18 +205,22 @@ void Worker::emitUnsent(const DownloadSession& session)
         link_.emit(UnsentEvent{unsent, session.progress().blockSize});
 }
 
-void Worker::reportUnit(DownloadSession& session, UnitRecord& unit, int code,
+void Worker::reportUnit(DownloadSession& session, UnitCapture& capture, UnitRecord& unit, int code,
                         Clock::time_point started)
 {
     unit.endedUtc = nowUtc();
     unit.durationMs = msBetween(started, Clock::now());
     describeDownload(session.facts(), &unit);
     describeResult(code, &unit);
+    const std::string notKept = capture.keep(&unit);
+    if (!notKept.empty())
+        std::fprintf(stderr, "tarvolo worker: the unit's capture was not kept: %s\n", notKept.c_str());
     link_.emit(UnitEndEvent{unit});
 }
 
 // Ticks the session until its unit has ended one way or another.
-UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, UnitRecord& unit)
+UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, UnitCapture& capture,
+                             UnitRecord& unit)
 {
     SilenceJudge silence(session, line, milliseconds(options_.handsetSilenceMs));
     bool started = false;
@@ -248,7 +255,7 @@ UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, Un
             session.end();
             if (!started)
                 return code == kExitPortLost ? UnitEnd::PortLost : UnitEnd::Stopped;
-            reportUnit(session, unit, code, startedAt);
+            reportUnit(session, capture, unit, code, startedAt);
             if (code == kExitInterrupted)
                 return UnitEnd::Stopped;
             if (code == kExitHandsetSilent)
@@ -294,9 +301,10 @@ UnitEnd Worker::runUnit()
     unit.mode = modeWord(options_.mode);
     unit.speed = options_.speed;
     HeardLine line(platformPortOps(), port);
+    UnitCapture capture(options_.capture, line.line());
     link_.emit(ArmedEvent{});
-    session.start(line.line(), {options_.speed, options_.mode, false});
-    return driveSession(session, line, unit);
+    session.start(capture.line(), {options_.speed, options_.mode, false});
+    return driveSession(session, line, capture, unit);
 }
 
 // A worker that replaces one that died may find the dead one's handset still on the cable,

@@ -1,6 +1,7 @@
 // The station's and workers' vocabulary on the wire (see worker_messages.h).
 #include "station/worker_messages.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "output/json_line.h"
@@ -163,6 +164,15 @@ std::vector<std::string> workerArguments(const WorkerOptions& o)
         arguments.push_back("--await-removal");
     if (o.holdForLabel)
         arguments.push_back("--hold-for-label");
+    if (!o.capture.folder.empty()) {
+        arguments.insert(arguments.end(),
+                         {"--capture-folder", o.capture.folder, "--capture-unit-bytes",
+                          std::to_string(o.capture.unitLimitBytes), "--captures-total-bytes",
+                          std::to_string(o.capture.totalLimitBytes), "--captures-max-days",
+                          std::to_string(o.capture.maxAgeDays)});
+        if (o.capture.keepAll)
+            arguments.push_back("--capture-all");
+    }
     return arguments;
 }
 
@@ -177,6 +187,21 @@ bool wholeNumber(const std::string& text, int64_t low, int64_t high, int64_t* va
         if (used != text.size() || text.empty() || text[0] == ' ' || n < low || n > high)
             return false;
         *value = n;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// A finite decimal number, nothing after it.
+bool finiteNumber(const std::string& text, double* value)
+{
+    try {
+        size_t used = 0;
+        const double x = std::stod(text, &used);
+        if (used != text.size() || text.empty() || text[0] == ' ' || !std::isfinite(x) || x < 0)
+            return false;
+        *value = x;
         return true;
     } catch (const std::exception&) {
         return false;
@@ -199,6 +224,14 @@ bool takeValue(const std::string& name, const std::string& value, WorkerOptions*
         o->rearmSilenceMs = static_cast<int>(n);
     else if (name == "--handset-silence-ms" && wholeNumber(value, 0, INT32_MAX, &n))
         o->handsetSilenceMs = static_cast<int>(n);
+    else if (name == "--capture-folder")
+        o->capture.folder = value;
+    else if (name == "--capture-unit-bytes" && wholeNumber(value, 0, INT64_MAX, &n))
+        o->capture.unitLimitBytes = static_cast<uint64_t>(n);
+    else if (name == "--captures-total-bytes" && wholeNumber(value, 0, INT64_MAX, &n))
+        o->capture.totalLimitBytes = static_cast<uint64_t>(n);
+    else if (name == "--captures-max-days")
+        return finiteNumber(value, &o->capture.maxAgeDays);
     else
         return false;
     return true;
@@ -215,6 +248,8 @@ bool parseWorkerArguments(const std::vector<std::string>& arguments, WorkerOptio
             o->awaitRemovalFirst = true;
         } else if (name == "--hold-for-label") {
             o->holdForLabel = true;
+        } else if (name == "--capture-all") {
+            o->capture.keepAll = true;
         } else if (i + 1 < arguments.size() && takeValue(name, arguments[i + 1], o)) {
             port = port || name == "--port";
             release = release || name == "--release";

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "capture/capture_store.h"
 #include "record/unit_record.h"
 
 // ---- The worker's start --------------------------------------------------------------------
@@ -29,6 +30,7 @@ struct WorkerOptions {
     int handsetSilenceMs = 30000;   // a unit whose handset is silent this long ends as failed
     bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
     bool holdForLabel = false;      // a handset that answers waits for the station's "go"
+    CaptureStorePolicy capture;     // which units' captures are kept, where (unit_capture.h)
 };
 
 // The options as the arguments that follow `worker` on the worker's command line.

@@ -14,12 +14,13 @@
 
 class StationServer {
 public:
-    // Serves the station's page. Null with a message and an exit code (64: the address, a
+    // Serves the station's page, and the units' captures kept in `captureFolder` (empty: none)
+    // at /capture?id=ATTEMPT-UUID. Null with a message and an exit code (64: the address, a
     // missing token file for an address other than 127.0.0.1, an unusable token; 22: the address
     // cannot be listened on).
     static std::unique_ptr<StationServer> open(const std::string& listen, const std::string& tokenFile,
-                                               std::string* error, int* code);
-    StationServer(std::string token);
+                                               const std::string& captureFolder, std::string* error, int* code);
+    StationServer(std::string token, const std::string& captureFolder);
 
     StationListener& listener() { return page_; }
     // Where a browser finds it: "http://127.0.0.1:8080/".

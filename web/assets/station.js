@@ -13,7 +13,18 @@ const kUnitFields = [
   ['duration_ms', 'took', (v) => (v / 1000).toFixed(1) + ' s'],
   ['ended_utc', 'ended', (v) => String(v).replace('T', ' ').replace(/\.\d+Z$/, ' UTC')],
   ['handset_product_id', 'handset'],
+  ['capture', 'capture'],
 ];
+
+// The capture a failed unit left, as a link that saves it: the server answers only a unit
+// capture's own id (captures/ATTEMPT-UUID.pcapng in the row).
+function captureLink(capture) {
+  const id = String(capture).replace(/^captures\//, '').replace(/\.pcapng$/, '');
+  const link = make('a', 'capture', capture);
+  link.href = '/capture?id=' + encodeURIComponent(id);
+  link.download = id + '.pcapng';
+  return link;
+}
 
 // A tile's headline for each state word the station sends.
 const tiles = new Map();  // port key -> its elements
@@ -54,7 +65,11 @@ function showLast(t, last) {
   }
   if (t.last.childElementCount === rows.length * 2 &&
       rows.every(([, v], i) => t.last.children[i * 2 + 1].textContent === shown(v))) return;
-  t.last.replaceChildren(...rows.flatMap(([label, value]) => [make('dt', '', label), make('dd', '', value)]));
+  t.last.replaceChildren(...rows.flatMap(([label, value]) => {
+    const dd = make('dd', '');
+    if (label === 'capture') dd.append(captureLink(value)); else dd.textContent = shown(value);
+    return [make('dt', '', label), dd];
+  }));
 }
 
 function showTile(key, port) {
