@@ -14,16 +14,11 @@ set(TARVOLO_SYSTEMD_UNIT_DIR lib/systemd/system CACHE PATH "systemd units, under
 
 install(TARGETS tarvolo tarvolo-handset RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/udev/60-tarvolo.rules DESTINATION ${TARVOLO_UDEV_RULES_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/performance.md
-              ${CMAKE_SOURCE_DIR}/docs/production-record.md ${CMAKE_SOURCE_DIR}/docs/reliability.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+file(GLOB documents ${CMAKE_SOURCE_DIR}/docs/*.md)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${documents} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The station's service: the template unit and its configuration folder /etc/tarvolo (one
-# NAME.conf per station), both from packaging/systemd/, installed once that folder has them.
-set(station_unit ${CMAKE_SOURCE_DIR}/packaging/systemd/tarvolo-station@.service)
-if(EXISTS ${station_unit})
-  install(FILES ${station_unit} DESTINATION ${TARVOLO_SYSTEMD_UNIT_DIR})
-  install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvolo)
-endif()
+# The station's service: the template unit and an example configuration come from
+# packaging/systemd/ (its own CMakeLists.txt); here the folder of each station's NAME.conf.
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tarvolo)
 
 include(${CMAKE_SOURCE_DIR}/packaging/man/ManPages.cmake)
