@@ -107,6 +107,7 @@ private:
     UnitEnd runUnit();
     UnitEnd driveSession(DownloadSession& session, const HeardLine& line, UnitCapture& capture,
                          UnitRecord& unit);
+    int unitEnding(DownloadSession& session, bool handsetSilent);
     void reportUnit(DownloadSession& session, UnitCapture& capture, UnitRecord& unit, int code,
                     Clock::time_point started);
     void emitProgress(const DownloadSession& session, Phase phase, Clock::time_point started);
@@ -218,6 +219,18 @@ void Worker::reportUnit(DownloadSession& session, UnitCapture& capture, UnitReco
     link_.emit(UnitEndEvent{unit});
 }
 
+// Why the unit ends now, as its exit code, or -1 while it goes on.
+int Worker::unitEnding(DownloadSession& session, bool handsetSilent)
+{
+    if (session.hasResult())
+        return session.result();
+    if (link_.stopAsked())
+        return kExitInterrupted;
+    if (session.portLost() || !portPresent(port_.device))
+        return kExitPortLost;
+    return handsetSilent ? kExitHandsetSilent : -1;
+}
+
 // Ticks the session until its unit has ended one way or another.
 UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, UnitCapture& capture,
                              UnitRecord& unit)
@@ -241,15 +254,7 @@ UnitEnd Worker::driveSession(DownloadSession& session, const HeardLine& line, Un
             silence.begin(now);
             link_.emit(UnitStartEvent{unit.startedUtc});
         }
-        int code = -1;
-        if (session.hasResult())
-            code = session.result();
-        else if (link_.stopAsked())
-            code = kExitInterrupted;
-        else if (session.portLost() || !portPresent(port_.device))
-            code = kExitPortLost;
-        else if (started && silence.silent(now))
-            code = kExitHandsetSilent;
+        const int code = unitEnding(session, started && silence.silent(now));
         if (code >= 0) {
             session.abort();
             session.end();
