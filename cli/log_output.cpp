@@ -71,6 +71,10 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
     const bool captures = std::any_of(units.begin(), units.end(), [](const UnitRecord& u) { return !u.capture.empty(); });
     if (captures)
         rows[0].push_back("capture");
+    // And who signed the release, once a unit listed got a signed one: key id, release name.
+    const bool signers = std::any_of(units.begin(), units.end(), [](const UnitRecord& u) { return !u.signingKeyId.empty(); });
+    if (signers)
+        rows[0].push_back("signed by");
     if (labels)
         rows[0].insert(rows[0].begin() + 2, "label");
     if (stations)
@@ -79,6 +83,8 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
         rows.push_back(columnsOf(u));
         if (captures)
             rows.back().push_back(u.capture.empty() ? "-" : u.capture);
+        if (signers)
+            rows.back().push_back(u.signingKeyId.empty() ? "-" : u.signingKeyId + " " + u.signedRelease);
         if (labels)
             rows.back().insert(rows.back().begin() + 2, labelText(u));
         if (stations)

@@ -177,6 +177,8 @@ Fields unitFields(const UnitRecord& u)
         {"label", textOrNull(u.label)},
         {"attempt", optionalNumber(u.attempt)},
         {"capture", textOrNull(u.capture)},
+        {"signing_key_id", textOrNull(u.signingKeyId)},
+        {"signed_release", textOrNull(u.signedRelease)},
     };
     f.insert(f.end(), rest.begin(), rest.end());
     return f;
@@ -251,6 +253,8 @@ bool unitFromFields(const FieldMap& values, UnitRecord* u, std::string* error)
     r.text("label", &u->label);
     r.optional("attempt", &u->attempt);
     r.text("capture", &u->capture);
+    r.text("signing_key_id", &u->signingKeyId);
+    r.text("signed_release", &u->signedRelease);
     if (!r.ok(error))
         return false;
     if (!outcomeFromWord(outcome, &u->outcome)) {

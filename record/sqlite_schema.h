@@ -97,6 +97,13 @@ CREATE TABLE central_conflicts (
     {7, R"sql(
 ALTER TABLE units ADD COLUMN capture TEXT;
 )sql"},
+    // Who signed the unit's release: the trusted key's id and the release name its trusted
+    // comment gives. On the unit, like the release file and digest it already repeats, so a
+    // unit's row says alone what it got; NULL before this step and for an unsigned release.
+    {8, R"sql(
+ALTER TABLE units ADD COLUMN signing_key_id TEXT;
+ALTER TABLE units ADD COLUMN signed_release TEXT;
+)sql"},
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kRecordSchemaVersion,
               "one migration per schema version");

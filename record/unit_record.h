@@ -105,6 +105,12 @@ struct UnitRecord {
     // Since schema version 7.
     std::string capture;  // the unit's capture of the line, relative to the record's folder
                           // ("captures/ATTEMPT-UUID.pcapng"); empty when none was kept
+
+    // Since schema version 8: who signed the release the unit got, as the station checked it
+    // at the run's start (docs/signing.md). Both empty when the release was not signed by a
+    // trusted key.
+    std::string signingKeyId;   // the trusted key's id
+    std::string signedRelease;  // the release name in the signature's trusted comment
 };
 
 }  // namespace record

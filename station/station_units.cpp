@@ -130,6 +130,8 @@ void Station::endUnit(Port& port, UnitRecord unit)
     unit.releaseFile = release_.name;
     unit.releaseSha256 = release_.sha256;
     unit.fileProductId = release_.productId;
+    unit.signingKeyId = signer_.keyId;
+    unit.signedRelease = signer_.releaseName;
     unit.toolVersion = tool_.version;
     unit.toolSha256 = tool_.sha256;
     writer_->write(indexOf(port), unit);

@@ -24,14 +24,15 @@ def record_schema_version():
         return f.read().count('R"sql(')
 
 
-def make_empty_record(path):
+def make_empty_record(path, version=None):
     """An empty SQLite production record of this tree's schema, as a station starts one: every
-    step of kMigrations in order (tarvolo_uuid7 is the writer's own; no row needs it here)."""
+    step of kMigrations in order (tarvolo_uuid7 is the writer's own; no row needs it here).
+    With `version`, only the steps up to it: a record an older station left."""
     import re
     import sqlite3
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "..", "..", "record", "sqlite_schema.h")) as f:
-        steps = re.findall(r'R"sql\((.*?)\)sql"', f.read(), re.S)
+        steps = re.findall(r'R"sql\((.*?)\)sql"', f.read(), re.S)[:version]
     db = sqlite3.connect(path)
     db.create_function("tarvolo_uuid7", 1, lambda utc: None)
     for sql in steps:

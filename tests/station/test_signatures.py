@@ -1,14 +1,18 @@
 """A station with trusted keys: each kind of bad release (no signature, bad signature, unknown
 key, comment tampered, product mismatch) is refused with exit 1, naming the file, the key and
 why, before any port is opened (the handset on the port receives nothing); a good one flashes;
---signatures warn says what is wrong and flashes all the same."""
+--signatures warn says what is wrong and flashes all the same. A unit of a signed release keeps
+the key id and release name in the record (one of version 7 is brought up to date for it), and
+`tarvolo log` shows them."""
+import json
 import os
 import shutil
+import sqlite3
 import subprocess
 import unittest
 
 from station_case import StationCase
-from harness import bin_dir
+from harness import bin_dir, make_empty_record, record_schema_version
 
 
 class Signatures(StationCase):
@@ -76,11 +80,15 @@ class Signatures(StationCase):
         # A handset each: the first unit may stay on its cable after the first station has ended.
         flashing, warned = self.handsets(2, units=1)
         good = self.signed_copy(release, "good.rel", quality)
-        run = self.station(good, [flashing.link], "--units", 1, "--trusted-keys", self.path("keys"))
+        old_record = self.path("version7.db")
+        make_empty_record(old_record, version=7)
+        run = self.station(good, [flashing.link], "--units", 1, "--trusted-keys", self.path("keys"),
+                           record=old_record)
         code, err = run.wait(), run.stderr()
         self.assertEqual(code, 0, err)
         self.assertIn(good + ": signed by key " + quality_id + " for product KM52, release R-good.rel", err)
         self.assertEqual([e["outcome"] for e in run.unit_ends()], ["completed"])
+        self.check_signer_in_log(old_record, quality_id)
         run = self.station(unsigned, [warned.link], "--units", 1, "--trusted-keys", self.path("keys"),
                            "--signatures", "warn", record=self.path("warned.db"))
         code, err = run.wait(), run.stderr()
@@ -88,6 +96,18 @@ class Signatures(StationCase):
         self.assertIn("warning: " + unsigned + ": no signature", err)
         self.assertEqual([e["outcome"] for e in run.unit_ends()], ["completed"])
         self.assertNotFlashedTwice([flashing, warned])
+        self.check_signer_in_log(self.path("warned.db"), None)
+
+    def check_signer_in_log(self, record, key_id):
+        done = subprocess.run([os.path.join(bin_dir(), "tarvolo"), "log", "--db", record, "--json"],
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        units = json.loads(done.stdout)["units"]
+        self.assertEqual([(u["signing_key_id"], u["signed_release"]) for u in units],
+                         [(key_id, "R-good.rel" if key_id else None)])
+        db = sqlite3.connect(record)
+        self.assertEqual(db.execute("PRAGMA user_version").fetchone()[0], record_schema_version())
+        db.close()
 
 
 if __name__ == "__main__":

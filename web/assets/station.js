@@ -14,6 +14,8 @@ const kUnitFields = [
   ['ended_utc', 'ended', (v) => String(v).replace('T', ' ').replace(/\.\d+Z$/, ' UTC')],
   ['handset_product_id', 'handset'],
   ['capture', 'capture'],
+  ['signed_release', 'signed release'],
+  ['signing_key_id', 'signed by key'],
 ];
 
 // The capture a failed unit left, as a link that saves it: the server answers only a unit
