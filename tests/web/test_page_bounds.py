@@ -180,7 +180,7 @@ class PageBounds(StationCase):
         self.assertLess(held, 200, "the station holds %d descriptors" % held)
         self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("result_code") == 13))
         self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "unit_end" and e.get("outcome") == "completed"
-                                          and e.get("port") == first, timeout=60), run.stderr())
+                                          and e.get("port") == first, timeout=120), run.stderr())
         # The slow ones were cut once their head's time was up, not when they stopped.
         for t in slow_threads:
             t.join(20)
