@@ -2,8 +2,21 @@
 // the Windows build, which has no Debian library to link, reads the same files the same way.
 #include "cli/station_config.h"
 
+#include <stdexcept>
+
+// toml++ 3.3 checks some of its parser's expectations by assertion, and a hostile file breaks
+// them (a "[" followed by "#" or a control character): a debug build aborts, and a release
+// build, which takes them as facts for the optimiser, is undefined. Here a broken expectation
+// throws, in every build, and the file is refused.
+struct TomlExpectation : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+#pragma push_macro("NDEBUG")
+#undef NDEBUG
+#define TOML_ASSERT(expr) ((expr) ? void(0) : throw TomlExpectation(#expr))
 #define TOML_HEADER_ONLY 1
 #include <toml++/toml.h>
+#pragma pop_macro("NDEBUG")
 
 #include <cstdio>
 #include <fstream>
@@ -198,6 +211,9 @@ bool applyStationConfigText(CLI::App& command, const std::string& text, const st
         root = toml::parse(text, path);
     } catch (const toml::parse_error& e) {
         *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+        return false;
+    } catch (const TomlExpectation&) {
+        *error = path + ": not a TOML file this station can read (a table header or key is malformed)";
         return false;
     }
     std::vector<std::pair<CLI::Option*, std::string>> given;
