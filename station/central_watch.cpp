@@ -23,9 +23,9 @@ int64_t ageSeconds(const std::string& utc)
 // The latest conflict: which unit, and the columns in which the server's row differs.
 nlohmann::json conflictJson(const CentralState& state)
 {
-    if (state.lastConflict.empty())
+    if (state.backlog.lastConflict.empty())
         return nullptr;
-    return {{"attempt_uuid", state.lastConflict}, {"differing", differingColumns(state.lastDiffering)}};
+    return {{"attempt_uuid", state.backlog.lastConflict}, {"differing", differingColumns(state.backlog.lastDiffering)}};
 }
 
 }  // namespace
@@ -88,8 +88,8 @@ std::string CentralWatch::holdReasonNow() const
         return "not arming new units: the central database has not been reached and " + stale;
     if (options_.requireApproval && !approvalsFresh(state_.approvalsFetchedUtc, approvalMaxAge(), &stale))
         return "not arming new units: the central database has not been reached and " + stale;
-    const int64_t age = ageSeconds(state_.oldestEndedUtc);
-    if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
+    const int64_t age = ageSeconds(state_.backlog.oldestEndedUtc);
+    if (options_.centralRequiredMinutes > 0 && state_.backlog.unconfirmed > 0 &&
         static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", options_.centralRequiredMinutes);
@@ -104,8 +104,8 @@ void CentralWatch::poll(StationView& view, bool now)
     if (!link_)
         return;
     state_ = link_->state();
-    const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
-                            std::to_string(state_.quarantined) + "/" + std::to_string(state_.conflicts) + "/" +
+    const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.backlog.unconfirmed) + "/" +
+                            std::to_string(state_.backlog.quarantined) + "/" + std::to_string(state_.backlog.conflicts) + "/" +
                             state_.lastError + "/" +
                             std::to_string(static_cast<int>(state_.approval));
     const auto at = std::chrono::steady_clock::now();
@@ -114,16 +114,16 @@ void CentralWatch::poll(StationView& view, bool now)
         shownAt_ = at;
         // One set of names for the page and --json; --json adds the age in seconds (a page
         // counts it from the time) and the error, and leaves out conflicts while there are none.
-        const nlohmann::json facts = {{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
-                                      {"oldest_unconfirmed_utc", state_.oldestEndedUtc},
-                                      {"quarantined", state_.quarantined}, {"conflicts", state_.conflicts},
+        const nlohmann::json facts = {{"connected", state_.connected}, {"unconfirmed", state_.backlog.unconfirmed},
+                                      {"oldest_unconfirmed_utc", state_.backlog.oldestEndedUtc},
+                                      {"quarantined", state_.backlog.quarantined}, {"conflicts", state_.backlog.conflicts},
                                       {"conflict", conflictJson(state_)}};
         nlohmann::json object = {{"event", "central"}};
         object.update(facts);
-        object["oldest_unconfirmed_s"] = ageSeconds(state_.oldestEndedUtc);
+        object["oldest_unconfirmed_s"] = ageSeconds(state_.backlog.oldestEndedUtc);
         if (!state_.lastError.empty())
             object["error"] = state_.lastError;
-        if (state_.conflicts == 0) {
+        if (state_.backlog.conflicts == 0) {
             object.erase("conflicts");
             object.erase("conflict");
         }
@@ -149,14 +149,14 @@ std::string CentralWatch::footer() const
     if (!link_)
         return "";
     std::string text = std::string("central: ") + (state_.connected ? "connected" : "not connected") + ", " +
-                       std::to_string(state_.unconfirmed) + " units not confirmed";
-    if (state_.unconfirmed > 0)
-        text += ", oldest " + std::to_string(ageSeconds(state_.oldestEndedUtc)) + " s";
-    if (state_.quarantined > 0)
-        text += ", " + std::to_string(state_.quarantined) + " quarantined";
-    if (state_.conflicts > 0)
-        text += ", " + std::to_string(state_.conflicts) + " in conflict (unit " + state_.lastConflict +
-                " differs centrally in " + state_.lastDiffering + ")";
+                       std::to_string(state_.backlog.unconfirmed) + " units not confirmed";
+    if (state_.backlog.unconfirmed > 0)
+        text += ", oldest " + std::to_string(ageSeconds(state_.backlog.oldestEndedUtc)) + " s";
+    if (state_.backlog.quarantined > 0)
+        text += ", " + std::to_string(state_.backlog.quarantined) + " quarantined";
+    if (state_.backlog.conflicts > 0)
+        text += ", " + std::to_string(state_.backlog.conflicts) + " in conflict (unit " + state_.backlog.lastConflict +
+                " differs centrally in " + state_.backlog.lastDiffering + ")";
     if (!state_.connected && !state_.lastError.empty())
         text += " (" + state_.lastError + ")";
     return text;
