@@ -263,6 +263,7 @@ void Station::startWorker(size_t index, bool removalFirst)
     worker.releasePath = release_.copyPath;
     worker.awaitRemovalFirst = removalFirst;
     worker.holdForLabel = options_.scanLabels;
+    worker.unitRow = unitRow(port);
     std::vector<std::string> argv = {options_.workerProgram, "worker"};
     for (std::string& argument : workerArguments(worker))
         argv.push_back(std::move(argument));

@@ -97,6 +97,7 @@ private:
     void send(Port& port, WorkerCommand command);
 
     // station_units.cpp
+    UnitRecord unitRow(const Port& port) const;
     void beginUnit(Port& port, const UnitStartEvent& event);
     void trackProgress(Port& port, const ProgressEvent& event);
     void takeLabel(Port& port, const GivenLabel& given);

@@ -1,16 +1,38 @@
 // A station's units: their start, their end to the record, their result shown once the record
 // has answered; and the labels scanned for them (see station_core.h). Main thread.
 #include "record/utc_time.h"
-#include "session/modes.h"
+#include "record/uuid7.h"
 #include "station/station_core.h"
 #include "station/station_listener.h"
 #include "station/unit_facts.h"
 
 namespace station_core {
 
+// What every unit on the port has in its record row: its worker starts each unit's row from it,
+// and a unit its worker never reports is recorded from it.
+UnitRecord Station::unitRow(const Port& port) const
+{
+    UnitRecord unit;
+    unit.runId = run_.runId;
+    unit.stationId = run_.stationId;
+    unit.operatorName = run_.operatorName;
+    unit.lot = run_.lot;
+    unit.portSelector = port.view.selector;
+    unit.releaseFile = run_.releaseFile;
+    unit.releaseSha256 = run_.releaseSha256;
+    unit.fileProductId = run_.fileProductId;
+    unit.signingKeyId = signer_.keyId;
+    unit.signedRelease = signer_.releaseName;
+    unit.mode = run_.mode;
+    unit.speed = run_.speed;
+    unit.toolVersion = run_.toolVersion;
+    unit.toolSha256 = run_.toolSha256;
+    return unit;
+}
+
 void Station::beginUnit(Port& port, const UnitStartEvent& event)
 {
-    port.unit = UnitRecord{};
+    port.unit = unitRow(port);
     port.unit.sequence = ++nextSequence_;
     port.unit.startedUtc = event.startedUtc;
     port.unit.device = port.device;  // what a unit its worker never reports is known by
@@ -84,14 +106,14 @@ void Station::recordLostUnit(Port& port, int code)
     unit.endedUtc = nowUtc();
     unit.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - port.unitStarted).count();
-    unit.mode = modeWord(options_.worker.mode);
-    unit.speed = options_.worker.speed;
+    unit.attemptUuid = uuid7ForRow(unit.startedUtc);
     describeResult(code, &unit);
     endUnit(port, unit);
 }
 
 // A unit has ended, reported by its worker or not: it goes to the record, and its result is
-// shown once the record has answered (unitWritten).
+// shown once the record has answered (unitWritten). Its row is whole but for what the station
+// alone knows: the unit's number and the label scanned for it.
 void Station::endUnit(Port& port, UnitRecord unit)
 {
     if (unit.sequence == 0)
@@ -103,18 +125,6 @@ void Station::endUnit(Port& port, UnitRecord unit)
         port.label.reset();
         port.view.label.clear();
     }
-    unit.runId = run_.runId;
-    unit.stationId = options_.stationId;
-    unit.operatorName = options_.operatorName;
-    unit.lot = options_.lot;
-    unit.portSelector = port.view.selector;
-    unit.releaseFile = release_.name;
-    unit.releaseSha256 = release_.sha256;
-    unit.fileProductId = release_.productId;
-    unit.signingKeyId = signer_.keyId;
-    unit.signedRelease = signer_.releaseName;
-    unit.toolVersion = tool_.version;
-    unit.toolSha256 = tool_.sha256;
     writer_->write(indexOf(port), unit);
 }
 
