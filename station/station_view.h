@@ -2,7 +2,9 @@
 // port (the port and its identity, the unit on it, its phase, a progress bar, bytes per
 // second, the last unit's result and time) and a footer (units done, failed and interrupted,
 // units per hour, elapsed time), with the latest events under it. Without a terminal: one plain
-// line per event. With --json: one object per line, each carrying its port. Station's main thread.
+// line per fact. With --json: one object per line, each carrying its port. Each line is a
+// rendering of a fact (station_facts.h); the view adds only the port and the time. Station's
+// main thread.
 #ifndef TARVOLO_STATION_STATION_VIEW_H
 #define TARVOLO_STATION_STATION_VIEW_H
 
