@@ -78,11 +78,12 @@ void StationPage::unitEnded(size_t port, const UnitRecord& unit, bool recorded)
     nlohmann::json last = nlohmann::json(fieldsToJson(unitFields(unit)));
     last["recorded"] = recorded;
     send({{"ports", {{std::to_string(port), {{"last", last}}}}}});
+    // A chart's item: a few of the same row's fields, under the same names.
     const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    feed_.append({{"port", port}, {"sequence", unit.sequence}, {"outcome", outcomeWord(unit.outcome)},
-                  {"result_code", unit.resultCode}, {"result_meaning", unit.resultMeaning},
-                  {"duration_ms", unit.durationMs}, {"at_s", std::round(at * 10) / 10},
-                  {"sent_ms", nowMs()}});
+    nlohmann::json item = {{"port", port}, {"at_s", std::round(at * 10) / 10}, {"sent_ms", nowMs()}};
+    for (const char* name : {"sequence", "outcome", "result_code", "result_meaning", "duration_ms"})
+        item[name] = last[name];
+    feed_.append(item);
 }
 
 void StationPage::centralNow(const nlohmann::json& state) { send({{"run", {{"central", state}}}}); }
