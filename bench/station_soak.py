@@ -23,7 +23,8 @@ leaving 20 s after they came whatever happened (--unit-max-ms), so not every uni
 and the station runs until the last handset has gone, then gets Ctrl-C. A unit whose worker was
 killed under it is recorded as failed (13, 15 for a stopped one, 14 for a handset that left
 mid-download) instead of its prescribed outcome; everything else above must still hold, and
-every handset a download reached is recorded once.
+every handset a download reached is recorded once (after, at most, attempts judged silent that
+no download reached: on a loaded machine a handset can be starved past the silence limit).
 Exit status 0 when all hold. The test command runs a short one (ctest label soak); the long
 run's figures are in docs/reliability.md:
     scripts/build.sh release && TARVOLO_BIN=build/release/bin bench/station_soak.py --ports 8 --units-per-port 25
@@ -183,6 +184,21 @@ def check_captures(db, folder, chaotic):
     return problems
 
 
+def chaos_matches(got, flashed):
+    """Whether the recorded units are the handsets' downloads in order, each as prescribed or
+    ended by the chaos, give or take attempts judged silent (14) that no download reached: a
+    handset starved of the processor past the silence limit is taken for gone, and the same
+    handset, answering again, is the next unit."""
+    if not flashed:
+        return all(g[1] == 14 for g in got)
+    if not got:
+        return False
+    head, rest = got[0], got[1:]
+    if (head == flashed[0] or head[1] in CHAOS_RESULTS) and chaos_matches(rest, flashed[1:]):
+        return True
+    return head[1] == 14 and chaos_matches(rest, flashed)
+
+
 def check(record, handsets, expected, image, chaotic=False):
     problems = []
     db = sqlite3.connect(record)
@@ -202,7 +218,7 @@ def check(record, handsets, expected, image, chaotic=False):
             # Each handset a download reached is recorded once, in order; a unit whose worker
             # was killed under it ends as such, every other as prescribed.
             flashed = [outcomes[u["unit"] - 1] for u in units if u["downloadsStarted"] > 0]
-            if len(got) != len(flashed) or any(g != f and g[1] not in CHAOS_RESULTS for g, f in zip(got, flashed)):
+            if not chaos_matches(got, flashed):
                 problems.append("%s: recorded %s, prescribed %s" % (link, got, flashed))
         elif got != outcomes:
             problems.append("%s: recorded %s, prescribed %s" % (link, got, outcomes))
