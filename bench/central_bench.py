@@ -262,11 +262,12 @@ def generate_units(total, span_days):
     lots = max(1, int(span_days * 40 / 7))
     code, _, err = psql(
         "INSERT INTO units (attempt_uuid, station_id, started_utc, lot, label, outcome, result_code, %s) "
-        "SELECT 'gen-' || lpad(g::text, 12, '0'), 'S' || (g %% 200), to_char((now() - interval '1 day' * %f * "
-        "(%d - g) / %d) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'L' || (g::bigint * %d / %d), "
+        "SELECT 'gen-' || lpad(g::text, 12, '0'), 'S' || (g %% 200), to_char((now() - interval '1 millisecond' * "
+        "((%d - g) * %f)) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'L' || (g::bigint * %d / %d), "
         "'LBL' || g, CASE WHEN g %% 14 = 0 THEN 'failed' WHEN g %% 97 = 0 THEN 'interrupted' ELSE 'completed' END, "
         "CASE WHEN g %% 14 = 0 THEN 6 ELSE 0 END, %s FROM generate_series(1, %d) g, (SELECT * FROM units LIMIT 1) b"
-        % (", ".join(columns), span_days, total, total, lots, total, ", ".join("b." + c for c in columns), total))
+        % (", ".join(columns), total, span_days * 86400000.0 / total, lots, total, ", ".join("b." + c for c in columns),
+           total))
     if code:
         sys.exit(err)
     tarvolo("central", "init", "--central", connection())
