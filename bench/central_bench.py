@@ -304,6 +304,15 @@ def factory_dashboard(total, span_days):
                        capture_output=True, text=True)
     print("  log --central --summary over all: %.1f s, exit %d %s" %
           (time.monotonic() - started, p.returncode, p.stderr.strip()[:200]))
+    # The listing streams a page at a time: its memory is a page's, however many it lists.
+    for count in (1000, min(total, 1000000)):
+        started = time.monotonic()
+        with open(os.devnull, "w") as null:
+            proc = subprocess.Popen([os.path.join(BIN, "tarvolo"), "log", "--central", connection(), "--limit",
+                                     str(count), "--csv"], stdout=null, stderr=subprocess.DEVNULL)
+            _, status, usage = os.wait4(proc.pid, 0)
+        print("  log --central --limit %d --csv: %.1f s, exit %d, peak memory %.0f MB" %
+              (count, time.monotonic() - started, os.waitstatus_to_exitcode(status), usage.ru_maxrss / 1024))
 
 
 def free_port():
