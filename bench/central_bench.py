@@ -284,7 +284,7 @@ def generate_units(total, span_days):
           (total, span_days, time.monotonic() - started, size.strip().replace("\t", ", ")))
 
 
-def factory_dashboard(total, span_days):
+def factory_dashboard(total, span_days, listing):
     generate_units(total, span_days)
     port = free_port()
     proc = subprocess.Popen([os.path.join(BIN, "tarvolo"), "dashboard", "--central", connection(), "--http",
@@ -305,7 +305,7 @@ def factory_dashboard(total, span_days):
     print("  log --central --summary over all: %.1f s, exit %d %s" %
           (time.monotonic() - started, p.returncode, p.stderr.strip()[:200]))
     # The listing streams a page at a time: its memory is a page's, however many it lists.
-    for count in (1000, min(total, 1000000)):
+    for count in (1000, listing):
         started = time.monotonic()
         with open(os.devnull, "w") as null:
             proc = subprocess.Popen([os.path.join(BIN, "tarvolo"), "log", "--central", connection(), "--limit",
@@ -360,7 +360,8 @@ def main():
         if a.stations or a.brief:
             pooled_stations(work, 4 if a.brief else a.stations, 4 if a.brief else a.seconds,
                             1 if a.brief else a.unit_every)
-            factory_dashboard(20000 if a.brief else a.factory_units, a.span_days)
+            factory_dashboard(20000 if a.brief else a.factory_units, a.span_days,
+                              3000 if a.brief else min(a.factory_units, 1000000))
             if not a.brief:
                 return
         if not a.only_million:
