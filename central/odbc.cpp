@@ -252,7 +252,7 @@ bool fetchRows(SQLHSTMT stmt, std::vector<OdbcRow>* rows)
 bool OdbcConnection::exec(const std::string& sql, const std::vector<OdbcValue>& params, OdbcError* error,
                           std::vector<OdbcRow>* rows)
 {
-    if (inTransaction_)
+    if (inTransaction_ || timeoutSeconds_ == 0)
         return run(sql, params, error, rows);
     if (!begin(error))
         return false;
@@ -306,7 +306,8 @@ bool OdbcConnection::begin(OdbcError* error)
         return false;
     }
     inTransaction_ = true;
-    if (run("SET LOCAL statement_timeout = " + std::to_string(timeoutSeconds_ * 1000), {}, error, nullptr))
+    if (timeoutSeconds_ == 0 ||
+        run("SET LOCAL statement_timeout = " + std::to_string(timeoutSeconds_ * 1000), {}, error, nullptr))
         return true;
     rollback();
     return false;

@@ -59,8 +59,10 @@ public:
     bool commit(OdbcError* error);
     void rollback();
 
-    // The longest a statement may run on the server before it cancels it (60 s; 0: no limit,
-    // for the schema's own migrations). Applies from the next transaction on.
+    // The longest a statement may run on the server before it cancels it (60 s). 0, for the
+    // administrator's commands: none of ours (the server's own setting holds), and a statement
+    // outside begin()..commit() runs as it is, so that one that may not run in a transaction
+    // (VACUUM, DETACH PARTITION CONCURRENTLY) can. Applies from the next transaction on.
     void setStatementTimeout(int seconds) { timeoutSeconds_ = seconds; }
 
 private:
