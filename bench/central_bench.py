@@ -257,7 +257,8 @@ def long_sql(sql):
 
 def generate_units(total, span_days):
     """`total` units over the last `span_days` days, in SQL: each a copy of a shipped unit with its
-    own attempt, time, station (of 200), lot (40 a week, each a stretch of time) and label. The
+    own attempt (a UUIDv7 of its time, so that it lands in its month), time, station (of 200),
+    lot (40 a week, each a stretch of time) and label. The
     secondary indexes are dropped first and made again by `central init`, then VACUUM ANALYZE
     (an index-only scan needs the visibility map that autovacuum would keep)."""
     started = time.monotonic()
@@ -269,17 +270,26 @@ def generate_units(total, span_days):
                                "'station_id', 'started_utc', 'lot', 'label', 'outcome', 'result_code')"
                                )[1].strip().split(",")]
     lots = max(1, int(span_days * 40 / 7))
+    # The past months' partitions, as a server running for that long has them (init makes the
+    # current month and those ahead; a unit of an older month would wait in the default one).
+    long_sql("SELECT tarvolo_units_month(m::date) FROM generate_series(date_trunc('month', now() - interval '1 day' * "
+             "%d), date_trunc('month', now()), interval '1 month') m" % span_days)
     long_sql(
         "INSERT INTO units (attempt_uuid, station_id, started_utc, lot, label, outcome, result_code, %s) "
-        "SELECT 'gen-' || lpad(g::text, 12, '0'), 'S' || (g %% 200), to_char((now() - interval '1 millisecond' * "
-        "((%d - g) * %f)) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'L' || (g::bigint * %d / %d), "
-        "'LBL' || g, CASE WHEN g %% 14 = 0 THEN 'failed' WHEN g %% 97 = 0 THEN 'interrupted' ELSE 'completed' END, "
-        "CASE WHEN g %% 14 = 0 THEN 6 ELSE 0 END, %s FROM generate_series(1, %d) g, (SELECT * FROM units LIMIT 1) b"
-        % (", ".join(columns), total, span_days * 86400000.0 / total, lots, total, ", ".join("b." + c for c in columns),
-           total))
+        "SELECT substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-7' || substr(r, 1, 3) || '-8' || substr(r, 4, 3) || "
+        "'-' || substr(r, 7, 12), 'S' || (g %% 200), to_char(t AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+        "'L' || (g::bigint * %d / %d), 'LBL' || g, CASE WHEN g %% 14 = 0 THEN 'failed' WHEN g %% 97 = 0 THEN "
+        "'interrupted' ELSE 'completed' END, CASE WHEN g %% 14 = 0 THEN 6 ELSE 0 END, %s "
+        "FROM (SELECT g, now() - interval '1 millisecond' * ((%d - g) * %f) AS t, md5(g::text) AS r "
+        "FROM generate_series(1, %d) g) s, "
+        "LATERAL (SELECT lpad(to_hex((extract(epoch FROM t) * 1000)::bigint), 12, '0') AS h) x, "
+        "(SELECT * FROM units LIMIT 1) b"
+        % (", ".join(columns), lots, total, ", ".join("b." + c for c in columns), total,
+           span_days * 86400000.0 / total, total))
     tarvolo("central", "init", "--central", connection())
     long_sql("VACUUM ANALYZE units")
-    _, size, _ = psql("SELECT pg_size_pretty(pg_total_relation_size('units')), count(*) FROM units")
+    _, size, _ = psql("SELECT (SELECT pg_size_pretty(sum(pg_total_relation_size(relid))) FROM "
+                      "pg_partition_tree('units')), count(*) FROM units")
     print("generated %d units over %d days in %.0f s (table and indexes, count: %s)" %
           (total, span_days, time.monotonic() - started, size.strip().replace("\t", ", ")))
 

@@ -55,8 +55,8 @@ int main(int argc, char** argv)
     int status = 0;
     for (size_t i = 0; i < links.size(); ++i) {
         const CentralState s = links[i]->state();
-        if (s.unconfirmed > 0) {
-            std::printf("%s: %lld units not confirmed (%s)\n", argv[i + 2], static_cast<long long>(s.unconfirmed),
+        if (s.backlog.unconfirmed > 0) {
+            std::printf("%s: %lld units not confirmed (%s)\n", argv[i + 2], static_cast<long long>(s.backlog.unconfirmed),
                         s.lastError.c_str());
             status = 1;
         }

@@ -12,7 +12,7 @@
 #include "record/sha256.h"
 #include "record/utc_time.h"
 
-bool releaseIdentity(const std::string& path, std::string* sha256, std::string* productId, std::string* error)
+bool releaseProductId(const std::string& path, std::string* productId, std::string* error)
 {
     std::ifstream in(path, std::ios::binary);
     char head[4];
@@ -21,7 +21,12 @@ bool releaseIdentity(const std::string& path, std::string* sha256, std::string* 
         return false;
     }
     *productId = shownBytes(head, 4);
-    return sha256File(path, sha256, error);
+    return true;
+}
+
+bool releaseIdentity(const std::string& path, std::string* sha256, std::string* productId, std::string* error)
+{
+    return releaseProductId(path, productId, error) && sha256File(path, sha256, error);
 }
 
 bool approveRelease(OdbcConnection& db, const ReleaseApproval& a, OdbcError* error)

@@ -25,6 +25,8 @@ enum class ApprovalState { Approved, NotApproved, Revoked };
 
 // The SHA-256 and the product identifier of a release file. False with a message.
 bool releaseIdentity(const std::string& path, std::string* sha256, std::string* productId, std::string* error);
+// Only the product identifier (the first four bytes, shown), for a caller that hashes the file itself.
+bool releaseProductId(const std::string& path, std::string* productId, std::string* error);
 
 // Approves (again, clearing a revocation) or revokes. Revoking one never approved sets `found`
 // false and changes nothing.

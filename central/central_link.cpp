@@ -284,12 +284,7 @@ CentralState CentralLink::state()
 {
     countBacklog(false);
     CentralState s = link_ ? link_->snapshot() : CentralState();
-    s.unconfirmed = backlog_.unconfirmed;
-    s.oldestEndedUtc = backlog_.oldestEndedUtc;
-    s.quarantined = backlog_.quarantined;
-    s.conflicts = backlog_.conflicts;
-    s.lastConflict = backlog_.lastConflict;
-    s.lastDiffering = backlog_.lastDiffering;
+    s.backlog = backlog_;
     return s;
 }
 

@@ -42,12 +42,7 @@ constexpr int kCentralStallSeconds = 10;
 // What the station shows and acts on.
 struct CentralState {
     bool connected = false;      // connected, and no call has been waiting too long
-    int64_t unconfirmed = 0;     // units committed locally, not confirmed by the server
-    std::string oldestEndedUtc;  // the oldest of them; empty when none
-    int64_t quarantined = 0;     // units and runs
-    int64_t conflicts = 0;       // units the server holds with other content
-    std::string lastConflict;    // the latest one's attempt_uuid, and the columns it differs in
-    std::string lastDiffering;
+    Backlog backlog;             // what the record holds that the server has not confirmed
     std::string lastError;       // why the last attempt failed (password-free)
     ApprovalState approval = ApprovalState::Approved;
     std::string approvalsFetchedUtc;  // when the approvals judged by were fetched

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "central/shipped_columns.h"
+#include "central/units_partitions.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ CREATE TABLE IF NOT EXISTS stations (
   tool_version text NOT NULL DEFAULT '');
 CREATE TABLE IF NOT EXISTS runs (run_uuid text PRIMARY KEY, received timestamptz NOT NULL DEFAULT clock_timestamp());
 CREATE TABLE IF NOT EXISTS run_ends (run_uuid text PRIMARY KEY, received timestamptz NOT NULL DEFAULT clock_timestamp());
-CREATE TABLE IF NOT EXISTS units (attempt_uuid text PRIMARY KEY, received timestamptz NOT NULL DEFAULT clock_timestamp());
 CREATE TABLE IF NOT EXISTS releases (
   sha256 text NOT NULL, product_id text NOT NULL, release_file text NOT NULL DEFAULT '',
   approved_by text NOT NULL, approved_utc text NOT NULL, revoked_by text, revoked_utc text,
@@ -40,6 +40,9 @@ CREATE INDEX IF NOT EXISTS units_period ON units (started_utc) INCLUDE (station_
 CREATE INDEX IF NOT EXISTS units_by_lot ON units (lot, started_utc);
 CREATE INDEX IF NOT EXISTS units_by_label_time ON units (label, started_utc);
 CREATE INDEX IF NOT EXISTS units_by_release ON units (release_sha256, started_utc);
+-- A station's units by the server's receive time: its latest ones tell its clock's offset, and
+-- a station whose clock is off is counted in a period by when its units arrived.
+CREATE INDEX IF NOT EXISTS units_by_station_received ON units (station_id, received);
 CREATE INDEX IF NOT EXISTS runs_by_station ON runs (station_id, started_utc);
 )sql";
 
@@ -186,9 +189,9 @@ bool mapLogin(OdbcConnection& db, const CentralRoles& roles, const std::string& 
 
 bool initCentralSchema(OdbcConnection& db, OdbcError* error)
 {
-    const std::string sql = std::string(kTables) + addColumns("units", kShippedUnitColumns) +
+    const std::string sql = std::string(kTables) + unitsTableSql() + addColumns("units", kShippedUnitColumns) +
                             addColumns("runs", kShippedRunColumns) + addColumns("run_ends", kShippedRunEndColumns) +
-                            kIndexes;
+                            unitsMonthsAheadSql() + kIndexes;
     return inTransaction(db, sql, error);
 }
 

@@ -2,7 +2,8 @@
 // database"). Creating is also migrating: every statement is idempotent (IF NOT EXISTS, OR
 // REPLACE, policies dropped and made again), and the shipped columns (shipped_columns.h) are
 // added one by one, so a newer build brings an older server up to its columns and rules and
-// never removes a row or a column.
+// never removes a row or a column. units is partitioned by month (units_partitions.h): an
+// older server's single table becomes month partitions here, in the same transaction.
 //
 // Stations write through row-level security: each station logs in as a role of its own, a
 // member of the shared station group that holds the grants, and the table station_logins maps

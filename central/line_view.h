@@ -16,6 +16,12 @@
 // A station silent this long (its heartbeat comes every 30 s) is shown as silent.
 constexpr int64_t kStationSilentSeconds = 120;
 
+// A station's clock this far from the server's is off: its units count in a period by when
+// the server received them. Wider than any wait of a connected station's shipping (its link
+// retries within 60 s), narrower than anything that moves a unit between the page's periods
+// in a way one would notice (8 h and longer).
+constexpr int64_t kStationClockOffSeconds = 120;
+
 struct LineStation {
     std::string stationId;
     std::string lastHeardUtc;
@@ -23,7 +29,12 @@ struct LineStation {
     std::string toolVersion;
     // Its latest run (empty when none has been shipped) and how it ended (empty: not yet).
     std::string runStartedUtc, operatorName, lot, releaseFile, runEnding;
+    // How far its clock is ahead of the server's (behind: negative), from its latest units:
+    // the largest of (its time at a unit's end - the server's receive time). A unit shipped
+    // late only lowers that, so a clock behind shows until a unit ships live. None without units.
+    std::optional<int64_t> clockAheadSeconds;
     std::string state() const;  // "running", "stopped" or "silent"
+    bool clockOff() const;
 };
 
 struct LineFigures {
@@ -41,10 +52,15 @@ struct LineFigureSet {
     int64_t lotsLeftOff = 0;
 };
 
-// Units started in [fromUtc, toUtc) (either empty: unbounded), the record's time form.
+// Units started in [fromUtc, toUtc) (either empty: unbounded), the record's time form; the
+// units of the stations in `byReceived` (those whose clock is off) received by the server in it.
 struct LinePeriod {
     std::string fromUtc, toUtc;
+    std::vector<std::string> byReceived;
 };
+
+// The stations of `stations` whose clock is off.
+std::vector<std::string> clockOffStations(const std::vector<LineStation>& stations);
 
 struct UnitSearch {
     LinePeriod period;

@@ -1,7 +1,8 @@
-// tarvolo central (init, approve) and tarvolo ship: the line's central database over ODBC.
+// tarvolo central (init, approve, retire) and tarvolo ship: the line's central database over ODBC.
 // `central init` creates or migrates its tables (and with --roles the station group, the
 // reader and the rules that keep each station to its own rows; with --station one station's
-// login); `central approve` keeps the table of approved releases; `ship` sends a
+// login); `central approve` keeps the table of approved releases; `central retire` drops
+// whole months of units (units_partitions.h); `ship` sends a
 // record's backlog without a station. Passwords come from a file and appear in no output.
 #include <CLI/CLI.hpp>
 
@@ -13,6 +14,7 @@
 #include "central/central_connection.h"
 #include "central/central_schema.h"
 #include "central/shipper.h"
+#include "central/units_partitions.h"
 #include "cli/commands.h"
 #include "output/shown_text.h"
 #include "record/production_record.h"
@@ -32,6 +34,8 @@ struct CentralArguments {
     bool revoke = false;
     std::string db;
     int batch = 500;
+    std::string before;  // central retire: the first month kept, YYYY-MM
+    bool dryRun = false;
 };
 
 int fail(const char* command, int code, const std::string& message)
@@ -62,6 +66,15 @@ std::unique_ptr<OdbcConnection> connect(const char* command, const CentralArgume
     return db;
 }
 
+// The server's reason, and what to do about a lock that stayed taken (init and retire wait a
+// few seconds for the units table, not for ever, so stations queued behind them go on).
+std::string serverReason(const OdbcError& e)
+{
+    if (e.state == "55P03")
+        return e.text() + "; another session held the units table (a long query?): nothing was changed, run again";
+    return e.text();
+}
+
 // What the administrator does next: the password is theirs to set, never ours to print.
 void printStationLogin(const CentralArguments& a, const std::string& login, bool created)
 {
@@ -86,7 +99,7 @@ int runInit(const CentralArguments& a)
     OdbcError e;
     const bool roles = a.roles || !a.stationId.empty();
     if (!initCentralSchema(*db, &e))
-        return fail("central init", kExitCentralFailed, "cannot create the tables: " + e.text());
+        return fail("central init", kExitCentralFailed, "cannot create the tables: " + serverReason(e));
     if (roles && !initCentralRoles(*db, a.roleNames, &e))
         return fail("central init", kExitCentralFailed, "cannot create the roles: " + e.text());
     std::printf("central database ready: tables stations, runs, run_ends, units, releases%s\n",
@@ -138,6 +151,36 @@ int runApprove(const CentralArguments& a)
     return 0;
 }
 
+int runRetire(const CentralArguments& a)
+{
+    std::string firstDay;
+    if (!parseMonth(a.before, &firstDay))
+        return fail("central retire", kExitUsage,
+                    "--before: a month as YYYY-MM (such as 2025-01, from 1970-01), not '" + a.before + "'");
+    int code = 0;
+    auto db = connect("central retire", a, &code);
+    if (!db)
+        return code;
+    const char* verb = a.dryRun ? "would drop" : "dropped";
+    RetireResult result;
+    OdbcError e;
+    const bool ok = retireUnitMonths(*db, firstDay, a.dryRun, &result, [&](const RetiredMonth& m) {
+        std::printf("%s %s (%s): %lld units", verb, m.partition.c_str(), m.month.c_str(),
+                    static_cast<long long>(m.units));
+        std::printf(a.dryRun ? "\n" : " in %.3f s\n", m.seconds);
+        std::fflush(stdout);
+    }, &e);
+    if (!ok)
+        return fail("central retire", kExitCentralFailed, "cannot retire: " + serverReason(e));
+    if (result.refusedCurrent)
+        return fail("central retire", kExitUsage,
+                    "--before " + a.before + " would take the current month " + result.currentMonth +
+                        " (by the server's clock): the latest is --before " + result.currentMonth);
+    if (result.months.empty())
+        std::printf("no month before %s to drop\n", a.before.c_str());
+    return 0;
+}
+
 int runShip(const CentralArguments& a)
 {
     const std::string path = a.db.empty() ? defaultRecordPath() : a.db;
@@ -183,7 +226,8 @@ void connectionOptions(CLI::App* cmd, CentralArguments& a)
 
 constexpr const char* kCentralFooter =
     "Exit codes: 0 done; 1 a file cannot be read (or the release was never approved, for\n"
-    "--revoke); 64 bad argument; 69 the central database cannot be reached or refused.";
+    "--revoke); 64 bad argument (for retire, also a month after the current one); 69 the central\n"
+    "database cannot be reached or refused.";
 
 }  // namespace
 
@@ -213,6 +257,13 @@ void setupCentralCommand(CLI::App& app, std::function<int()>& run)
     approve->add_option("--by", a->by, "Who approves or revokes")->required();
     approve->add_flag("--revoke", a->revoke, "Revoke the approval");
     approve->callback([&run, a] { run = [a] { return runApprove(*a); }; });
+    auto* retire = cmd->add_subcommand("retire", "Drop the units of whole months before a month (never the current one)");
+    connectionOptions(retire, *a);
+    retire->add_option("--before", a->before, "The first month kept, YYYY-MM: every month before it goes")
+        ->type_name("YYYY-MM")
+        ->required();
+    retire->add_flag("--dry-run", a->dryRun, "Only list the months and their units that would go");
+    retire->callback([&run, a] { run = [a] { return runRetire(*a); }; });
 }
 
 void setupShipCommand(CLI::App& app, std::function<int()>& run)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "cli/console.h"
 #include "output/json_line.h"
 #include "output/shown_text.h"
 #include "output/terminal_view.h"
@@ -107,8 +108,14 @@ void printUnitLines(const std::vector<UnitRecord>& units, std::FILE* out)
 void printUnitCsv(const std::vector<UnitRecord>& units, std::FILE* out)
 {
     // Row by row: a local record's whole history need not be held twice. Written by length,
-    // as the dashboard sends it, so that no byte of a cell cuts its row short.
-    const auto write = [out](const std::string& row) { std::fwrite(row.data(), 1, row.size(), out); };
+    // as the dashboard sends it, so that no byte of a cell cuts its row short. A file or pipe
+    // gets every cell exactly (an operator's words as given); a terminal gets no control byte
+    // of them, only each row's own line end.
+    const bool terminal = out == stdout && stdoutIsTerminal();
+    const auto write = [out, terminal](const std::string& row) {
+        const std::string bytes = terminal ? terminalSafe(row.substr(0, row.size() - 2), true) + "\r\n" : row;
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+    };
     write(unitCsvHeading());
     for (const UnitRecord& u : units)
         write(unitCsvRow(u));

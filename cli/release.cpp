@@ -14,10 +14,12 @@
 #include "cli/option_checks.h"
 #include "output/shown_text.h"
 #include "session/release_check.h"
+#include "record/sha256.h"
 #include "record/utc_time.h"
 #include "signing/release_signature.h"
 #include "signing/revocation_list.h"
 #include "signing/secret_key.h"
+#include "signing/signing_crypto.h"
 #include "signing/trusted_keys.h"
 #include "signing/whole_file.h"
 
@@ -136,17 +138,20 @@ std::string shownComment(std::string comment)
 int verify(const ReleaseArguments& a)
 {
     std::vector<PublicKey> keys;
-    std::string error;
+    std::string error, sha256, productId;
     if (!loadTrustedKeys(a.publicKey, &keys, &error))
         return failed("verify", error);
-    SignatureCheck check = verifyFile(a.file, a.signature.empty() ? signaturePathOf(a.file) : a.signature, keys);
-    std::string sha256, productId;
+    // One pass over the file for both digests: a large release is read once.
+    Sha256 sha;
+    Blake2b512 blake;
+    if (!digestFile(a.file, {&sha, &blake}, &error) || !releaseProductId(a.file, &productId, &error))
+        return failed("verify", error);
+    sha256 = sha.hex();
+    SignatureCheck check = verifyDigest(blake.bytes(), a.file, a.signature.empty() ? signaturePathOf(a.file) : a.signature,
+                                        keys, a.file);
     const bool names = !commentField(check.trustedComment, "product").empty();
-    if (check.verdict == SignatureVerdict::Good && names) {
-        if (!releaseIdentity(a.file, &sha256, &productId, &error))
-            return failed("verify", error);
+    if (check.verdict == SignatureVerdict::Good && names)
         checkReleaseComment(a.file, productId, sha256, &check);
-    }
     if (check.verdict != SignatureVerdict::Good)
         return failed("verify", check.why);
     std::printf("%s: signature and trusted comment good, key %s\ntrusted comment: %s\n",

@@ -71,7 +71,7 @@ if [ -f "$build/bin/tarvolo-cli.exe" ] && [ -x "$handset_bin/tarvolo-handset" ];
   map_ports "$work/port2/ttyHANDSET" COM2
   TARVOLO_BIN="$handset_bin" PYTHONDONTWRITEBYTECODE=1 TARVOLO_NODE="$top/build/node" \
     python3 "$top/tests/station/wine_station.py" "$work" "$build/bin/tarvolo-cli.exe" || status=1
-  echo "--- tarvolo-cli.exe release verify and sign under Wine, against minisign"
+  echo "--- tarvolo-cli.exe release verify and sign, and the station's --trusted-keys, under Wine, against minisign"
   mkdir -p "$WINEPREFIX/signing"
   python3 "$top/tests/signing/wine_signing.py" "$WINEPREFIX/signing" "$build/bin/tarvolo-cli.exe" || status=1
   echo "--- tarvolo-cli.exe station under Wine shipping to a throwaway PostgreSQL (odbc32 forwards to unixODBC), then its dashboard"

@@ -4,13 +4,9 @@
 
 #include <gcrypt.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
-#include <vector>
 
-#include "record/sha256.h"
+#include "record/digest.h"
 
 namespace {
 
@@ -18,10 +14,6 @@ struct SexpFree {
     void operator()(gcry_sexp_t s) const { gcry_sexp_release(s); }
 };
 using Sexp = std::unique_ptr<std::remove_pointer_t<gcry_sexp_t>, SexpFree>;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // The bytes of the token `name`'s first value in `sexp`; a value shorter than `size` (an
 // integer whose leading zero bytes were dropped) is padded back at the front.
@@ -133,52 +125,11 @@ std::string blake2b(std::string_view bytes, size_t digestBytes)
 
 bool blake2b512File(const std::string& path, std::string* digest, std::string* error)
 {
-    initialiseGcrypt();
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    gcry_md_hd_t raw = nullptr;
-    if (!file || gcry_md_open(&raw, GCRY_MD_BLAKE2B_512, 0)) {
-        *error = "cannot read " + path + ": " + (file ? "BLAKE2b is not available" : std::strerror(errno));
+    Blake2b512 hash;
+    if (!digestFile(path, {&hash}, error))
         return false;
-    }
-    std::unique_ptr<gcry_md_handle, void (*)(gcry_md_hd_t)> hash(raw, gcry_md_close);
-    std::vector<char> buffer(1 << 18);
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
-        gcry_md_write(raw, buffer.data(), n);
-    if (std::ferror(file.get())) {
-        *error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
-        return false;
-    }
-    digest->assign(reinterpret_cast<const char*>(gcry_md_read(raw, GCRY_MD_BLAKE2B_512)), 64);
+    *digest = hash.bytes();
     return true;
-}
-
-Blake2b512::Blake2b512()
-{
-    initialiseGcrypt();
-    gcry_md_hd_t raw = nullptr;
-    if (gcry_md_open(&raw, GCRY_MD_BLAKE2B_512, 0) == 0)
-        handle_ = raw;
-}
-
-Blake2b512::~Blake2b512()
-{
-    if (handle_)
-        gcry_md_close(handle_);
-}
-
-void Blake2b512::add(const void* data, size_t size)
-{
-    if (handle_)
-        gcry_md_write(handle_, data, size);
-}
-
-std::string Blake2b512::digest()
-{
-    if (!handle_)
-        return {};
-    return std::string(reinterpret_cast<const char*>(gcry_md_read(handle_, GCRY_MD_BLAKE2B_512)), 64);
 }
 
 bool scrypt(std::string_view password, std::string_view salt, uint64_t n, uint32_t p, size_t bytes,

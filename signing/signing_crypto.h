@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "record/digest.h"
+
 constexpr size_t kEd25519SeedBytes = 32;
 constexpr size_t kEd25519PublicBytes = 32;
 constexpr size_t kEd25519SignatureBytes = 64;
@@ -27,19 +29,11 @@ std::string blake2b(std::string_view bytes, size_t digestBytes);
 // BLAKE2b-512 of a file. False with "cannot read PATH: reason".
 bool blake2b512File(const std::string& path, std::string* digest, std::string* error);
 
-// BLAKE2b-512 fed piece by piece, for a caller that reads the bytes anyway (the station's copy
-// of its release). One thread at a time.
-class Blake2b512 {
+// BLAKE2b-512 fed piece by piece (bytes() is the 64-byte digest), for a caller that reads the
+// bytes anyway (the station's copy).
+class Blake2b512 : public Digest {
 public:
-    Blake2b512();
-    ~Blake2b512();
-    Blake2b512(const Blake2b512&) = delete;
-    Blake2b512& operator=(const Blake2b512&) = delete;
-    void add(const void* data, size_t size);
-    std::string digest();  // 64 bytes; empty when the library has no BLAKE2b
-
-private:
-    struct gcry_md_handle* handle_ = nullptr;
+    Blake2b512() : Digest(DigestKind::Blake2b512) {}
 };
 
 // scrypt with r = 8 (libsodium's and minisign's). False with a message.

@@ -20,14 +20,6 @@ int64_t ageSeconds(const std::string& utc)
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now() - then).count();
 }
 
-// The latest conflict: which unit, and the columns in which the server's row differs.
-nlohmann::json conflictJson(const CentralState& state)
-{
-    if (state.lastConflict.empty())
-        return nullptr;
-    return {{"attempt_uuid", state.lastConflict}, {"differing", differingColumns(state.lastDiffering)}};
-}
-
 }  // namespace
 
 bool CentralWatch::releaseApproved(const std::string& file, const std::string& sha256, const std::string& productId,
@@ -88,8 +80,8 @@ std::string CentralWatch::holdReasonNow() const
         return "not arming new units: the central database has not been reached and " + stale;
     if (options_.requireApproval && !approvalsFresh(state_.approvalsFetchedUtc, approvalMaxAge(), &stale))
         return "not arming new units: the central database has not been reached and " + stale;
-    const int64_t age = ageSeconds(state_.oldestEndedUtc);
-    if (options_.centralRequiredMinutes > 0 && state_.unconfirmed > 0 &&
+    const int64_t age = ageSeconds(state_.backlog.oldestEndedUtc);
+    if (options_.centralRequiredMinutes > 0 && state_.backlog.unconfirmed > 0 &&
         static_cast<double>(age) > options_.centralRequiredMinutes * 60) {
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", options_.centralRequiredMinutes);
@@ -104,37 +96,21 @@ void CentralWatch::poll(StationView& view, bool now)
     if (!link_)
         return;
     state_ = link_->state();
-    const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.unconfirmed) + "/" +
-                            std::to_string(state_.quarantined) + "/" + std::to_string(state_.conflicts) + "/" +
+    const std::string key = std::to_string(state_.connected) + "/" + std::to_string(state_.backlog.unconfirmed) + "/" +
+                            std::to_string(state_.backlog.quarantined) + "/" + std::to_string(state_.backlog.conflicts) + "/" +
                             state_.lastError + "/" +
                             std::to_string(static_cast<int>(state_.approval));
     const auto at = std::chrono::steady_clock::now();
     if (key != shownKey_ && (now || at - shownAt_ >= kEventPeriod)) {
         shownKey_ = key;
         shownAt_ = at;
-        // One set of names for the page and --json; --json adds the age in seconds (a page
-        // counts it from the time) and the error, and leaves out conflicts while there are none.
-        const nlohmann::json facts = {{"connected", state_.connected}, {"unconfirmed", state_.unconfirmed},
-                                      {"oldest_unconfirmed_utc", state_.oldestEndedUtc},
-                                      {"quarantined", state_.quarantined}, {"conflicts", state_.conflicts},
-                                      {"conflict", conflictJson(state_)}};
-        nlohmann::json object = {{"event", "central"}};
-        object.update(facts);
-        object["oldest_unconfirmed_s"] = ageSeconds(state_.oldestEndedUtc);
-        if (!state_.lastError.empty())
-            object["error"] = state_.lastError;
-        if (state_.conflicts == 0) {
-            object.erase("conflicts");
-            object.erase("conflict");
-        }
-        view.event(nullptr, object, footer());
+        view.show(nullptr, fact());
         if (options_.listener)
-            options_.listener->centralNow(facts);
+            options_.listener->centralNow(centralFields(state_));
     }
     const std::string hold = holdReasonNow();
     if (hold != holdReason_) {
-        view.event(nullptr, {{"event", hold.empty() ? "central_resume" : "central_hold"}, {"reason", hold}},
-                   hold.empty() ? "arming again" : hold);
+        view.show(nullptr, ArmingHold{"central", hold});
         holdReason_ = hold;
     }
 }
@@ -144,22 +120,14 @@ std::chrono::seconds CentralWatch::approvalMaxAge() const
     return std::chrono::seconds(static_cast<int64_t>(options_.approvalMaxAgeDays * 86400));
 }
 
+CentralFact CentralWatch::fact() const
+{
+    return {state_, ageSeconds(state_.backlog.oldestEndedUtc)};
+}
+
 std::string CentralWatch::footer() const
 {
-    if (!link_)
-        return "";
-    std::string text = std::string("central: ") + (state_.connected ? "connected" : "not connected") + ", " +
-                       std::to_string(state_.unconfirmed) + " units not confirmed";
-    if (state_.unconfirmed > 0)
-        text += ", oldest " + std::to_string(ageSeconds(state_.oldestEndedUtc)) + " s";
-    if (state_.quarantined > 0)
-        text += ", " + std::to_string(state_.quarantined) + " quarantined";
-    if (state_.conflicts > 0)
-        text += ", " + std::to_string(state_.conflicts) + " in conflict (unit " + state_.lastConflict +
-                " differs centrally in " + state_.lastDiffering + ")";
-    if (!state_.connected && !state_.lastError.empty())
-        text += " (" + state_.lastError + ")";
-    return text;
+    return link_ ? factText(fact()) : "";
 }
 
 void CentralWatch::nudge()

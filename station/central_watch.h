@@ -40,6 +40,7 @@ public:
 
 private:
     std::string holdReasonNow() const;
+    CentralFact fact() const;
     std::chrono::seconds approvalMaxAge() const;
 
     const StationOptions& options_;

@@ -122,7 +122,7 @@ void Station::enter(Port& port, PortState state)
     port.view.state = portStateText(state);
     port.view.kind = state;
     if (state != PortState::Flashing) {
-        port.view.unit = 0;
+        port.view.sequence = 0;
         port.view.phase.clear();
     }
 }
@@ -145,17 +145,20 @@ void Station::showOrLabel(Port& port, uint32_t action, const Happening& with)
             port.view.identity = e->summary;
         }
         break;
-    case ShowPort: showPort(port, with); break;
-    case ShowState: show(port, with, port.view.state); break;
+    case ShowPort:
+        if (const PresenceEvent* e = said<PresenceEvent>(with))
+            view_.show(&port.view, PortPlace{port.state, *e});
+        break;
+    case ShowState: showState(port, with); break;
     case ShowWorkerEvent:
         if (const UnsentEvent* e = said<UnsentEvent>(with))
-            show(port, with, unsentWarning(e->unsentBytes, e->blockSize));
+            view_.show(&port.view, UnitUnsent{*e});
         break;
     case ShowError:
         if (const ErrorEvent* e = said<ErrorEvent>(with))
-            show(port, with, e->text);
+            view_.show(&port.view, WorkerSaid{*e});
         else
-            view_.event(&port.view, {{"event", "worker_failed"}, {"reason", with.text}}, with.text);
+            view_.show(&port.view, WorkerFailed{with.text});
         break;
     case LeaveLabelQueue: labels_.portLeft(indexOf(port)); break;
     case GiveLabelBack:
@@ -177,7 +180,7 @@ void Station::showOrLabel(Port& port, uint32_t action, const Happening& with)
     case SendStop: send(port, WorkerCommand::Stop); break;
     case SeekLabel: seekLabel(indexOf(port)); break;
     case ShowHandsetGone:
-        view_.event(&port.view, {{"event", "handset_gone"}}, "the handset was taken off before its unit began");
+        view_.show(&port.view, HandsetGone{});
         break;
     default: break;
     }
@@ -194,7 +197,7 @@ void Station::unitOrWorker(size_t index, uint32_t action, const Happening& with)
         break;
     case TrackProgress:
         if (const ProgressEvent* e = said<ProgressEvent>(with))
-            trackProgress(port, *e, with);
+            trackProgress(port, *e);
         break;
     case RecordUnit:
         if (const UnitEndEvent* e = said<UnitEndEvent>(with))
@@ -231,22 +234,13 @@ void Station::unitOrWorker(size_t index, uint32_t action, const Happening& with)
     }
 }
 
-// The worker's own object when it said something, else one naming the port's state.
-void Station::show(Port& port, const Happening& with, const std::string& text)
+// The port's new state, with the worker's words when they moved it.
+void Station::showState(Port& port, const Happening& with)
 {
-    const nlohmann::json object =
-        with.worker ? workerEventObject(*with.worker)
-                    : nlohmann::json{{"event", "port_state"}, {"state", portStateName(port.state)}};
-    view_.event(&port.view, object, text);
-}
-
-void Station::showPort(Port& port, const Happening& with)
-{
-    const PresenceEvent* e = said<PresenceEvent>(with);
-    if (!e)
-        return;
-    show(port, with, port.view.state + (e->presence == PortPresence::Present ? ": " + port.view.identity
-                                                                            : " " + e->reason));
+    PortMoved moved{port.state, std::nullopt};
+    if (with.worker)
+        moved.said = *with.worker;
+    view_.show(&port.view, moved);
 }
 
 void Station::send(Port& port, WorkerCommand command)
@@ -269,6 +263,7 @@ void Station::startWorker(size_t index, bool removalFirst)
     worker.releasePath = release_.copyPath;
     worker.awaitRemovalFirst = removalFirst;
     worker.holdForLabel = options_.scanLabels;
+    worker.unitRow = unitRow(port);
     std::vector<std::string> argv = {options_.workerProgram, "worker"};
     for (std::string& argument : workerArguments(worker))
         argv.push_back(std::move(argument));
@@ -284,8 +279,7 @@ void Station::startWorker(size_t index, bool removalFirst)
 void Station::endHungWorker(Port& port)
 {
     const auto limit = std::chrono::milliseconds(options_.workerSilenceMs);
-    view_.event(&port.view, {{"event", "worker_hung"}, {"silent_ms", limit.count()}},
-                "its worker has not reported for " + secondsText(limit.count() / 1000.0) + ": ending it");
+    view_.show(&port.view, WorkerHung{limit.count()});
     port.worker->kill();
     forgetWorker(port);
 }
@@ -300,7 +294,7 @@ void Station::forgetWorker(Port& port)
 // The one restart path, after the port's back-off.
 void Station::scheduleRestart(Port& port, const std::string& why)
 {
-    view_.event(&port.view, {{"event", "worker_ended"}, {"reason", why}}, why);
+    view_.show(&port.view, WorkerEnded{why});
     port.startAt = port.backoff.next(Clock::now());
 }
 
@@ -331,7 +325,7 @@ void Station::seekLabel(size_t index)
         feed(index, PortEvent::LabelGiven, with);
         return;
     }
-    view_.event(&ports_[index].view, {{"event", "awaiting_label"}}, ports_[index].view.state);
+    view_.show(&ports_[index].view, AwaitingLabel{ports_[index].state});
 }
 
 }  // namespace station_core

@@ -155,7 +155,7 @@ CopyResult copyAndHash(const std::function<bool()>& interrupted, ReleaseCopy* co
         return CopyResult::Failed;
     }
     copy->sha256 = hash.hex();
-    copy->blake2b512 = blake.digest();
+    copy->blake2b512 = blake.bytes();
     return CopyResult::Ready;
 }
 

@@ -151,6 +151,5 @@ void RevocationWatch::poll(StationView& view)
     if (hold == hold_)
         return;
     hold_ = hold;
-    view.event(nullptr, {{"event", hold.empty() ? "revocation_resume" : "revocation_hold"}, {"reason", hold}},
-               hold.empty() ? "arming again" : "not arming new units: " + hold);
+    view.show(nullptr, ArmingHold{"revocation", hold});
 }

@@ -9,7 +9,7 @@ std::string stationStatusLine(const std::vector<PortView>& ports, const StationT
 {
     const auto flashing = std::count_if(ports.begin(), ports.end(),
                                         [](const PortView& p) { return p.kind == PortState::Flashing; });
-    return "units done " + std::to_string(totals.done) + ", failed " + std::to_string(totals.failed) +
+    return "units done " + std::to_string(totals.units) + ", failed " + std::to_string(totals.failed) +
            ", interrupted " + std::to_string(totals.interrupted) + "; " + std::to_string(flashing) + " of " +
            std::to_string(ports.size()) + " ports flashing";
 }

@@ -29,13 +29,6 @@ int fail(int code, const std::string& text)
     return code;
 }
 
-std::string secondsText(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", seconds);
-    return text;
-}
-
 Station::Station(const StationOptions& options)
     : options_(options), view_(options.view, options.terminalColumns, options.scanLabels),
       labels_(milliseconds(options.scanWindowMs), options.allowRescan), central_(options),
@@ -120,7 +113,7 @@ bool Station::quotaLeft() const
 {
     if (options_.units == 0)
         return true;
-    int64_t committed = done_ + static_cast<int64_t>(writer_->pending());
+    int64_t committed = units_ + static_cast<int64_t>(writer_->pending());
     for (const Port& p : ports_)
         committed += holdsUnit(p.state) ? 1 : 0;
     return committed < options_.units;
@@ -134,7 +127,7 @@ void Station::beginStopping(const std::string& why, int code)
         return;
     stopping_ = true;
     stopDeadline_ = Clock::now() + kStopGrace;
-    view_.event(nullptr, {{"event", "stopping"}, {"reason", why}}, "stopping: " + why);
+    view_.show(nullptr, Stopping{why});
     if (code != 0)
         std::fprintf(stderr, "tarvolo station: %s\n", why.c_str());
     for (size_t i = 0; i < ports_.size(); ++i)
@@ -148,7 +141,7 @@ bool Station::allWorkersEnded() const
 
 StationTotals Station::totals() const
 {
-    return {done_, failed_, interruptedUnits_, std::chrono::duration<double>(Clock::now() - started_).count(),
+    return {units_, failed_, interruptedUnits_, std::chrono::duration<double>(Clock::now() - started_).count(),
             central_.footer()};
 }
 
@@ -235,7 +228,7 @@ int Station::finish()
     writer_->finish();
     int code = endingCode();
     run_.endedUtc = nowUtc();
-    run_.unitsDone = done_;
+    run_.unitsDone = units_;
     run_.unitsFailed = failed_;
     run_.exitCode = code;
     std::string error;
@@ -248,12 +241,7 @@ int Station::finish()
     view_.draw(views(), totals(), true);
     if (options_.listener)
         options_.listener->portsNow(views(), totals());
-    view_.event(nullptr,
-                {{"event", "station_end"}, {"code", code}, {"units", done_}, {"failed", failed_},
-                 {"interrupted", interruptedUnits_}},
-                "station stopped: " + std::to_string(done_) + " units, " + std::to_string(failed_) +
-                    " failed, " + std::to_string(interruptedUnits_) + " interrupted (exit " +
-                    std::to_string(code) + ")");
+    view_.show(nullptr, RunEnded{code, units_, failed_, interruptedUnits_});
     return code;
 }
 
@@ -273,11 +261,7 @@ int Station::run()
     }
     if (options_.listener)
         options_.listener->runStarted(run_, selectors_);
-    view_.event(nullptr, {{"event", "station_start"}, {"run", run_.runId}, {"release", release_.name},
-                          {"sha256", release_.sha256}, {"ports", selectors_}},
-                "station run " + std::to_string(run_.runId) + ": " + release_.name + " (sha256 " +
-                    release_.sha256.substr(0, 16) + "...) on " + std::to_string(selectors_.size()) +
-                    " ports");
+    view_.show(nullptr, RunStarted{run_.runId, release_.name, release_.sha256, selectors_});
     loop();
     const int code = finish();
     removeReleaseCopy(release_);

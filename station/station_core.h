@@ -86,8 +86,7 @@ private:
     void carryOut(size_t index, uint32_t action, const Happening& with);
     void showOrLabel(Port& port, uint32_t action, const Happening& with);
     void unitOrWorker(size_t index, uint32_t action, const Happening& with);
-    void show(Port& port, const Happening& with, const std::string& text);
-    void showPort(Port& port, const Happening& with);
+    void showState(Port& port, const Happening& with);
     void enter(Port& port, PortState state);
     void startWorker(size_t index, bool removalFirst);
     void endHungWorker(Port& port);
@@ -98,8 +97,9 @@ private:
     void send(Port& port, WorkerCommand command);
 
     // station_units.cpp
+    UnitRecord unitRow(const Port& port) const;
     void beginUnit(Port& port, const UnitStartEvent& event);
-    void trackProgress(Port& port, const ProgressEvent& event, const Happening& with);
+    void trackProgress(Port& port, const ProgressEvent& event);
     void takeLabel(Port& port, const GivenLabel& given);
     void takeLabels();
     void recordLostUnit(Port& port, int code);
@@ -128,7 +128,7 @@ private:
     std::FILE* trace_ = nullptr;   // --trace: every step of every port's machine
     Clock::time_point started_ = Clock::now();
     int64_t nextSequence_ = 0;
-    int64_t done_ = 0;
+    int64_t units_ = 0;            // ended, whatever their outcome
     int64_t failed_ = 0;
     int64_t interruptedUnits_ = 0;
     bool stopping_ = false;
@@ -141,7 +141,6 @@ private:
 
 // Writes why the station cannot go on to standard error; returns `code`.
 int fail(int code, const std::string& text);
-std::string secondsText(double seconds);
 
 }  // namespace station_core
 

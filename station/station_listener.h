@@ -25,8 +25,8 @@ public:
     virtual void portsNow(const std::vector<PortView>& ports, const StationTotals& totals) = 0;
     // A unit's row, as written to the record (or not: `recorded` false).
     virtual void unitEnded(size_t port, const UnitRecord& unit, bool recorded) = 0;
-    // The central database's state as the footer shows it, when it changes (with --central):
-    // connected, unconfirmed, oldest (the oldest unconfirmed unit's end, UTC), quarantined.
+    // The central database's state when it changes (with --central), under the names of the
+    // `central` fact (centralFields, station_facts.h).
     virtual void centralNow(const nlohmann::json& state) { (void)state; }
 };
 

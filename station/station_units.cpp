@@ -1,65 +1,75 @@
 // A station's units: their start, their end to the record, their result shown once the record
 // has answered; and the labels scanned for them (see station_core.h). Main thread.
-#include <cstdio>
-
-#include "output/shown_text.h"
 #include "record/utc_time.h"
-#include "session/modes.h"
-#include "session/results.h"
+#include "record/uuid7.h"
 #include "station/station_core.h"
 #include "station/station_listener.h"
 #include "station/unit_facts.h"
 
 namespace station_core {
 
+// What every unit on the port has in its record row: its worker starts each unit's row from it,
+// and a unit its worker never reports is recorded from it.
+UnitRecord Station::unitRow(const Port& port) const
+{
+    UnitRecord unit;
+    unit.runId = run_.runId;
+    unit.stationId = run_.stationId;
+    unit.operatorName = run_.operatorName;
+    unit.lot = run_.lot;
+    unit.portSelector = port.view.selector;
+    unit.releaseFile = run_.releaseFile;
+    unit.releaseSha256 = run_.releaseSha256;
+    unit.fileProductId = run_.fileProductId;
+    unit.signingKeyId = signer_.keyId;
+    unit.signedRelease = signer_.releaseName;
+    unit.mode = run_.mode;
+    unit.speed = run_.speed;
+    unit.toolVersion = run_.toolVersion;
+    unit.toolSha256 = run_.toolSha256;
+    return unit;
+}
+
 void Station::beginUnit(Port& port, const UnitStartEvent& event)
 {
-    port.unit = UnitRecord{};
+    port.unit = unitRow(port);
     port.unit.sequence = ++nextSequence_;
     port.unit.startedUtc = event.startedUtc;
     port.unit.device = port.device;  // what a unit its worker never reports is known by
     port.unitStarted = Clock::now();
-    port.view.unit = port.unit.sequence;
+    port.view.sequence = port.unit.sequence;
     port.view.phase = "exchanging";
     port.view.block = port.view.total = 0;
     port.view.bytesPerSecond = 0;
-    nlohmann::json object = {{"event", "unit_start"}, {"unit", port.view.unit}};
-    std::string text = "unit " + std::to_string(port.view.unit) + " started";
     if (port.label) {
         port.unit.label = port.label->label;
         port.unit.attempt = port.label->attempt;
-        object["label"] = port.label->label;
-        object["attempt"] = port.label->attempt;
-        text += ": " + port.view.label;
     }
-    view_.event(&port.view, object, text);
+    view_.show(&port.view, UnitStarted{port.unit.sequence, port.unit.label, port.unit.attempt.value_or(0)});
 }
 
-void Station::trackProgress(Port& port, const ProgressEvent& e, const Happening& with)
+void Station::trackProgress(Port& port, const ProgressEvent& e)
 {
     port.view.phase = e.phase;
     port.view.block = e.block;
     port.view.total = e.total;
     const double seconds = e.elapsedMs / 1000.0;
     port.view.bytesPerSecond = seconds > 0 ? static_cast<double>(e.bytes) / seconds : 0;
-    if (options_.view == StationViewMode::Json)
-        view_.event(&port.view, workerEventObject(*with.worker), {});
+    view_.show(&port.view, UnitProgress{e});
 }
 
 void Station::takeLabel(Port& port, const GivenLabel& given)
 {
     port.label = given;
     port.view.label = given.label + (given.attempt > 1 ? " (attempt " + std::to_string(given.attempt) + ")" : "");
-    view_.event(&port.view, {{"event", "label"}, {"state", "given"}, {"label", given.label}, {"attempt", given.attempt}},
-                "label " + port.view.label + " goes to this port's handset");
+    view_.show(&port.view, LabelFact{LabelState::Given, given.label, given.attempt, "", 0});
 }
 
 // The lines the scanner typed since the last turn, and the labels no handset claimed in time.
 void Station::takeLabels()
 {
     const auto now = Clock::now();
-    char window[32];
-    std::snprintf(window, sizeof window, "%g s", options_.scanWindowMs / 1000.0);
+    const int64_t window = options_.scanWindowMs;
     // Asked before taking, so that the lines taken are all there will be when it is true.
     const bool inputEnded = labelInput_->ended();
     for (const std::string& line : labelInput_->take()) {
@@ -72,26 +82,19 @@ void Station::takeLabels()
             break;
         }
         case ScannedLabel::Kind::Waiting:
-            view_.event(nullptr, {{"event", "label"}, {"state", "waiting"}, {"label", scanned.label}},
-                        "label " + scanned.label + " waits up to " + window + " for a handset");
+            view_.show(nullptr, LabelFact{LabelState::Waiting, scanned.label, 0, "", window});
             break;
         case ScannedLabel::Kind::Refused:
-            view_.event(nullptr,
-                        {{"event", "label"}, {"state", "refused"}, {"label", utf8OrShown(scanned.label)},
-                         {"reason", scanned.reason}},
-                        "label " + (scanned.label.empty() ? "" : scanned.label + " ") + "refused: " + scanned.reason);
+            view_.show(nullptr, LabelFact{LabelState::Refused, scanned.label, 0, scanned.reason, 0});
             break;
         }
     }
     for (const std::string& label : labels_.expire(now))
-        view_.event(nullptr, {{"event", "label"}, {"state", "dropped"}, {"label", label}},
-                    "label " + label + " dropped: no handset came for it within " + std::string(window));
+        view_.show(nullptr, LabelFact{LabelState::Dropped, label, 0, "", window});
     // Said once: a port that waits for a label from now on waits until the station is stopped.
     if (inputEnded && !labelsEndedSaid_) {
         labelsEndedSaid_ = true;
-        view_.event(nullptr, {{"event", "labels_ended"}},
-                    "standard input has ended: no more labels can be scanned (a handset without one "
-                    "waits until the station is stopped)");
+        view_.show(nullptr, LabelsEnded{});
     }
 }
 
@@ -103,14 +106,14 @@ void Station::recordLostUnit(Port& port, int code)
     unit.endedUtc = nowUtc();
     unit.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - port.unitStarted).count();
-    unit.mode = modeWord(options_.worker.mode);
-    unit.speed = options_.worker.speed;
+    unit.attemptUuid = uuid7ForRow(unit.startedUtc);
     describeResult(code, &unit);
     endUnit(port, unit);
 }
 
 // A unit has ended, reported by its worker or not: it goes to the record, and its result is
-// shown once the record has answered (unitWritten).
+// shown once the record has answered (unitWritten). Its row is whole but for what the station
+// alone knows: the unit's number and the label scanned for it.
 void Station::endUnit(Port& port, UnitRecord unit)
 {
     if (unit.sequence == 0)
@@ -122,25 +125,13 @@ void Station::endUnit(Port& port, UnitRecord unit)
         port.label.reset();
         port.view.label.clear();
     }
-    unit.runId = run_.runId;
-    unit.stationId = options_.stationId;
-    unit.operatorName = options_.operatorName;
-    unit.lot = options_.lot;
-    unit.portSelector = port.view.selector;
-    unit.releaseFile = release_.name;
-    unit.releaseSha256 = release_.sha256;
-    unit.fileProductId = release_.productId;
-    unit.signingKeyId = signer_.keyId;
-    unit.signedRelease = signer_.releaseName;
-    unit.toolVersion = tool_.version;
-    unit.toolSha256 = tool_.sha256;
     writer_->write(indexOf(port), unit);
 }
 
 void Station::countUnit(Port& port, const UnitRecord& unit)
 {
     central_.nudge();
-    ++done_;
+    ++units_;
     if (unit.outcome == UnitOutcome::Interrupted)
         ++interruptedUnits_;
     else if (unit.outcome != UnitOutcome::Completed)
@@ -156,46 +147,17 @@ void Station::unitWritten(WrittenUnit& written)
     Port& port = ports_[written.port];
     const UnitRecord& unit = written.unit;
     countUnit(port, unit);
-    const std::string seconds = secondsText(unit.durationMs / 1000.0);
-    const std::string labelled = unit.label.empty() ? "" : " " + unit.label;
-    port.view.lastResult = "#" + std::to_string(unit.sequence) + labelled + " " + outcomeWord(unit.outcome) + " " + seconds;
-    std::string text = "unit " + std::to_string(unit.sequence) + labelled + " " + outcomeWord(unit.outcome) +
-                       " in " + seconds + ": " + unit.resultMeaning;
-    if (unit.reportedChecksum) {
-        char checksum[32];
-        std::snprintf(checksum, sizeof checksum, " (checksum %04X)",
-                      static_cast<unsigned>(*unit.reportedChecksum));
-        text += checksum;
-    }
-    if (!written.recorded)
-        text += " - NOT RECORDED: " + written.error;
-    nlohmann::json object = {{"event", "unit_end"}, {"unit", unit.sequence},
-                             {"outcome", outcomeWord(unit.outcome)}, {"result_code", unit.resultCode},
-                             {"result_meaning", unit.resultMeaning}, {"duration_ms", unit.durationMs},
-                             {"recorded", written.recorded}};
-    if (!unit.label.empty()) {
-        object["label"] = unit.label;
-        object["attempt"] = unit.attempt.value_or(1);
-    }
-    if (unit.abortReason) {
-        // Result 4 alone says only that the handset gave up.
-        object["abort_reason"] = *unit.abortReason;
-        text += " (abort started on " + std::to_string(*unit.abortReason) + " " +
-                resultMeaning(static_cast<int>(*unit.abortReason)) + ")";
-    }
-    if (!written.recorded)
-        object["reason"] = written.error;
-    view_.event(&port.view, object, text);
+    port.view.lastResult = lastUnitCell(unit);
+    view_.show(&port.view, UnitEnded{unit, written.recorded, written.error});
     if (options_.listener)
         options_.listener->unitEnded(written.port, unit, written.recorded);
     if (!written.recorded) {
         // A unit that cannot be recorded must not be followed by others unrecorded.
         recordFailed_ = true;
-        view_.event(&port.view, {{"event", "record_failed"}, {"reason", written.error}},
-                    "cannot write the production record: " + written.error);
+        view_.show(&port.view, RecordFailed{written.error});
         beginStopping("the production record cannot be written");
     }
-    if (options_.units > 0 && done_ >= options_.units)
+    if (options_.units > 0 && units_ >= options_.units)
         beginStopping("all units done");
 }
 

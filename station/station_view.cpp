@@ -22,45 +22,41 @@ std::string clockNow()
     return text;
 }
 
-// A unit that failed, or could not be recorded, is an error the journal can be asked for
-// alone (journalctl -p err); every other fact is information.
-std::string journalPriority(const nlohmann::json& object)
-{
-    const std::string event = object.value("event", "");
-    const std::string outcome = object.value("outcome", "");
-    const bool failedUnit = event == "unit_end" && outcome != "completed" && outcome != "interrupted";
-    return failedUnit || event == "record_failed" ? "<3>" : "<6>";
-}
-
 }  // namespace
 
-void StationView::event(const PortView* port, nlohmann::json object, const std::string& text)
+void StationView::show(const PortView* port, const StationFact& fact)
 {
     if (mode_ == StationViewMode::Json) {
+        nlohmann::json object = factJson(fact);
         if (port)
             object["port"] = port->selector;
         writeJsonLine(stdout, object);
-    } else {
-        const std::string told = (port ? port->selector + ": " : "") + text;
-        const std::string line = mode_ == StationViewMode::Journal ? journalPriority(object) + told
-                                                                   : clockNow() + " " + told;
-        if (mode_ != StationViewMode::Terminal) {
-            std::printf("%s\n", terminalSafe(line).c_str());
-            std::fflush(stdout);
-        } else if (!text.empty()) {
-            notes_.push_back(line);
-            if (notes_.size() > kNotesShown)
-                notes_.erase(notes_.begin());
-        }
+        return;
     }
+    const std::string text = factText(fact);
+    if (text.empty())
+        return;
+    const std::string told = (port ? port->selector + ": " : "") + text;
+    // A unit that failed, or could not be recorded, is an error the journal can be asked for
+    // alone (journalctl -p err); every other fact is information.
+    const std::string line = mode_ == StationViewMode::Journal ? (factIsError(fact) ? "<3>" : "<6>") + told
+                                                               : clockNow() + " " + told;
+    if (mode_ != StationViewMode::Terminal) {
+        std::printf("%s\n", terminalSafe(line).c_str());
+        std::fflush(stdout);
+        return;
+    }
+    notes_.push_back(line);
+    if (notes_.size() > kNotesShown)
+        notes_.erase(notes_.begin());
 }
 
 std::string StationView::row(const PortView& p, const std::string& name, const std::string& identity) const
 {
     char unit[16] = "";
-    if (p.unit > 0)
-        std::snprintf(unit, sizeof unit, "#%lld", static_cast<long long>(p.unit));
-    const std::string doing = p.unit > 0 ? p.phase : p.state;
+    if (p.sequence > 0)
+        std::snprintf(unit, sizeof unit, "#%lld", static_cast<long long>(p.sequence));
+    const std::string doing = p.sequence > 0 ? p.phase : p.state;
     const std::string label = labels_ ? fitColumn(p.label, kLabelColumns) + " " : "";
     return fitColumn(name, 22) + " " + fitColumn(identity, 24, true) + " " + fitColumn(unit, 6) + " " + label +
            fitColumn(doing, 20) + " " + progressBar(p.block, p.total, 20) + " " +
@@ -94,9 +90,9 @@ void StationView::draw(const std::vector<PortView>& ports, const StationTotals& 
     char footer[200];
     std::snprintf(footer, sizeof footer,
                   "units done %lld, failed %lld, interrupted %lld, %.1f units/hour, elapsed %s",
-                  static_cast<long long>(totals.done), static_cast<long long>(totals.failed),
+                  static_cast<long long>(totals.units), static_cast<long long>(totals.failed),
                   static_cast<long long>(totals.interrupted),
-                  hours > 0 ? totals.done / hours : 0.0, formatDuration(totals.elapsedSeconds).c_str());
+                  hours > 0 ? totals.units / hours : 0.0, formatDuration(totals.elapsedSeconds).c_str());
     lines.push_back(footer);
     if (!totals.central.empty())
         lines.push_back(totals.central);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "record/utc_time.h"
+#include "record/uuid7.h"
 #include "session/modes.h"
 #include "session/results.h"
 #include "session/session.h"
@@ -213,6 +214,8 @@ void Worker::reportUnit(DownloadSession& session, UnitCapture& capture, UnitReco
     unit.durationMs = msBetween(started, Clock::now());
     describeDownload(session.facts(), &unit);
     describeResult(code, &unit);
+    // Made here, not by the record, so that every view of the unit names it the same.
+    unit.attemptUuid = uuid7ForRow(unit.startedUtc);
     const std::string notKept = capture.keep(&unit);
     if (!notKept.empty())
         std::fprintf(stderr, "tarvolo worker: the unit's capture was not kept: %s\n", notKept.c_str());
@@ -301,7 +304,7 @@ UnitEnd Worker::runUnit()
         return portPresent(port_.device) ? UnitEnd::NoUnit : UnitEnd::PortLost;
     }
     refreshAdapterFacts();
-    UnitRecord unit;
+    UnitRecord unit = options_.unitRow;
     describePort(port_, &unit);
     unit.mode = modeWord(options_.mode);
     unit.speed = options_.speed;

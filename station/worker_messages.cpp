@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 #include "output/json_line.h"
 #include "record/record_fields.h"
@@ -160,6 +161,10 @@ std::vector<std::string> workerArguments(const WorkerOptions& o)
         "--port", o.selector, "--release", o.releasePath, "--speed", std::to_string(o.speed),
         "--mode", modeWord(o.mode), "--rearm-silence-ms", std::to_string(o.rearmSilenceMs),
         "--handset-silence-ms", std::to_string(o.handsetSilenceMs)};
+    nlohmann::ordered_json row = fieldsToJson(unitFields(o.unitRow));
+    for (auto it = row.begin(); it != row.end();)
+        it = it->is_null() ? row.erase(it) : std::next(it);  // shorter: absent is null when read back
+    arguments.insert(arguments.end(), {"--unit-row", jsonLine(row)});
     if (o.awaitRemovalFirst)
         arguments.push_back("--await-removal");
     if (o.holdForLabel)
@@ -208,6 +213,15 @@ bool finiteNumber(const std::string& text, double* value)
     }
 }
 
+// The row every unit starts from, as workerArguments writes it.
+bool unitRowOf(const std::string& text, UnitRecord* unit)
+{
+    const json o = json::parse(text, nullptr, false);
+    FieldMap fields;
+    std::string error;
+    return o.is_object() && fieldsFromJson(o, &fields, &error) && unitFromFields(fields, unit, &error);
+}
+
 // One option that takes a value; false when `name` is not one of them or the value is wrong.
 bool takeValue(const std::string& name, const std::string& value, WorkerOptions* o)
 {
@@ -232,6 +246,8 @@ bool takeValue(const std::string& name, const std::string& value, WorkerOptions*
         o->capture.totalLimitBytes = static_cast<uint64_t>(n);
     else if (name == "--captures-max-days")
         return finiteNumber(value, &o->capture.maxAgeDays);
+    else if (name == "--unit-row")
+        return unitRowOf(value, &o->unitRow);
     else
         return false;
     return true;

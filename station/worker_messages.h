@@ -31,6 +31,10 @@ struct WorkerOptions {
     bool awaitRemovalFirst = false; // it replaces a worker that died: a handset on the cable goes first
     bool holdForLabel = false;      // a handset that answers waits for the station's "go"
     CaptureStorePolicy capture;     // which units' captures are kept, where (unit_capture.h)
+    // What every unit of the run has in its record row (the run, station, operator, lot, port,
+    // release, signer and tool): the worker starts each unit's row from it, so that its
+    // unit_end carries the whole row; the station adds only the unit's number and label.
+    UnitRecord unitRow;
 };
 
 // The options as the arguments that follow `worker` on the worker's command line.

@@ -140,7 +140,9 @@ Json stationJson(const LineStation& s)
     return {{"station_id", s.stationId}, {"state", s.state()}, {"last_heard_utc", s.lastHeardUtc},
             {"silent_s", s.silentSeconds}, {"tool_version", s.toolVersion}, {"run_started_utc", s.runStartedUtc},
             {"operator", s.operatorName}, {"lot", s.lot}, {"release_file", s.releaseFile},
-            {"run_ending", s.runEnding}};
+            {"run_ending", s.runEnding},
+            {"clock_ahead_s", s.clockAheadSeconds ? Json(*s.clockAheadSeconds) : Json()},
+            {"clock_off", s.clockOff()}};
 }
 
 Json releaseJson(const ReleaseApproval& r)
@@ -222,13 +224,16 @@ WebAnswer LineDashboard::line(const WebQuery& query)
     std::vector<ReleaseApproval> releases;
     WebAnswer refused;
     if (!ask([&](OdbcConnection& db, OdbcError* e) {
-            return lineStations(db, &stations, e) && lineFigures(db, period.range, &figures, e) &&
+            if (!lineStations(db, &stations, e))
+                return false;
+            period.range.byReceived = clockOffStations(stations);
+            return lineFigures(db, period.range, &figures, e) &&
                    fetchApprovals(db, &releases, e, kMostReleases);
         }, &refused))
         return refused;
     Json body = {{"now_utc", nowUtc()},
                  {"period", {{"from_utc", period.range.fromUtc}, {"to_utc", period.range.toUtc}}},
-                 {"silent_after_s", kStationSilentSeconds}};
+                 {"silent_after_s", kStationSilentSeconds}, {"clock_off_after_s", kStationClockOffSeconds}};
     body["stations"] = Json::array();
     for (const LineStation& s : stations)
         body["stations"].push_back(stationJson(s));

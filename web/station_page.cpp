@@ -13,18 +13,18 @@ namespace {
 nlohmann::json tile(const PortView& p)
 {
     return {{"selector", p.selector}, {"identity", p.identity}, {"state", p.state},
-            {"kind", portStateWord(p.kind)}, {"unit", p.unit}, {"phase", p.phase},
+            {"kind", portStateWord(p.kind)}, {"sequence", p.sequence}, {"phase", p.phase},
             {"block", p.block}, {"total", p.total}, {"bps", std::lround(p.bytesPerSecond)},
             {"label", p.label}};
 }
 
 nlohmann::json counts(const StationTotals& t)
 {
-    const int64_t judged = t.done - t.interrupted;  // an interrupted unit says nothing of the line
+    const int64_t judged = t.units - t.interrupted;  // an interrupted unit says nothing of the line
     const double hours = t.elapsedSeconds / 3600.0;
-    return {{"done", t.done}, {"failed", t.failed}, {"interrupted", t.interrupted},
+    return {{"units", t.units}, {"failed", t.failed}, {"interrupted", t.interrupted},
             {"pass_rate", judged > 0 ? nlohmann::json(static_cast<double>(judged - t.failed) / judged) : nlohmann::json()},
-            {"per_hour", hours > 0 ? std::round(t.done / hours * 10) / 10 : 0.0},
+            {"per_hour", hours > 0 ? std::round(t.units / hours * 10) / 10 : 0.0},
             {"elapsed_s", std::llround(std::floor(t.elapsedSeconds))}};
 }
 
@@ -78,11 +78,12 @@ void StationPage::unitEnded(size_t port, const UnitRecord& unit, bool recorded)
     nlohmann::json last = nlohmann::json(fieldsToJson(unitFields(unit)));
     last["recorded"] = recorded;
     send({{"ports", {{std::to_string(port), {{"last", last}}}}}});
+    // A chart's item: a few of the same row's fields, under the same names.
     const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    feed_.append({{"port", port}, {"sequence", unit.sequence}, {"outcome", outcomeWord(unit.outcome)},
-                  {"result_code", unit.resultCode}, {"result_meaning", unit.resultMeaning},
-                  {"duration_ms", unit.durationMs}, {"at_s", std::round(at * 10) / 10},
-                  {"sent_ms", nowMs()}});
+    nlohmann::json item = {{"port", port}, {"at_s", std::round(at * 10) / 10}, {"sent_ms", nowMs()}};
+    for (const char* name : {"sequence", "outcome", "result_code", "result_meaning", "duration_ms"})
+        item[name] = last[name];
+    feed_.append(item);
 }
 
 void StationPage::centralNow(const nlohmann::json& state) { send({{"run", {{"central", state}}}}); }

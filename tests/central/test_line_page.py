@@ -102,8 +102,15 @@ class LinePage(CentralCase):
             s.wait(120)
             self.assertIn(s.returncode, (0, 20), s.stderr.read())
             s.stderr.close()
-        # A station last heard from five minutes ago, as one whose power went.
+        # A station last heard from five minutes ago, as one whose power went; its clock was three
+        # days behind, so its units, started "three days ago" and received now, are the period's.
         psql("INSERT INTO stations (station_id, last_heard) VALUES ('S9', now() - interval '5 minutes')")
+        self.assertEqual(psql(
+            "INSERT INTO units (attempt_uuid, station_id, lot, outcome, started_utc, duration_ms) SELECT substr(h, 1, 8) "
+            "|| '-' || substr(h, 9, 4) || '-7000-8000-00000000000' || n, 'S9', 'L9', 'completed', "
+            "to_char(t AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 1000 FROM generate_series(1, 3) n, "
+            "LATERAL (SELECT now() - interval '3 days' + n * interval '1 min' AS t) a, "
+            "LATERAL (SELECT lpad(to_hex((extract(epoch FROM t) * 1000)::bigint), 12, '0') AS h) b")[0], 0)
 
         port = free_port()
         refused = self.tarvolo("dashboard", "--central", connection(), "--http", "%s:%d" % (HOST, port))
@@ -153,7 +160,7 @@ class LinePage(CentralCase):
         c.request("GET", "/api/line", headers=cookie)
         figures = json.loads(c.getresponse().read())["figures"]
         c.close()
-        self.assertEqual((len(figures["lots"]), figures["lots_left_off"]), (500, 22))
+        self.assertEqual((len(figures["lots"]), figures["lots_left_off"]), (500, 23))
         self.assertEqual([f["key"] for f in figures["lots"][:3]], ["LOT-0001", "LOT-0002", "LOT-0003"])
         self.assertEqual(psql("DELETE FROM units WHERE attempt_uuid LIKE 'many-%'")[0], 0)
         dashboard.send_signal(signal.SIGINT)
@@ -171,10 +178,12 @@ class LinePage(CentralCase):
             self.assertEqual(rows[name]["failed"], str(by_station[name]["failed"]))
             self.assertTrue(rows[name]["state"].startswith("stopped"), rows[name])
         self.assertEqual(rows["S9"]["state"], "silent")
-        self.assertEqual((by_station["S1"]["failed"], central["summary"]["units"]), (1, 8))
+        self.assertEqual((by_station["S1"]["failed"], central["summary"]["units"]), (1, 11))
+        self.assertRegex(rows["S9"]["clock"], r"^clock 2 d 23 h behind")
+        self.assertEqual((rows["S9"]["units"], rows["S1"]["clock"], rows["S2"]["clock"]), ("3", "", ""))
         self.assertEqual(seen["firstStatus"], 401)  # the login page, once, then the session's cookie
         self.assertEqual(seen["cookie"], {"httpOnly": True, "sameSite": "Strict", "theToken": False, "hours": 12})
-        self.assertEqual(seen["line"]["units"], "8")
+        self.assertEqual(seen["line"]["units"], "11")
         self.assertEqual(seen["releases"], [["approved", release], ["revoked", revoked]])
 
         # The search finds the failed unit; its CSV export is what `log --central --csv` says of it.

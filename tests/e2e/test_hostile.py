@@ -158,9 +158,10 @@ class Hostile(E2ECase):
         table = list(csv.DictReader(io.StringIO(csv_out.stdout.decode("utf-8"), newline="")))
         self.assertEqual([(r["operator"], r["lot"], r["handset_product_id"]) for r in table],
                          [(OPERATOR, "'" + LOT, HANDSET_ID_SHOWN)] * 3)
-        code, screen = on_terminal(tarvolo("log", "--db", record), self.work)
-        self.assertEqual(code, 0)
-        self.assertTerminalClean(screen)
+        for listing in (["log", "--db", record], ["log", "--db", record, "--csv"]):
+            code, screen = on_terminal(tarvolo(*listing), self.work)
+            self.assertEqual(code, 0)
+            self.assertTerminalClean(screen)
 
         # The live table: rows told apart by the part of their names that differs.
         links = [self.hostile_handset("again%d" % n, "--units", 1, *stay).link for n in (1, 2)]

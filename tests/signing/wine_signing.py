@@ -1,6 +1,9 @@
 """The Windows build's `release verify` and `release sign` under Wine against Debian's minisign:
 a file minisign signed verifies, the same with one bit flipped does not; a file tarvolo-cli.exe
-signed verifies with minisign. Run by scripts/wine-tests.sh:
+signed verifies with minisign. The Windows station with --trusted-keys (a folder of keys) refuses
+the flipped file before any port and names the good one's key and release (its port, COM200, is
+not there, so it stops there: exit 10, though how Wine fails that port is Wine's affair, so any
+exit but success and the refusal's 1 is taken). Run by scripts/wine-tests.sh:
     wine_signing.py WORKDIR TARVOLO-CLI.EXE"""
 import os
 import shutil
@@ -21,7 +24,7 @@ def main(work, exe):
         print(("ok   " if ok else "FAIL ") + what)
         if not ok:
             failures.append(what)
-            print(done.stdout + done.stderr)
+            print("exit %d\n%s%s" % (done.returncode, done.stdout, done.stderr))
 
     exe = os.path.abspath(exe)
     release = "app.rel"
@@ -40,11 +43,29 @@ def main(work, exe):
         f.write(b"\xff")
     done = run(WINE, exe, "release", "verify", tampered, "--pubkey", pub)
     check("a flipped byte: refused", done.returncode == 1 and "bad signature" in done.stderr, done)
+    check_station(run, check, work, exe, pub, release, tampered)
     done = run(WINE, exe, "release", "sign", release, "--key", key, "--release-name", "by-windows")
     check("tarvolo-cli.exe release sign", done.returncode == 0, done)
     done = run("minisign", "-V", "-m", release, "-p", pub)
     check("then minisign -V", done.returncode == 0 and "release:by-windows" in done.stdout, done)
     return 1 if failures else 0
+
+
+def check_station(run, check, work, exe, pub, release, tampered):
+    """Reads the key folder through Windows paths, checks the signature, then stops at the port."""
+    os.makedirs(os.path.join(work, "keys"), exist_ok=True)
+    shutil.copy(os.path.join(work, pub), os.path.join(work, "keys", "m.pub"))
+    with open(os.path.join(work, pub)) as f:
+        key_id = f.readline().split()[-1]
+    station = [WINE, exe, "station", "--ports", "COM200", "--units", "1", "--log", "station.db",
+               "--station-id", "W1", "--operator", "ann", "--lot", "L1", "--trusted-keys", "keys"]
+    done = run(*station, tampered)
+    check("station --trusted-keys: the flipped file refused",
+          done.returncode == 1 and "refused: " + tampered + ": bad signature" in done.stderr, done)
+    done = run(*station, release)
+    check("station --trusted-keys: the good file's key and release named",
+          done.returncode not in (0, 1) and "signed by key " + key_id in done.stderr and "release wine" in done.stderr,
+          done)
 
 
 if __name__ == "__main__":

@@ -322,7 +322,7 @@ class Service(StationCase):
         release, _ = self.image()
         handsets = self.handsets(1, units=1)
         record = self.path("record.db")
-        head = 'file = "%s"\nports = "%s"\nlog = "%s"\n' % (release, handsets[0].link, record)
+        head = 'file = "%s"\nports = "%s"  # naïve\nlog = "%s"\n' % (release, handsets[0].link, record)
         cases = {
             "unknown key": (head + "colour = 3\n", r":4: colour: not a station option"),
             "section": (head + "[line]\nuser = 1\n", r":4: line: not a station option"),
@@ -331,6 +331,8 @@ class Service(StationCase):
             "list for one": (head + "speed = [115200]\n", r":4: speed: takes one value"),
             "bad value": (head + "speed = 7\n", r":4: speed: .*7"),
             "escaped control": (head + 'operator = "a\\u001b[2Jb"\n', r":4: operator: holds a control character"),
+            # Past ASCII: free in comments and quotes, refused elsewhere before the parser sees it.
+            "accent outside quotes": (head + 'operator = """Zoë""""\u00e9\n', r":4: a character past ASCII outside quotes"),
             "NUL byte": (head.encode() + b'lot = "a\x00b"\n', r":4: "),
             "needs another": (head + "scan-window = 5\n", r":4: scan-window: needs scan"),
             "another file": (head + 'config = "x"\n', r":4: config: not a station option"),

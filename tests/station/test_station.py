@@ -54,7 +54,7 @@ class Station(StationCase):
         self.assertEqual((run_row["units_done"], run_row["units_failed"], run_row["exit_code"]), (9, 2, 20))
         # Every event names its port; every unit's result was shown once.
         self.assertTrue(all("port" in e for e in run.unit_ends()))
-        self.assertEqual(sorted(e["unit"] for e in run.unit_ends()), list(range(1, 10)))
+        self.assertEqual(sorted(e["sequence"] for e in run.unit_ends()), list(range(1, 10)))
         # Completed units hold the image; no handset was flashed twice.
         self.assertNotFlashedTwice(handsets)
         for h in handsets:
@@ -133,7 +133,7 @@ class Station(StationCase):
         # The station killed in the middle of units: its workers stop within 2 s.
         self.assertIsNotNone(run.wait_for(lambda e: e.get("event") == "progress" and e.get("phase") == "writing"))
         workers = list(self.workers_of(run.proc.pid).values())
-        shown = {e["unit"] for e in run.unit_ends()}
+        shown = {e["sequence"] for e in run.unit_ends()}
         run.proc.kill()
         run.proc.wait()
         killed = time.monotonic()

@@ -178,7 +178,7 @@ class StationPromises(StationCase):
         self.assertEqual(run.wait(60), 73, run.stderr())
         # The unit flashed after the disk filled is shown all the same, with why it is not recorded.
         lost = [e for e in run.unit_ends() if not e["recorded"]]
-        self.assertEqual([(e["unit"], e["outcome"]) for e in lost], [(2, "completed")])
+        self.assertEqual([(e["sequence"], e["outcome"]) for e in lost], [(2, "completed")])
         self.assertIn("full", lost[0]["reason"])
 
     @staticmethod

@@ -160,7 +160,7 @@ def killed_run(work, exe, record, release):
     if [(r["run_id"], r["ended_utc"] is None) for r in runs] != [(1, False), (2, True)]:
         problems.append("runs after SIGKILL: %s" % runs)
     recorded = {r["sequence"] for r in read_db(record, "SELECT sequence FROM units WHERE run_id = 2")}
-    if not {e["unit"] for e in ended} <= recorded:
+    if not {e["sequence"] for e in ended} <= recorded:
         problems.append("units shown ended %s, recorded %s" % (ended, sorted(recorded)))
     return problems
 

@@ -15,7 +15,7 @@ async function readLine(page) {
   await page.waitForFunction((n) => document.querySelectorAll('#stations tbody tr').length >= n,
     { timeout: 20000 }, args.stations);
   seen.stations = (await page.$$eval('#stations tbody tr', cellsOf())).map((c) => ({
-    station: c[0], state: c[1], operator: c[3], lot: c[4], units: c[6], failed: c[7] }));
+    station: c[0], state: c[1], clock: c[3], operator: c[4], lot: c[5], units: c[7], failed: c[8] }));
   seen.line = { units: await page.$eval('#line-units', (e) => e.textContent) };
   seen.lots = (await page.$$eval('#lots tbody tr', cellsOf())).map((c) => c[0]);
   seen.releases = (await page.$$eval('#releases tbody tr', cellsOf())).map((c) => [c[0], c[1]]);

@@ -98,23 +98,32 @@ class StationPageTest(StationCase):
         with open(self.path("station.err")) as f:
             return "\nstation:\n" + "".join(lines[-20:]) + f.read()
 
-    def assertSameUnitFacts(self, snapshot, logged):
-        """Each port's last unit as the page's JSON, `--json` and `tarvolo log --json` have it:
-        the same facts under the same names (`--json` numbers the unit `unit`, the others
-        `sequence`)."""
+    def assertSameFacts(self, snapshot, log):
+        """The run as the page's JSON, `--json` and `tarvolo log --json` have it: each port's last
+        unit, its start and the run's counts, the same facts under the same names."""
         with open(self.path("station.out")) as f:
-            ends = {e["unit"]: e for e in map(json.loads, f) if e.get("event") == "unit_end"}
-        logged = {u["sequence"]: u for u in logged}
-        fields = ("outcome", "result_code", "result_meaning", "duration_ms")
+            said = [json.loads(line) for line in f]
+        ends = {e["sequence"]: e for e in said if e.get("event") == "unit_end"}
+        starts = {e["sequence"]: e for e in said if e.get("event") == "unit_start"}
+        logged = {u["sequence"]: u for u in log["units"]}
+        fields = ("sequence", "outcome", "result_code", "result_meaning", "duration_ms")
         for key, tile in snapshot["ports"].items():
             last = tile["last"]
             self.assertIsNotNone(last, key)
-            said, kept = ends[last["sequence"]], logged[last["sequence"]]
-            self.assertEqual(said["port"], kept["port_selector"])
-            self.assertEqual(last["recorded"], said["recorded"])
+            end, kept = ends[last["sequence"]], logged[last["sequence"]]
+            self.assertEqual(end["port"], kept["port_selector"])
+            self.assertEqual(starts[last["sequence"]]["port"], end["port"])
+            self.assertEqual(last["recorded"], end["recorded"])
             for field in fields:
-                self.assertEqual((field, last[field]), (field, said[field]))
-                self.assertEqual((field, last[field]), (field, kept[field]))
+                self.assertEqual((field, last[field]), (field, end[field]))
+            # The whole row, the run's part included, which the worker's line carries.
+            for field in set(kept) | set(last) - {"recorded"}:
+                self.assertEqual((field, last.get(field)), (field, kept.get(field)))
+            self.assertEqual((last["operator"], last["lot"]), (OPERATOR, LOT))
+        run_end = [e for e in said if e.get("event") == "station_end"][-1]
+        for field in ("units", "failed"):
+            self.assertEqual((field, snapshot["run"][field]), (field, run_end[field]))
+            self.assertEqual((field, snapshot["run"][field]), (field, log["summary"][field]))
 
     def assertGuarded(self, port):
         """Without the token nothing but the login page; with it, read-only."""
@@ -163,9 +172,10 @@ class StationPageTest(StationCase):
                              capture_output=True, text=True, timeout=30)
         summary = json.loads(log.stdout)["summary"]
         failed_unit = [u for u in json.loads(log.stdout)["units"] if u["outcome"] != "completed"]
-        self.assertSameUnitFacts(page_snapshot(port), json.loads(log.stdout)["units"])
+        snapshot = page_snapshot(port)
         station.send_signal(signal.SIGINT)
         station.wait(30)
+        self.assertSameFacts(snapshot, json.loads(log.stdout))
 
         self.assertEqual(seen["firstStatus"], 401)  # the login page, once
         self.assertEqual(seen["cookie"], {"httpOnly": True, "sameSite": "Strict", "theToken": False, "hours": 12})

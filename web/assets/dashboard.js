@@ -43,6 +43,15 @@ function lastHeard(s) {
   return utcText(s.last_heard_utc) + ' (' + ago + ')';
 }
 
+// A station whose clock is off by more than the server's bound: how far, and which way.
+function clockText(s) {
+  if (!s.clock_off || typeof s.clock_ahead_s !== 'number') return '';
+  const a = Math.abs(s.clock_ahead_s);
+  const far = a >= 86400 ? Math.floor(a / 86400) + ' d ' + Math.floor(a % 86400 / 3600) + ' h'
+    : a >= 3600 ? Math.floor(a / 3600) + ' h ' + Math.floor(a % 3600 / 60) + ' min' : Math.floor(a / 60) + ' min';
+  return 'clock ' + far + (s.clock_ahead_s > 0 ? ' ahead' : ' behind') + ': counted by arrival';
+}
+
 function stateText(s) {
   if (s.state === 'silent') return 'silent';
   if (s.state === 'stopped') return 'stopped (' + s.run_ending + ')';
@@ -53,7 +62,7 @@ function showStations(line) {
   const figures = new Map(line.figures.stations.map((f) => [f.key, f]));
   fillTable('stations', line.stations.map((s) => {
     const f = figures.get(s.station_id) || { units: 0, failed: 0, pass_rate: null, per_hour: null };
-    const tr = row([s.station_id, [stateText(s), 'state'], lastHeard(s), s.operator, s.lot, s.release_file,
+    const tr = row([s.station_id, [stateText(s), 'state'], [lastHeard(s), 'heard'], [clockText(s), 'clock'], s.operator, s.lot, s.release_file,
       [f.units, 'units'], [f.failed, 'failed'], [percent(f.pass_rate), 'pass-rate'],
       [f.per_hour === null ? '-' : f.per_hour, 'per-hour']], ['running', 'stopped', 'silent'].includes(s.state) ? s.state : '');
     tr.dataset.station = shown(s.station_id);

@@ -95,7 +95,7 @@ function showTile(key, port) {
   t.progress.max = Math.max(port.total || 0, 1);
   t.progress.value = look === 'flashing' ? (port.block || 0) : 0;
   t.progress.hidden = look !== 'flashing';
-  const unit = (port.unit ? 'unit #' + port.unit : 'no unit') + (port.label ? ', label ' + port.label : '');
+  const unit = (port.sequence ? 'unit #' + port.sequence : 'no unit') + (port.label ? ', label ' + port.label : '');
   const speed = port.bps ? port.bps.toLocaleString('en') + ' bytes/s' : '';
   setText(t.figures, look === 'flashing' ? unit + (speed ? ', ' + speed : '') : unit);
   showLast(t, last);
@@ -122,7 +122,7 @@ function showRun(run) {
   setText(byId('release-sha256'), run.release_sha256);
   setText(byId('operator'), run.operator);
   setText(byId('lot'), run.lot);
-  setText(byId('done'), run.done ?? 0);
+  setText(byId('done'), run.units ?? 0);
   setText(byId('failed'), run.failed ?? 0);
   setText(byId('pass-rate'), typeof run.pass_rate === 'number' ? (run.pass_rate * 100).toFixed(1) + ' %' : '-');
   setText(byId('per-hour'), (run.per_hour ?? 0).toFixed(1));
