@@ -257,8 +257,9 @@ def long_sql(sql):
 
 def generate_units(total, span_days):
     """`total` units over the last `span_days` days, in SQL: each a copy of a shipped unit with its
-    own attempt (a UUIDv7 of its time, so that it lands in its month), time, station (of 200),
-    lot (40 a week, each a stretch of time) and label. The
+    own attempt (a UUIDv7 of its time, so that it lands in its month), time (the server's
+    receive time 2 s after it: the stations' clocks are right), station (of 200), lot (40 a
+    week, each a stretch of time) and label. The
     secondary indexes are dropped first and made again by `central init`, then VACUUM ANALYZE
     (an index-only scan needs the visibility map that autovacuum would keep)."""
     started = time.monotonic()
@@ -275,9 +276,9 @@ def generate_units(total, span_days):
     long_sql("SELECT tarvolo_units_month(m::date) FROM generate_series(date_trunc('month', now() - interval '1 day' * "
              "%d), date_trunc('month', now()), interval '1 month') m" % span_days)
     long_sql(
-        "INSERT INTO units (attempt_uuid, station_id, started_utc, lot, label, outcome, result_code, %s) "
+        "INSERT INTO units (attempt_uuid, received, station_id, started_utc, lot, label, outcome, result_code, %s) "
         "SELECT substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-7' || substr(r, 1, 3) || '-8' || substr(r, 4, 3) || "
-        "'-' || substr(r, 7, 12), 'S' || (g %% 200), to_char(t AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+        "'-' || substr(r, 7, 12), t + interval '2 s', 'S' || (g %% 200), to_char(t AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
         "'L' || (g::bigint * %d / %d), 'LBL' || g, CASE WHEN g %% 14 = 0 THEN 'failed' WHEN g %% 97 = 0 THEN "
         "'interrupted' ELSE 'completed' END, CASE WHEN g %% 14 = 0 THEN 6 ELSE 0 END, %s "
         "FROM (SELECT g, now() - interval '1 millisecond' * ((%d - g) * %f) AS t, md5(g::text) AS r "
