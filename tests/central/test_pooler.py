@@ -2,20 +2,27 @@
 all of them, so that every transaction may follow another station's on it: three stations with
 faulty handsets, the pooler killed and started again and the server killed behind it, each unit
 centrally once and equal to its record; nothing a station did stays behind on the shared
-server connection; each station's socket keeps its TCP keepalive; and `tarvolo log --central`
-pages through the latest units by their key, none twice or missed."""
+server connection, and the server's log shows a time-out set in each transaction and no
+session setting or named prepared statement of ours; each station's socket keeps its TCP
+keepalive; and `tarvolo log --central` pages through the latest units by their key, none twice
+or missed."""
 import json
+import os
+import re
 import signal
 import time
 
-from central_case import (CentralCase, Pooler, connection, keepalive_timers, kill_server, psql, shipped_columns,
-                          start_server)
+from central_case import (PG_DIR, CentralCase, Pooler, connection, keepalive_timers, kill_server, psql,
+                          shipped_columns, start_server)
 
 
 class ThroughPooler(CentralCase):
     def setUp(self):
         super().setUp()
         self.fresh_central()
+        # Every statement the server runs goes to its log, to be read back at the end.
+        psql("ALTER SYSTEM SET log_statement = 'all'")
+        psql("SELECT pg_reload_conf()")
         self.pooler = Pooler(pool_size=1)
         self.addCleanup(self.pooler.remove)
         self.pooler.start()
@@ -58,6 +65,17 @@ class ThroughPooler(CentralCase):
         shown = psql("SHOW statement_timeout; SHOW work_mem")[1].split()
         code, out, err = psql_through(self.pooler.port, "SHOW statement_timeout; SHOW work_mem")
         self.assertEqual((code, out.split()), (0, shown), err)
+
+        # What the server ran: a time-out per transaction, no session setting of ours (psqlODBC's
+        # DateStyle and extra_float_digits at connect, and the client parameters pgbouncer
+        # restores itself, aside) and no statement prepared by name to be executed later
+        # (psqlODBC's unnamed one is parsed and run at once).
+        with open(os.path.join(os.path.dirname(PG_DIR), "server.log"), errors="replace") as f:
+            log = f.read()
+        self.assertIn("SET LOCAL statement_timeout = 60000", log)
+        theirs = "DateStyle|extra_float_digits|application_name|client_encoding|TimeZone"
+        self.assertEqual(re.findall(r"(?:statement: |;)\s*SET (?!LOCAL)(?!%s)[^;\n]*" % theirs, log), [])
+        self.assertEqual(re.findall(r"(?:execute|bind) (?!<unnamed>)[^ :]+:|PREPARE ", log), [])
 
         # A listing longer than a page, through the pooler: the latest units in order, each once.
         others = [c for c in shipped_columns() + ["run_uuid"] if c not in ("attempt_uuid", "started_utc")]
