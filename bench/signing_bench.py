@@ -2,7 +2,9 @@
 verify` (process start included; wall and CPU time, medians), minisign's own for comparison,
 and a station's pre-flight (until it finds no port: exit 10) with and without --trusted-keys.
     python3 bench/signing_bench.py build/release/bin/tarvolo
-It works in /tmp/tarvolo-signing-bench (releases of random bytes, a key, made once)."""
+It works in /tmp/tarvolo-signing-bench (releases of random bytes, a key, made once), or in
+--work DIR. The test command's brief run: --big-mib 2 --runs 1 --work DIR."""
+import argparse
 import os
 import statistics
 import subprocess
@@ -32,10 +34,12 @@ def medians(runs, *args, codes=(0,)):
     return statistics.median(walls) * 1000, statistics.median(cpus) * 1000
 
 
-def prepare(tarvolo):
-    os.makedirs(os.path.join(WORK, "keys"), exist_ok=True)
-    os.chdir(WORK)
-    for name, size in (("one.rel", 1 << 20), ("big.rel", 64 << 20)):
+def prepare(tarvolo, work, big_mib):
+    os.makedirs(os.path.join(work, "keys"), exist_ok=True)
+    os.chdir(work)
+    for name, size in (("one.rel", 1 << 20), ("big.rel", big_mib << 20)):
+        if os.path.exists(name) and os.path.getsize(name) != size:
+            os.remove(name)
         if not os.path.exists(name):
             with open(name, "wb") as f:
                 f.write(b"KM52" + os.urandom(size - 4))
@@ -45,22 +49,29 @@ def prepare(tarvolo):
         subprocess.run([tarvolo, "release", "sign", name, "--key", "q.key"], check=True, capture_output=True)
 
 
-def main(tarvolo):
-    tarvolo = os.path.abspath(tarvolo)
-    prepare(tarvolo)
-    for name, mib, runs in (("one.rel", 1, 21), ("big.rel", 64, 7)):
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("tarvolo")
+    parser.add_argument("--big-mib", type=int, default=64, help="the larger release's size (default 64)")
+    parser.add_argument("--runs", type=int, default=7, help="runs per median of the larger release (default 7)")
+    parser.add_argument("--work", default=WORK)
+    a = parser.parse_args()
+    tarvolo = os.path.abspath(a.tarvolo)
+    prepare(tarvolo, a.work, a.big_mib)
+    runs = a.runs
+    for name, mib, count in (("one.rel", 1, 3 * runs), ("big.rel", a.big_mib, runs)):
         for tool, args in (("tarvolo", (tarvolo, "release", "verify", name, "--pubkey", "keys/q.pub")),
                            ("minisign", ("minisign", "-Vq", "-m", name, "-p", "keys/q.pub"))):
-            wall, cpu = medians(runs, *args)
+            wall, cpu = medians(count, *args)
             print("verify %2d MiB  %-8s  %7.1f ms wall (%4.0f MiB/s)  %6.1f ms CPU (%4.0f MiB/s)"
                   % (mib, tool, wall, mib * 1000 / wall, cpu, mib * 1000 / cpu))
     for name in ("one.rel", "big.rel"):
         station = (tarvolo, "station", "--ports", "/dev/no-such-port", "--log", "s.db")
-        plain = medians(7, *station, name, codes=(10,))
-        signed = medians(7, *station, "--trusted-keys", "keys", name, codes=(10,))
+        plain = medians(runs, *station, name, codes=(10,))
+        signed = medians(runs, *station, "--trusted-keys", "keys", name, codes=(10,))
         print("station pre-flight, %s: plain %.1f ms wall / %.1f ms CPU; --trusted-keys %.1f ms wall / %.1f ms CPU"
               % ((name,) + plain + signed))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main()

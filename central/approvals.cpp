@@ -49,12 +49,16 @@ bool revokeRelease(OdbcConnection& db, const ReleaseApproval& a, bool* found, Od
     return true;
 }
 
-bool fetchApprovals(OdbcConnection& db, std::vector<ReleaseApproval>* approvals, OdbcError* error)
+bool fetchApprovals(OdbcConnection& db, std::vector<ReleaseApproval>* approvals, OdbcError* error, int64_t latest)
 {
     std::vector<OdbcRow> rows;
-    if (!db.exec("SELECT sha256, product_id, release_file, approved_by, approved_utc, revoked_by, revoked_utc "
-                 "FROM releases ORDER BY approved_utc",
-                 {}, error, &rows))
+    const std::string columns = "sha256, product_id, release_file, approved_by, approved_utc, revoked_by, revoked_utc";
+    const bool ok = latest > 0
+                        ? db.exec("SELECT * FROM (SELECT " + columns + " FROM releases ORDER BY approved_utc DESC "
+                                  "LIMIT CAST(? AS bigint)) latest ORDER BY approved_utc",
+                                  {std::to_string(latest)}, error, &rows)
+                        : db.exec("SELECT " + columns + " FROM releases ORDER BY approved_utc", {}, error, &rows);
+    if (!ok)
         return false;
     approvals->clear();
     for (const OdbcRow& r : rows) {

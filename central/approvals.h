@@ -5,6 +5,7 @@
 #define TARVOLO_CENTRAL_APPROVALS_H
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,10 @@ bool releaseProductId(const std::string& path, std::string* productId, std::stri
 // false and changes nothing.
 bool approveRelease(OdbcConnection& db, const ReleaseApproval& approval, OdbcError* error);
 bool revokeRelease(OdbcConnection& db, const ReleaseApproval& approval, bool* found, OdbcError* error);
-bool fetchApprovals(OdbcConnection& db, std::vector<ReleaseApproval>* approvals, OdbcError* error);
+// Every approval (a station judges its release by the whole list), or, with `latest`, the
+// latest that many by approval time (the dashboard's list), oldest first either way.
+bool fetchApprovals(OdbcConnection& db, std::vector<ReleaseApproval>* approvals, OdbcError* error,
+                    int64_t latest = 0);
 
 ApprovalState approvalOf(const std::vector<ReleaseApproval>& approvals, const std::string& sha256,
                          const std::string& productId);

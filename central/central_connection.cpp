@@ -25,7 +25,8 @@ std::string withKeepalives(const std::string& connection)
     std::string full = connection;
     if (full.back() != ';')
         full += ';';
-    return full + "pqopt={keepalives=1 keepalives_idle=10 keepalives_interval=5 keepalives_count=3};";
+    return full + "pqopt={keepalives=1 keepalives_idle=10 keepalives_interval=5 keepalives_count=3 "
+                  "tcp_user_timeout=30000};";
 }
 
 bool resolveCentral(const std::string& option, const std::string& passwordFile, CentralTarget* target,

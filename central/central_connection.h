@@ -22,8 +22,10 @@ bool resolveCentral(const std::string& option, const std::string& passwordFile, 
                     std::string* error);
 
 // The connection string with TCP keepalives asked of psqlODBC (its pqopt goes to libpq): a
-// server that vanished is noticed after about 25 s of silence, not hours. Left as it is when
-// it names a DSN (whose own pqopt it would override) or sets pqopt or keepalives itself.
+// server that vanished is noticed after about 25 s of silence, not hours; and, while a
+// statement's bytes wait unacknowledged (keepalives then stay quiet), after 30 s
+// (tcp_user_timeout). Left as it is when it names a DSN (whose own pqopt it would override)
+// or sets pqopt or keepalives itself.
 std::string withKeepalives(const std::string& connection);
 
 // Connects with keepalives, waiting at most `loginTimeoutSeconds` (psqlODBC's connect_timeout).

@@ -119,31 +119,72 @@ bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitReco
     return true;
 }
 
-bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error)
+// Where the latest `limit` units begin: the key (started_utc, attempt_uuid) of the oldest of
+// them, or none when fewer matched (the listing then starts at the first).
+bool firstListed(OdbcConnection& db, const CentralQuery& query, OdbcRow* key, OdbcError* error)
 {
     SqlWhere w = whereOf(query);
-    w.params.push_back(std::to_string(query.limit));
+    w.params.push_back(std::to_string(query.limit - 1));
     std::vector<OdbcRow> rows;
-    if (!db.exec("SELECT * FROM (SELECT " + centralUnitColumns() + " FROM units" + w.sql +
-                     " ORDER BY started_utc DESC, station_id DESC, sequence DESC LIMIT CAST(? AS bigint)) latest"
-                     " ORDER BY started_utc, station_id, sequence",
+    if (!db.exec("SELECT started_utc, attempt_uuid FROM units" + w.sql +
+                     " ORDER BY started_utc DESC, attempt_uuid DESC OFFSET CAST(? AS bigint) LIMIT 1",
                  w.params, error, &rows))
         return false;
-    return centralUnitsFromRows(rows, units, error);
+    if (!rows.empty())
+        *key = rows.front();
+    return true;
+}
+
+bool centralUnitPages(OdbcConnection& db, const CentralQuery& query, const UnitPage& page, OdbcError* error)
+{
+    OdbcRow after;
+    if (!firstListed(db, query, &after, error))
+        return false;
+    bool first = true;
+    for (int64_t listed = 0; listed < query.limit;) {
+        SqlWhere w = whereOf(query);
+        if (!after.empty()) {
+            w.sql += first ? " AND (started_utc, attempt_uuid) >= (?, ?)" : " AND (started_utc, attempt_uuid) > (?, ?)";
+            w.params.push_back(after[0]);
+            w.params.push_back(after[1]);
+        }
+        w.params.push_back(std::to_string(std::min(kCentralPageUnits, query.limit - listed)));
+        std::vector<OdbcRow> rows;
+        if (!db.exec("SELECT " + centralUnitColumns() + ", started_utc, attempt_uuid FROM units" + w.sql +
+                         " ORDER BY started_utc, attempt_uuid LIMIT CAST(? AS bigint)",
+                     w.params, error, &rows))
+            return false;
+        if (rows.empty())
+            break;
+        after = {rows.back()[rows.back().size() - 2], rows.back().back()};
+        std::vector<UnitRecord> units;
+        if (!centralUnitsFromRows(rows, &units, error))
+            return false;
+        listed += static_cast<int64_t>(units.size());
+        page(units);
+        first = false;
+    }
+    return true;
 }
 
 bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
                     std::vector<StationSummary>* stations, OdbcError* error)
 {
     const SqlWhere w = whereOf(query);
-    // Sorting a million durations for the p95 stays in memory; a setting of this session only.
-    OdbcError ignored;
-    db.exec("SET work_mem = '256MB'", &ignored);
+    // Sorting a million durations for the p95 stays in memory: a setting of this transaction
+    // only (through a pooler the next transaction may run on another server connection).
     std::vector<OdbcRow> rows;
-    if (!db.exec(std::string("SELECT GROUPING(station_id), station_id, ") + figureColumns() + " FROM units" + w.sql +
-                     " GROUP BY GROUPING SETS ((), (station_id)) ORDER BY 1 DESC, 2",
-                 w.params, error, &rows))
+    if (!db.begin(error))
         return false;
+    const bool ok = db.exec("SET LOCAL work_mem = '256MB'", error) &&
+                    db.exec(std::string("SELECT GROUPING(station_id), station_id, ") + figureColumns() +
+                                " FROM units" + w.sql + " GROUP BY GROUPING SETS ((), (station_id)) ORDER BY 1 DESC, 2",
+                            w.params, error, &rows) &&
+                    db.commit(error);
+    if (!ok) {
+        db.rollback();
+        return false;
+    }
     for (const OdbcRow& r : rows) {
         if (sqlNumber(r[0]) == 1)
             *summary = figures(r, 2);

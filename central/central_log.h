@@ -6,6 +6,7 @@
 #define TARVOLO_CENTRAL_CENTRAL_LOG_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +33,14 @@ bool centralUnitFromRow(const OdbcRow& row, UnitRecord* unit, std::string* why);
 // Every row read back into `units`; false (and `error`) at the first that does not read.
 bool centralUnitsFromRows(const std::vector<OdbcRow>& rows, std::vector<UnitRecord>* units, OdbcError* error);
 
-// The latest `query.limit` units, in order of start time; each as the record's row (run_id is
-// the local file's number and stays 0). The summary's count tells how many more matched.
-bool centralUnits(OdbcConnection& db, const CentralQuery& query, std::vector<UnitRecord>* units, OdbcError* error);
+// The latest `query.limit` units, in order of start time, handed to `page` a page at a time
+// (at most kCentralPageUnits, each read by a statement of its own, after the last key the
+// previous page ended with): a listing of millions holds one page in memory, and no statement
+// returns more than a page. Each is the record's row (run_id is the local file's number and
+// stays 0). The summary's count tells how many more matched.
+constexpr int64_t kCentralPageUnits = 1000;
+using UnitPage = std::function<void(const std::vector<UnitRecord>& units)>;
+bool centralUnitPages(OdbcConnection& db, const CentralQuery& query, const UnitPage& page, OdbcError* error);
 bool centralSummary(OdbcConnection& db, const CentralQuery& query, UnitSummary* summary,
                     std::vector<StationSummary>* stations, OdbcError* error);
 

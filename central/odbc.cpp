@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kQueryTimeoutSeconds = 60;
-
 using WideText = std::basic_string<SQLWCHAR>;
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD (operator text is
@@ -254,13 +252,24 @@ bool fetchRows(SQLHSTMT stmt, std::vector<OdbcRow>* rows)
 bool OdbcConnection::exec(const std::string& sql, const std::vector<OdbcValue>& params, OdbcError* error,
                           std::vector<OdbcRow>* rows)
 {
+    if (inTransaction_ || timeoutSeconds_ == 0)
+        return run(sql, params, error, rows);
+    if (!begin(error))
+        return false;
+    if (run(sql, params, error, rows) && commit(error))
+        return true;
+    rollback();
+    return false;
+}
+
+bool OdbcConnection::run(const std::string& sql, const std::vector<OdbcValue>& params, OdbcError* error,
+                         std::vector<OdbcRow>* rows)
+{
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h_->dbc, &stmt))) {
         *error = diagnostics(SQL_HANDLE_DBC, h_->dbc, password_);
         return false;
     }
-    // A server that stops answering must not hold a shipper (or a station's end) for ever.
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kQueryTimeoutSeconds)), 0);
     std::vector<WideText> texts(params.size());
     std::vector<SQLLEN> lengths(params.size());
     bool ok = true;
@@ -288,16 +297,25 @@ bool OdbcConnection::exec(const std::string& sql, const std::vector<OdbcValue>& 
     return ok;
 }
 
+// A statement the server runs too long (a query over more rows than the page meant, a lock
+// held elsewhere) is cancelled by the server itself: no shipper, page or log waits for ever.
 bool OdbcConnection::begin(OdbcError* error)
 {
-    if (succeeded(SQLSetConnectAttr(h_->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+    if (!succeeded(SQLSetConnectAttr(h_->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+        *error = diagnostics(SQL_HANDLE_DBC, h_->dbc, password_);
+        return false;
+    }
+    inTransaction_ = true;
+    if (timeoutSeconds_ == 0 ||
+        run("SET LOCAL statement_timeout = " + std::to_string(timeoutSeconds_ * 1000), {}, error, nullptr))
         return true;
-    *error = diagnostics(SQL_HANDLE_DBC, h_->dbc, password_);
+    rollback();
     return false;
 }
 
 bool OdbcConnection::commit(OdbcError* error)
 {
+    inTransaction_ = false;
     const bool ok = succeeded(SQLEndTran(SQL_HANDLE_DBC, h_->dbc, SQL_COMMIT));
     if (!ok)
         *error = diagnostics(SQL_HANDLE_DBC, h_->dbc, password_);
@@ -307,6 +325,7 @@ bool OdbcConnection::commit(OdbcError* error)
 
 void OdbcConnection::rollback()
 {
+    inTransaction_ = false;
     SQLEndTran(SQL_HANDLE_DBC, h_->dbc, SQL_ROLLBACK);
     SQLSetConnectAttr(h_->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
 }

@@ -6,6 +6,14 @@
 // The password never leaves this object: it is added to the connection string only for the
 // connect call, and every diagnostic is scrubbed of it (a driver may echo the string).
 // One thread uses a connection at a time.
+//
+// Nothing here relies on the server connection staying the same between transactions, so a
+// pooler in transaction mode (pgbouncer) may hand each transaction another one: statements are
+// sent whole (no named prepared statement is kept), and the statement time-out is a SET LOCAL
+// at the start of each transaction. A statement outside begin()..commit() gets a transaction
+// of its own for that. (psqlODBC's own query time-out is a session SET, sent once per
+// connection: it would stay behind on the pooler's server connection for the next client and
+// be missing from the next server connection this one gets, so it is not used.)
 #ifndef TARVOLO_CENTRAL_ODBC_H
 #define TARVOLO_CENTRAL_ODBC_H
 
@@ -45,16 +53,27 @@ public:
               std::vector<OdbcRow>* rows = nullptr);
     bool exec(const std::string& sql, OdbcError* error) { return exec(sql, {}, error); }
 
-    // Manual commit from begin() to commit() or rollback().
+    // Manual commit from begin() to commit() or rollback(); begin() sets the transaction's
+    // statement time-out.
     bool begin(OdbcError* error);
     bool commit(OdbcError* error);
     void rollback();
 
+    // The longest a statement may run on the server before it cancels it (60 s). 0, for the
+    // administrator's commands: none of ours (the server's own setting holds), and a statement
+    // outside begin()..commit() runs as it is, so that one that may not run in a transaction
+    // (VACUUM, DETACH PARTITION CONCURRENTLY) can. Applies from the next transaction on.
+    void setStatementTimeout(int seconds) { timeoutSeconds_ = seconds; }
+
 private:
     struct Handles;
     explicit OdbcConnection(std::unique_ptr<Handles> handles, std::string password);
+    bool run(const std::string& sql, const std::vector<OdbcValue>& params, OdbcError* error,
+             std::vector<OdbcRow>* rows);
     std::unique_ptr<Handles> h_;
     std::string password_;
+    int timeoutSeconds_ = 60;
+    bool inTransaction_ = false;
 };
 
 // Removes a password from a text that may echo a connection string: the password itself, and

@@ -61,6 +61,8 @@ std::unique_ptr<OdbcConnection> connect(const char* command, const CentralArgume
     auto db = connectCentral(target, 10, &e);
     if (!db)
         *code = fail(command, kExitCentralFailed, "cannot reach the central database: " + e.text());
+    else  // an administrator's command: a migration may take minutes, or not run in a transaction
+        db->setStatementTimeout(0);
     return db;
 }
 

@@ -14,6 +14,7 @@
 #include "output/shown_text.h"
 #include "record/record_fields.h"
 #include "record/record_json.h"
+#include "record/unit_csv.h"
 #include "session/exit_codes.h"
 
 namespace {
@@ -59,6 +60,65 @@ void printLeftOff(int64_t leftOff, size_t listed, std::FILE* out)
                      static_cast<long long>(leftOff), listed);
 }
 
+// The listing as it comes, a page at a time: aligned lines (each page aligned on its own, under
+// its own heading), CSV rows, or the members of the JSON object's "units" array.
+class ListingWriter {
+public:
+    explicit ListingWriter(const CentralLogOptions& o) : o_(o) {}
+
+    void page(const std::vector<UnitRecord>& units)
+    {
+        if (o_.json) {
+            for (const UnitRecord& u : units) {
+                std::fputs(listed_ == 0 ? "{\"units\":[" : ",", stdout);
+                const std::string row = jsonLine(fieldsToJson(unitFields(u)));
+                std::fwrite(row.data(), 1, row.size(), stdout);
+                ++listed_;
+            }
+            return;
+        }
+        if (o_.csv) {
+            if (listed_ == 0)
+                printUnitCsv({}, stdout);  // the heading row
+            for (const UnitRecord& u : units) {
+                const std::string row = unitCsvRow(u);
+                std::fwrite(row.data(), 1, row.size(), stdout);
+            }
+        } else {
+            printUnitLines(units, stdout);
+        }
+        listed_ += units.size();
+    }
+
+    size_t listed() const { return listed_; }
+
+    // No unit matched: the heading alone, as the local log prints it.
+    void headingIfEmpty()
+    {
+        if (listed_ > 0 || o_.json)
+            return;
+        if (o_.csv)
+            printUnitCsv({}, stdout);
+        else
+            printUnitLines({}, stdout);
+    }
+
+    // The JSON object's end: the units' array closed, then the summary and what was left off.
+    void endJson(nlohmann::ordered_json rest)
+    {
+        const std::string empty = "{\"units\":[]";
+        std::string line = jsonLine(rest);
+        if (listed_ > 0)
+            line = "]" + line.substr(empty.size());
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputs("\n", stdout);
+    }
+
+private:
+    const CentralLogOptions& o_;
+    size_t listed_ = 0;
+};
+
 }  // namespace
 
 int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
@@ -72,29 +132,38 @@ int runCentralLog(const CentralLogOptions& o, const UnitFilter& filter)
     if (!db)
         return fail(kExitCentralFailed, "cannot reach the central database: " + e.text());
     const CentralQuery query{filter, o.stationId, o.limit};
-    std::vector<UnitRecord> units;
     UnitSummary summary;
     std::vector<StationSummary> stations;
-    if ((!o.summaryOnly && !centralUnits(*db, query, &units, &e)) || !centralSummary(*db, query, &summary, &stations, &e))
+    // The summary first: a listing that fails half-way has printed nothing of it, and the
+    // error says so.
+    if (!centralSummary(*db, query, &summary, &stations, &e))
         return fail(kExitCentralFailed, "cannot read the central database: " + e.text());
-    const int64_t leftOff = o.summaryOnly ? 0 : summary.units - static_cast<int64_t>(units.size());
+    if (o.csv)
+        keepStdoutBytes();
+    ListingWriter writer(o);
+    if (!o.summaryOnly &&
+        !centralUnitPages(*db, query, [&writer](const std::vector<UnitRecord>& units) { writer.page(units); }, &e)) {
+        std::fflush(stdout);
+        return fail(kExitCentralFailed, "cannot read the central database (the listing above is cut short): " +
+                                            e.text());
+    }
+    if (!o.summaryOnly)
+        writer.headingIfEmpty();
+    const int64_t leftOff = o.summaryOnly ? 0 : summary.units - static_cast<int64_t>(writer.listed());
     if (o.json) {
         // The local log's object, with the stations' summaries beside its own.
-        nlohmann::ordered_json j = unitJsonObject(units, summary);
+        nlohmann::ordered_json j = unitJsonObject({}, summary);
         j["summary"]["by_station"] = stationsJson(stations);
         if (!o.summaryOnly)
             j["units_left_off"] = std::max<int64_t>(leftOff, 0);
-        writeJsonLine(stdout, j);
+        writer.endJson(j);
     } else if (o.csv) {
-        keepStdoutBytes();
-        printUnitCsv(units, stdout);
-        printLeftOff(leftOff, units.size(), stderr);
+        printLeftOff(leftOff, writer.listed(), stderr);
         printSummary(summary, stderr);
         printStations(stations, stderr);
     } else {
         if (!o.summaryOnly) {
-            printUnitLines(units, stdout);
-            printLeftOff(leftOff, units.size(), stdout);
+            printLeftOff(leftOff, writer.listed(), stdout);
             std::printf("\n");
         }
         printSummary(summary, stdout);

@@ -13,7 +13,7 @@ args=(-G Ninja -S "$top" -B "$dir")
 case "$flavour" in
   release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLO_TESTS=ON -DTARVOLO_BENCH=ON) ;;
   tools)   args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOLO_TESTS=OFF -DTARVOLO_BENCH=OFF) ;;
-  asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_SANITIZE=ON -DTARVOLO_BENCH=OFF) ;;
+  asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_SANITIZE=ON -DTARVOLO_BENCH=ON) ;;
   tsan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DTARVOLO_TSAN=ON -DTARVOLO_BENCH=OFF) ;;
   windows) args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DTARVOLO_BENCH=OFF) ;;
   windows32) args+=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DTARVOLO_BENCH=OFF) ;;

@@ -74,6 +74,7 @@ npm npm
 initdb postgresql-15
 pg_ctl postgresql-15
 psql postgresql-client-15
+pgbouncer pgbouncer
 runuser util-linux
 chrt util-linux
 nice coreutils

@@ -20,6 +20,7 @@ namespace {
 
 constexpr int64_t kSearchPage = 200;
 constexpr int64_t kCsvUnits = 100000;  // an export beyond this is a job for `tarvolo log --central --csv`
+constexpr int64_t kMostReleases = 500;  // the page lists the latest approvals
 // A search text longer than any station id, selector, lot, release name or label the record holds.
 constexpr size_t kLongestSearchText = 256;
 constexpr int64_t kLargestResultCode = 2147483647;
@@ -190,8 +191,12 @@ bool LineDashboard::ask(const Question& question, WebAnswer* refused)
     std::lock_guard<std::mutex> lock(mutex_);
     OdbcError e;
     OdbcConnection* db = connection(&e);
-    if (db && question(*db, &e))
-        return true;
+    // One transaction for the question's statements: one statement time-out set for them all.
+    if (db && db->begin(&e)) {
+        if (question(*db, &e) && db->commit(&e))
+            return true;
+        db->rollback();
+    }
     *refused = failed(e);
     return false;
 }
@@ -223,7 +228,7 @@ WebAnswer LineDashboard::line(const WebQuery& query)
                 return false;
             period.range.byReceived = clockOffStations(stations);
             return lineFigures(db, period.range, &figures, e) &&
-                   fetchApprovals(db, &releases, e);
+                   fetchApprovals(db, &releases, e, kMostReleases);
         }, &refused))
         return refused;
     Json body = {{"now_utc", nowUtc()},

@@ -93,6 +93,90 @@ class Proxy:
             self.proc = None
 
 
+class Pooler:
+    """A throw-away pgbouncer on 127.0.0.1 in front of the test's server, in transaction pooling:
+    each transaction of a client may run on another server connection, and with `pool_size` 1
+    every client's transactions share one. It runs as the server does (as postgres when the
+    test runs as root: pgbouncer refuses root); stop() ends it by its process id and removes
+    its folder. `users` are the logins it admits (trust, as the test's server)."""
+
+    def __init__(self, users=("postgres",), pool_size=2, max_clients=100):
+        import tempfile
+        self.port = free_port()
+        self.dir = tempfile.mkdtemp(prefix="tarvolo-pgbouncer.")
+        self.proc = None
+        self.pid_file = os.path.join(self.dir, "pgbouncer.pid")
+        with open(os.path.join(self.dir, "users.txt"), "w") as f:
+            f.writelines('"%s" ""\n' % u for u in users)
+        with open(os.path.join(self.dir, "pgbouncer.ini"), "w") as f:
+            f.write("[databases]\ntarvolo = host=127.0.0.1 port=%s dbname=tarvolo\n[pgbouncer]\n"
+                    "listen_addr = 127.0.0.1\nlisten_port = %d\nunix_socket_dir =\npool_mode = transaction\n"
+                    "auth_type = trust\nauth_file = %s/users.txt\ndefault_pool_size = %d\nmax_client_conn = %d\n"
+                    "server_login_retry = 1\npidfile = %s\nlogfile = %s/pgbouncer.log\n"
+                    % (PORT, self.port, self.dir, pool_size, max_clients, self.pid_file, self.dir))
+        if os.getuid() == 0:
+            subprocess.run(["chown", "-R", "postgres:", self.dir], check=True)
+
+    def start(self):
+        as_pg = ["runuser", "-u", "postgres", "--"] if os.getuid() == 0 else []
+        self.proc = subprocess.Popen(as_pg + ["/usr/sbin/pgbouncer", os.path.join(self.dir, "pgbouncer.ini")],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        raise RuntimeError("pgbouncer does not start: " + self.log())
+
+    def log(self):
+        try:
+            with open(os.path.join(self.dir, "pgbouncer.log")) as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def stop(self, how=signal.SIGTERM):
+        """Ends pgbouncer (SIGKILL: every client connection goes at once)."""
+        if not self.proc:
+            return
+        try:
+            with open(self.pid_file) as f:
+                os.kill(int(f.read().split()[0]), how)
+        except (OSError, ValueError, IndexError):
+            pass
+        self.proc.wait(30)
+        self.proc = None
+
+    def remove(self):
+        import shutil
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def keepalive_timers(pid, port):
+    """The TCP connections of process `pid` to 127.0.0.1:`port`, each as (timer kind, seconds
+    until it fires) from /proc/net/tcp: kind 2 is the keepalive timer, armed only on a socket
+    that asked for keepalives."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    timers = []
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            remote, state, timer, inode = fields[2], fields[3], fields[5], fields[9]
+            if inode in inodes and state == "01" and int(remote.split(":")[1], 16) == port:
+                kind, when = timer.split(":")
+                timers.append((int(kind, 16), int(when, 16) / 100.0))
+    return timers
+
+
 class NamedStation(StationRun):
     """A station run under a name of its own (StationRun's is S1)."""
 

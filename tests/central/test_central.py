@@ -17,31 +17,42 @@ from harness import make_empty_record  # noqa: E402 (on the path central_case se
 BAD_LOT = "REFUSE-ME"
 
 
-def make_backlog(path, count, station="B1"):
-    """Units in a record made by `tarvolo ship` (its schema), as a station would have written them."""
-    db = sqlite3.connect(path)
-    run_uuid = str(uuid.uuid4())
+def backlog_run(db, station):
+    """A run of `station` in an open record; returns its run_id."""
     db.execute("INSERT INTO runs (station_id, operator, lot, started_utc, release_file, release_sha256, "
                "file_product_id, mode, speed, port_selectors, tool_version, tool_sha256, units_done, "
                "units_failed, run_uuid) VALUES (?, 'Zoë 測試', 'L1', '2026-12-07T08:00:00.000Z', 'a.rel', ?, "
-               "'KM52', 'erase', 115200, '[\"p1\"]', '1.6', ?, 0, 0, ?)", (station, "ab" * 32, "cd" * 32, run_uuid))
-    run_id = db.execute("SELECT max(run_id) FROM runs").fetchone()[0]
-    rows = []
-    for n in range(count):
-        rows.append({
-            "run_id": run_id, "sequence": n + 1, "station_id": station, "operator": "Zoë 測試",
-            "lot": BAD_LOT if n == count // 2 else "L1", "port_selector": "p%d" % (n % 4),
-            "device": "/dev/pts/%d" % n, "usb_id": "", "usb_serial": "\\x01tab\there", "usb_location": "",
-            "started_utc": "2026-12-07T08:%02d:%02d.%03dZ" % (n // 3600 % 60, n // 60 % 60, n % 1000),
-            "ended_utc": "2026-12-07T09:00:00.000Z", "duration_ms": 1000 + n % 700, "release_file": "a.rel",
-            "release_sha256": "ab" * 32, "file_product_id": "KM52", "handset_product_id": "KM52" if n % 5 else None,
-            "mode": "erase", "speed": 115200, "result_code": 6 if n % 7 == 0 else 0, "result_meaning": "x",
-            "outcome": "completed" if n % 7 else "failed", "expected_checksum": n % 65536, "retries_exchange": 0,
-            "retries_erase": 0, "retries_blocks": n % 3, "retries_checksum": 0, "retries_abort": 0,
-            "tool_version": "1.6", "tool_sha256": "cd" * 32, "attempt_uuid": str(uuid.uuid4())})
+               "'KM52', 'erase', 115200, '[\"p1\"]', '1.6', ?, 0, 0, ?)", (station, "ab" * 32, "cd" * 32, str(uuid.uuid4())))
+    return db.execute("SELECT max(run_id) FROM runs").fetchone()[0]
+
+
+def backlog_unit(run_id, n, station, lot="L1", ended="2026-12-07T09:00:00.000Z"):
+    """The record's row of unit `n` of a run, as a station writes it."""
+    return {
+        "run_id": run_id, "sequence": n + 1, "station_id": station, "operator": "Zoë 測試",
+        "lot": lot, "port_selector": "p%d" % (n % 4),
+        "device": "/dev/pts/%d" % n, "usb_id": "", "usb_serial": "\\x01tab\there", "usb_location": "",
+        "started_utc": "2026-12-07T08:%02d:%02d.%03dZ" % (n // 3600 % 60, n // 60 % 60, n % 1000),
+        "ended_utc": ended, "duration_ms": 1000 + n % 700, "release_file": "a.rel",
+        "release_sha256": "ab" * 32, "file_product_id": "KM52", "handset_product_id": "KM52" if n % 5 else None,
+        "mode": "erase", "speed": 115200, "result_code": 6 if n % 7 == 0 else 0, "result_meaning": "x",
+        "outcome": "completed" if n % 7 else "failed", "expected_checksum": n % 65536, "retries_exchange": 0,
+        "retries_erase": 0, "retries_blocks": n % 3, "retries_checksum": 0, "retries_abort": 0,
+        "tool_version": "1.6", "tool_sha256": "cd" * 32, "attempt_uuid": str(uuid.uuid4())}
+
+
+def insert_units(db, rows):
     names = list(rows[0])
     db.executemany("INSERT INTO units (%s) VALUES (%s)" % (", ".join(names), ", ".join("?" * len(names))),
                    [[r[k] for k in names] for r in rows])
+
+
+def make_backlog(path, count, station="B1"):
+    """Units in a record made by `tarvolo ship` (its schema), as a station would have written them."""
+    db = sqlite3.connect(path)
+    run_id = backlog_run(db, station)
+    insert_units(db, [backlog_unit(run_id, n, station, lot=BAD_LOT if n == count // 2 else "L1")
+                      for n in range(count)])
     db.commit()
     db.close()
 
