@@ -36,7 +36,7 @@ os.environ.setdefault("TARVOLO_BIN", os.path.join(TOP, "build", "release", "bin"
 sys.path.insert(0, os.path.join(TOP, "tests", "central"))
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
 
-from central_case import Pooler, connection, psql  # noqa: E402
+from central_case import Pooler, connection, free_port, psql  # noqa: E402
 from harness import Handset, make_empty_record, make_release  # noqa: E402
 from test_central import backlog_run, backlog_unit, insert_units, make_backlog  # noqa: E402
 
@@ -146,20 +146,11 @@ def dashboard(work):
     psql("VACUUM ANALYZE units")
     _, out, _ = psql("SELECT count(*), min(label), min(attempt_uuid) FROM units WHERE outcome = 'failed'")
     count, label, attempt = out.split()
-    import socket
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
+    port = free_port()
     proc = subprocess.Popen([os.path.join(BIN, "tarvolo"), "dashboard", "--central", connection(), "--http",
                              str(port)], stderr=subprocess.DEVNULL)
     try:
-        for _ in range(100):
-            try:
-                get(port, "/page.css")
-                break
-            except OSError:
-                time.sleep(0.1)
+        wait_page(port)
         files = ["/", "/page.css", "/chart.js", "/page.js", "/dashboard.js"]
         _, total, _ = psql("SELECT count(*) FROM units")
         print("dashboard over %s units:" % total.strip())
@@ -324,15 +315,6 @@ def factory_dashboard(total, span_days, listing):
             _, status, usage = os.wait4(proc.pid, 0)
         print("  log --central --limit %d --csv: %.1f s, exit %d, peak memory %.0f MB" %
               (count, time.monotonic() - started, os.waitstatus_to_exitcode(status), usage.ru_maxrss / 1024))
-
-
-def free_port():
-    import socket
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def wait_page(port):

@@ -31,6 +31,17 @@ def connection(port=None, user="postgres"):
     return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=%s;Database=tarvolo;Uid=%s;" % (port or PORT, user)
 
 
+def listening(port):
+    """Whether something accepts connections on the loopback port within about five seconds."""
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
 def free_port():
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
@@ -79,12 +90,7 @@ class Proxy:
     def start(self):
         self.proc = subprocess.Popen(["socat", "TCP-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork" % self.port,
                                       "TCP:127.0.0.1:%s" % PORT], stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
+        listening(self.port)
 
     def cut(self):
         if self.proc:
@@ -121,13 +127,8 @@ class Pooler:
         as_pg = ["runuser", "-u", "postgres", "--"] if os.getuid() == 0 else []
         self.proc = subprocess.Popen(as_pg + ["/usr/sbin/pgbouncer", os.path.join(self.dir, "pgbouncer.ini")],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("pgbouncer does not start: " + self.log())
+        if not listening(self.port):
+            raise RuntimeError("pgbouncer does not start: " + self.log())
 
     def log(self):
         try:
