@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "record/unit_record.h"
+
 void initialiseGcrypt()
 {
     static std::once_flag once;
@@ -53,14 +55,8 @@ std::string Digest::bytes()
 
 std::string Digest::hex()
 {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes()) {
-        const auto byte = static_cast<unsigned char>(c);
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
+    const std::string digest = bytes();
+    return hexBytes(reinterpret_cast<const uint8_t*>(digest.data()), digest.size());
 }
 
 bool digestFile(const std::string& path, std::initializer_list<Digest*> digests, std::string* error)
