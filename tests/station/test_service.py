@@ -71,17 +71,20 @@ def tarvolo():
     return os.path.abspath(os.path.join(bin_dir(), "tarvolo"))
 
 
-def unit_text():
-    """The unit as installed, its program the one built here."""
+def unit_text(program=None):
+    """The unit as installed, its program the one built here (or `program`)."""
     with open(os.environ["TARVOLO_UNIT"]) as f:
         text = f.read()
-    return re.sub(r"^ExecStart=\S+/tarvolo ", "ExecStart=%s " % tarvolo(), text, flags=re.M)
+    return re.sub(r"^ExecStart=\S+/tarvolo ", "ExecStart=%s " % (program or tarvolo()), text, flags=re.M)
 
 
 class Container:
     """A systemd booted by systemd-nspawn on the host's own /usr (a fresh tmpfs root, so
     nothing of it stays), with the built programs and `work` (as /srv/tvtest) bound in.
-    Commands run inside through nsenter."""
+    Commands run inside through nsenter. The programs are bound at BIN, outside /tmp: the unit's
+    own PrivateTmp= would hide a build tree that lives there."""
+
+    BIN = "/opt/tvtest/bin"
 
     def __init__(self, work):
         self.marker = "tvtest%s" % uuid.uuid4().hex[:8]
@@ -95,7 +98,7 @@ class Container:
             ["systemd-nspawn", "--directory=/", "--volatile=yes", "--register=no", "--keep-unit", "--boot",
              "--machine=" + self.marker, "--bind-ro=/etc/passwd", "--bind-ro=/etc/group",
              "--bind-ro=%s:/etc/systemd/system-preset/99-tvtest.preset" % preset,
-             "--bind-ro=%s" % bins, "--bind=%s:/srv/tvtest" % work,
+             "--bind-ro=%s:%s" % (bins, self.BIN), "--bind=%s:/srv/tvtest" % work,
              "systemd.firstboot=off", "systemd.setenv=TVTEST=" + self.marker],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT, start_new_session=True)
         self.pid = None
@@ -177,7 +180,7 @@ class ServiceInContainer(StationCase):
         for i, faults in ((1, []), (2, ["--unit-faults", "1:wrong-checksum"])):
             os.makedirs(self.path("port%d" % i))
             container.run("systemd-run", "--unit=handset%d" % i, "--property=StandardOutput=file:%s/port%d/pty" % (w, i),
-                          os.path.join(os.path.abspath(bin_dir()), "tarvolo-handset"),
+                          os.path.join(Container.BIN, "tarvolo-handset"),
                           "--link", "%s/port%d/ttyHANDSET" % (w, i), "--flash-out", "%s/port%d/flash.bin" % (w, i),
                           "--report", "%s/port%d/report.json" % (w, i), "--block-size", "256", "--erase-ms", "50",
                           "--units", "40", "--unit-stay-ms", "1500", "--unit-gap-ms", "1500", *faults, check=True)
@@ -190,7 +193,7 @@ class ServiceInContainer(StationCase):
             f.write('file = "%s/image.rel"\nports = ["%s/port1/ttyHANDSET", "%s/port2/ttyHANDSET"]\n'
                     'station-id = "line3"\noperator = "ann"\nrearm-silence = 1\n' % (w, w, w))
         with open(container.root("/etc/systemd/system/tarvolo-station@.service"), "w") as f:
-            f.write(unit_text())
+            f.write(unit_text(os.path.join(Container.BIN, "tarvolo")))
         # For the test only: pseudo-terminals for the handsets, a short watchdog and restart,
         # and no leak check at exit (LeakSanitizer cannot trace itself inside the sandbox).
         os.makedirs(container.root("/etc/systemd/system/tarvolo-station@.service.d"))
